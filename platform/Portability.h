@@ -1,0 +1,121 @@
+// The portability layer: the only code in pvx that calls the operating system.
+// Each operation is a thin wrapper; failures are told by the result (false,
+// an empty descriptor, a negative count), never by an exception.
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/UniqueFd.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pvx {
+
+// ---- Time -----------------------------------------------------------------
+
+// Wall-clock milliseconds (seconds * 1000 + ms), 32 bits, wrapping. The model
+// reports these readings; never compare them to measure a wait.
+std::uint32_t GetMilliseconds();
+std::time_t GetWallSeconds();
+void Sleep(std::uint32_t ms);
+
+// The process-wide deadline for timed serial exchanges. It runs on the
+// monotonic clock, so wrapping and clock steps cannot stretch a wait.
+void SetDeadline(std::uint32_t ms);
+bool DeadlinePassed();
+// Milliseconds left until the deadline (0 once it has passed).
+std::uint32_t DeadlineRemaining();
+
+int GetLastError();
+
+// ---- Files ------------------------------------------------------------------
+
+// Reads at most `maxBytes` of a file. With `requireWritable` the file must
+// also be openable for writing (the configuration reader's "r+" rule).
+bool ReadFileBounded(const std::string& path, std::size_t maxBytes, bool requireWritable,
+                     std::string& contents);
+// Replaces a file's contents so that a failure leaves the old file intact:
+// a temporary file in the same folder renamed over it, keeping its mode;
+// where that is impossible, the file is rewritten in place.
+bool ReplaceFileContents(const std::string& path, const std::string& contents);
+// Creates or truncates a file and writes `contents`.
+bool WriteWholeFile(const std::string& path, const std::string& contents);
+// Appends a line to standard output and flushes it at once, so that a pipe
+// or the journal sees it while the process runs.
+void PrintLine(const std::string& text);
+
+// ---- Devices ----------------------------------------------------------------
+
+// Opens for reading and writing without becoming the controlling terminal
+// and without blocking on a missing carrier; the descriptor is left blocking.
+CUniqueFd OpenDevice(const std::string& path);
+void CloseDevice(CUniqueFd& fd);
+// Reads what is waiting now, up to buffer.size() bytes; n = bytes read.
+// Returns true with n = 0 when nothing waits or the line hung up.
+bool ReadDevice(int fd, std::span<std::uint8_t> buffer, std::size_t& n);
+bool WriteDevice(int fd, std::span<const std::uint8_t> bytes, std::size_t& n);
+// Raw line settings: speed (unknown speeds give 9600), data bits 5..8
+// (others mean 8), parity code (0 even, 1 even with marking, 2 none, 3 odd,
+// others none), stop-bit code (2 = two, others one); VMIN = VTIME = 0.
+bool SetLineAttributes(int fd, int speed, int dataBits, int parityCode, int stopBitCode);
+// The speed a line really gets for `speed` (9600 for unknown rates).
+int EffectiveSpeed(int speed);
+bool IsKnownSpeed(int speed);
+bool GetModemBits(int fd, int& bits);
+bool SetModemBits(int fd, int bits);
+// Waits until `fd` is readable or `ms` pass: > 0 readable, 0 time-out, < 0 error.
+int WaitReadable(int fd, std::uint32_t ms);
+
+// ---- Network ----------------------------------------------------------------
+
+constexpr std::size_t kDatagramSize = 1172;
+
+// One datagram as the SNMP agent and the relay receive and send it.
+struct SDatagram {
+    std::uint32_t address = 0; // peer IPv4 address, network byte order
+    std::uint16_t port = 0;    // peer UDP port, host byte order
+    std::uint32_t length = 0;  // data bytes in use
+    std::array<std::uint8_t, kDatagramSize> data{};
+
+    std::span<const std::uint8_t> Bytes() const { return {data.data(), length}; }
+};
+
+bool NetworkStartup();
+void NetworkCleanup();
+bool GetHostName(std::string& name);
+// A name starting with a letter is looked up by name; anything else is taken
+// as a dotted address and looked up in reverse, failing without an entry.
+bool ResolveHost(const std::string& text, std::uint32_t& address);
+// Family 2 = IPv4; type 0 = stream, 1 = datagram; protocol 0 = default.
+CUniqueFd CreateSocket(int familyCode, int typeCode, int protocolCode);
+void CloseSocket(CUniqueFd& socket);
+bool BindSocket(int socket, std::uint16_t port, std::uint32_t address);
+bool SetSocketBlocking(int socket, bool blocking);
+// The address the socket is bound to (network order) and its port.
+bool GetSocketAddress(int socket, std::uint32_t& address, std::uint16_t& port);
+bool ReceiveFrom(int socket, SDatagram& datagram);
+bool SendTo(int socket, const SDatagram& datagram);
+
+// Readiness of several descriptors at once: `ready` receives those readable.
+int WaitReadable(std::span<const int> fds, std::uint32_t ms, std::vector<int>& ready);
+
+// ---- Arithmetic ---------------------------------------------------------------
+
+long double Power(long double x, long double y);
+
+} // namespace pvx
+
+namespace pvx {
+
+// ---- Process ------------------------------------------------------------------
+
+// Detaches from the terminal, keeping the working directory and sending the
+// standard streams to the null device.
+bool Daemonize();
+
+} // namespace pvx

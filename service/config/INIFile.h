@@ -1,0 +1,37 @@
+// The configuration file: an INI text read afresh on every call and rewritten
+// whole on every write. Nothing here reports an error: a missing file,
+// section or key gives the default, and a failed write leaves the file as it was.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pvx {
+
+class CINIFile {
+public:
+    explicit CINIFile(std::string path) : m_path(std::move(path)) {}
+    virtual ~CINIFile() = default;
+
+    const std::string& GetPath() const { return m_path; }
+
+    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
+    int GetInt(const std::string& section, const std::string& key, int defaultValue) const;
+    unsigned GetUInt(const std::string& section, const std::string& key, unsigned defaultValue) const;
+
+    void WriteString(const std::string& section, const std::string& key, const std::string& value) const;
+    void WriteInt(const std::string& section, const std::string& key, int value) const;
+
+private:
+    // Finds the key's "=" and returns the offset just after it in `contents`.
+    bool FindKey(const std::string& section, const std::string& key, std::string& contents, std::size_t& offset) const;
+
+    std::string m_path;
+};
+
+// An IPv4 address (network byte order) from a key holding a host name or a
+// dotted address; the default when the key is empty or the lookup fails.
+std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, const std::string& key,
+                             std::uint32_t defaultAddress);
+
+} // namespace pvx

@@ -1,0 +1,148 @@
+// Event objects, message lookup in the compiled catalog, and reporting.
+#include "service/events/PVXException.h"
+
+#include "platform/ByteCursor.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <syslog.h>
+
+char g_szMessagesPath[256] = "";
+
+namespace pvx {
+
+namespace {
+
+bool g_bLogToSyslog = false;
+
+constexpr char kUnknownError[] = "Unknown Error";
+
+// A catalog is a few kilobytes; anything past this is not read, so a hostile
+// file cannot make the lookup allocate without bound.
+constexpr std::size_t kMaxCatalogBytes = 1 << 20;
+
+bool ReadCatalog(std::vector<std::uint8_t>& bytes)
+{
+    if (g_szMessagesPath[0] == '\0')
+        return false;
+    std::ifstream file(g_szMessagesPath, std::ios::binary);
+    if (!file)
+        return false;
+    bytes.resize(kMaxCatalogBytes);
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    return true;
+}
+
+// Walks the message-table layout: block count, block records {lowest,
+// highest, offset}, then entries {length, flags, text}. Any read that fails
+// stops the lookup with what it has.
+void LookUpCatalog(std::uint32_t code, std::string& text)
+{
+    std::vector<std::uint8_t> bytes;
+    if (!ReadCatalog(bytes))
+        return;
+    CByteCursor cursor(bytes);
+    std::uint32_t blockCount = 0;
+    if (!cursor.ReadU32LE(blockCount) || blockCount == 0)
+        return;
+    std::uint32_t lowest = 0, highest = 0, offset = 0;
+    bool found = false;
+    for (std::uint32_t i = 0; i < blockCount && !cursor.AtEnd(); ++i) {
+        if (!cursor.ReadU32LE(lowest) || !cursor.ReadU32LE(highest) || !cursor.ReadU32LE(offset))
+            break;
+        if (lowest <= code && code <= highest) {
+            found = true;
+            break;
+        }
+    }
+    if (!found || !cursor.Seek(offset))
+        return;
+    for (std::uint32_t skip = code - lowest; skip > 0; --skip) {
+        std::uint16_t length = 0;
+        // An entry shorter than its own header would never move forward.
+        if (!cursor.ReadU16LE(length) || length < 4 || !cursor.Skip(length - 2u))
+            return;
+    }
+    std::uint16_t length = 0, flags = 0;
+    if (!cursor.ReadU16LE(length) || !cursor.ReadU16LE(flags))
+        return;
+    auto raw = cursor.TakeUpTo(length);
+    if (raw.empty())
+        return;
+    std::string entry;
+    for (std::uint8_t byte : raw) {
+        if (byte == 0)
+            break;
+        entry.push_back(static_cast<char>(byte));
+    }
+    text.clear();
+    for (std::size_t i = 0; i < entry.size(); ++i) {
+        if (entry[i] == '\r' && i + 1 < entry.size() && entry[i + 1] == '\n')
+            continue;
+        text.push_back(entry[i]);
+    }
+}
+
+} // namespace
+
+void GetMessageText(std::uint32_t code, std::string& text)
+{
+    if (code < 0x10000) {
+        text = std::strerror(static_cast<int>(code));
+        text += '\n';
+        return;
+    }
+    text = kUnknownError;
+    LookUpCatalog(code, text);
+}
+
+CPVXException::CPVXException(std::uint32_t code, std::vector<std::string> arguments)
+    : m_arguments(std::move(arguments)), m_code(code)
+{
+}
+
+CPVXException CPVXException::FromSystemError()
+{
+    return CPVXException(static_cast<std::uint32_t>(errno));
+}
+
+void CPVXException::GetText(std::string& text) const
+{
+    GetMessageText(GetCode(), text);
+}
+
+void CPVXException::Report() const
+{
+    std::string text;
+    if (!g_bLogToSyslog) {
+        GetText(text);
+        // The text is data: written as it stands, never used as a format.
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+        return;
+    }
+    GetMessageText(GetCode(), text);
+    if (text == kUnknownError)
+        return;
+    syslog(LOG_ERR | LOG_DAEMON, "%s", text.c_str());
+}
+
+void CPVXException::SetLogToSyslog(bool toSyslog)
+{
+    g_bLogToSyslog = toSyslog;
+}
+
+bool CPVXException::IsLoggingToSyslog()
+{
+    return g_bLogToSyslog;
+}
+
+void ReportNotice(std::uint32_t code)
+{
+    CPVXException(code).Report();
+}
+
+} // namespace pvx

@@ -1,0 +1,70 @@
+// Events: every failure and notice of pvx is a CPVXException carrying a
+// 32-bit code. Codes below 0x10000 are operating-system error numbers; the
+// others follow the message-catalog layout (severity, facility 2, number).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Path of the compiled message catalog, beside the executable; empty when
+// pvx was started without a directory in its name. Set by main.
+extern char g_szMessagesPath[256];
+
+namespace pvx {
+
+enum EventCode : std::uint32_t {
+    EVENT_OUT_OF_MEMORY = 12,
+    EVENT_DEVICE = 14,
+    EVENT_NO_UPS_FOUND = 0xC0020025,
+    EVENT_BAD_REPLY = 0xC0020027,
+    EVENT_TIMEOUT = 0x80020028,
+    EVENT_NO_SUCH_OBJECT = 0xC002002A,
+    EVENT_NETWORK_STARTUP = 0xC002002C,
+    EVENT_SOCKET_CREATE = 0xC002002D,
+    EVENT_SOCKET_BIND = 0xC002002E,
+    EVENT_SOCKET_NONBLOCKING = 0xC002002F,
+    EVENT_BER_MALFORMED = 0xC0020030,
+    EVENT_BER_BOUNDS = 0xC0020031,
+    EVENT_READ_ONLY = 0xC0020032,
+    EVENT_BAD_VALUE = 0xC0020033,
+    EVENT_COMMAND_FAILED = 0xC0020034,
+    EVENT_RELAY_BIND = 0xC0020035,
+    EVENT_RELAY_NONBLOCKING = 0xC0020036,
+    EVENT_UPS_LOST = 0xC0020039,
+    EVENT_BAD_PASSWORD = 0xC002003A,
+};
+
+// Text of a code: the system's error text for codes below 0x10000, otherwise
+// the catalog's entry, or "Unknown Error" when the catalog has none.
+void GetMessageText(std::uint32_t code, std::string& text);
+
+// Thrown by value and caught by reference. The argument strings are carried
+// for the catcher; they are not inserted into the text.
+class CPVXException {
+public:
+    explicit CPVXException(std::uint32_t code, std::vector<std::string> arguments = {});
+    virtual ~CPVXException() = default;
+
+    // An event for the current system error number (errno).
+    static CPVXException FromSystemError();
+
+    virtual std::uint32_t GetCode() const { return m_code; }
+    virtual void GetText(std::string& text) const;
+    const std::vector<std::string>& GetArguments() const { return m_arguments; }
+
+    // Writes the text to standard error as it stands, or to the system log
+    // once SetLogToSyslog(true) was called.
+    void Report() const;
+    static void SetLogToSyslog(bool toSyslog);
+    static bool IsLoggingToSyslog();
+
+private:
+    std::vector<std::string> m_arguments;
+    std::uint32_t m_code;
+};
+
+// Builds, reports and drops a notice that is not thrown.
+void ReportNotice(std::uint32_t code);
+
+} // namespace pvx

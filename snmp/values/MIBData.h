@@ -1,0 +1,114 @@
+// The value types shared by the UPS model and the SNMP agent: object
+// identifiers (arcs after the implied 1.3.6.1), typed MIB values with their
+// names, and traps waiting to be sent.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <list>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace pvx {
+
+// An object identifier below 1.3.6.1, held as its arcs after that prefix. The
+// name ends at its first 0 arc, which is part of the name and is sent: a
+// scalar instance {2, 1, 33, 1, 2, 1, 0} is 1.3.6.1.2.1.33.1.2.1.0. Every
+// COid holds exactly one 0 arc, its last.
+class COid {
+public:
+    COid() : m_arcs{0} {}
+    COid(std::initializer_list<std::uint32_t> arcs) : COid(std::span<const std::uint32_t>(arcs.begin(), arcs.size())) {}
+    // Copies up to and including the first 0 arc; appends one when there is none.
+    explicit COid(std::span<const std::uint32_t> arcs);
+
+    // The arcs including the final 0.
+    std::span<const std::uint32_t> Arcs() const { return m_arcs; }
+    const std::uint32_t* Data() const { return m_arcs.data(); }
+    std::size_t Size() const { return m_arcs.size(); }
+    std::uint32_t operator[](std::size_t i) const { return m_arcs[i]; }
+
+    // Equal when the arcs agree up to and including the first 0 arc.
+    bool operator==(const COid& other) const { return m_arcs == other.m_arcs; }
+
+    // Dotted form with the 1.3.6.1 prefix, for logs and tests.
+    std::string ToString() const;
+
+private:
+    std::vector<std::uint32_t> m_arcs;
+};
+
+// Arcs of a name up to and including its first 0 (the whole span if none).
+std::span<const std::uint32_t> NameUpToZero(std::span<const std::uint32_t> arcs);
+
+enum EMIBKind : std::int32_t {
+    MIB_SIGNED = 0,     // INTEGER clamped to [minimum, maximum]
+    MIB_UNSIGNED = 1,   // INTEGER clamped to a maximum
+    MIB_ENUMERATED = 2, // INTEGER clamped to a maximum; 0 reads 1
+    MIB_NUMBER_TEXT = 3, // unsigned number sent as decimal text
+    MIB_TEXT = 4,       // OCTET STRING of at most 255 characters
+    MIB_OID = 5,        // OBJECT IDENTIFIER
+};
+
+constexpr std::int32_t kMIBIntMax = 2147483647;
+constexpr std::size_t kMIBTextMax = 255;
+
+// One typed MIB value and its name. Values are clamped once, at construction;
+// the accessors answer on every kind (0, empty text, or null).
+class CMIBData {
+public:
+    // Kind 0: value clamped to [minimum, maximum].
+    CMIBData(std::int32_t value, std::int32_t minimum, std::int32_t maximum, std::int32_t kind);
+    // Kind 1: min(value, maximum); kind 2: the same, and 1 when that is 0;
+    // kind 3: min(value, maximum) as decimal text.
+    CMIBData(std::uint32_t value, std::uint32_t maximum, std::int32_t kind);
+    // Kind 4: at most min(maximumLength, 255) characters of the text.
+    CMIBData(std::string_view text, std::size_t maximumLength, std::int32_t kind);
+    // Kind 5: a copy of the identifier.
+    CMIBData(const COid& oid, std::int32_t kind);
+    virtual ~CMIBData() = default;
+
+    std::int32_t GetKind() const { return m_kind; }
+    std::int32_t GetInteger() const;
+    std::uint32_t GetUnsigned() const;
+    const std::string& GetText() const;
+    // The identifier for kind 5, else null.
+    const COid* GetOid() const;
+
+    // The name, or null until one is set.
+    const COid* GetName() const { return m_name ? &*m_name : nullptr; }
+    void SetName(const COid& name) { m_name = name; }
+    void SetName(std::span<const std::uint32_t> arcs) { m_name = COid(arcs); }
+
+private:
+    std::int32_t m_kind;
+    std::optional<COid> m_name;
+    std::variant<std::monostate, std::int32_t, std::uint32_t, std::string, COid> m_value;
+};
+
+// A trap waiting to be sent; it owns its enterprise and its bindings.
+class CSNMPTrap {
+public:
+    CSNMPTrap(std::int32_t genericTrap, std::int32_t specificTrap, COid enterprise)
+        : m_genericTrap(genericTrap), m_specificTrap(specificTrap), m_enterprise(std::move(enterprise)) {}
+    virtual ~CSNMPTrap() = default;
+
+    std::int32_t GetGenericTrap() const { return m_genericTrap; }
+    std::int32_t GetSpecificTrap() const { return m_specificTrap; }
+    const COid& GetEnterprise() const { return m_enterprise; }
+    const std::vector<std::unique_ptr<CMIBData>>& GetBindings() const { return m_bindings; }
+    void AddBinding(std::unique_ptr<CMIBData> binding) { m_bindings.push_back(std::move(binding)); }
+
+private:
+    std::int32_t m_genericTrap;
+    std::int32_t m_specificTrap;
+    COid m_enterprise;
+    std::vector<std::unique_ptr<CMIBData>> m_bindings;
+};
+
+} // namespace pvx

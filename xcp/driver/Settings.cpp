@@ -1,0 +1,3 @@
+#include "xcp/driver/Settings.h"
+
+bool g_bUseInternalXCP = false;
