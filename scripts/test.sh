@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds pvx twice (plain, then with AddressSanitizer and UndefinedBehaviorSanitizer)
+# and runs every test in both builds. Usage: scripts/test.sh [--no-sanitize]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  ninja -C "$dir" -j"$jobs"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600)
+}
+
+echo "== plain build"
+run_suite build
+if [[ ${1:-} != --no-sanitize ]]; then
+  echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  run_suite build-asan -DPVX_SANITIZE=ON
+fi

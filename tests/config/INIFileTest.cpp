@@ -1,0 +1,233 @@
+// The configuration file's scanning rules, with real files in a temporary folder.
+#include "service/config/INIFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using pvx::CINIFile;
+
+namespace {
+
+class INIFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_folder = fs::temp_directory_path() / ("pvx-ini-" + std::to_string(::getpid()) + "-" +
+                                                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(m_folder);
+        m_path = (m_folder / "pvx.ini").string();
+    }
+    void TearDown() override
+    {
+        fs::permissions(m_folder, fs::perms::owner_all);
+        fs::remove_all(m_folder);
+    }
+
+    void Write(const std::string& contents) { std::ofstream(m_path, std::ios::binary) << contents; }
+    std::string Read() const
+    {
+        std::ifstream in(m_path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fs::path m_folder;
+    std::string m_path;
+};
+
+} // namespace
+
+TEST_F(INIFileTest, ReadingFollowsTheScanningRules)
+{
+    struct Case {
+        const char* name;
+        std::string contents;
+        std::string section, key;
+        std::string expected;
+    };
+    const std::string kDefault = "<default>";
+    const std::vector<Case> cases = {
+        {"names compare without case, blanks before =", "[snmp]\nenabled = 1\n", "SNMP", "Enabled", " 1"},
+        {"blank before [ is no header", " [SNMP]\nEnabled=1\n", "SNMP", "Enabled", kDefault},
+        {"blanks inside brackets are no header", "[ SNMP ]\nEnabled=1\n", "SNMP", "Enabled", kDefault},
+        {"text after ] is ignored", "[SNMP] comment\nEnabled=3\n", "SNMP", "Enabled", "3"},
+        {"key found past the next header", "[SNMP]\nEnabled=1\n[NetXCP]\nAgentPort=7010\n", "SNMP",
+         "AgentPort", "7010"},
+        {"a key prefix swallows the next line", "[SNMP]\nAgent\nAgentPort=200\nAgentPort=300\n", "SNMP",
+         "AgentPort", "300"},
+        {"carriage return stays in the value", "[Communications]\r\nCommunicationsPort=/dev/ttyS1\r\n",
+         "Communications", "CommunicationsPort", "/dev/ttyS1\r"},
+        {"nothing after = is an empty value", "[UPSIdent]\nName=\n", "UPSIdent", "Name", ""},
+        {"= as the last character keeps the default", "[UPSIdent]\nName=", "UPSIdent", "Name", kDefault},
+        {"blanks after = belong to the value", "[UPSIdent]\nName=  Rack 4\n", "UPSIdent", "Name", "  Rack 4"},
+        {"no final newline", "[UPSIdent]\nName=last", "UPSIdent", "Name", "last"},
+        {"missing section", "[Other]\nName=x\n", "UPSIdent", "Name", kDefault},
+        {"empty file", "", "UPSIdent", "Name", kDefault},
+        {"binary bytes", std::string("\0\xff[\x01]\n\n=\n", 9) + "[UPSIdent]\nName=ok\n", "UPSIdent", "Name",
+         "ok"},
+        {"key with a longer name is not the key", "[UPSIdent]\nNames=x\nName=y\n", "UPSIdent", "Name", "y"},
+        {"blanks before a key are not skipped", "[UPSIdent]\n  Name=x\n", "UPSIdent", "Name", kDefault},
+        {"value cut at 255 characters", "[UPSIdent]\nName=" + std::string(300, 'a') + "\n", "UPSIdent", "Name",
+         std::string(255, 'a')},
+        {"line of 300 characters is passed over in pieces", "[UPSIdent]\nX=" + std::string(300, 'b') + "\nName=z\n",
+         "UPSIdent", "Name", "z"},
+    };
+    for (const auto& c : cases) {
+        Write(c.contents);
+        EXPECT_EQ(CINIFile(m_path).GetString(c.section, c.key, kDefault), c.expected) << c.name;
+    }
+}
+
+TEST_F(INIFileTest, NumbersReadLikeFormattedInput)
+{
+    struct Case {
+        const char* value;
+        int asInt;
+        unsigned asUInt;
+    };
+    const std::vector<Case> cases = {
+        {"9600baud", 9600, 9600},
+        {"-1", -1, 4294967295u},
+        {"  42", 42, 42},
+        {"abc", 7, 7},
+        {"", 7, 7},
+        {"99999999999999999999", 2147483647, 4294967295u},
+        {"-99999999999999999999", -2147483648, 4294967295u},
+        {"4294967296", 2147483647, 4294967295u},
+        {"+5", 5, 5},
+    };
+    for (const auto& c : cases) {
+        Write(std::string("[SNMP]\nAgentPort=") + c.value + "\n");
+        CINIFile file(m_path);
+        EXPECT_EQ(file.GetInt("SNMP", "AgentPort", 7), c.asInt) << c.value;
+        EXPECT_EQ(file.GetUInt("SNMP", "AgentPort", 7), c.asUInt) << c.value;
+    }
+}
+
+TEST_F(INIFileTest, NumberOnTheNextLineIsRead)
+{
+    Write("[SNMP]\nAgentPort=\n161\n");
+    EXPECT_EQ(CINIFile(m_path).GetUInt("SNMP", "AgentPort", 7), 161u);
+}
+
+TEST_F(INIFileTest, ConstructionTouchesNothingAndMissingFileGivesDefaults)
+{
+    CINIFile file(m_path);
+    EXPECT_FALSE(fs::exists(m_path));
+    EXPECT_EQ(file.GetString("UPSIdent", "Name", "d"), "d");
+    EXPECT_EQ(file.GetUInt("SNMP", "AgentPort", 161), 161u);
+    EXPECT_FALSE(fs::exists(m_path));
+}
+
+TEST_F(INIFileTest, ReadOnlyFileGivesDefaults)
+{
+    Write("[snmp]\nenabled = 1\n");
+    EXPECT_EQ(CINIFile(m_path).GetUInt("SNMP", "Enabled", 0), 1u);
+    // Root may write any ordinary file; a kernel file is read-only even for root.
+    std::string path = m_path;
+    if (::geteuid() == 0) {
+        path = "/proc/version";
+    } else {
+        ::chmod(m_path.c_str(), 0444);
+    }
+    EXPECT_EQ(CINIFile(path).GetString("SNMP", "Enabled", "d"), "d");
+    EXPECT_EQ(CINIFile(path).GetString("Linux", "version", "d"), "d");
+}
+
+TEST_F(INIFileTest, WritingReplacesOrAddsTheKey)
+{
+    struct Case {
+        const char* name;
+        std::string before;
+        std::string after;
+    };
+    const std::vector<Case> cases = {
+        {"replaces the key in place", "[UPSIdent]\nName=old\nAttachedDevices=a\n",
+         "[UPSIdent]\nName=new\nAttachedDevices=a\n"},
+        {"keeps the caller's spelling", "[upsident]\nNAME=old\n", "[upsident]\nName=new\n"},
+        {"adds before the next section", "[UPSIdent]\nAttachedDevices=a\n[SNMP]\nEnabled=1\n",
+         "[UPSIdent]\nAttachedDevices=a\nName=new\n[SNMP]\nEnabled=1\n"},
+        {"adds at the end of the last section", "[SNMP]\nEnabled=1\n[UPSIdent]\nAttachedDevices=a\n",
+         "[SNMP]\nEnabled=1\n[UPSIdent]\nAttachedDevices=a\nName=new\n"},
+        {"appends a missing section", "[SNMP]\nEnabled=1\n", "[SNMP]\nEnabled=1\n[UPSIdent]\nName=new\n"},
+        {"drops blank lines everywhere", "\n[SNMP]\n\nEnabled=1\n\n[UPSIdent]\n\nName=old\n\n",
+         "[SNMP]\nEnabled=1\n[UPSIdent]\nName=new\n"},
+        {"blanks before = are not the key", "[UPSIdent]\nName = old\n", "[UPSIdent]\nName = old\nName=new\n"},
+        {"last line without newline stays whole", "[UPSIdent]\nAttachedDevices=a",
+         "[UPSIdent]\nAttachedDevices=a\nName=new\n"},
+        {"unknown keys are kept", "[UPSIdent]\nColour=red\nName=old\n", "[UPSIdent]\nColour=red\nName=new\n"},
+        {"empty file", "", "[UPSIdent]\nName=new\n"},
+    };
+    for (const auto& c : cases) {
+        Write(c.before);
+        CINIFile(m_path).WriteString("UPSIdent", "Name", "new");
+        EXPECT_EQ(Read(), c.after) << c.name;
+    }
+}
+
+TEST_F(INIFileTest, LongLinesSurviveARewrite)
+{
+    std::string exact(255, 'x');
+    Write("[NetXCP]\nNote=" + exact.substr(5) + "\nAgentPort=7010\n[UPSIdent]\nName=a\n");
+    CINIFile file(m_path);
+    file.WriteString("UPSIdent", "Name", "b");
+    EXPECT_EQ(Read(), "[NetXCP]\nNote=" + exact.substr(5) + "\nAgentPort=7010\n[UPSIdent]\nName=b\n");
+    EXPECT_EQ(file.GetUInt("NetXCP", "AgentPort", 1), 7010u);
+}
+
+TEST_F(INIFileTest, WriteCreatesAMissingFileAndKeepsTheMode)
+{
+    CINIFile file(m_path);
+    file.WriteInt("Communications", "CommunicationsBaudRateLast", 19200);
+    EXPECT_EQ(Read(), "[Communications]\nCommunicationsBaudRateLast=19200\n");
+    ::chmod(m_path.c_str(), 0600);
+    file.WriteString("UPSIdent", "Name", "x");
+    struct stat info{};
+    ASSERT_EQ(::stat(m_path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(file.GetInt("Communications", "CommunicationsBaudRateLast", 0), 19200);
+}
+
+TEST_F(INIFileTest, FailedWriteLeavesTheFileAsItWas)
+{
+    Write("[UPSIdent]\nName=old\n");
+    if (::geteuid() == 0) {
+        // Root may write any ordinary file: make the path a folder instead, which no rename replaces.
+        fs::remove(m_path);
+        fs::create_directory(m_path);
+        fs::create_directory(m_path + "/keep");
+        CINIFile(m_path).WriteString("UPSIdent", "Name", "new");
+        EXPECT_TRUE(fs::is_directory(m_path + "/keep"));
+        EXPECT_EQ(std::distance(fs::directory_iterator(m_folder), fs::directory_iterator()), 1);
+        return;
+    }
+    ::chmod(m_path.c_str(), 0444);
+    CINIFile(m_path).WriteString("UPSIdent", "Name", "new");
+    EXPECT_EQ(Read(), "[UPSIdent]\nName=old\n");
+}
+
+TEST_F(INIFileTest, WriteLeavesNoTemporaryFilesBehind)
+{
+    Write("[UPSIdent]\nName=old\n");
+    CINIFile(m_path).WriteString("UPSIdent", "Name", "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_folder), fs::directory_iterator()), 1);
+}
+
+TEST_F(INIFileTest, AddressKeys)
+{
+    Write("[SNMP]\nTrapHost=127.0.0.1\n[Network]\nSourceAddress=\n[X]\nA=localhost\nB=300.1.1.1\n");
+    CINIFile file(m_path);
+    const std::uint32_t kLoopback = htonl(0x7F000001);
+    EXPECT_EQ(pvx::ReadAddressKey(file, "SNMP", "TrapHost", 0), kLoopback);
+    EXPECT_EQ(pvx::ReadAddressKey(file, "Network", "SourceAddress", 5), 5u);
+    EXPECT_EQ(pvx::ReadAddressKey(file, "X", "A", 0), kLoopback);
+    EXPECT_EQ(pvx::ReadAddressKey(file, "X", "B", 9), 9u);
+}

@@ -1,0 +1,184 @@
+// Process and file helpers for tests that drive real programs.
+#include "tests/support/Process.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace pvx::test {
+
+namespace {
+
+std::vector<char*> MakeArgv(const std::string& argv0, const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(argv0.c_str()));
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
+[[noreturn]] void ExecChild(const std::string& path, std::vector<char*>& argv, const std::string& workingDirectory)
+{
+    int null = ::open("/dev/null", O_RDONLY);
+    ::dup2(null, 0);
+    if (!workingDirectory.empty() && ::chdir(workingDirectory.c_str()) != 0)
+        ::_exit(126);
+    ::execv(path.c_str(), argv.data());
+    ::_exit(127);
+}
+
+} // namespace
+
+SRunResult RunProgram(const std::string& path, const std::string& argv0, const std::vector<std::string>& args,
+                      std::chrono::milliseconds timeout, const std::string& workingDirectory)
+{
+    SRunResult result;
+    int outPipe[2], errPipe[2];
+    if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0)
+        return result;
+    auto argv = MakeArgv(argv0, args);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        ExecChild(path, argv, workingDirectory);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    auto end = std::chrono::steady_clock::now() + timeout;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timedOut = true;
+            break;
+        }
+        if (::poll(fds, 2, static_cast<int>(left.count())) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buffer[4096];
+            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            } else {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    for (auto& fd : fds)
+        if (fd.fd >= 0)
+            ::close(fd.fd);
+    if (result.timedOut)
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!result.timedOut && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    return result;
+}
+
+CChildProcess::CChildProcess(const std::string& path, const std::string& argv0, const std::vector<std::string>& args,
+                             const std::string& outputPath, const std::string& errorPath,
+                             const std::string& workingDirectory)
+{
+    auto argv = MakeArgv(argv0, args);
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ExecChild(path, argv, workingDirectory);
+    }
+}
+
+CChildProcess::~CChildProcess() { Stop(); }
+
+bool CChildProcess::IsRunning()
+{
+    if (m_reaped || m_pid <= 0)
+        return false;
+    int status = 0;
+    pid_t done = ::waitpid(m_pid, &status, WNOHANG);
+    if (done == m_pid) {
+        m_reaped = true;
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return false;
+    }
+    return true;
+}
+
+int CChildProcess::Wait(std::chrono::milliseconds timeout)
+{
+    WaitFor([this] { return !IsRunning(); }, timeout);
+    return m_reaped ? m_status : -1;
+}
+
+void CChildProcess::Stop()
+{
+    if (m_pid <= 0 || !IsRunning())
+        return;
+    ::kill(m_pid, SIGTERM);
+    if (Wait(std::chrono::milliseconds(3000)) == -1 && IsRunning()) {
+        ::kill(m_pid, SIGKILL);
+        Wait(std::chrono::milliseconds(3000));
+    }
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+CTempDir::CTempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "pvx-test-XXXXXX").string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (::mkdtemp(name.data()) != nullptr)
+        m_path = name.data();
+}
+
+CTempDir::~CTempDir()
+{
+    std::error_code ignored;
+    if (!m_path.empty())
+        std::filesystem::remove_all(m_path, ignored);
+}
+
+unsigned short FreeUdpPort()
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+} // namespace pvx::test
