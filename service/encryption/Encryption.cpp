@@ -1,0 +1,67 @@
+// A reversible scrambling of the relay password: each byte is combined with
+// a fixed key byte and its position, then written as hexadecimal.
+#include "service/encryption/Encryption.h"
+
+#include <array>
+#include <cstdint>
+
+namespace pvx {
+
+namespace {
+
+constexpr std::string_view kPrefix = "pvx1:";
+constexpr std::array<std::uint8_t, 8> kKey = {0x5C, 0xA3, 0x17, 0xE9, 0x42, 0x8D, 0x36, 0xF1};
+constexpr char kDigits[] = "0123456789abcdef";
+
+std::uint8_t Mask(std::size_t position)
+{
+    return static_cast<std::uint8_t>(kKey[position % kKey.size()] ^ static_cast<std::uint8_t>(position * 29));
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::string CEncryption::Encrypt(std::string_view plain)
+{
+    std::string stored(kPrefix);
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        auto byte = static_cast<std::uint8_t>(static_cast<std::uint8_t>(plain[i]) ^ Mask(i));
+        stored += kDigits[byte >> 4];
+        stored += kDigits[byte & 0x0F];
+    }
+    return stored;
+}
+
+std::optional<std::string> CEncryption::UnEncrypt(std::string_view stored)
+{
+    if (stored.substr(0, kPrefix.size()) != kPrefix)
+        return std::nullopt;
+    std::string_view digits = stored.substr(kPrefix.size());
+    if (digits.empty() || digits.size() % 2 != 0 || digits.size() / 2 > kMaxPasswordLength)
+        return std::nullopt;
+    std::string plain;
+    for (std::size_t i = 0; i < digits.size() / 2; ++i) {
+        int high = HexValue(digits[2 * i]);
+        int low = HexValue(digits[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        auto byte = static_cast<std::uint8_t>(((high << 4) | low) ^ Mask(i));
+        // A password is text: control bytes mean the value was not made by pvx-passwd.
+        if (byte < 0x20 || byte == 0x7F)
+            return std::nullopt;
+        plain += static_cast<char>(byte);
+    }
+    return plain;
+}
+
+} // namespace pvx
