@@ -1,0 +1,389 @@
+// The BER reader and writer of the SNMP agent: bounded byte access, lengths,
+// the primitive types, object identifiers below 1.3.6.1 and variable bindings.
+#include "snmp/ber/BasicEncodingRulesBuffer.h"
+
+#include "service/events/PVXException.h"
+
+#include <array>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace pvx {
+
+namespace {
+
+[[noreturn]] void ThrowMalformed() { throw CPVXException(EVENT_BER_MALFORMED); }
+[[noreturn]] void ThrowBounds() { throw CPVXException(EVENT_BER_BOUNDS); }
+
+// Every identifier this codec handles starts 1.3.6.1, encoded as these bytes.
+constexpr std::array<std::uint8_t, 3> kInternetPrefix{0x2B, 0x06, 0x01};
+
+// Bytes that WriteLength uses after its first byte: at least two.
+std::size_t LengthFieldBytes(std::uint32_t length)
+{
+    std::size_t n = 4;
+    while (n > 2 && (length >> (8 * (n - 1))) == 0)
+        --n;
+    return n;
+}
+
+std::size_t BitLength(std::uint32_t value)
+{
+    std::size_t bits = 0;
+    while (value != 0) {
+        ++bits;
+        value >>= 1;
+    }
+    return bits;
+}
+
+} // namespace
+
+std::size_t IntegerContentSize(std::int32_t value)
+{
+    std::int64_t v = value;
+    std::size_t n = 1;
+    while (n < 4 && (v < -(std::int64_t{1} << (8 * n - 1)) || v >= (std::int64_t{1} << (8 * n - 1))))
+        ++n;
+    return n;
+}
+
+CBasicEncodingRulesBuffer::CBasicEncodingRulesBuffer(std::span<std::uint8_t> bytes)
+    : m_bytes(bytes), m_cursor(std::span<const std::uint8_t>(bytes))
+{
+}
+
+void CBasicEncodingRulesBuffer::SetPosition(std::size_t offset)
+{
+    if (!m_cursor.Seek(offset))
+        ThrowBounds();
+}
+
+std::uint8_t CBasicEncodingRulesBuffer::ReadByte()
+{
+    std::uint8_t value = 0;
+    if (!m_cursor.ReadU8(value))
+        ThrowBounds();
+    return value;
+}
+
+void CBasicEncodingRulesBuffer::WriteByte(std::uint8_t value)
+{
+    if (m_cursor.Remaining() == 0)
+        ThrowBounds();
+    m_bytes[m_cursor.Offset()] = value;
+    m_cursor.Skip(1);
+}
+
+std::uint8_t CBasicEncodingRulesBuffer::PeekByte() const
+{
+    if (m_cursor.Remaining() == 0)
+        ThrowBounds();
+    return m_bytes[m_cursor.Offset()];
+}
+
+std::uint32_t CBasicEncodingRulesBuffer::ReadHeader(std::uint8_t expectedTag)
+{
+    if (expectedTag != 0 && ReadByte() != expectedTag)
+        ThrowMalformed();
+    return ReadLength();
+}
+
+std::uint32_t CBasicEncodingRulesBuffer::ReadLength()
+{
+    std::uint8_t first = ReadByte();
+    if (first < 0x80)
+        return first;
+    // Long form; 0x80 alone (the indefinite form) reads as length 0. Leading
+    // zero bytes are accepted, but a length beyond 32 bits is refused rather
+    // than let wrap into a plausible small one.
+    std::uint64_t length = 0;
+    for (std::size_t n = first & 0x7Fu; n > 0; --n) {
+        length = (length << 8) | ReadByte();
+        if (length > std::numeric_limits<std::uint32_t>::max())
+            ThrowMalformed();
+    }
+    return static_cast<std::uint32_t>(length);
+}
+
+void CBasicEncodingRulesBuffer::WriteHeader(std::uint32_t length, std::uint8_t tag)
+{
+    if (tag != 0)
+        WriteByte(tag);
+    WriteLength(length);
+}
+
+void CBasicEncodingRulesBuffer::WriteLength(std::uint32_t length)
+{
+    std::size_t n = LengthFieldBytes(length);
+    WriteByte(static_cast<std::uint8_t>(0x80 | n));
+    for (std::size_t i = n; i > 0; --i)
+        WriteByte(static_cast<std::uint8_t>(length >> (8 * (i - 1))));
+}
+
+std::size_t CBasicEncodingRulesBuffer::BeginItem(std::uint8_t tag, std::uint32_t placeholder)
+{
+    std::size_t tagPosition = Position();
+    WriteHeader(placeholder, tag);
+    return tagPosition;
+}
+
+void CBasicEncodingRulesBuffer::EndItem(std::size_t tagPosition, std::size_t end)
+{
+    std::size_t resume = Position();
+    // The length field written by BeginItem: 0x80 | n, then n bytes.
+    if (tagPosition + 2 > Size())
+        ThrowBounds();
+    std::size_t lengthBytes = m_bytes[tagPosition + 1] & 0x7Fu;
+    std::size_t contentsStart = tagPosition + 2 + lengthBytes;
+    if (end < contentsStart || end > Size())
+        ThrowMalformed();
+    auto length = static_cast<std::uint32_t>(end - contentsStart);
+    // The real length must take as many bytes as the placeholder, or the
+    // contents would have to move.
+    if (LengthFieldBytes(length) != lengthBytes)
+        ThrowMalformed();
+    SetPosition(tagPosition + 1);
+    WriteLength(length);
+    SetPosition(resume);
+}
+
+std::int32_t CBasicEncodingRulesBuffer::ReadInteger()
+{
+    std::uint32_t length = ReadHeader(ber::kInteger);
+    if (length == 0)
+        return 0;
+    // Sign-extend from the first byte; bytes beyond four shift the earlier
+    // ones out.
+    auto value = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(ReadByte())));
+    for (std::uint32_t i = 1; i < length; ++i)
+        value = (value << 8) | ReadByte();
+    return static_cast<std::int32_t>(value);
+}
+
+void CBasicEncodingRulesBuffer::WriteInteger(std::int32_t value)
+{
+    std::size_t n = IntegerContentSize(value);
+    WriteHeader(static_cast<std::uint32_t>(n), ber::kInteger);
+    auto bits = static_cast<std::uint32_t>(value);
+    for (std::size_t i = n; i > 0; --i)
+        WriteByte(static_cast<std::uint8_t>(bits >> (8 * (i - 1))));
+}
+
+void CBasicEncodingRulesBuffer::OverwriteInteger(std::int32_t value)
+{
+    if (ReadByte() != ber::kInteger)
+        ThrowMalformed();
+    std::uint32_t length = ReadLength();
+    if (length < IntegerContentSize(value))
+        ThrowMalformed();
+    // Checked before the first byte changes, so a failure leaves the
+    // message as it was.
+    if (length > Remaining())
+        ThrowBounds();
+    auto bits = static_cast<std::uint32_t>(value);
+    std::uint8_t fill = value < 0 ? 0xFF : 0x00;
+    for (std::uint32_t i = length; i > 0; --i)
+        WriteByte(i > 4 ? fill : static_cast<std::uint8_t>(bits >> (8 * (i - 1))));
+}
+
+void CBasicEncodingRulesBuffer::WriteTimeTicks(std::uint32_t ticks)
+{
+    // Unsigned, so a value with its top bit set gets a leading zero byte.
+    std::uint64_t value = ticks;
+    std::size_t n = 1;
+    while (n < 5 && value >= (std::uint64_t{1} << (8 * n - 1)))
+        ++n;
+    WriteHeader(static_cast<std::uint32_t>(n), ber::kTimeTicks);
+    for (std::size_t i = n; i > 0; --i)
+        WriteByte(static_cast<std::uint8_t>(value >> (8 * (i - 1))));
+}
+
+void CBasicEncodingRulesBuffer::WriteIpAddress(std::uint32_t address)
+{
+    std::array<std::uint8_t, 4> bytes{};
+    std::memcpy(bytes.data(), &address, bytes.size());
+    WriteHeader(4, ber::kIpAddress);
+    for (std::uint8_t b : bytes)
+        WriteByte(b);
+}
+
+std::span<const std::uint8_t> CBasicEncodingRulesBuffer::ReadOctetStringView()
+{
+    std::uint32_t length = ReadHeader(ber::kOctetString);
+    std::span<const std::uint8_t> contents;
+    if (!m_cursor.Take(length, contents)) {
+        m_cursor.Seek(Size());
+        ThrowBounds();
+    }
+    return contents;
+}
+
+std::string CBasicEncodingRulesBuffer::ReadOctetString()
+{
+    auto contents = ReadOctetStringView();
+    return std::string(contents.begin(), contents.end());
+}
+
+void CBasicEncodingRulesBuffer::WriteOctetString(std::string_view text)
+{
+    text = text.substr(0, text.find('\0'));
+    WriteHeader(static_cast<std::uint32_t>(text.size()), ber::kOctetString);
+    for (char c : text)
+        WriteByte(static_cast<std::uint8_t>(c));
+}
+
+void CBasicEncodingRulesBuffer::WriteNull()
+{
+    WriteByte(ber::kNull);
+    WriteByte(0x00);
+}
+
+std::span<const std::uint32_t> CBasicEncodingRulesBuffer::ReadObjectIdentifier(std::span<std::uint32_t> arcs)
+{
+    std::uint32_t length = ReadHeader(ber::kObjectIdentifier);
+    if (length <= kInternetPrefix.size())
+        ThrowMalformed();
+    if (Remaining() < kInternetPrefix.size())
+        ThrowBounds();
+    for (std::size_t i = 0; i < kInternetPrefix.size(); ++i)
+        if (m_bytes[Position() + i] != kInternetPrefix[i])
+            ThrowMalformed();
+    m_cursor.Skip(kInternetPrefix.size());
+
+    // One slot stays free for the 0 arc appended after the last one.
+    std::size_t count = 0;
+    auto append = [&](std::uint32_t arc) {
+        if (count + 1 >= arcs.size())
+            ThrowMalformed();
+        arcs[count++] = arc;
+    };
+    std::uint32_t value = 0;
+    bool inArc = false;
+    for (std::uint32_t left = length - static_cast<std::uint32_t>(kInternetPrefix.size()); left > 0; --left) {
+        std::uint8_t b = ReadByte();
+        value = (value << 7) | (b & 0x7Fu); // arcs beyond 32 bits wrap
+        inArc = true;
+        if (b < 0x80) {
+            append(value);
+            value = 0;
+            inArc = false;
+        }
+    }
+    if (inArc)
+        append(value);
+    if (arcs.empty())
+        ThrowMalformed();
+    arcs[count++] = 0;
+    return NameUpToZero(arcs.first(count));
+}
+
+COid CBasicEncodingRulesBuffer::ReadObjectIdentifier()
+{
+    // Peek at the length first so that the scratch space is sized by the
+    // bytes really present, never by a length the input claims.
+    std::size_t start = Position();
+    ReadHeader(ber::kObjectIdentifier);
+    std::size_t room = Remaining() + 2;
+    SetPosition(start);
+    std::vector<std::uint32_t> arcs(room);
+    return COid(ReadObjectIdentifier(std::span<std::uint32_t>(arcs)));
+}
+
+void CBasicEncodingRulesBuffer::WriteObjectIdentifier(std::span<const std::uint32_t> arcs)
+{
+    std::size_t tagPosition = BeginItem(ber::kObjectIdentifier);
+    if (Size() - Position() <= kInternetPrefix.size())
+        ThrowMalformed();
+    for (std::uint8_t b : kInternetPrefix)
+        WriteByte(b);
+
+    auto writeArc = [this](std::uint32_t arc) {
+        std::size_t bits = BitLength(arc);
+        if (bits <= 7) {
+            WriteByte(static_cast<std::uint8_t>(arc));
+            return;
+        }
+        if (bits > 28)
+            WriteByte(static_cast<std::uint8_t>((arc >> 28) | 0x80));
+        if (bits > 21)
+            WriteByte(static_cast<std::uint8_t>(((arc >> 21) & 0x7F) | 0x80));
+        if (bits > 14)
+            WriteByte(static_cast<std::uint8_t>(((arc >> 14) & 0x7F) | 0x80));
+        WriteByte(static_cast<std::uint8_t>(((arc >> 7) & 0x7F) | 0x80));
+        WriteByte(static_cast<std::uint8_t>(arc & 0x7F));
+    };
+    // The name ends with its first 0 arc, which is sent too; a span without
+    // one still goes out ending in .0.
+    bool terminated = false;
+    for (std::uint32_t arc : arcs) {
+        writeArc(arc);
+        if (arc == 0) {
+            terminated = true;
+            break;
+        }
+    }
+    if (!terminated)
+        writeArc(0);
+    EndItem(tagPosition);
+}
+
+std::unique_ptr<CMIBData> CBasicEncodingRulesBuffer::ReadVarBind()
+{
+    COid name = ReadObjectIdentifier();
+    std::unique_ptr<CMIBData> value;
+    switch (PeekByte()) {
+    case ber::kInteger:
+        value = std::make_unique<CMIBData>(ReadInteger(), std::numeric_limits<std::int32_t>::min(),
+                                           std::numeric_limits<std::int32_t>::max(), MIB_SIGNED);
+        break;
+    case ber::kOctetString: {
+        auto text = ReadOctetStringView();
+        value = std::make_unique<CMIBData>(
+            std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), kMIBTextMax, MIB_TEXT);
+        break;
+    }
+    case ber::kObjectIdentifier:
+        value = std::make_unique<CMIBData>(ReadObjectIdentifier(), MIB_OID);
+        break;
+    default:
+        ThrowMalformed();
+    }
+    value->SetName(name);
+    return value;
+}
+
+void CBasicEncodingRulesBuffer::WriteVarBind(const CMIBData& value)
+{
+    // A value without a name, or an identifier value without an identifier,
+    // cannot form a binding.
+    const COid* name = value.GetName();
+    if (name == nullptr)
+        ThrowMalformed();
+    std::size_t tagPosition = BeginItem(ber::kSequence);
+    WriteObjectIdentifier(*name);
+    switch (value.GetKind()) {
+    case MIB_SIGNED:
+        WriteInteger(value.GetInteger());
+        break;
+    case MIB_UNSIGNED:
+    case MIB_ENUMERATED:
+        WriteInteger(static_cast<std::int32_t>(value.GetUnsigned()));
+        break;
+    case MIB_NUMBER_TEXT:
+    case MIB_TEXT:
+        WriteOctetString(value.GetText());
+        break;
+    case MIB_OID:
+        if (value.GetOid() == nullptr)
+            ThrowMalformed();
+        WriteObjectIdentifier(*value.GetOid());
+        break;
+    default:
+        ThrowMalformed();
+    }
+    EndItem(tagPosition);
+}
+
+} // namespace pvx
