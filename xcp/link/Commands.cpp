@@ -1,0 +1,243 @@
+// The XCP link: request/reply exchanges with the UPS over the serial port.
+#include "xcp/link/Commands.h"
+
+#include "platform/ByteCursor.h"
+#include "platform/Clock.h"
+#include "platform/CommPort.h"
+#include "platform/Portability.h"
+#include "service/events/PVXException.h"
+#include "xcp/link/XCPFrame.h"
+
+#include <algorithm>
+#include <array>
+
+namespace pvx {
+
+namespace {
+
+constexpr std::uint8_t kListenOnly = 0;
+constexpr std::uint8_t kCommandList = 0x40;
+constexpr std::uint8_t kUnrestrictedLimit = 0x80;
+constexpr std::uint8_t kNoAuthorizationCommand = 0xCE;
+
+} // namespace
+
+CCommands::CCommands(CCommPort* port) : m_port(port) {}
+
+CCommands::~CCommands() = default;
+
+std::uint8_t CCommands::ReplyBlockFor(std::uint8_t command) const { return pvx::ReplyBlockFor(command); }
+
+bool CCommands::IsCommandSupported(std::uint8_t command) const
+{
+    if (command == kListenOnly)
+        return true;
+    return std::find(m_commandList.begin(), m_commandList.end(), command) != m_commandList.end();
+}
+
+bool CCommands::NeedsAuthorization(std::uint8_t command) const
+{
+    if (command == kListenOnly || command == kNoAuthorizationCommand || command == kXCPAuthorize
+        || !m_authorizationRequired)
+        return false;
+    return command > kUnrestrictedLimit;
+}
+
+void CCommands::WriteFrame(std::span<const std::uint8_t> frame)
+{
+    std::size_t written = 0;
+    m_port->Write(frame, written);
+}
+
+void CCommands::AuthorizeIfNeeded(std::uint8_t command)
+{
+    if (!NeedsAuthorization(command))
+        return;
+    SendRequest(kXCPAuthorize, kAuthorizationTimeoutMs);
+    Sleep(kAuthorizationPauseMs);
+}
+
+std::uint32_t CCommands::SendRequest(std::uint8_t command, std::uint32_t timeoutMs)
+{
+    if (command != kListenOnly && command != kXCPAuthorize) {
+        auto frame = BuildRequestFrame(command);
+        // Simple requests wait their own fixed time whatever the caller asks.
+        return SendFrame(frame, command, kSimpleRequestTimeoutMs);
+    }
+    std::uint32_t result = 0;
+    for (int tries = 0; tries < kMaxTries; ++tries) {
+        if (command == kXCPAuthorize)
+            WriteFrame(kXCPAuthorizationFrame);
+        try {
+            result = ReceiveReply(ReplyBlockFor(command), timeoutMs, 0);
+        } catch (const CPVXException&) {
+            // A UPS that ignores authorization is still usable: the
+            // restricted command goes out anyway.
+            result = 0;
+        }
+        if (result == kXCPNotAvailable)
+            m_authorizationRequired = false;
+        if (result != kXCPBusy)
+            break;
+    }
+    return result;
+}
+
+std::uint32_t CCommands::SendCommand(std::uint8_t command, std::span<const std::uint8_t> data, std::uint32_t timeoutMs)
+{
+    if (data.size() > kXCPMaxRequestData)
+        throw CPVXException(EVENT_BAD_REPLY);
+    auto frame = BuildRequestFrame(command, data);
+    return SendFrame(frame, command, timeoutMs);
+}
+
+std::uint32_t CCommands::SendFrame(std::span<const std::uint8_t> frame, std::uint8_t command, std::uint32_t timeoutMs)
+{
+    std::uint32_t result = 0;
+    for (int tries = 0; tries < kMaxTries; ++tries) {
+        AuthorizeIfNeeded(command);
+        WriteFrame(frame);
+        result = ReceiveReply(ReplyBlockFor(command), timeoutMs, 0);
+        if (result != kXCPBusy)
+            break;
+    }
+    return result;
+}
+
+void CCommands::ReadExact(std::span<std::uint8_t> destination)
+{
+    std::size_t got = 0;
+    for (;;) {
+        std::size_t n = 0;
+        m_port->Read(destination.subspan(got), n);
+        got += n;
+        if (got >= destination.size())
+            return;
+        if (DeadlinePassed())
+            throw CPVXException(EVENT_TIMEOUT);
+        // Block in the kernel until bytes come or the deadline passes.
+        m_port->WaitForInput(DeadlineRemaining() + 1);
+    }
+}
+
+std::uint32_t CCommands::ReceiveReply(std::uint8_t expected, std::uint32_t timeoutMs, std::uint32_t assembled)
+{
+    if (assembled == 0 || assembled > m_reply.size()) {
+        assembled = 0;
+        m_reply.clear();
+        m_replyLength = 0;
+    }
+    const std::uint64_t started = CurrentClock().MonotonicMilliseconds();
+    const std::uint64_t timeBound =
+        std::max<std::uint64_t>(static_cast<std::uint64_t>(timeoutMs) * kReadTimeFactor, 1000);
+    unsigned blocksInReply = 0;
+    unsigned blocksRead = 0;
+    for (;;) {
+        if (blocksRead >= kMaxBlocksPerRead || (blocksRead > 0 && CurrentClock().MonotonicMilliseconds() - started >= timeBound))
+            throw CPVXException(EVENT_TIMEOUT);
+        // The deadline covers one block: header, data and checksum.
+        SetDeadline(timeoutMs);
+        std::array<std::uint8_t, 4> header{};
+        ReadExact(header);
+        if (header[0] != kXCPStartByte)
+            throw CPVXException(EVENT_BAD_REPLY);
+        std::uint8_t length = header[2];
+        m_reply.resize(assembled + length);
+        ReadExact(std::span(m_reply).subspan(assembled, length));
+        std::uint8_t checksum = 0;
+        ReadExact(std::span(&checksum, 1));
+        unsigned sum = checksum;
+        for (std::uint8_t b : header)
+            sum += b;
+        for (std::uint8_t b : std::span(m_reply).subspan(assembled, length))
+            sum += b;
+        if ((sum & 0xFF) != 0)
+            throw CPVXException(EVENT_BAD_REPLY);
+        ++blocksRead;
+        ++blocksInReply;
+        assembled += length;
+        m_replyLength = assembled;
+
+        if ((header[3] & kXCPLastBlock) == 0) {
+            if (blocksInReply >= kMaxReplyBlocks)
+                throw CPVXException(EVENT_BAD_REPLY);
+            continue;
+        }
+        std::uint8_t number = header[1];
+        if (number == expected)
+            return 0;
+        if (number == kXCPStatusBlock) {
+            if (m_replyLength == 0)
+                throw CPVXException(EVENT_BAD_REPLY); // a status block without its status
+            std::uint8_t status = m_reply[0];
+            return status == kXCPAcceptedAlso ? kXCPAccepted : status;
+        }
+        // An unsolicited or stale reply: drop it and wait for ours.
+        assembled = 0;
+        blocksInReply = 0;
+        m_reply.clear();
+        m_replyLength = 0;
+    }
+}
+
+void CCommands::ReadCommandList()
+{
+    m_commandList.clear();
+    m_commandCount = 0;
+    m_commandListSecondByte = 1;
+    if (SendRequest(kCommandList, kAuthorizationTimeoutMs) != 0)
+        throw CPVXException(EVENT_BAD_REPLY);
+    CByteCursor cursor(GetReply());
+    std::uint8_t count = 0;
+    std::uint8_t second = 1;
+    cursor.ReadU8(count);
+    if (cursor.ReadU8(second))
+        m_commandListSecondByte = second;
+    // A reply shorter than its count keeps only the codes that arrived.
+    auto codes = cursor.TakeUpTo(count);
+    m_commandList.assign(codes.begin(), codes.end());
+    m_commandCount = static_cast<std::uint8_t>(m_commandList.size());
+}
+
+std::vector<std::uint8_t> CCommands::RelayFrame(std::span<const std::uint8_t> frame, std::uint32_t& length)
+{
+    length = 0;
+    CByteCursor cursor(frame);
+    std::span<const std::uint8_t> whole;
+    if (cursor.Size() < 3 || !cursor.Take(static_cast<std::size_t>(cursor.At(1)) + 3, whole))
+        throw CPVXException(EVENT_BAD_REPLY); // shorter than its own length byte says
+    std::uint8_t command = frame[2];
+    if (NeedsAuthorization(command)) {
+        SendRequest(kXCPAuthorize, kAuthorizationTimeoutMs);
+        Sleep(kAuthorizationPauseMs);
+    }
+    WriteFrame(whole);
+    std::uint32_t result = ReceiveReply(ReplyBlockFor(command), kSimpleRequestTimeoutMs, 0);
+
+    // 64-bit sizes: a large assembled reply must fail the bound, not wrap past it.
+    const std::uint64_t replyLength = m_replyLength;
+    const std::uint64_t blocks = (replyLength + kRelayBlockData - 1) / kRelayBlockData;
+    const std::uint64_t outLength = blocks * (replyLength + kXCPBlockOverhead);
+    if (outLength > kMaxRelayReply)
+        throw CPVXException(EVENT_BAD_REPLY);
+
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(outLength), 0);
+    std::uint8_t number = result == 0 ? ReplyBlockFor(command) : static_cast<std::uint8_t>(result);
+    for (std::size_t i = 0; i < blocks; ++i) {
+        std::size_t dataOffset = i * kRelayBlockData;
+        std::size_t count = std::min<std::size_t>(kRelayBlockData, m_replyLength - dataOffset);
+        std::size_t at = i * kRelayBlockStride;
+        auto block = std::span(out).subspan(at, count + kXCPBlockOverhead);
+        block[0] = kXCPStartByte;
+        block[1] = number;
+        block[2] = static_cast<std::uint8_t>(count);
+        block[3] = static_cast<std::uint8_t>((i + 1) | (i + 1 == blocks ? kXCPLastBlock : 0));
+        std::copy_n(m_reply.begin() + static_cast<std::ptrdiff_t>(dataOffset), count, block.begin() + 4);
+        block[count + 4] = XCPChecksum(block.first(count + 4));
+    }
+    Sleep(kRelayPauseMs);
+    length = static_cast<std::uint32_t>(out.size());
+    return out;
+}
+
+} // namespace pvx
