@@ -34,6 +34,15 @@ std::uint64_t g_deadline = 0;
 
 std::uint32_t GetMilliseconds() { return CurrentClock().WallMilliseconds(); }
 std::time_t GetWallSeconds() { return CurrentClock().WallSeconds(); }
+
+bool GetLocalTime(std::time_t seconds, std::tm& result)
+{
+    result = std::tm {};
+    if (::localtime_r(&seconds, &result) != nullptr)
+        return true;
+    result = std::tm {};
+    return false;
+}
 void Sleep(std::uint32_t ms) { CurrentClock().SleepMilliseconds(ms); }
 
 void SetDeadline(std::uint32_t ms) { g_deadline = CurrentClock().MonotonicMilliseconds() + ms; }

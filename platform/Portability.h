@@ -22,6 +22,8 @@ namespace pvx {
 // reports these readings; never compare them to measure a wait.
 std::uint32_t GetMilliseconds();
 std::time_t GetWallSeconds();
+// Broken-down local time of `seconds`; false (and `result` zeroed) on failure.
+bool GetLocalTime(std::time_t seconds, std::tm& result);
 void Sleep(std::uint32_t ms);
 
 // The process-wide deadline for timed serial exchanges. It runs on the
