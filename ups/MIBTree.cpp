@@ -1,0 +1,464 @@
+// GET, GET-NEXT and SET through the object tree: the entry points, the
+// per-node handlers that decide one arc each, and the generic walk over the
+// group tables.
+#include "ups/MIBTree.h"
+
+#include "service/events/PVXException.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace pvx {
+
+namespace {
+
+[[noreturn]] void ThrowNoSuchObject() { throw CPVXException(EVENT_NO_SUCH_OBJECT); }
+[[noreturn]] void ThrowReadOnly() { throw CPVXException(EVENT_READ_ONLY); }
+
+// Arc i of a name, 0 past its end (names end at their first 0 arc).
+std::uint32_t ArcAt(std::span<const std::uint32_t> arcs, std::size_t i) { return i < arcs.size() ? arcs[i] : 0; }
+
+// The arcs after the first, or the empty name when there are none.
+std::span<const std::uint32_t> Rest(std::span<const std::uint32_t> arcs)
+{
+    static const std::uint32_t kEmpty[] = {0};
+    return arcs.size() > 1 ? arcs.subspan(1) : std::span<const std::uint32_t>(kEmpty);
+}
+
+std::unique_ptr<CMIBData> GetNextOf(CAbstractUPS& ups, std::initializer_list<std::uint32_t> name)
+{
+    COid oid(name);
+    return ups.GetMIBData(oid.Arcs(), true);
+}
+
+// A full name built from a prefix and a few more arcs, ending with 0.
+COid NameOf(std::span<const std::uint32_t> prefix, std::initializer_list<std::uint32_t> more)
+{
+    std::vector<std::uint32_t> arcs(prefix.begin(), prefix.end());
+    arcs.insert(arcs.end(), more.begin(), more.end());
+    arcs.push_back(0);
+    return COid(arcs);
+}
+
+std::unique_ptr<CMIBData> GetByName(CAbstractUPS& ups, const COid& name) { return ups.GetMIBData(name.Arcs(), false); }
+
+const SObject* FindObject(const SGroup& group, std::uint32_t arc, std::size_t& index)
+{
+    for (std::size_t i = 0; i < group.objects.size(); ++i) {
+        if (group.objects[i].arc == arc) {
+            index = i;
+            return &group.objects[i];
+        }
+    }
+    return nullptr;
+}
+
+bool FindRow(const CAbstractUPS& ups, const STable& table, std::uint32_t rowArc, std::size_t& row)
+{
+    std::size_t count = table.rowCount(ups);
+    if (table.numberedRows) {
+        if (rowArc == 0 || rowArc > count)
+            return false;
+        row = rowArc - 1;
+        return true;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (table.rowArc(ups, i) == rowArc) {
+            row = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// ---- Generic walk over a group -------------------------------------------------------
+
+std::unique_ptr<CMIBData> CMIBTree::MakeValue(const SMIBKind& kind, const SMIBValue& value)
+{
+    switch (kind.kind) {
+    case MIB_SIGNED: {
+        auto number = std::clamp(value.number, kind.minimum, kind.maximum);
+        return std::make_unique<CMIBData>(static_cast<std::int32_t>(number), static_cast<std::int32_t>(kind.minimum),
+                                          static_cast<std::int32_t>(kind.maximum), MIB_SIGNED);
+    }
+    case MIB_UNSIGNED:
+    case MIB_ENUMERATED:
+    case MIB_NUMBER_TEXT: {
+        auto number = std::clamp<std::int64_t>(value.number, 0, kind.maximum);
+        return std::make_unique<CMIBData>(static_cast<std::uint32_t>(number), static_cast<std::uint32_t>(kind.maximum),
+                                          kind.kind);
+    }
+    case MIB_TEXT:
+        return std::make_unique<CMIBData>(value.text, static_cast<std::size_t>(kind.maximum), MIB_TEXT);
+    default:
+        return std::make_unique<CMIBData>(value.oid ? *value.oid : COid(), MIB_OID);
+    }
+}
+
+std::unique_ptr<CMIBData> CMIBTree::FollowFrom(CAbstractUPS& ups, const SGroup& group, std::size_t index)
+{
+    for (std::size_t i = index; i < group.objects.size(); ++i) {
+        const SObject& object = group.objects[i];
+        if (object.table) {
+            const STable& table = *object.table;
+            if (table.rowCount(ups) == 0) {
+                if (table.emptyEndsWalk)
+                    ThrowNoSuchObject();
+                continue;
+            }
+            return GetByName(ups, NameOf(group.prefix, {object.arc, table.rowArc(ups, 0), table.columns[0].arc}));
+        }
+        if (object.get)
+            return GetByName(ups, NameOf(group.prefix, {object.arc}));
+    }
+    if (group.following.empty())
+        ThrowNoSuchObject();
+    return ups.GetMIBData(COid(group.following).Arcs(), true);
+}
+
+std::unique_ptr<CMIBData> CMIBTree::GetCell(CAbstractUPS& ups, const SGroup& group, std::size_t index,
+                                            std::span<const std::uint32_t> rest, bool next)
+{
+    const SObject& object = group.objects[index];
+    const STable& table = *object.table;
+    const std::uint32_t rowArc = ArcAt(rest, 0);
+    const std::uint32_t columnArc = rowArc == 0 ? 0 : ArcAt(rest, 1);
+    const std::uint32_t firstColumn = table.columns.front().arc;
+    const std::uint32_t lastColumn = table.columns.back().arc;
+
+    if (rowArc == 0) {
+        // The table's own name: GET-NEXT goes to its first cell.
+        if (!next)
+            ThrowNoSuchObject();
+        if (table.rowCount(ups) == 0) {
+            if (table.emptyEndsWalk)
+                ThrowNoSuchObject();
+            return FollowFrom(ups, group, index + 1);
+        }
+        return GetByName(ups, NameOf(group.prefix, {object.arc, table.rowArc(ups, 0), firstColumn}));
+    }
+    std::size_t row = 0;
+    if (!FindRow(ups, table, rowArc, row))
+        ThrowNoSuchObject();
+    if (!next) {
+        if (columnArc < firstColumn || columnArc > lastColumn)
+            ThrowNoSuchObject();
+        const SColumn& column = table.columns[columnArc - firstColumn];
+        return MakeValue(column.kind, column.get(ups, row));
+    }
+    if (columnArc < firstColumn)
+        return GetByName(ups, NameOf(group.prefix, {object.arc, rowArc, firstColumn}));
+    if (columnArc < lastColumn)
+        return GetByName(ups, NameOf(group.prefix, {object.arc, rowArc, columnArc + 1}));
+    if (columnArc > lastColumn)
+        ThrowNoSuchObject(); // no skipping forward over unknown arcs
+    if (row + 1 < table.rowCount(ups))
+        return GetByName(ups, NameOf(group.prefix, {object.arc, table.rowArc(ups, row + 1), firstColumn}));
+    return FollowFrom(ups, group, index + 1);
+}
+
+std::unique_ptr<CMIBData> CMIBTree::Get(CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs,
+                                        bool next)
+{
+    const std::uint32_t arc = ArcAt(arcs, 0);
+    if (arc == 0) {
+        // The group's own name: not readable, followed by its first object.
+        if (!next)
+            ThrowNoSuchObject();
+        return FollowFrom(ups, group, 0);
+    }
+    std::size_t index = 0;
+    const SObject* object = FindObject(group, arc, index);
+    if (!object)
+        ThrowNoSuchObject();
+    if (object->table)
+        return GetCell(ups, group, index, Rest(arcs), next);
+    // Scalars ignore any arcs after their own.
+    if (next)
+        return FollowFrom(ups, group, index + 1);
+    if (!object->get)
+        ThrowNoSuchObject();
+    return MakeValue(object->kind, object->get(ups));
+}
+
+void CMIBTree::Set(CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    std::size_t index = 0;
+    const SObject* object = FindObject(group, ArcAt(arcs, 0), index);
+    if (!object)
+        ThrowNoSuchObject();
+    if (object->access == EAccess::ReadOnly || !object->write)
+        ThrowReadOnly();
+    object->write(ups, value);
+}
+
+// ---- Entry points ----------------------------------------------------------------------
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetMIBData(std::span<const std::uint32_t> name, bool next)
+{
+    // A private copy that certainly ends with its 0 arc, for every handler below.
+    const COid requested(name);
+    std::span<const std::uint32_t> arcs = requested.Arcs();
+    std::unique_ptr<CMIBData> answer;
+    switch (ArcAt(arcs, 0)) {
+    case 0:
+        if (!next)
+            ThrowNoSuchObject();
+        answer = GetNextOf(*this, {2});
+        break;
+    case 2:
+        answer = GetMgmt(Rest(arcs), next);
+        break;
+    case 4:
+        answer = GetPrivate(Rest(arcs), next);
+        break;
+    default:
+        ThrowNoSuchObject();
+    }
+    if (!next)
+        answer->SetName(requested);
+    return answer;
+}
+
+void CAbstractUPS::SetMIBData(CMIBData& value)
+{
+    const COid* name = value.GetName();
+    if (!name)
+        ThrowNoSuchObject();
+    const COid requested(*name);
+    std::span<const std::uint32_t> arcs = requested.Arcs();
+    switch (ArcAt(arcs, 0)) {
+    case 2:
+        SetMgmt(Rest(arcs), value);
+        break;
+    case 4:
+        SetPrivate(Rest(arcs), value);
+        break;
+    default:
+        ThrowNoSuchObject();
+    }
+}
+
+// ---- Nodes above the groups --------------------------------------------------------------
+// Each decides one arc; a name ending at the node is followed by its first child.
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetMgmt(std::span<const std::uint32_t> arcs, bool next)
+{
+    if (ArcAt(arcs, 0) == 1)
+        return GetMib2(Rest(arcs), next);
+    if (ArcAt(arcs, 0) == 0 && next)
+        return GetNextOf(*this, {2, 1});
+    ThrowNoSuchObject();
+}
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetMib2(std::span<const std::uint32_t> arcs, bool next)
+{
+    if (ArcAt(arcs, 0) == 33)
+        return GetUpsMib(Rest(arcs), next);
+    if (ArcAt(arcs, 0) == 0 && next)
+        return GetNextOf(*this, {2, 1, 33});
+    ThrowNoSuchObject();
+}
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetUpsMib(std::span<const std::uint32_t> arcs, bool next)
+{
+    if (ArcAt(arcs, 0) == 1)
+        return GetUpsObjects(Rest(arcs), next);
+    if (ArcAt(arcs, 0) == 0 && next)
+        return GetNextOf(*this, {2, 1, 33, 1});
+    ThrowNoSuchObject();
+}
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetUpsObjects(std::span<const std::uint32_t> arcs, bool next)
+{
+    auto rest = Rest(arcs);
+    switch (ArcAt(arcs, 0)) {
+    case 0:
+        if (next)
+            return GetNextOf(*this, {2, 1, 33, 1, 1});
+        break;
+    case 1: return GetUpsIdent(rest, next);
+    case 2: return GetUpsBattery(rest, next);
+    case 3: return GetUpsInput(rest, next);
+    case 4: return GetUpsOutput(rest, next);
+    case 5: return GetUpsBypass(rest, next);
+    case 6: return GetUpsAlarm(rest, next);
+    case 7: return GetUpsTest(rest, next);
+    case 8: return GetUpsControl(rest, next);
+    case 9: return GetUpsConfig(rest, next);
+    default: break;
+    }
+    ThrowNoSuchObject();
+}
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetPrivate(std::span<const std::uint32_t> arcs, bool next)
+{
+    if (ArcAt(arcs, 0) == 1)
+        return GetEnterprises(Rest(arcs), next);
+    if (ArcAt(arcs, 0) == 0 && next)
+        return GetNextOf(*this, {4, 1});
+    ThrowNoSuchObject();
+}
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetEnterprises(std::span<const std::uint32_t> arcs, bool next)
+{
+    if (ArcAt(arcs, 0) == 534)
+        return GetVendor(Rest(arcs), next);
+    if (ArcAt(arcs, 0) == 0 && next)
+        return GetNextOf(*this, {4, 1, 534});
+    ThrowNoSuchObject();
+}
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetVendor(std::span<const std::uint32_t> arcs, bool next)
+{
+    if (ArcAt(arcs, 0) == 1)
+        return GetVendorMib(Rest(arcs), next);
+    if (ArcAt(arcs, 0) == 0 && next)
+        return GetNextOf(*this, {4, 1, 534, 1});
+    // 534.2 answers its one identifier to GET only; a walk never enters it.
+    if (ArcAt(arcs, 0) == 2 && !next) {
+        static const COid kVendorAgent{4, 1, 534, 2, 1, 0};
+        return std::make_unique<CMIBData>(kVendorAgent, MIB_OID);
+    }
+    ThrowNoSuchObject();
+}
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetVendorMib(std::span<const std::uint32_t> arcs, bool next)
+{
+    auto rest = Rest(arcs);
+    switch (ArcAt(arcs, 0)) {
+    case 0:
+        if (next)
+            return GetNextOf(*this, {4, 1, 534, 1, 1});
+        break;
+    case 1: return GetVendorIdent(rest, next);
+    case 2: return GetVendorBattery(rest, next);
+    case 3: return GetVendorInput(rest, next);
+    case 4: return GetVendorOutput(rest, next);
+    case 5: return GetVendorBypass(rest, next);
+    case 6: return GetVendorEnvironment(rest, next);
+    case 7: return GetVendorAlarm(rest, next);
+    case 8: return GetVendorTest(rest, next);
+    case 9: return GetVendorControl(rest, next);
+    case 10: return GetVendorConfig(rest, next);
+    default: break;
+    }
+    ThrowNoSuchObject();
+}
+
+void CAbstractUPS::SetMgmt(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    if (ArcAt(arcs, 0) != 1)
+        ThrowNoSuchObject();
+    SetMib2(Rest(arcs), value);
+}
+
+void CAbstractUPS::SetMib2(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    if (ArcAt(arcs, 0) != 33)
+        ThrowNoSuchObject();
+    SetUpsMib(Rest(arcs), value);
+}
+
+void CAbstractUPS::SetUpsMib(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    if (ArcAt(arcs, 0) != 1)
+        ThrowNoSuchObject();
+    SetUpsObjects(Rest(arcs), value);
+}
+
+void CAbstractUPS::SetUpsObjects(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    auto rest = Rest(arcs);
+    switch (ArcAt(arcs, 0)) {
+    case 1: return SetUpsIdent(rest, value);
+    case 2: return SetUpsBattery(rest, value);
+    case 3: return SetUpsInput(rest, value);
+    case 4: return SetUpsOutput(rest, value);
+    case 5: return SetUpsBypass(rest, value);
+    case 6: return SetUpsAlarm(rest, value);
+    case 7: return SetUpsTest(rest, value);
+    case 8: return SetUpsControl(rest, value);
+    case 9: return SetUpsConfig(rest, value);
+    default: ThrowNoSuchObject();
+    }
+}
+
+void CAbstractUPS::SetPrivate(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    if (ArcAt(arcs, 0) != 1)
+        ThrowNoSuchObject();
+    SetEnterprises(Rest(arcs), value);
+}
+
+void CAbstractUPS::SetEnterprises(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    if (ArcAt(arcs, 0) != 534)
+        ThrowNoSuchObject();
+    SetVendor(Rest(arcs), value);
+}
+
+void CAbstractUPS::SetVendor(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    if (ArcAt(arcs, 0) == 1)
+        return SetVendorMib(Rest(arcs), value);
+    if (ArcAt(arcs, 0) == 2)
+        ThrowReadOnly();
+    ThrowNoSuchObject();
+}
+
+void CAbstractUPS::SetVendorMib(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    auto rest = Rest(arcs);
+    switch (ArcAt(arcs, 0)) {
+    case 1: return SetVendorIdent(rest, value);
+    case 2: return SetVendorBattery(rest, value);
+    case 3: return SetVendorInput(rest, value);
+    case 4: return SetVendorOutput(rest, value);
+    case 5: return SetVendorBypass(rest, value);
+    case 6: return SetVendorEnvironment(rest, value);
+    case 7: return SetVendorAlarm(rest, value);
+    case 8: return SetVendorTest(rest, value);
+    case 9: return SetVendorControl(rest, value);
+    case 10: return SetVendorConfig(rest, value);
+    default: ThrowNoSuchObject();
+    }
+}
+
+// ---- Group handlers: the seams drivers override, each one table ----------------------
+
+#define PVX_GROUP_HANDLERS(Name, Group)                                                                             \
+    std::unique_ptr<CMIBData> CAbstractUPS::Get##Name(std::span<const std::uint32_t> arcs, bool next)               \
+    {                                                                                                               \
+        return CMIBTree::Get(*this, CMIBTree::Group, arcs, next);                                                   \
+    }                                                                                                               \
+    void CAbstractUPS::Set##Name(std::span<const std::uint32_t> arcs, CMIBData& value)                              \
+    {                                                                                                               \
+        CMIBTree::Set(*this, CMIBTree::Group, arcs, value);                                                         \
+    }
+
+PVX_GROUP_HANDLERS(UpsIdent, kUpsIdent)
+PVX_GROUP_HANDLERS(UpsBattery, kUpsBattery)
+PVX_GROUP_HANDLERS(UpsInput, kUpsInput)
+PVX_GROUP_HANDLERS(UpsOutput, kUpsOutput)
+PVX_GROUP_HANDLERS(UpsBypass, kUpsBypass)
+PVX_GROUP_HANDLERS(UpsAlarm, kUpsAlarm)
+PVX_GROUP_HANDLERS(UpsTest, kUpsTest)
+PVX_GROUP_HANDLERS(UpsControl, kUpsControl)
+PVX_GROUP_HANDLERS(UpsConfig, kUpsConfig)
+PVX_GROUP_HANDLERS(VendorIdent, kVendorIdent)
+PVX_GROUP_HANDLERS(VendorBattery, kVendorBattery)
+PVX_GROUP_HANDLERS(VendorInput, kVendorInput)
+PVX_GROUP_HANDLERS(VendorOutput, kVendorOutput)
+PVX_GROUP_HANDLERS(VendorBypass, kVendorBypass)
+PVX_GROUP_HANDLERS(VendorEnvironment, kVendorEnvironment)
+PVX_GROUP_HANDLERS(VendorAlarm, kVendorAlarm)
+PVX_GROUP_HANDLERS(VendorTest, kVendorTest)
+PVX_GROUP_HANDLERS(VendorControl, kVendorControl)
+PVX_GROUP_HANDLERS(VendorConfig, kVendorConfig)
+
+#undef PVX_GROUP_HANDLERS
+
+} // namespace pvx

@@ -1,0 +1,223 @@
+// What a manager's SET does to the writable objects: identity texts written
+// back to the configuration, tests, and the shutdown, startup and timed
+// command schedules. Every check comes before the first change; an action
+// that throws leaves the schedule as it was.
+#include "ups/AbstractUPS.h"
+
+#include "platform/Portability.h"
+#include "service/events/PVXException.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace pvx {
+
+namespace {
+
+constexpr int kTestInProgress = 5;
+// The configuration reader takes lines of at most this many characters, newline included.
+constexpr std::size_t kMaxConfigLine = 255;
+
+[[noreturn]] void ThrowReadOnly() { throw CPVXException(EVENT_READ_ONLY); }
+[[noreturn]] void ThrowBadValue() { throw CPVXException(EVENT_BAD_VALUE); }
+
+std::int64_t DueTimeOrRefuse(std::int64_t seconds)
+{
+    auto due = CAbstractUPS::DueTimeAfter(CAbstractUPS::Now(), seconds);
+    if (!due)
+        ThrowBadValue();
+    return *due;
+}
+
+// Sets a due time (and clears the warning flag when asked), then lets the
+// driver act on it; if the driver throws, both return to what they were.
+template <typename Action>
+void ArmThenAct(std::int64_t& due, std::int64_t newDue, bool* flagToClear, Action action)
+{
+    const std::int64_t savedDue = due;
+    const bool savedFlag = flagToClear ? *flagToClear : false;
+    due = newDue;
+    if (flagToClear)
+        *flagToClear = false;
+    try {
+        action();
+    } catch (...) {
+        due = savedDue;
+        if (flagToClear)
+            *flagToClear = savedFlag;
+        throw;
+    }
+}
+
+} // namespace
+
+void CAbstractUPS::WriteIdentText(std::string& member, const char* key, const CMIBData& value)
+{
+    const std::string& text = value.GetText();
+    // The text becomes one "key=value" line of the configuration: a line
+    // break or a zero byte would inject lines, and a line longer than the
+    // reader takes would be read back as two.
+    if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        ThrowBadValue();
+    if (std::strlen(key) + 1 + text.size() + 1 > kMaxConfigLine)
+        ThrowBadValue();
+    member = text;
+    if (m_configuration)
+        m_configuration->WriteString("UPSIdent", key, text);
+}
+
+void CAbstractUPS::MarkTestStarted(const COid& testId)
+{
+    m_testId = testId;
+    m_testResultSummary = kTestInProgress;
+    m_testStartTime = GetMilliseconds();
+}
+
+void CAbstractUPS::WriteTestId(const CMIBData& value)
+{
+    // Whole identifiers are compared, up to their terminating 0 arc.
+    const COid* requested = value.GetOid();
+    auto is = [requested](const COid& test) { return requested && *requested == test; };
+
+    if (is(kUpsTestAbortTestInProgress) && CanAbortTest()) {
+        AbortTest();
+        return;
+    }
+    if (m_testResultSummary == kTestInProgress)
+        ThrowReadOnly();
+    const COid* started = nullptr;
+    if (is(kUpsTestGeneralSystemsTest) && CanGeneralSystemsTest()) {
+        StartGeneralSystemsTest();
+        started = &kUpsTestGeneralSystemsTest;
+    } else if (is(kUpsTestQuickBatteryTest) && CanQuickBatteryTest()) {
+        StartBatteryTest(1, 15);
+        started = &kUpsTestQuickBatteryTest;
+    } else if (is(kUpsTestDeepBatteryCalibration) && CanDeepBatteryCalibration()) {
+        StartDeepBatteryCalibration();
+        started = &kUpsTestDeepBatteryCalibration;
+    } else {
+        ThrowBadValue();
+    }
+    MarkTestStarted(*started);
+}
+
+void CAbstractUPS::WriteTestSpinLock(const CMIBData& value)
+{
+    if (m_testResultSummary == kTestInProgress)
+        ThrowBadValue();
+    m_testSpinLock = value.GetUnsigned();
+}
+
+void CAbstractUPS::WriteShutdownType(const CMIBData& value)
+{
+    const int type = value.GetInteger();
+    if (!CanShutdown(type))
+        ThrowBadValue();
+    m_shutdownType = type;
+}
+
+void CAbstractUPS::WriteShutdownAfterDelay(const CMIBData& value)
+{
+    if (!CanShutdown(m_shutdownType))
+        ThrowReadOnly();
+    const std::int64_t v = value.GetInteger();
+    if (v == -1) {
+        if (m_shutdownDue == kNoDueTime)
+            ThrowBadValue();
+        ArmThenAct(m_shutdownDue, kNoDueTime, nullptr, [this] { ApplyShutdownSchedule(); });
+        return;
+    }
+    if (v < -1)
+        ThrowBadValue();
+    ArmThenAct(m_shutdownDue, DueTimeOrRefuse(v), &m_shutdownTrapSent, [this] { ApplyShutdownSchedule(); });
+}
+
+void CAbstractUPS::WriteStartupAfterDelay(const CMIBData& value)
+{
+    if (!CanStartup())
+        ThrowReadOnly();
+    const std::int64_t v = value.GetInteger();
+    if (v == -1) {
+        if (m_startupDue == kNoDueTime)
+            ThrowBadValue();
+        ArmThenAct(m_startupDue, kNoDueTime, nullptr, [this] { ApplyStartupSchedule(); });
+        return;
+    }
+    if (v < -1)
+        ThrowBadValue();
+    ArmThenAct(m_startupDue, DueTimeOrRefuse(v), &m_shutdownTrapSent, [this] { ApplyStartupSchedule(); });
+}
+
+void CAbstractUPS::WriteRebootWithDuration(const CMIBData& value)
+{
+    if (!CanShutdown(m_shutdownType) || !CanReboot())
+        ThrowReadOnly();
+    const std::int64_t v = value.GetInteger();
+    if (v < 1)
+        ThrowBadValue();
+    ArmThenAct(m_startupDue, DueTimeOrRefuse(v), nullptr, [this] { ApplyRebootSchedule(); });
+}
+
+void CAbstractUPS::WriteVendorQuickTest(const CMIBData&)
+{
+    // The value is not looked at, and a running test does not block it.
+    if (!CanQuickBatteryTest())
+        ThrowBadValue();
+    StartBatteryTest(1, 15);
+    MarkTestStarted(kUpsTestQuickBatteryTest);
+}
+
+void CAbstractUPS::WriteVendorShutdown(const CMIBData& value)
+{
+    if (!CanShutdown(1))
+        ThrowBadValue();
+    const std::int64_t v = value.GetInteger();
+    if (v < 0 || (v == 0 && m_shutdownDue == kNoDueTime))
+        ThrowBadValue();
+    const std::int64_t newDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
+    // Programmed into the UPS now, as upsShutdownAfterDelay does: the
+    // control timer only clears the due time once it has passed.
+    const int savedType = m_shutdownType;
+    m_shutdownType = 1;
+    try {
+        ArmThenAct(m_shutdownDue, newDue, nullptr, [this] { ApplyShutdownSchedule(); });
+    } catch (...) {
+        m_shutdownType = savedType;
+        throw;
+    }
+}
+
+void CAbstractUPS::WriteVendorStartup(const CMIBData& value)
+{
+    // The control timer starts the UPS when the time comes.
+    if (!CanStartup())
+        ThrowBadValue();
+    const std::int64_t v = value.GetInteger();
+    if (v < 0 || (v == 0 && m_startupDue == kNoDueTime))
+        ThrowBadValue();
+    m_startupDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
+}
+
+void CAbstractUPS::WriteWarningWindow(std::int64_t& window, const CMIBData& value)
+{
+    const std::int64_t v = value.GetInteger();
+    if (v < -1)
+        ThrowBadValue();
+    window = v == -1 ? kUnlimitedWindow : v * 1000;
+}
+
+void CAbstractUPS::WriteVendorTimedCommand(const CMIBData& value)
+{
+    if (!CanRunTimedCommand())
+        ThrowBadValue();
+    const std::int64_t v = value.GetInteger();
+    if (v < 0 || (v == 0 && m_timedCommandDue == kNoDueTime))
+        ThrowBadValue();
+    if (v == 0) {
+        m_timedCommandDue = kNoDueTime;
+        return;
+    }
+    ArmThenAct(m_timedCommandDue, DueTimeOrRefuse(v), nullptr, [this] { ApplyTimedCommand(); });
+}
+
+} // namespace pvx
