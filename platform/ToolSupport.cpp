@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <cstring>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -103,5 +104,10 @@ bool CreateSymbolicLink(const std::string& target, const std::string& linkPath)
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+CUniqueFd OpenLogFile(const std::string& path)
+{
+    return CUniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644));
+}
 
 } // namespace pvx

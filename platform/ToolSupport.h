@@ -29,4 +29,8 @@ int ReadTerminationSignal(int fd);
 bool CreateSymbolicLink(const std::string& target, const std::string& linkPath);
 bool RemoveFile(const std::string& path);
 
+// Creates or truncates a log file for appending; each write goes straight to
+// the file, so readers see every line as soon as it is written.
+CUniqueFd OpenLogFile(const std::string& path);
+
 } // namespace pvx
