@@ -75,6 +75,7 @@ public:
 
     CAbstractUPS(CCommPort* port, CINIFile* configuration);
     virtual ~CAbstractUPS();
+    static std::unique_ptr<CAbstractUPS> Create(CCommPort* port, CINIFile* configuration); // the XCP driver's factory
     CAbstractUPS(const CAbstractUPS&) = delete;
     CAbstractUPS& operator=(const CAbstractUPS&) = delete;
 

@@ -1,0 +1,613 @@
+// The XCP UPS driver: identification, the polling schedule, controls, tests,
+// configuration writes and the relay of XCP frames.
+#include "xcp/driver/XComUPS.h"
+
+#include "platform/CommPort.h"
+#include "platform/Portability.h"
+#include "service/events/PVXException.h"
+#include "xcp/driver/ReplyReader.h"
+#include "xcp/driver/Settings.h"
+#include "xcp/driver/XComBlocks.h"
+#include "xcp/link/XCPFrame.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+namespace pvx {
+
+namespace {
+
+// XCP commands the driver sends.
+constexpr std::uint8_t kIdentificationRequest = 0x31;
+constexpr std::uint8_t kEventRequest = 0x32;
+constexpr std::uint8_t kStatusCommand = 0x33;
+constexpr std::uint8_t kMeterRequest = 0x34;
+constexpr std::uint8_t kAlarmRequest = 0x35;
+constexpr std::uint8_t kNominalOutputRequest = 0x36;
+constexpr std::uint8_t kStatisticsRequest = 0x38;
+constexpr std::uint8_t kBatteryRequest = 0x3B;
+constexpr std::uint8_t kNominalInputRequest = 0x3C;
+constexpr std::uint8_t kTestResultRequest = 0x3F;
+constexpr std::uint8_t kOutletRequest = 0x41;
+constexpr std::uint8_t kBaudListCommand = 0x42;
+constexpr std::uint8_t kTimedCommand = 0x88;
+constexpr std::uint8_t kStartupNow = 0x89;
+constexpr std::uint8_t kReboot = 0x8A;
+constexpr std::uint8_t kShutdownNow = 0x8B;
+constexpr std::uint8_t kSetClock = 0x90;
+constexpr std::uint8_t kDelayedStartup = 0x91;
+constexpr std::uint8_t kDelayedShutdown = 0x93;
+constexpr std::uint8_t kSetParameter = 0x95;
+constexpr std::uint8_t kOutletCommand = 0x97;
+constexpr std::uint8_t kSetBaudRate = 0x98;
+constexpr std::uint8_t kWakeUpRequest = 0xA0;
+constexpr std::uint8_t kBatteryTest = 0xB1;
+constexpr std::uint8_t kGeneralSystemsTest = 0xB2;
+
+constexpr std::uint8_t kEscape = 0x1B;
+constexpr int kIdentifySpeed = 1200;
+constexpr std::uint32_t kDrainMs = 100;
+constexpr std::uint32_t kPauseMs = 200;
+constexpr std::uint32_t kRequestTimeoutMs = 750;
+constexpr std::uint32_t kCommandTimeoutMs = 1500;
+// Below this many ms a schedule is carried out at once instead of in minutes.
+constexpr std::int64_t kImmediateLimitMs = 29999;
+
+// Parameters of the set-configuration command 0x95.
+constexpr std::uint8_t kParameterLowBatteryTime = 0x05;
+constexpr std::uint8_t kParameterAudible = 0x06;
+constexpr std::uint8_t kParameterLowTemperature = 0x09;
+constexpr std::uint8_t kParameterHighTemperature = 0x0A;
+constexpr std::uint8_t kParameterOutputVoltage = 0x0B;
+
+constexpr int kOutputSourceOther = 1;
+constexpr int kTestInProgress = 5;
+constexpr int kChargeStateUnknown = 5;
+
+std::uint32_t FirstArc(std::span<const std::uint32_t> arcs)
+{
+    return arcs.empty() ? 0 : arcs[0];
+}
+
+std::array<std::uint8_t, 2> LittleEndian16(std::uint16_t value)
+{
+    return { static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8) };
+}
+
+// A controls command is done only when the UPS accepts it.
+void RequireAccepted(std::uint32_t result)
+{
+    if (result != kXCPAccepted)
+        throw CPVXException(EVENT_COMMAND_FAILED);
+}
+
+// The UPS's answer to a configuration write, as the agent reports it.
+void RequireWritten(std::uint32_t result)
+{
+    switch (result) {
+    case 0x31:
+        return;
+    case 0x32:
+    case 0x34:
+        throw CPVXException(EVENT_READ_ONLY);
+    case 0x35:
+    case 0x36:
+        throw CPVXException(EVENT_BAD_VALUE);
+    default:
+        throw CPVXException(EVENT_COMMAND_FAILED);
+    }
+}
+
+// Values the 16 bits of a 0x95 write can carry, checked before anything is sent.
+std::uint16_t Unsigned16OrRefuse(std::int64_t value)
+{
+    if (value < 0 || value > std::numeric_limits<std::uint16_t>::max())
+        throw CPVXException(EVENT_BAD_VALUE);
+    return static_cast<std::uint16_t>(value);
+}
+
+std::uint16_t Signed16OrRefuse(std::int64_t value)
+{
+    if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max())
+        throw CPVXException(EVENT_BAD_VALUE);
+    return static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
+}
+
+// A command-status block (number 9, one block) holding `status` and then `bytes`.
+std::vector<std::uint8_t> CommandStatusBlock(std::span<const std::uint8_t> bytes, std::uint8_t status)
+{
+    std::vector<std::uint8_t> data;
+    data.reserve(bytes.size() + 1);
+    data.push_back(status);
+    data.insert(data.end(), bytes.begin(),
+        bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(bytes.size(), kXCPMaxBlockData - 1)));
+    std::vector<std::uint8_t> out;
+    AppendReplyBlock(out, kXCPStatusBlock, 1 | kXCPLastBlock, data);
+    return out;
+}
+
+} // namespace
+
+std::unique_ptr<CAbstractUPS> CAbstractUPS::Create(CCommPort* port, CINIFile* configuration)
+{
+    return std::make_unique<CXComUPS>(port, configuration);
+}
+
+CXComUPS::CXComUPS(CCommPort* port, CINIFile* configuration)
+    : CAbstractUPS(port, configuration)
+    , m_link(port)
+{
+}
+
+CXComUPS::~CXComUPS() = default;
+
+// ---- Identification ---------------------------------------------------------------
+
+void CXComUPS::WriteEscape()
+{
+    const std::array<std::uint8_t, 1> escape = { kEscape };
+    std::size_t written = 0;
+    m_port->Write(escape, written);
+}
+
+std::uint32_t CXComUPS::WakeUpAndProbe()
+{
+    WriteEscape();
+    m_port->Drain(kDrainMs);
+    return m_link.SendRequest(kWakeUpRequest, kRequestTimeoutMs);
+}
+
+void CXComUPS::Identify()
+{
+    m_port->SetBaudRate(kIdentifySpeed);
+    WriteEscape();
+    m_port->Drain(kDrainMs);
+
+    const std::array<std::uint8_t, 1> baudListData = { 0x00 };
+    m_link.SendCommand(kBaudListCommand, baudListData, kCommandTimeoutMs);
+    Sleep(kPauseMs);
+    const int rate = ChooseBaudRate(m_link.GetReply());
+    if (rate != kIdentifySpeed) {
+        const auto rateBytes = LittleEndian16(static_cast<std::uint16_t>(rate));
+        const std::array<std::uint8_t, 4> switchData = { 0x00, 0x01, rateBytes[0], rateBytes[1] };
+        m_link.SendCommand(kSetBaudRate, switchData, kCommandTimeoutMs);
+        Sleep(kPauseMs);
+        m_port->SetBaudRate(rate);
+    }
+
+    Sleep(kPauseMs);
+    if (WakeUpAndProbe() != 0) {
+        // This UPS does not know the wake-up request: ask for block 1 directly.
+        Sleep(kPauseMs);
+        m_link.SendRequest(kIdentificationRequest, kRequestTimeoutMs);
+    }
+
+    SIdentification id;
+    ParseIdentificationBlock(m_link.GetReply(), id, m_meters, m_alarmMap, m_statistics);
+    m_upsSoftwareVersion = id.softwareVersion;
+    m_nominalOutputVA = id.outputVA;
+    m_inputLineCount = id.lineCount;
+    m_outputLineCount = id.lineCount;
+    m_bypassLineCount = id.lineCount;
+    PrintLine("UPS found is [" + id.modelText + "]\n");
+    SplitModelText(id.modelText, m_manufacturer, m_model);
+
+    Sleep(kPauseMs);
+    m_link.ReadCommandList();
+    Sleep(kPauseMs);
+
+    m_link.SendRequest(kNominalOutputRequest, kRequestTimeoutMs);
+    const SNominalOutput output = ParseNominalOutput(m_link.GetReply());
+    m_nominalOutputVoltage = output.voltage;
+    m_nominalOutputFrequency = output.frequency;
+    Sleep(kPauseMs);
+
+    m_link.SendRequest(kNominalInputRequest, kRequestTimeoutMs);
+    const SNominalInput input = ParseNominalInput(m_link.GetReply());
+    m_nominalInputVoltage = input.voltage;
+    m_nominalInputFrequency = input.frequency;
+    m_lowBatteryTime = input.lowBatteryTime;
+    m_audibleStatus = input.audibleStatus;
+    m_lowTransferVoltage = input.lowTransferVoltage;
+    m_highTransferVoltage = input.highTransferVoltage;
+    m_lowTemperatureLimit = input.lowTemperatureLimit;
+    m_highTemperatureLimit = input.highTemperatureLimit;
+
+    // One full polling cycle, so that every value is there before the first pass.
+    Sleep(kPauseMs);
+    ReadMeters();
+    Sleep(kPauseMs);
+    ReadStatistics();
+    Sleep(kPauseMs);
+    ReadAlarms();
+    Sleep(kPauseMs);
+    ReadStatus();
+    Sleep(kPauseMs);
+    ReadBattery();
+    Sleep(kPauseMs);
+    ReadEvents();
+}
+
+// ---- Polling --------------------------------------------------------------------------
+
+void CXComUPS::ReadValues()
+{
+    switch (m_updatePhase) {
+    case 0:
+    case 6:
+        ReadMeters();
+        break;
+    case 1:
+        ReadStatistics();
+        break;
+    case 2:
+        ReadAlarms();
+        break;
+    case 3:
+        try {
+            ReadStatus();
+        } catch (const CPVXException&) {
+            m_outputSource = kOutputSourceOther;
+            throw;
+        }
+        break;
+    case 4:
+        try {
+            if (m_testResultSummary == kTestInProgress && !m_batteryTest)
+                ReadTestResult();
+            else
+                ReadBattery();
+        } catch (const CPVXException&) {
+            m_batteryChargeState = kChargeStateUnknown;
+            throw;
+        }
+        break;
+    case 5:
+        ReadEvents();
+        break;
+    default:
+        break;
+    }
+    // Only a phase that succeeded moves on; a failed one runs again next pass.
+    m_updatePhase = (m_updatePhase + 1) % kUpdatePhases;
+}
+
+void CXComUPS::ReadMeters()
+{
+    if (!Supports(kMeterRequest))
+        throw CPVXException(EVENT_BAD_REPLY);
+    m_meters.ReadBlock(m_link, kMeterRequest);
+    auto meter = [this](std::size_t k) { return MeterToUnsigned(m_meters.GetValue(k, 0.0)); };
+    auto signedMeter = [this](std::size_t k) { return MeterToSigned(m_meters.GetValue(k, 0.0)); };
+
+    if (const std::uint32_t va = meter(71); va != 0)
+        m_nominalOutputVA = va;
+
+    const std::uint32_t inputLines = std::min(m_inputLineCount, kMaxLines);
+    for (std::uint32_t i = 0; i < inputLines; ++i) {
+        m_inputLines[i].frequency = meter(28) * 10u;
+        m_inputLines[i].voltage = meter(56 + i);
+        m_inputLines[i].current = meter(18 + i);
+        m_inputLines[i].truePower = meter(22);
+    }
+    const std::uint32_t outputLines = std::min(m_outputLineCount, kMaxLines);
+    for (std::uint32_t i = 0; i < outputLines; ++i) {
+        m_outputLines[i].voltage = meter(78 + i);
+        m_outputLines[i].current = meter(65 + i);
+        m_outputLines[i].power = meter(21);
+        m_outputLines[i].percentLoad = m_nominalOutputVA == 0 ? 0 : meter(23) * 100u / m_nominalOutputVA;
+    }
+    m_nominalOutputPower = meter(21);
+    const std::uint32_t bypassLines = std::min(m_bypassLineCount, kMaxLines);
+    for (std::uint32_t i = 0; i < bypassLines; ++i)
+        m_bypassLines[i].voltage = meter(53 + i);
+
+    m_batteryCurrent = signedMeter(32);
+    m_batteryVoltage = meter(33);
+    m_chargeRemaining = meter(34);
+    m_minutesRemaining = meter(35) / 60;
+    m_ambientTemperature = signedMeter(62);
+    m_batteryTemperature = signedMeter(77);
+    m_outputFrequency = meter(27) * 10u;
+    m_upsDateTime = FormatUpsTime(m_meters.GetDateTime());
+}
+
+void CXComUPS::ReadStatistics()
+{
+    if (!Supports(kStatisticsRequest))
+        return;
+    m_statistics.ReadBlock(m_link, kStatisticsRequest);
+    m_inputLineBads = MeterToUnsigned(m_statistics.GetValue(35, 0.0));
+}
+
+void CXComUPS::ReadAlarms()
+{
+    if (!Supports(kAlarmRequest))
+        return;
+    MarkAlarmsStale();
+    try {
+        for (unsigned alarm = m_alarmMap.FirstActive(m_link); alarm != CAlarmMap::kNoAlarm;
+             alarm = m_alarmMap.NextActive())
+            for (const COid* descriptor : WellKnownAlarmsFor(alarm))
+                RaiseAlarm(*descriptor);
+    } catch (const CPVXException&) {
+        RemoveStaleAlarms();
+        throw;
+    }
+    RemoveStaleAlarms();
+}
+
+void CXComUPS::ReadStatus()
+{
+    if (!Supports(kStatusCommand))
+        return;
+    m_link.SendCommand(kStatusCommand, {}, kCommandTimeoutMs);
+    m_outputSource = OutputSourceFromStatus(CReplyReader(m_link.GetReply()).U8At(0));
+}
+
+void CXComUPS::ReadBattery()
+{
+    if (!Supports(kBatteryRequest))
+        return;
+    m_link.SendRequest(kBatteryRequest, kRequestTimeoutMs);
+    const auto reply = m_link.GetReply();
+    const std::uint8_t result = CReplyReader(reply).U8At(0);
+    m_vendorTestResult = VendorTestResultFrom(result);
+    m_batteryChargeState = BatteryChargeStateFrom(reply);
+    if (m_testResultSummary == kTestInProgress)
+        m_testResultSummary = TestSummaryFrom(result);
+}
+
+void CXComUPS::ReadTestResult()
+{
+    if (!Supports(kTestResultRequest))
+        return;
+    m_link.SendRequest(kTestResultRequest, kRequestTimeoutMs);
+    m_testResultSummary = TestSummaryFrom(CReplyReader(m_link.GetReply()).U8At(2));
+}
+
+void CXComUPS::ReadEvents()
+{
+    if (!Supports(kEventRequest))
+        return;
+    if (m_link.SendRequest(kEventRequest, kRequestTimeoutMs) != 0)
+        return; // keep the events we have
+    m_eventRecords = ParseEventBlock(m_link.GetReply());
+}
+
+// ---- Capabilities and outlets ----------------------------------------------------------
+
+bool CXComUPS::CanShutdown(int shutdownType)
+{
+    return shutdownType == 1 && Supports(kDelayedShutdown) && Supports(kShutdownNow);
+}
+bool CXComUPS::CanRunTimedCommand()
+{
+    return Supports(kTimedCommand);
+}
+bool CXComUPS::CanStartup()
+{
+    return Supports(kStartupNow);
+}
+bool CXComUPS::CanReboot()
+{
+    return Supports(kReboot);
+}
+bool CXComUPS::CanGeneralSystemsTest()
+{
+    return Supports(kGeneralSystemsTest);
+}
+bool CXComUPS::CanQuickBatteryTest()
+{
+    return Supports(kBatteryTest);
+}
+bool CXComUPS::CanCommand95()
+{
+    return Supports(kSetParameter);
+}
+bool CXComUPS::CanOutletCommand2()
+{
+    return Supports(kOutletCommand);
+}
+bool CXComUPS::CanOutletCommand1()
+{
+    return Supports(kOutletCommand);
+}
+bool CXComUPS::CanOutletOnDelay()
+{
+    return Supports(kOutletCommand);
+}
+bool CXComUPS::CanOutletOffDelay()
+{
+    return Supports(kOutletCommand);
+}
+
+void CXComUPS::GetOutlets(std::vector<OutletEntry>& outlets)
+{
+    if (!Supports(kOutletRequest)) {
+        outlets.clear();
+        return;
+    }
+    m_link.SendRequest(kOutletRequest, kRequestTimeoutMs);
+    outlets = ParseOutletBlock(m_link.GetReply());
+}
+
+int CXComUPS::OutletAction(int outlet, std::uint8_t subCommand, int value)
+{
+    const auto valueBytes = LittleEndian16(static_cast<std::uint16_t>(value & 0xFFFF));
+    const std::array<std::uint8_t, 4> data
+        = { static_cast<std::uint8_t>(outlet & 0xFF), subCommand, valueBytes[0], valueBytes[1] };
+    return static_cast<int>(m_link.SendCommand(kOutletCommand, data, kCommandTimeoutMs));
+}
+
+int CXComUPS::OutletCommand1(int outlet, int value)
+{
+    return OutletAction(outlet, 1, value);
+}
+int CXComUPS::OutletCommand2(int outlet, int value)
+{
+    return OutletAction(outlet, 2, value);
+}
+int CXComUPS::OutletOffDelay(int outlet, int seconds)
+{
+    return OutletAction(outlet, 3, seconds);
+}
+int CXComUPS::OutletOnDelay(int outlet, int seconds)
+{
+    return OutletAction(outlet, 4, seconds);
+}
+
+// ---- Schedules and tests ----------------------------------------------------------------
+
+void CXComUPS::ApplySchedule(std::optional<std::int64_t> remainingMs, std::uint8_t immediate, std::uint8_t delayed)
+{
+    std::uint32_t result = 0;
+    if (!remainingMs) {
+        const std::array<std::uint8_t, 2> cancel = { 0x00, 0x00 };
+        result = m_link.SendCommand(delayed, cancel, kCommandTimeoutMs);
+    } else if (*remainingMs <= kImmediateLimitMs) {
+        // Overdue included: a schedule whose time has just passed is carried out now.
+        result = m_link.SendRequest(immediate, kRequestTimeoutMs);
+    } else {
+        const std::int64_t minutes = std::max<std::int64_t>(1, *remainingMs / 60000);
+        const auto minuteBytes = LittleEndian16(Unsigned16OrRefuse(minutes));
+        result = m_link.SendCommand(delayed, minuteBytes, kCommandTimeoutMs);
+    }
+    RequireAccepted(result);
+}
+
+void CXComUPS::ApplyShutdownSchedule()
+{
+    ApplySchedule(MillisecondsUntil(m_shutdownDue), kShutdownNow, kDelayedShutdown);
+}
+
+void CXComUPS::ApplyStartupSchedule()
+{
+    ApplySchedule(MillisecondsUntil(m_startupDue), kStartupNow, kDelayedStartup);
+}
+
+void CXComUPS::ApplyRebootSchedule()
+{
+    const auto remainingMs = MillisecondsUntil(m_startupDue);
+    if (!remainingMs)
+        throw CPVXException(EVENT_COMMAND_FAILED);
+    // Nearest whole second: the reboot is applied just after it was set, and
+    // the few milliseconds between must not cost the manager a second.
+    const std::int64_t seconds = std::max<std::int64_t>(0, (*remainingMs + 500) / 1000);
+    const auto secondBytes = LittleEndian16(Unsigned16OrRefuse(seconds));
+    RequireAccepted(m_link.SendCommand(kReboot, secondBytes, kCommandTimeoutMs));
+}
+
+void CXComUPS::ApplyTimedCommand()
+{
+    const auto remainingMs = MillisecondsUntil(m_timedCommandDue);
+    if (!remainingMs || *remainingMs >= 0)
+        return;
+    RequireAccepted(m_link.SendRequest(kTimedCommand, kRequestTimeoutMs));
+}
+
+void CXComUPS::StartGeneralSystemsTest()
+{
+    // The UPS runs its systems test as a 15-second battery test of type 1.
+    const std::array<std::uint8_t, 2> data = { 0x01, 0x0F };
+    RequireAccepted(m_link.SendCommand(kBatteryTest, data, kCommandTimeoutMs));
+    m_batteryTest = false;
+}
+
+void CXComUPS::StartBatteryTest(int type, int duration)
+{
+    const std::array<std::uint8_t, 2> data
+        = { static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>(duration & 0xFF) };
+    RequireAccepted(m_link.SendCommand(kBatteryTest, data, kCommandTimeoutMs));
+    m_batteryTest = true;
+}
+
+// ---- Writable objects ---------------------------------------------------------------------
+
+void CXComUPS::WriteParameter(std::uint8_t parameter, std::uint16_t value)
+{
+    const auto valueBytes = LittleEndian16(value);
+    const std::array<std::uint8_t, 3> data = { parameter, valueBytes[0], valueBytes[1] };
+    RequireWritten(m_link.SendCommand(kSetParameter, data, kCommandTimeoutMs));
+}
+
+void CXComUPS::SetUpsConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    const std::int64_t v = value.GetInteger();
+    switch (FirstArc(arcs)) {
+    case 3: // upsConfigOutputVoltage
+        WriteParameter(kParameterOutputVoltage, Unsigned16OrRefuse(v));
+        m_nominalOutputVoltage = static_cast<std::uint32_t>(v);
+        return;
+    case 7: // upsConfigLowBattTime
+        WriteParameter(kParameterLowBatteryTime, Unsigned16OrRefuse(v));
+        m_lowBatteryTime = static_cast<std::uint32_t>(v);
+        return;
+    case 8: // upsConfigAudibleStatus: the UPS counts from 0
+        WriteParameter(kParameterAudible, Unsigned16OrRefuse(v - 1));
+        m_audibleStatus = static_cast<int>(v);
+        return;
+    default:
+        CAbstractUPS::SetUpsConfig(arcs, value);
+    }
+}
+
+void CXComUPS::SetVendorEnvironment(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    const std::int64_t v = value.GetInteger();
+    switch (FirstArc(arcs)) {
+    case 1:
+        throw CPVXException(EVENT_READ_ONLY); // the measured temperature
+    case 2:
+        WriteParameter(kParameterLowTemperature, Signed16OrRefuse(v));
+        m_lowTemperatureLimit = static_cast<int>(v);
+        return;
+    case 3:
+        WriteParameter(kParameterHighTemperature, Signed16OrRefuse(v));
+        m_highTemperatureLimit = static_cast<int>(v);
+        return;
+    default:
+        CAbstractUPS::SetVendorEnvironment(arcs, value);
+    }
+}
+
+void CXComUPS::SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    if (FirstArc(arcs) != 5) {
+        CAbstractUPS::SetVendorConfig(arcs, value);
+        return;
+    }
+    const std::string& text = value.GetText();
+    const auto fields = ParseDateTimeText(text);
+    if (!fields)
+        throw CPVXException(EVENT_BAD_VALUE);
+    const auto data = DateCommandBytes(*fields);
+    RequireWritten(m_link.SendCommand(kSetClock, data, kCommandTimeoutMs));
+    m_upsDateTime = text;
+}
+
+// ---- Relay ----------------------------------------------------------------------------------
+
+std::vector<std::uint8_t> CXComUPS::DoCommand95(std::span<const std::uint8_t> frame)
+{
+    const CReplyReader request(frame);
+    const std::array<std::uint8_t, 2> data = { request.U8At(3), request.U8At(4) };
+    const std::uint32_t result = m_link.SendCommand(kSetParameter, data, kCommandTimeoutMs);
+    // The block echoes the low 8 bits of the reply length worth of reply bytes.
+    const auto reply = m_link.GetReply();
+    const std::size_t length = std::min<std::size_t>(reply.size(), m_link.GetReplyLength() & 0xFF);
+    return CommandStatusBlock(reply.first(length), static_cast<std::uint8_t>(result & 0xFF));
+}
+
+std::vector<std::uint8_t> CXComUPS::ProcessXCPRequest(std::span<const std::uint8_t> frame)
+{
+    if (g_bUseInternalXCP)
+        return CAbstractUPS::ProcessXCPRequest(frame);
+    std::uint32_t length = 0;
+    std::vector<std::uint8_t> reply = m_link.RelayFrame(frame, length);
+    reply.resize(std::min<std::size_t>(reply.size(), length));
+    return reply;
+}
+
+} // namespace pvx
