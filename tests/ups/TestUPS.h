@@ -1,0 +1,191 @@
+// A scripted UPS driver for the model tests: its identification and polls
+// are test code, its capabilities are switches, and its actions are logged
+// (with the due times they saw) and can be made to fail.
+#pragma once
+
+#include "service/events/PVXException.h"
+#include "ups/AbstractUPS.h"
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace pvx::test {
+
+class CTestUPS : public CAbstractUPS {
+public:
+    explicit CTestUPS(CINIFile* configuration = nullptr) : CAbstractUPS(nullptr, configuration) {}
+
+    int GetUPSType() override { return 99; }
+    void Identify() override
+    {
+        ++identifyCalls;
+        if (identify)
+            identify(*this);
+    }
+    void ReadValues() override
+    {
+        ++readCalls;
+        if (readValues)
+            readValues(*this);
+    }
+
+    bool CanShutdown(int type) override { return shutdownTypes.count(type) != 0; }
+    bool CanRunTimedCommand() override { return canTimedCommand; }
+    bool CanStartup() override { return canStartup; }
+    bool CanReboot() override { return canReboot; }
+    bool CanAbortTest() override { return canAbortTest; }
+    bool CanGeneralSystemsTest() override { return canGeneralTest; }
+    bool CanQuickBatteryTest() override { return canQuickTest; }
+    bool CanDeepBatteryCalibration() override { return canDeepCalibration; }
+
+    void ApplyShutdownSchedule() override { Act("ApplyShutdownSchedule", m_shutdownDue); }
+    void ApplyTimedCommand() override { Act("ApplyTimedCommand", m_timedCommandDue); }
+    void ApplyStartupSchedule() override { Act("ApplyStartupSchedule", m_startupDue); }
+    void ApplyRebootSchedule() override { Act("ApplyRebootSchedule", m_startupDue); }
+    void AbortTest() override { Act("AbortTest", 0); }
+    void StartGeneralSystemsTest() override { Act("StartGeneralSystemsTest", 0); }
+    void StartBatteryTest(int type, int duration) override
+    {
+        Act("StartBatteryTest(" + std::to_string(type) + "," + std::to_string(duration) + ")", 0);
+    }
+    void StartDeepBatteryCalibration() override { Act("StartDeepBatteryCalibration", 0); }
+
+    // Every protected member a test reads or scripts.
+    using CAbstractUPS::m_alarms;
+    using CAbstractUPS::m_ambientTemperature;
+    using CAbstractUPS::m_attachedDevices;
+    using CAbstractUPS::m_audibleStatus;
+    using CAbstractUPS::m_autoRestartOff;
+    using CAbstractUPS::m_batteryChargeState;
+    using CAbstractUPS::m_batteryCurrent;
+    using CAbstractUPS::m_batteryTemperature;
+    using CAbstractUPS::m_batteryVoltage;
+    using CAbstractUPS::m_bypassFrequency;
+    using CAbstractUPS::m_bypassLineCount;
+    using CAbstractUPS::m_bypassLines;
+    using CAbstractUPS::m_chargeRemaining;
+    using CAbstractUPS::m_eventRecords;
+    using CAbstractUPS::m_highTemperatureLimit;
+    using CAbstractUPS::m_highTransferVoltage;
+    using CAbstractUPS::m_inputLineBads;
+    using CAbstractUPS::m_inputLineCount;
+    using CAbstractUPS::m_inputLines;
+    using CAbstractUPS::m_linkState;
+    using CAbstractUPS::m_lowBatteryTime;
+    using CAbstractUPS::m_lowTemperatureLimit;
+    using CAbstractUPS::m_lowTransferVoltage;
+    using CAbstractUPS::m_manufacturer;
+    using CAbstractUPS::m_minutesRemaining;
+    using CAbstractUPS::m_model;
+    using CAbstractUPS::m_nextAlarmId;
+    using CAbstractUPS::m_nextOnBatteryTrap;
+    using CAbstractUPS::m_nominalInputFrequency;
+    using CAbstractUPS::m_nominalInputVoltage;
+    using CAbstractUPS::m_nominalOutputFrequency;
+    using CAbstractUPS::m_nominalOutputPower;
+    using CAbstractUPS::m_nominalOutputVA;
+    using CAbstractUPS::m_nominalOutputVoltage;
+    using CAbstractUPS::m_onBatterySince;
+    using CAbstractUPS::m_outputFrequency;
+    using CAbstractUPS::m_outputLineCount;
+    using CAbstractUPS::m_outputLines;
+    using CAbstractUPS::m_outputSource;
+    using CAbstractUPS::m_relayAddress;
+    using CAbstractUPS::m_secondsOnBattery;
+    using CAbstractUPS::m_shutdownDue;
+    using CAbstractUPS::m_shutdownTrapSent;
+    using CAbstractUPS::m_shutdownType;
+    using CAbstractUPS::m_shutdownWarningWindow;
+    using CAbstractUPS::m_startupDue;
+    using CAbstractUPS::m_startupWarningWindow;
+    using CAbstractUPS::m_testElapsedTime;
+    using CAbstractUPS::m_testId;
+    using CAbstractUPS::m_testResultDetail;
+    using CAbstractUPS::m_testResultSummary;
+    using CAbstractUPS::m_testSpinLock;
+    using CAbstractUPS::m_testStartTime;
+    using CAbstractUPS::m_timedCommandDue;
+    using CAbstractUPS::m_upsDateTime;
+    using CAbstractUPS::m_upsName;
+    using CAbstractUPS::m_upsSoftwareVersion;
+    using CAbstractUPS::m_vendorTestResult;
+
+    std::function<void(CTestUPS&)> identify;
+    std::function<void(CTestUPS&)> readValues;
+    int identifyCalls = 0;
+    int readCalls = 0;
+
+    std::set<int> shutdownTypes;
+    bool canTimedCommand = false;
+    bool canStartup = false;
+    bool canReboot = false;
+    bool canAbortTest = false;
+    bool canGeneralTest = false;
+    bool canQuickTest = false;
+    bool canDeepCalibration = false;
+
+    // Actions in call order, and the due time each one saw when called.
+    std::vector<std::string> actions;
+    std::vector<std::int64_t> dueSeen;
+    // An action of this name throws EVENT_COMMAND_FAILED (the UPS refused).
+    std::string failingAction;
+
+private:
+    void Act(const std::string& name, std::int64_t due)
+    {
+        actions.push_back(name);
+        dueSeen.push_back(due);
+        if (name == failingAction)
+            throw CPVXException(EVENT_COMMAND_FAILED);
+    }
+};
+
+// Reads what a value holds, whatever its kind, as text: numbers in decimal,
+// identifiers dotted.
+inline std::string ValueText(const CMIBData& value)
+{
+    switch (value.GetKind()) {
+    case MIB_SIGNED:
+        return std::to_string(value.GetInteger());
+    case MIB_UNSIGNED:
+    case MIB_ENUMERATED:
+        return std::to_string(value.GetUnsigned());
+    case MIB_OID:
+        return value.GetOid() ? value.GetOid()->ToString() : "null";
+    default:
+        return value.GetText();
+    }
+}
+
+// An identifier from its dotted text, which must start with 1.3.6.1.
+inline COid Name(const std::string& dotted)
+{
+    std::vector<std::uint32_t> arcs;
+    std::size_t start = 0;
+    int index = 0;
+    while (start <= dotted.size()) {
+        std::size_t end = dotted.find('.', start);
+        if (end == std::string::npos)
+            end = dotted.size();
+        if (index++ >= 4)
+            arcs.push_back(static_cast<std::uint32_t>(std::stoul(dotted.substr(start, end - start))));
+        start = end + 1;
+    }
+    return COid(arcs);
+}
+
+// The event code a call throws, or 0 when it returns.
+template <typename F>
+std::uint32_t CodeOf(F&& call)
+{
+    try {
+        call();
+    } catch (const CPVXException& e) {
+        return e.GetCode();
+    }
+    return 0;
+}
+
+} // namespace pvx::test
