@@ -8,6 +8,7 @@
 #include "service/events/PVXException.h"
 
 #include <array>
+#include <cerrno>
 #include <string_view>
 #include <sys/ioctl.h>
 
@@ -48,23 +49,23 @@ bool ParseHex(std::string_view text, std::uint32_t& value)
     return true;
 }
 
-// `body` holds the characters between the markers, already in 7-bit form.
-bool ParseBody(std::string_view body, SPnPIdentification& id)
+// `body` holds the characters after the revision up to the end marker,
+// already in 7-bit form; `sum` is the checksum sum of everything before.
+bool ParseBody(std::string_view body, unsigned sum, SPnPIdentification& id)
 {
-    if (body.size() < 9)
+    if (body.size() < 7)
         return false;
-    id.revision = static_cast<std::uint16_t>(((body[0] & 0x3F) << 6) | (body[1] & 0x3F));
-    std::string_view manufacturer = body.substr(2, 3);
+    std::string_view manufacturer = body.substr(0, 3);
     for (char c : manufacturer)
         if (c < '@' || c > '_') // the 5-bit letter range of EISA identifiers
             return false;
     std::uint32_t product = 0;
-    if (!ParseHex(body.substr(5, 4), product))
+    if (!ParseHex(body.substr(3, 4), product))
         return false;
     id.manufacturer = std::string(manufacturer);
     id.product = static_cast<std::uint16_t>(product);
 
-    std::string_view rest = body.substr(9);
+    std::string_view rest = body.substr(7);
     if (rest.empty())
         return true;
     // With extension fields, the last two characters are the checksum.
@@ -74,7 +75,6 @@ bool ParseBody(std::string_view body, SPnPIdentification& id)
     if (!ParseHex(rest.substr(rest.size() - 2), checksum))
         return false;
     id.checksumPresent = true;
-    std::uint32_t sum = kBegin7 + kEnd7;
     for (char c : body.substr(0, body.size() - 2))
         sum += static_cast<unsigned char>(c);
     id.checksumValid = (sum & 0xFF) == checksum;
@@ -103,18 +103,24 @@ bool ParseBody(std::string_view body, SPnPIdentification& id)
 bool ParsePnPIdentification(std::span<const std::uint8_t> bytes, SPnPIdentification& id)
 {
     CByteCursor cursor(bytes);
-    for (std::size_t start = 0; start < cursor.Size(); ++start) {
+    for (std::size_t start = 0; start + 3 < cursor.Size(); ++start) {
         std::uint8_t marker = cursor.At(start);
         if (marker != kBegin7 && marker != kBegin6)
             continue;
         bool sixBit = marker == kBegin6;
         std::uint8_t endMarker = sixBit ? kEnd6 : kEnd7;
+        // The two revision bytes carry 6 bits each, in either form.
+        std::uint8_t high = cursor.At(start + 1);
+        std::uint8_t low = cursor.At(start + 2);
+        auto seven = [&](std::uint8_t c) { return static_cast<unsigned>(sixBit ? c + 0x20 : c); };
+        unsigned sum = kBegin7 + kEnd7 + seven(high) + seven(low);
         std::string body;
-        for (std::size_t i = start + 1; i < cursor.Size(); ++i) {
+        for (std::size_t i = start + 3; i < cursor.Size(); ++i) {
             std::uint8_t c = cursor.At(i);
             if (c == endMarker) {
                 SPnPIdentification candidate;
-                if (ParseBody(body, candidate)) {
+                candidate.revision = static_cast<std::uint16_t>(((high & 0x3F) << 6) | (low & 0x3F));
+                if (ParseBody(body, sum, candidate)) {
                     candidate.found = true;
                     id = std::move(candidate);
                     return true;
@@ -124,7 +130,7 @@ bool ParsePnPIdentification(std::span<const std::uint8_t> bytes, SPnPIdentificat
             // 7-bit characters run from 0x20; 6-bit ones are 0x20 lower.
             if (sixBit ? c > 0x3F : (c < 0x20 || c > 0x7F))
                 break;
-            body.push_back(static_cast<char>(sixBit ? c + 0x20 : c));
+            body.push_back(static_cast<char>(seven(c)));
         }
     }
     id = SPnPIdentification();
@@ -212,8 +218,20 @@ void CCommPort::SetFormat(int dataBits, int parityCode, int stopBitCode)
 
 void CCommPort::ApplySettings()
 {
-    if (!IsOpen() || !SetLineAttributes(m_descriptor.Get(), m_speed, m_dataBits, m_parityCode, m_stopBitCode))
+    if (!IsOpen())
         throw CPVXException(EVENT_DEVICE, {m_device});
+    if (SetLineAttributes(m_descriptor.Get(), m_speed, m_dataBits, m_parityCode, m_stopBitCode))
+        return;
+    // A line that cannot change its character size or parity (a
+    // pseudo-terminal is always 8 bits without parity) refuses a request
+    // that would change nothing else. It is usable when the speed and stop
+    // bits are already the ones asked for.
+    int speed = 0;
+    bool twoStopBits = false;
+    if (GetLastError() == EINVAL && ReadLineSpeed(m_descriptor.Get(), speed, twoStopBits)
+        && speed == EffectiveSpeed(m_speed) && twoStopBits == (m_stopBitCode == 2))
+        return;
+    throw CPVXException(EVENT_DEVICE, {m_device});
 }
 
 void CCommPort::WakeUp()

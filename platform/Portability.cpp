@@ -241,6 +241,21 @@ bool IsKnownSpeed(int speed)
 
 int EffectiveSpeed(int speed) { return IsKnownSpeed(speed) ? speed : 9600; }
 
+bool ReadLineSpeed(int fd, int& speed, bool& twoStopBits)
+{
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0)
+        return false;
+    twoStopBits = (settings.c_cflag & CSTOPB) != 0;
+    speed_t constant = ::cfgetospeed(&settings);
+    for (const auto& entry : kSpeeds)
+        if (entry.constant == constant) {
+            speed = entry.baud;
+            return true;
+        }
+    return false;
+}
+
 bool SetLineAttributes(int fd, int speed, int dataBits, int parityCode, int stopBitCode)
 {
     termios settings{};

@@ -68,6 +68,9 @@ bool SetLineAttributes(int fd, int speed, int dataBits, int parityCode, int stop
 // The speed a line really gets for `speed` (9600 for unknown rates).
 int EffectiveSpeed(int speed);
 bool IsKnownSpeed(int speed);
+// The line's present output speed in baud and whether it sends two stop
+// bits; false when the settings cannot be read or the speed is not listed.
+bool ReadLineSpeed(int fd, int& speed, bool& twoStopBits);
 bool GetModemBits(int fd, int& bits);
 bool SetModemBits(int fd, int bits);
 // Waits until `fd` is readable or `ms` pass: > 0 readable, 0 time-out, < 0 error.
