@@ -13,11 +13,17 @@ namespace pvx {
 
 namespace {
 
-[[noreturn]] void ThrowMalformed() { throw CPVXException(EVENT_BER_MALFORMED); }
-[[noreturn]] void ThrowBounds() { throw CPVXException(EVENT_BER_BOUNDS); }
+[[noreturn]] void ThrowMalformed()
+{
+    throw CPVXException(EVENT_BER_MALFORMED);
+}
+[[noreturn]] void ThrowBounds()
+{
+    throw CPVXException(EVENT_BER_BOUNDS);
+}
 
 // Every identifier this codec handles starts 1.3.6.1, encoded as these bytes.
-constexpr std::array<std::uint8_t, 3> kInternetPrefix{0x2B, 0x06, 0x01};
+constexpr std::array<std::uint8_t, 3> kInternetPrefix { 0x2B, 0x06, 0x01 };
 
 // Bytes that WriteLength uses after its first byte: at least two.
 std::size_t LengthFieldBytes(std::uint32_t length)
@@ -44,13 +50,14 @@ std::size_t IntegerContentSize(std::int32_t value)
 {
     std::int64_t v = value;
     std::size_t n = 1;
-    while (n < 4 && (v < -(std::int64_t{1} << (8 * n - 1)) || v >= (std::int64_t{1} << (8 * n - 1))))
+    while (n < 4 && (v < -(std::int64_t { 1 } << (8 * n - 1)) || v >= (std::int64_t { 1 } << (8 * n - 1))))
         ++n;
     return n;
 }
 
 CBasicEncodingRulesBuffer::CBasicEncodingRulesBuffer(std::span<std::uint8_t> bytes)
-    : m_bytes(bytes), m_cursor(std::span<const std::uint8_t>(bytes))
+    : m_bytes(bytes)
+    , m_cursor(std::span<const std::uint8_t>(bytes))
 {
 }
 
@@ -193,7 +200,7 @@ void CBasicEncodingRulesBuffer::WriteTimeTicks(std::uint32_t ticks)
     // Unsigned, so a value with its top bit set gets a leading zero byte.
     std::uint64_t value = ticks;
     std::size_t n = 1;
-    while (n < 5 && value >= (std::uint64_t{1} << (8 * n - 1)))
+    while (n < 5 && value >= (std::uint64_t { 1 } << (8 * n - 1)))
         ++n;
     WriteHeader(static_cast<std::uint32_t>(n), ber::kTimeTicks);
     for (std::size_t i = n; i > 0; --i)
@@ -202,7 +209,7 @@ void CBasicEncodingRulesBuffer::WriteTimeTicks(std::uint32_t ticks)
 
 void CBasicEncodingRulesBuffer::WriteIpAddress(std::uint32_t address)
 {
-    std::array<std::uint8_t, 4> bytes{};
+    std::array<std::uint8_t, 4> bytes {};
     std::memcpy(bytes.data(), &address, bytes.size());
     WriteHeader(4, ber::kIpAddress);
     for (std::uint8_t b : bytes)
@@ -336,7 +343,7 @@ std::unique_ptr<CMIBData> CBasicEncodingRulesBuffer::ReadVarBind()
     switch (PeekByte()) {
     case ber::kInteger:
         value = std::make_unique<CMIBData>(ReadInteger(), std::numeric_limits<std::int32_t>::min(),
-                                           std::numeric_limits<std::int32_t>::max(), MIB_SIGNED);
+            std::numeric_limits<std::int32_t>::max(), MIB_SIGNED);
         break;
     case ber::kOctetString: {
         auto text = ReadOctetStringView();
