@@ -1,8 +1,141 @@
-// Stand-in until the service loop arrives: nothing to serve yet.
+// The service: builds the port, the network services and the UPS object from
+// the configuration, then runs the one loop that serves one network client,
+// lets the UPS poll once and sends its traps, about once a second.
 #include "service/ServiceMain.h"
+
+#include "platform/CommPort.h"
+#include "platform/Portability.h"
+#include "relay/NetXCPAgent.h"
+#include "service/ProcessEntry.h"
+#include "service/config/INIFile.h"
+#include "service/encryption/Encryption.h"
+#include "service/events/PVXException.h"
+#include "snmp/agent/SNMPAgent.h"
+#include "ups/AbstractUPS.h"
+#include "xcp/driver/Settings.h"
+
+#include <memory>
 
 namespace pvx {
 
-int ServiceMain(int /*argument*/) { return 0; }
+namespace {
+
+constexpr char kStatusPath[] = "/var/pvx.status";
+constexpr char kDefaultPassword[] = "Kq4Tz9";
+constexpr int kXCPUPSType = 2;
+
+struct SService {
+    std::unique_ptr<CINIFile> configuration;
+    std::unique_ptr<CCommPort> port;
+    std::unique_ptr<CSNMPAgent> agent;
+    std::unique_ptr<CNetXCPAgent> relay;
+    std::unique_ptr<CAbstractUPS> ups;
+};
+
+void SetUpPort(SService& service)
+{
+    const CINIFile& file = *service.configuration;
+    unsigned speed = file.GetUInt("Communications", "CommunicationsBaudRate", 0);
+    if (speed == 0)
+        speed = file.GetUInt("Communications", "CommunicationsBaudRateLast", 9600);
+    if (speed == 0)
+        speed = 9600;
+    std::string device = file.GetString("Communications", "CommunicationsPort", "/dev/ttyS0");
+    service.port = std::make_unique<CCommPort>(device, static_cast<int>(speed), 8, 2, 0);
+    service.port->Open();
+}
+
+void SetUpNetwork(SService& service)
+{
+    const CINIFile& file = *service.configuration;
+    if (!NetworkStartup())
+        throw CPVXException(EVENT_NETWORK_STARTUP);
+    if (file.GetUInt("SNMP", "Enabled", 0) != 0) {
+        std::string trapCommunity = file.GetString("SNMP", "TrapCommnity", "gavrel");
+        std::string setCommunity = file.GetString("SNMP", "SetCommunity", "sotwick");
+        std::string getCommunity = file.GetString("SNMP", "GetCommunity", "gavrel");
+        std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
+        std::uint32_t trapHost = ReadAddressKey(file, "SNMP", "TrapHost", 0);
+        auto managerPort = static_cast<std::uint16_t>(file.GetUInt("SNMP", "ManagerPort", 162));
+        auto agentPort = static_cast<std::uint16_t>(file.GetUInt("SNMP", "AgentPort", 161));
+        service.agent = std::make_unique<CSNMPAgent>(agentPort, managerPort, trapHost, sourceAddress, getCommunity,
+                                                     setCommunity, trapCommunity);
+    }
+    std::string password = kDefaultPassword;
+    std::string stored = file.GetString("Network", "Passwd", kDefaultPassword);
+    if (stored != kDefaultPassword) {
+        auto plain = CEncryption::UnEncrypt(stored);
+        if (!plain)
+            throw CPVXException(EVENT_BAD_PASSWORD);
+        password = *plain;
+    }
+    std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
+    auto relayPort = static_cast<std::uint16_t>(file.GetUInt("NetXCP", "AgentPort", 7010));
+    service.relay = std::make_unique<CNetXCPAgent>(password, relayPort, sourceAddress);
+}
+
+// One network client per pass: an SNMP request when one waits, otherwise the
+// relay, which may wait for a datagram only while a real XCP UPS is polled.
+void ServeNetwork(SService& service)
+{
+    CAbstractUPS* ups = service.ups.get();
+    if (service.agent && service.agent->IsRequestWaiting()) {
+        service.agent->ServeRequest(ups);
+        return;
+    }
+    bool mayWait = ups != nullptr && !g_bUseInternalXCP && ups->GetUPSType() == kXCPUPSType;
+    if (service.relay->WaitForRequest(mayWait ? 1000 : 0))
+        service.relay->RelayRequests(ups);
+}
+
+void DetectUPS(SService& service, std::uint64_t pass)
+{
+    service.port->Close();
+    service.port->Open();
+    service.ups = CAbstractUPS::Create(service.port.get(), service.configuration.get());
+    if (!service.ups) {
+        ReportNotice(EVENT_NO_UPS_FOUND);
+        return;
+    }
+    service.ups->Start();
+    if (pass == 0)
+        WriteWholeFile(kStatusPath, "Tessary started successfully.\n");
+}
+
+} // namespace
+
+int ServiceMain(int /*argument*/)
+{
+    SService service;
+    try {
+        service.configuration = std::make_unique<CINIFile>(Portability().GetConfigPath());
+        SetUpPort(service);
+        SetUpNetwork(service);
+        for (std::uint64_t pass = 0; Portability().IsRunning();) {
+            ServeNetwork(service);
+            if (service.ups) {
+                service.ups->Update();
+                if (service.agent)
+                    service.agent->SendPendingTraps(*service.ups);
+            } else if (pass % 10 == 0) {
+                DetectUPS(service, pass);
+            }
+            ++pass;
+            Sleep(1000);
+            if (service.ups && !service.ups->IsConnected()) {
+                service.ups.reset();
+                ReportNotice(EVENT_UPS_LOST);
+            }
+            Sleep(10);
+        }
+        NetworkCleanup();
+        return 0;
+    } catch (const CPVXException& event) {
+        event.Report();
+        service.agent.reset();
+        service.ups.reset();
+        return -1;
+    }
+}
 
 } // namespace pvx

@@ -1,0 +1,132 @@
+// Frame walk of the XCP relay.
+#include "relay/NetXCPAgent.h"
+
+#include "service/events/PVXException.h"
+#include "ups/AbstractUPS.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pvx {
+
+namespace {
+
+constexpr std::uint8_t kStartByte = 0xAB;
+constexpr std::uint8_t kIdentityQuery = 0x00;
+constexpr std::uint8_t kPasswordFrame = 0xCF;
+constexpr std::uint8_t kEndSession = 0xCE;
+constexpr std::uint8_t kLastOpenCommand = 0x88;
+constexpr std::size_t kPasswordLength = 6;
+constexpr std::uint8_t kIdentity[] = {'p', 'v', 'x', 0};
+
+} // namespace
+
+CNetXCPAgent::CNetXCPAgent(const std::string& password, std::uint16_t port, std::uint32_t sourceAddress)
+    : m_port(port), m_password(password)
+{
+    if (sourceAddress == 0) {
+        std::string hostName;
+        if (GetHostName(hostName))
+            ResolveHost(hostName, m_ownAddress);
+    } else {
+        m_ownAddress = sourceAddress;
+    }
+    m_socket = CreateSocket(2, 1, 0);
+    if (!m_socket)
+        throw CPVXException(EVENT_SOCKET_CREATE);
+    if (!SetSocketBlocking(m_socket.Get(), false))
+        throw CPVXException(EVENT_RELAY_NONBLOCKING);
+    if (!BindSocket(m_socket.Get(), m_port, sourceAddress))
+        throw CPVXException(EVENT_RELAY_BIND);
+}
+
+bool CNetXCPAgent::WaitForRequest(std::uint32_t ms) { return WaitReadable(m_socket.Get(), ms) > 0; }
+
+std::uint16_t CNetXCPAgent::GetBoundPort() const
+{
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    return GetSocketAddress(m_socket.Get(), address, port) ? port : 0;
+}
+
+bool CNetXCPAgent::IsPassword(std::span<const std::uint8_t> frame) const
+{
+    // Only the first six characters count; a shorter password is padded
+    // with zero bytes, which the password frame must then carry.
+    for (std::size_t i = 0; i < kPasswordLength; ++i) {
+        auto expected = i < m_password.size() ? static_cast<std::uint8_t>(m_password[i]) : std::uint8_t{0};
+        if (frame[3 + i] != expected)
+            return false;
+    }
+    return true;
+}
+
+void CNetXCPAgent::RelayRequests(CAbstractUPS* ups)
+{
+    m_ups = ups;
+    if (!ReceiveFrom(m_socket.Get(), m_received) || m_received.length == 0 || ups == nullptr)
+        return;
+    m_reply.address = m_received.address;
+    m_reply.port = m_received.port;
+    ProcessDatagram(*ups, m_received.Bytes(), m_reply);
+    if (m_reply.length != 0)
+        SendTo(m_socket.Get(), m_reply);
+}
+
+void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8_t> request, SDatagram& reply)
+{
+    ups.SetRelayAddress(m_ownAddress);
+    reply.length = 0;
+    reply.data.fill(0);
+    auto append = [&reply](std::span<const std::uint8_t> bytes) {
+        if (bytes.size() > kDatagramSize - reply.length)
+            return; // the reply would not fit one datagram: this part is dropped
+        std::memcpy(reply.data.data() + reply.length, bytes.data(), bytes.size());
+        reply.length += static_cast<std::uint32_t>(bytes.size());
+    };
+
+    std::uint64_t budgetEnd = CurrentClock().MonotonicMilliseconds() + kDatagramBudgetMs;
+    bool authorized = false;
+    std::size_t offset = 0;
+    while (request.size() - offset >= 4 && request[offset] == kStartByte) {
+        std::size_t frameLength = static_cast<std::size_t>(request[offset + 1]) + 3;
+        if (frameLength > request.size() - offset)
+            break;
+        auto frame = request.subspan(offset, frameLength);
+        offset += frameLength;
+        // The serial exchanges below use the process-wide deadline, so the
+        // budget is kept on the clock itself.
+        if (CurrentClock().MonotonicMilliseconds() >= budgetEnd)
+            break;
+        std::uint8_t command = frame[2];
+        bool forward = false;
+        if (command == kIdentityQuery) {
+            PrintLine("requested pvx\n");
+            append(kIdentity);
+        } else if (command == kPasswordFrame) {
+            if (frame[1] == 7 && IsPassword(frame))
+                authorized = true;
+        } else if (command == kEndSession) {
+            authorized = false;
+            forward = true;
+        } else if (command > kLastOpenCommand) {
+            forward = authorized;
+            authorized = false;
+        } else {
+            forward = true;
+        }
+        if (!forward)
+            continue;
+        try {
+            auto answer = ups.ProcessXCPRequest(frame);
+            append(answer);
+        } catch (const CPVXException&) {
+            // This frame contributes nothing; the others are still answered.
+        } catch (...) {
+        }
+    }
+    if (reply.length % 2 != 0)
+        reply.data[reply.length++] = 0;
+}
+
+} // namespace pvx

@@ -1,0 +1,47 @@
+// The network XCP relay: XCP request frames arrive in UDP datagrams, go to
+// the UPS object (forwarded to the UPS or answered from the model), and all
+// replies return in one datagram. A password frame unlocks one control command.
+#pragma once
+
+#include "platform/Portability.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace pvx {
+
+class CAbstractUPS;
+
+class CNetXCPAgent {
+public:
+    // Frames left in a datagram after this long are skipped, so that one
+    // datagram of many frames to a silent UPS cannot stall the service.
+    static constexpr std::uint32_t kDatagramBudgetMs = 10000;
+
+    CNetXCPAgent(const std::string& password, std::uint16_t port, std::uint32_t sourceAddress);
+    virtual ~CNetXCPAgent() = default;
+
+    bool WaitForRequest(std::uint32_t ms);
+    // Receives one datagram and answers it; never throws.
+    void RelayRequests(CAbstractUPS* ups);
+
+    // Answers the frames of one datagram into `reply` (length 0: nothing to send).
+    void ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8_t> request, SDatagram& reply);
+
+    std::uint16_t GetBoundPort() const;
+    int GetSocket() const { return m_socket.Get(); }
+
+private:
+    bool IsPassword(std::span<const std::uint8_t> frame) const;
+
+    std::uint16_t m_port;
+    CUniqueFd m_socket;
+    SDatagram m_received;
+    SDatagram m_reply;
+    std::uint32_t m_ownAddress = 0;
+    CAbstractUPS* m_ups = nullptr;
+    std::string m_password;
+};
+
+} // namespace pvx
