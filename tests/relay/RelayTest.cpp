@@ -1,0 +1,216 @@
+// The relay's frame walk: identity query, password frame, forwarding rules,
+// the reply bound and padding, and datagrams over 127.0.0.1.
+#include "relay/NetXCPAgent.h"
+#include "service/config/INIFile.h"
+#include "service/events/PVXException.h"
+#include "ups/AbstractUPS.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+using namespace pvx;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// Records the frames it is given and answers each with a scripted reply.
+class CRecordingUPS : public CAbstractUPS {
+public:
+    explicit CRecordingUPS(CINIFile* file) : CAbstractUPS(nullptr, file) {}
+    int GetUPSType() override { return 2; }
+    void Identify() override {}
+    void ReadValues() override {}
+    std::vector<std::uint8_t> ProcessXCPRequest(std::span<const std::uint8_t> frame) override
+    {
+        frames.emplace_back(frame.begin(), frame.end());
+        if (frame[2] == 0x77)
+            throw CPVXException(EVENT_TIMEOUT);
+        return Bytes(replyLength, frame[2]);
+    }
+    std::vector<Bytes> frames;
+    std::size_t replyLength = 3;
+};
+
+Bytes Frame(std::initializer_list<std::uint8_t> contents)
+{
+    Bytes frame{0xAB, static_cast<std::uint8_t>(contents.size())};
+    frame.insert(frame.end(), contents);
+    std::uint8_t sum = 0;
+    for (auto b : frame)
+        sum = static_cast<std::uint8_t>(sum + b);
+    frame.push_back(static_cast<std::uint8_t>(-sum));
+    return frame;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes Password(const char* six) { return Frame({0xCF, std::uint8_t(six[0]), std::uint8_t(six[1]), std::uint8_t(six[2]), std::uint8_t(six[3]), std::uint8_t(six[4]), std::uint8_t(six[5])}); }
+
+class RelayTest : public ::testing::Test {
+protected:
+    CINIFile m_file{"/nonexistent/pvx.ini"};
+    CRecordingUPS m_ups{&m_file};
+    CNetXCPAgent m_relay{"secret", 0, htonl(INADDR_LOOPBACK)};
+
+    Bytes Answer(const Bytes& request)
+    {
+        SDatagram reply;
+        m_relay.ProcessDatagram(m_ups, request, reply);
+        return Bytes(reply.data.begin(), reply.data.begin() + reply.length);
+    }
+    std::vector<std::uint8_t> Commands() const
+    {
+        std::vector<std::uint8_t> commands;
+        for (const auto& f : m_ups.frames)
+            commands.push_back(f[2]);
+        return commands;
+    }
+};
+
+} // namespace
+
+TEST_F(RelayTest, ForwardingRules)
+{
+    struct Case {
+        const char* name;
+        Bytes request;
+        std::vector<std::uint8_t> forwarded;
+        Bytes reply;
+    };
+    const std::vector<Case> cases = {
+        {"identity query answered by the relay", Frame({0x00}), {}, {'p', 'v', 'x', 0}},
+        {"simple request forwarded, odd reply padded", Frame({0x31}), {0x31}, {0x31, 0x31, 0x31, 0}},
+        {"0x88 needs no password", Frame({0x88, 1}), {0x88}, {0x88, 0x88, 0x88, 0}},
+        {"password unlocks one command above 0x88",
+         Join({Password("secret"), Frame({0x93, 2, 0}), Frame({0x8B})}), {0x93}, {0x93, 0x93, 0x93, 0}},
+        {"no password, nothing forwarded, no reply", Join({Frame({0x93, 2, 0}), Frame({0x8B})}), {}, {}},
+        {"wrong password unlocks nothing", Join({Password("secreT"), Frame({0x8B})}), {}, {}},
+        {"0xCE forwarded without password and consumes it",
+         Join({Password("secret"), Frame({0xCE, 1}), Frame({0x8B})}), {0xCE}, {0xCE, 0xCE, 0xCE, 0}},
+        {"password frame of another length ignored", Join({Frame({0xCF, 's', 'e', 'c', 'r', 'e', 't', 'x'}), Frame({0x8B})}),
+         {}, {}},
+        {"bytes after the last whole frame ignored", Join({Frame({0x31}), Bytes{0xAB, 0x05, 0x31}}), {0x31},
+         {0x31, 0x31, 0x31, 0}},
+        {"frame running past the datagram ends the walk", Join({Bytes{0xAB, 0x09, 0x31, 0, 0}}), {}, {}},
+        {"walk stops at a byte that starts no frame", Join({Bytes{0x00, 0xAB, 0x01, 0x31, 0x23}}), {}, {}},
+        {"a failing frame contributes nothing", Join({Frame({0x77}), Frame({0x33})}), {0x77, 0x33},
+         {0x33, 0x33, 0x33, 0}},
+        {"empty datagram", {}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        m_ups.frames.clear();
+        EXPECT_EQ(Answer(c.request), c.reply) << c.name;
+        EXPECT_EQ(Commands(), c.forwarded) << c.name;
+    }
+}
+
+TEST_F(RelayTest, ForwardedFramesAreExactlyTheRequestFrames)
+{
+    Bytes request = Join({Frame({0x34}), Frame({0x36, 1, 2})});
+    Answer(request);
+    ASSERT_EQ(m_ups.frames.size(), 2u);
+    EXPECT_EQ(m_ups.frames[0], Frame({0x34}));
+    EXPECT_EQ(m_ups.frames[1], Frame({0x36, 1, 2}));
+}
+
+TEST_F(RelayTest, ReplyNeverExceedsOneDatagram)
+{
+    m_ups.replyLength = 600;
+    // Two replies of 600 bytes would need 1200: the second is dropped.
+    auto reply = Answer(Join({Frame({0x31}), Frame({0x34}), Frame({0x00})}));
+    EXPECT_EQ(reply.size(), 604u);
+    EXPECT_EQ(reply[0], 0x31);
+    EXPECT_EQ(Bytes(reply.end() - 4, reply.end()), (Bytes{'p', 'v', 'x', 0}));
+}
+
+TEST(RelayPassword, ShortPasswordsArePaddedWithZeroBytes)
+{
+    CINIFile file("/nonexistent/pvx.ini");
+    CRecordingUPS ups(&file);
+    CNetXCPAgent relay("abc", 0, htonl(INADDR_LOOPBACK));
+    SDatagram reply;
+    relay.ProcessDatagram(ups, Join({Frame({0xCF, 'a', 'b', 'c', 0, 0, 0}), Frame({0x8B})}), reply);
+    relay.ProcessDatagram(ups, Join({Frame({0xCF, 'a', 'b', 'c', ' ', ' ', ' '}), Frame({0x8B})}), reply);
+    ASSERT_EQ(ups.frames.size(), 1u);
+    // Only the first six characters of a longer password take part.
+    CNetXCPAgent longer("secret-and-more", 0, htonl(INADDR_LOOPBACK));
+    longer.ProcessDatagram(ups, Join({Password("secret"), Frame({0x8B})}), reply);
+    EXPECT_EQ(ups.frames.size(), 2u);
+}
+
+TEST(RelaySocket, AnswersTheSenderAndDropsWithoutAUPS)
+{
+    CINIFile file("/nonexistent/pvx.ini");
+    CRecordingUPS ups(&file);
+    CNetXCPAgent relay("Kq4Tz9", 0, htonl(INADDR_LOOPBACK));
+    CUniqueFd client = CreateSocket(2, 1, 0);
+    ASSERT_TRUE(BindSocket(client.Get(), 0, htonl(INADDR_LOOPBACK)));
+    SDatagram out;
+    out.address = htonl(INADDR_LOOPBACK);
+    out.port = relay.GetBoundPort();
+    Bytes query = Frame({0x00});
+    std::copy(query.begin(), query.end(), out.data.begin());
+    out.length = static_cast<std::uint32_t>(query.size());
+
+    ASSERT_TRUE(SendTo(client.Get(), out));
+    ASSERT_TRUE(relay.WaitForRequest(2000));
+    relay.RelayRequests(nullptr);
+    EXPECT_EQ(WaitReadable(client.Get(), 200), 0) << "no UPS: dropped unanswered";
+
+    ASSERT_TRUE(SendTo(client.Get(), out));
+    ASSERT_TRUE(relay.WaitForRequest(2000));
+    relay.RelayRequests(&ups);
+    ASSERT_EQ(WaitReadable(client.Get(), 2000), 1);
+    SDatagram in;
+    ASSERT_TRUE(ReceiveFrom(client.Get(), in));
+    EXPECT_EQ(Bytes(in.data.begin(), in.data.begin() + in.length), (Bytes{'p', 'v', 'x', 0}));
+    EXPECT_EQ(in.port, relay.GetBoundPort());
+    EXPECT_FALSE(relay.WaitForRequest(0));
+}
+
+TEST(RelaySocket, BindFailureIsTheRelayBindEvent)
+{
+    CNetXCPAgent first("Kq4Tz9", 0, htonl(INADDR_LOOPBACK));
+    try {
+        CNetXCPAgent second("Kq4Tz9", first.GetBoundPort(), htonl(INADDR_LOOPBACK));
+        FAIL() << "a port in use must not bind";
+    } catch (const CPVXException& event) {
+        EXPECT_EQ(event.GetCode(), EVENT_RELAY_BIND);
+    }
+}
+
+TEST(RelayBudget, FramesAfterTheDatagramBudgetAreSkipped)
+{
+    // Each frame costs four seconds of a silent UPS: after the budget the
+    // rest of the datagram is skipped instead of stalling the service.
+    class CSlowUPS : public CRecordingUPS {
+    public:
+        CSlowUPS(CINIFile* file, CFakeClock& clock) : CRecordingUPS(file), m_clock(clock) {}
+        std::vector<std::uint8_t> ProcessXCPRequest(std::span<const std::uint8_t> frame) override
+        {
+            m_clock.Advance(4000);
+            return CRecordingUPS::ProcessXCPRequest(frame);
+        }
+        CFakeClock& m_clock;
+    };
+    CFakeClock clock;
+    CScopedClock guard(clock);
+    CINIFile file("/nonexistent/pvx.ini");
+    CSlowUPS ups(&file, clock);
+    CNetXCPAgent relay("Kq4Tz9", 0, htonl(INADDR_LOOPBACK));
+    Bytes request;
+    for (int i = 0; i < 10; ++i) {
+        auto frame = Frame({0x31});
+        request.insert(request.end(), frame.begin(), frame.end());
+    }
+    SDatagram reply;
+    relay.ProcessDatagram(ups, request, reply);
+    EXPECT_EQ(ups.frames.size(), 3u);
+}
