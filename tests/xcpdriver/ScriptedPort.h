@@ -1,0 +1,109 @@
+// A serial port double for driver tests: every write is logged, each request
+// frame is answered from a script keyed by command code, and waiting for
+// input advances the fake clock instead of blocking.
+#pragma once
+
+#include "platform/ByteCursor.h"
+#include "platform/Clock.h"
+#include "platform/CommPort.h"
+#include "xcp/link/XCPFrame.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <span>
+#include <vector>
+
+namespace pvx::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class CScriptedPort : public CCommPort {
+public:
+    explicit CScriptedPort(CFakeClock& clock)
+        : CCommPort("scripted", 9600, 8, 2, 0)
+        , m_clock(clock)
+    {
+    }
+
+    // The reply to every later request with this command (whole blocks).
+    void Answer(std::uint8_t command, Bytes reply) { m_replies[command] = { std::move(reply) }; }
+    // Replies used one per request, in order; the last one stays.
+    void AnswerInTurn(std::uint8_t command, std::vector<Bytes> replies) { m_replies[command] = std::move(replies); }
+    // A data block of the number the command expects.
+    void AnswerBlock(std::uint8_t command, const Bytes& data)
+    {
+        Answer(command, BuildReply(ReplyBlockFor(command), data));
+    }
+    // A command-status block with the command echoed.
+    void AnswerStatus(std::uint8_t command, std::uint8_t status) { Answer(command, BuildStatusReply(status, command)); }
+    void Silence(std::uint8_t command) { m_replies.erase(command); }
+
+    // Everything written, one entry per write.
+    const std::vector<Bytes>& Writes() const { return m_writes; }
+    // Command bytes of the request frames written, authorization left out.
+    std::vector<std::uint8_t> Commands() const
+    {
+        std::vector<std::uint8_t> commands;
+        for (const auto& frame : Frames())
+            commands.push_back(frame[2]);
+        return commands;
+    }
+    // Request frames written, authorization frames left out.
+    std::vector<Bytes> Frames() const
+    {
+        std::vector<Bytes> frames;
+        for (const auto& write : m_writes)
+            if (write.size() >= 4 && write[0] == kXCPStartByte && write[2] != kXCPAuthorize)
+                frames.push_back(write);
+        return frames;
+    }
+    void ClearLog() { m_writes.clear(); }
+
+    bool Read(std::span<std::uint8_t> buffer, std::size_t& n) override
+    {
+        n = std::min(buffer.size(), m_input.size());
+        std::copy_n(m_input.begin(), n, buffer.begin());
+        m_input.erase(m_input.begin(), m_input.begin() + static_cast<std::ptrdiff_t>(n));
+        return true;
+    }
+
+    bool Write(std::span<const std::uint8_t> bytes, std::size_t& n) override
+    {
+        m_writes.emplace_back(bytes.begin(), bytes.end());
+        n = bytes.size();
+        CByteCursor cursor(bytes);
+        SXCPRequest request;
+        while (!cursor.AtEnd()) {
+            if (ParseRequestFrame(cursor, request) != EXCPParse::Complete) {
+                cursor.Skip(1);
+                continue;
+            }
+            auto found = m_replies.find(request.command);
+            if (found == m_replies.end() || found->second.empty())
+                continue;
+            auto& turns = found->second;
+            m_input.insert(m_input.end(), turns.front().begin(), turns.front().end());
+            if (turns.size() > 1)
+                turns.erase(turns.begin());
+        }
+        return true;
+    }
+
+    bool WaitForInput(std::uint32_t ms) override
+    {
+        if (!m_input.empty())
+            return true;
+        m_clock.Advance(ms);
+        return false;
+    }
+
+private:
+    CFakeClock& m_clock;
+    std::map<std::uint8_t, std::vector<Bytes>> m_replies;
+    std::vector<Bytes> m_writes;
+    std::deque<std::uint8_t> m_input;
+};
+
+} // namespace pvx::test

@@ -1,0 +1,143 @@
+// Helpers for the driver tests: a CXComUPS that shows its model values, and
+// builders of identification and meter blocks.
+#pragma once
+
+#include "tests/xcpdriver/ScriptedPort.h"
+#include "xcp/driver/XComUPS.h"
+
+#include <bit>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace pvx::test {
+
+class CTestXComUPS : public CXComUPS {
+public:
+    using CXComUPS::CXComUPS;
+
+    using CXComUPS::GetLink;
+    using CXComUPS::GetMeterMap;
+    using CXComUPS::ReadAlarms;
+    using CXComUPS::ReadBattery;
+    using CXComUPS::ReadEvents;
+    using CXComUPS::ReadMeters;
+    using CXComUPS::ReadStatistics;
+    using CXComUPS::ReadStatus;
+    using CXComUPS::ReadTestResult;
+
+    using CAbstractUPS::m_ambientTemperature;
+    using CAbstractUPS::m_audibleStatus;
+    using CAbstractUPS::m_batteryChargeState;
+    using CAbstractUPS::m_batteryCurrent;
+    using CAbstractUPS::m_batteryTemperature;
+    using CAbstractUPS::m_batteryVoltage;
+    using CAbstractUPS::m_bypassLineCount;
+    using CAbstractUPS::m_bypassLines;
+    using CAbstractUPS::m_chargeRemaining;
+    using CAbstractUPS::m_eventRecords;
+    using CAbstractUPS::m_highTemperatureLimit;
+    using CAbstractUPS::m_highTransferVoltage;
+    using CAbstractUPS::m_inputLineBads;
+    using CAbstractUPS::m_inputLineCount;
+    using CAbstractUPS::m_inputLines;
+    using CAbstractUPS::m_lowBatteryTime;
+    using CAbstractUPS::m_lowTemperatureLimit;
+    using CAbstractUPS::m_lowTransferVoltage;
+    using CAbstractUPS::m_manufacturer;
+    using CAbstractUPS::m_minutesRemaining;
+    using CAbstractUPS::m_model;
+    using CAbstractUPS::m_nominalInputFrequency;
+    using CAbstractUPS::m_nominalInputVoltage;
+    using CAbstractUPS::m_nominalOutputFrequency;
+    using CAbstractUPS::m_nominalOutputPower;
+    using CAbstractUPS::m_nominalOutputVA;
+    using CAbstractUPS::m_nominalOutputVoltage;
+    using CAbstractUPS::m_outputFrequency;
+    using CAbstractUPS::m_outputLineCount;
+    using CAbstractUPS::m_outputLines;
+    using CAbstractUPS::m_outputSource;
+    using CAbstractUPS::m_shutdownDue;
+    using CAbstractUPS::m_startupDue;
+    using CAbstractUPS::m_testResultSummary;
+    using CAbstractUPS::m_timedCommandDue;
+    using CAbstractUPS::m_upsDateTime;
+    using CAbstractUPS::m_upsSoftwareVersion;
+    using CAbstractUPS::m_vendorTestResult;
+};
+
+inline std::uint32_t FloatWord(float value)
+{
+    return std::bit_cast<std::uint32_t>(value);
+}
+
+// The value block for `formats`: 4 little-endian bytes per present meter, in
+// meter order; meters missing from `raw` read 0.
+inline Bytes MeterBlock(const Bytes& formats, const std::map<std::size_t, std::uint32_t>& raw)
+{
+    Bytes block;
+    for (std::size_t meter = 0; meter < formats.size(); ++meter) {
+        if (formats[meter] == 0)
+            continue;
+        auto found = raw.find(meter);
+        std::uint32_t word = found == raw.end() ? 0 : found->second;
+        for (int i = 0; i < 4; ++i)
+            block.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
+    }
+    return block;
+}
+
+struct SIdentificationSpec {
+    Bytes versions = { 1, 20, 2, 5 }; // pairs
+    Bytes rating = { 0x00, 0x1E, 0x00 }; // 0, then 30 x 50 VA
+    std::uint8_t lines = 1;
+    std::string model = "Brand  Unit 5 ";
+    Bytes meterFormats;
+    Bytes alarmBitmap;
+    Bytes statisticsFormats;
+};
+
+// Block 1 laid out item by item.
+inline Bytes IdentificationBlock(const SIdentificationSpec& spec)
+{
+    Bytes block;
+    block.push_back(static_cast<std::uint8_t>(spec.versions.size() / 2));
+    block.insert(block.end(), spec.versions.begin(), spec.versions.end());
+    block.insert(block.end(), spec.rating.begin(), spec.rating.end());
+    block.push_back(spec.lines);
+    block.push_back(0x00); // not used
+    block.push_back(static_cast<std::uint8_t>(spec.model.size()));
+    block.insert(block.end(), spec.model.begin(), spec.model.end());
+    block.push_back(static_cast<std::uint8_t>(spec.meterFormats.size()));
+    block.insert(block.end(), spec.meterFormats.begin(), spec.meterFormats.end());
+    block.push_back(static_cast<std::uint8_t>(spec.alarmBitmap.size()));
+    block.insert(block.end(), spec.alarmBitmap.begin(), spec.alarmBitmap.end());
+    block.push_back(0x00); // two bytes not used
+    block.push_back(0x00);
+    block.push_back(static_cast<std::uint8_t>(spec.statisticsFormats.size()));
+    block.insert(block.end(), spec.statisticsFormats.begin(), spec.statisticsFormats.end());
+    return block;
+}
+
+// A command-list block: count, second byte 1, the codes.
+inline Bytes CommandListBlock(const Bytes& commands)
+{
+    Bytes block = { static_cast<std::uint8_t>(commands.size()), 0x01 };
+    block.insert(block.end(), commands.begin(), commands.end());
+    return block;
+}
+
+// An alarm bitmap with the given alarm numbers set.
+inline Bytes AlarmBitmap(const std::vector<unsigned>& alarms)
+{
+    Bytes bitmap;
+    for (unsigned alarm : alarms) {
+        if (bitmap.size() <= alarm / 8)
+            bitmap.resize(alarm / 8 + 1, 0);
+        bitmap[alarm / 8] = static_cast<std::uint8_t>(bitmap[alarm / 8] | (1u << (alarm % 8)));
+    }
+    return bitmap;
+}
+
+} // namespace pvx::test
