@@ -7,6 +7,7 @@
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "platform/PseudoTerminal.h"
+#include "platform/ToolSupport.h"
 #include "service/events/PVXException.h"
 
 #include <gtest/gtest.h>
