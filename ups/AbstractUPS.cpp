@@ -19,14 +19,14 @@ constexpr std::int64_t kOnBatteryTrapInterval = 60000;
 constexpr int kMaxFailedPasses = 5;
 
 // Bindings of upsTrapOnBattery and upsTrapTestCompleted (RFC 1628 upsTraps).
-const COid kMinutesRemainingName{2, 1, 33, 1, 2, 3, 0};
-const COid kSecondsOnBatteryName{2, 1, 33, 1, 2, 2, 0};
-const COid kTestIdName{2, 1, 33, 1, 7, 1, 0};
-const COid kTestSpinLockName{2, 1, 33, 1, 7, 2, 0};
-const COid kTestSummaryName{2, 1, 33, 1, 7, 3, 0};
-const COid kTestDetailName{2, 1, 33, 1, 7, 4, 0};
-const COid kTestStartTimeName{2, 1, 33, 1, 7, 5, 0};
-const COid kTestElapsedTimeName{2, 1, 33, 1, 7, 6, 0};
+const COid kMinutesRemainingName { 2, 1, 33, 1, 2, 3, 0 };
+const COid kSecondsOnBatteryName { 2, 1, 33, 1, 2, 2, 0 };
+const COid kTestIdName { 2, 1, 33, 1, 7, 1, 0 };
+const COid kTestSpinLockName { 2, 1, 33, 1, 7, 2, 0 };
+const COid kTestSummaryName { 2, 1, 33, 1, 7, 3, 0 };
+const COid kTestDetailName { 2, 1, 33, 1, 7, 4, 0 };
+const COid kTestStartTimeName { 2, 1, 33, 1, 7, 5, 0 };
+const COid kTestElapsedTimeName { 2, 1, 33, 1, 7, 6, 0 };
 
 // A warning is due while the time since the due time lies inside the window;
 // an unlimited window holds every moment, before the due time too.
@@ -42,7 +42,10 @@ bool InsideWarningWindow(std::int64_t due, std::int64_t window)
 // so that a refused command is not sent again on every pass.
 class CDisarmOnExit {
 public:
-    explicit CDisarmOnExit(std::int64_t& due) : m_due(due) {}
+    explicit CDisarmOnExit(std::int64_t& due)
+        : m_due(due)
+    {
+    }
     ~CDisarmOnExit() { m_due = CAbstractUPS::kNoDueTime; }
     CDisarmOnExit(const CDisarmOnExit&) = delete;
     CDisarmOnExit& operator=(const CDisarmOnExit&) = delete;
@@ -53,7 +56,9 @@ private:
 
 } // namespace
 
-CAbstractUPS::CAbstractUPS(CCommPort* port, CINIFile* configuration) : m_port(port), m_configuration(configuration)
+CAbstractUPS::CAbstractUPS(CCommPort* port, CINIFile* configuration)
+    : m_port(port)
+    , m_configuration(configuration)
 {
     CAbstractUPS::ResetValues();
 }
@@ -189,8 +194,8 @@ void CAbstractUPS::Update()
         if (previousSummary == kTestInProgress && m_testResultSummary != kTestInProgress) {
             ++m_testSpinLock;
             m_testElapsedTime = GetMilliseconds() - m_testStartTime;
-            static const COid* const kNames[] = {&kTestIdName,         &kTestSpinLockName,  &kTestSummaryName,
-                                                 &kTestDetailName,     &kTestStartTimeName, &kTestElapsedTimeName};
+            static const COid* const kNames[] = { &kTestIdName, &kTestSpinLockName, &kTestSummaryName, &kTestDetailName,
+                &kTestStartTimeName, &kTestElapsedTimeName };
             QueueTrapWithBindings(2, kUpsTrapsEnterprise, kNames);
         }
 
@@ -209,7 +214,7 @@ void CAbstractUPS::Update()
             const std::int64_t now = Now();
             if (!m_nextOnBatteryTrap || *m_nextOnBatteryTrap < now) {
                 m_nextOnBatteryTrap = now + kOnBatteryTrapInterval;
-                static const COid* const kNames[] = {&kMinutesRemainingName, &kSecondsOnBatteryName};
+                static const COid* const kNames[] = { &kMinutesRemainingName, &kSecondsOnBatteryName };
                 QueueTrapWithBindings(1, kUpsTrapsEnterprise, kNames);
             }
         } else {
@@ -225,8 +230,8 @@ void CAbstractUPS::Update()
     }
 }
 
-void CAbstractUPS::QueueTrapWithBindings(std::int32_t specific, const COid& enterprise,
-                                         std::span<const COid* const> bindingNames)
+void CAbstractUPS::QueueTrapWithBindings(
+    std::int32_t specific, const COid& enterprise, std::span<const COid* const> bindingNames)
 {
     auto trap = std::make_unique<CSNMPTrap>(6, specific, enterprise);
     for (const COid* name : bindingNames) {
@@ -257,33 +262,90 @@ std::unique_ptr<CSNMPTrap> CAbstractUPS::TakeNextTrap()
     return trap;
 }
 
-std::vector<std::uint8_t> CAbstractUPS::ProcessXCPRequest(std::span<const std::uint8_t>) { return {}; }
+std::vector<std::uint8_t> CAbstractUPS::ProcessXCPRequest(std::span<const std::uint8_t>)
+{
+    return {};
+}
 
-bool CAbstractUPS::CanShutdown(int) { return false; }
-bool CAbstractUPS::CanRunTimedCommand() { return false; }
-bool CAbstractUPS::CanStartup() { return false; }
-bool CAbstractUPS::CanReboot() { return false; }
-bool CAbstractUPS::CanAbortTest() { return false; }
-bool CAbstractUPS::CanGeneralSystemsTest() { return false; }
-bool CAbstractUPS::CanQuickBatteryTest() { return false; }
-bool CAbstractUPS::CanDeepBatteryCalibration() { return false; }
-bool CAbstractUPS::CanCommand95() { return false; }
-bool CAbstractUPS::CanOutletCommand2() { return false; }
-bool CAbstractUPS::CanOutletCommand1() { return false; }
-bool CAbstractUPS::CanOutletOnDelay() { return false; }
-bool CAbstractUPS::CanOutletOffDelay() { return false; }
-void CAbstractUPS::GetOutlets(std::vector<OutletEntry>& outlets) { outlets.clear(); }
-int CAbstractUPS::OutletCommand2(int, int) { return 0; }
-int CAbstractUPS::OutletOffDelay(int, int) { return 0; }
-int CAbstractUPS::OutletOnDelay(int, int) { return 0; }
-int CAbstractUPS::OutletCommand1(int, int) { return 0; }
-void CAbstractUPS::ApplyShutdownSchedule() {}
-void CAbstractUPS::ApplyTimedCommand() {}
-void CAbstractUPS::ApplyStartupSchedule() {}
-void CAbstractUPS::ApplyRebootSchedule() {}
-void CAbstractUPS::AbortTest() {}
-void CAbstractUPS::StartGeneralSystemsTest() {}
-void CAbstractUPS::StartBatteryTest(int, int) {}
-void CAbstractUPS::StartDeepBatteryCalibration() {}
+bool CAbstractUPS::CanShutdown(int)
+{
+    return false;
+}
+bool CAbstractUPS::CanRunTimedCommand()
+{
+    return false;
+}
+bool CAbstractUPS::CanStartup()
+{
+    return false;
+}
+bool CAbstractUPS::CanReboot()
+{
+    return false;
+}
+bool CAbstractUPS::CanAbortTest()
+{
+    return false;
+}
+bool CAbstractUPS::CanGeneralSystemsTest()
+{
+    return false;
+}
+bool CAbstractUPS::CanQuickBatteryTest()
+{
+    return false;
+}
+bool CAbstractUPS::CanDeepBatteryCalibration()
+{
+    return false;
+}
+bool CAbstractUPS::CanCommand95()
+{
+    return false;
+}
+bool CAbstractUPS::CanOutletCommand2()
+{
+    return false;
+}
+bool CAbstractUPS::CanOutletCommand1()
+{
+    return false;
+}
+bool CAbstractUPS::CanOutletOnDelay()
+{
+    return false;
+}
+bool CAbstractUPS::CanOutletOffDelay()
+{
+    return false;
+}
+void CAbstractUPS::GetOutlets(std::vector<OutletEntry>& outlets)
+{
+    outlets.clear();
+}
+int CAbstractUPS::OutletCommand2(int, int)
+{
+    return 0;
+}
+int CAbstractUPS::OutletOffDelay(int, int)
+{
+    return 0;
+}
+int CAbstractUPS::OutletOnDelay(int, int)
+{
+    return 0;
+}
+int CAbstractUPS::OutletCommand1(int, int)
+{
+    return 0;
+}
+void CAbstractUPS::ApplyShutdownSchedule() { }
+void CAbstractUPS::ApplyTimedCommand() { }
+void CAbstractUPS::ApplyStartupSchedule() { }
+void CAbstractUPS::ApplyRebootSchedule() { }
+void CAbstractUPS::AbortTest() { }
+void CAbstractUPS::StartGeneralSystemsTest() { }
+void CAbstractUPS::StartBatteryTest(int, int) { }
+void CAbstractUPS::StartDeepBatteryCalibration() { }
 
 } // namespace pvx

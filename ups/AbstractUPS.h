@@ -30,37 +30,37 @@ struct OutletEntry {
 
 // One time-stamped event of the UPS's event log, served by the vendor alarm group.
 struct SEventRecord {
-    std::string text;        // the event's time, "%m/%d/%Y:%H:%M:%S"
-    std::int32_t state = 0;  // served as the signed column
-    std::uint32_t code = 0;  // served as the unsigned column
+    std::string text; // the event's time, "%m/%d/%Y:%H:%M:%S"
+    std::int32_t state = 0; // served as the signed column
+    std::uint32_t code = 0; // served as the unsigned column
 };
 
 // One present alarm (RFC 1628 upsAlarmEntry).
 struct SAlarmEntry {
-    std::uint32_t id = 0;   // upsAlarmId, unique among present entries, never 0
-    COid descriptor;        // upsAlarmDescr, usually one of the well-known alarms
+    std::uint32_t id = 0; // upsAlarmId, unique among present entries, never 0
+    COid descriptor; // upsAlarmDescr, usually one of the well-known alarms
     std::uint32_t time = 0; // ms clock reading when added; upsAlarmTime is time / 10
     bool stale = false;
 };
 
 struct SInputLine {
     std::uint32_t frequency = 0; // 0.1 Hz
-    std::uint32_t voltage = 0;   // V RMS
-    std::uint32_t current = 0;   // 0.1 A
+    std::uint32_t voltage = 0; // V RMS
+    std::uint32_t current = 0; // 0.1 A
     std::uint32_t truePower = 0; // W
 };
 
 struct SOutputLine {
-    std::uint32_t voltage = 0;     // V RMS
-    std::uint32_t current = 0;     // 0.1 A
-    std::uint32_t power = 0;       // W
+    std::uint32_t voltage = 0; // V RMS
+    std::uint32_t current = 0; // 0.1 A
+    std::uint32_t power = 0; // W
     std::uint32_t percentLoad = 0; // %
 };
 
 struct SBypassLine {
     std::uint32_t voltage = 0; // V RMS
     std::uint32_t current = 0; // 0.1 A
-    std::uint32_t power = 0;   // W
+    std::uint32_t power = 0; // W
 };
 
 class CAbstractUPS {
@@ -231,39 +231,39 @@ protected:
     std::uint32_t m_inputLineCount = 1;
     std::uint32_t m_outputLineCount = 1;
     std::uint32_t m_bypassLineCount = 1;
-    std::uint32_t m_nominalInputVoltage = 0;    // V RMS
-    std::uint32_t m_nominalInputFrequency = 0;  // 0.1 Hz
-    std::uint32_t m_nominalOutputVoltage = 0;   // V RMS
+    std::uint32_t m_nominalInputVoltage = 0; // V RMS
+    std::uint32_t m_nominalInputFrequency = 0; // 0.1 Hz
+    std::uint32_t m_nominalOutputVoltage = 0; // V RMS
     std::uint32_t m_nominalOutputFrequency = 0; // 0.1 Hz
     std::uint32_t m_nominalOutputVA = 0;
     std::uint32_t m_nominalOutputPower = 0; // W
-    std::uint32_t m_lowBatteryTime = 0;     // minutes
+    std::uint32_t m_lowBatteryTime = 0; // minutes
     std::uint32_t m_lowTransferVoltage = 0;
     std::uint32_t m_highTransferVoltage = 0;
     std::string m_manufacturer;
     std::string m_model;
     std::string m_upsSoftwareVersion = "0.1a";
-    int m_outputSource = 1;       // 1 other, 2 none, 3 normal, 4 bypass, 5 battery, 6 booster, 7 reducer
-    int m_testResultSummary = 6;  // 1 donePass .. 5 inProgress, 6 noTestsInitiated
-    int m_shutdownType = 1;       // 1 output, 2 system
+    int m_outputSource = 1; // 1 other, 2 none, 3 normal, 4 bypass, 5 battery, 6 booster, 7 reducer
+    int m_testResultSummary = 6; // 1 donePass .. 5 inProgress, 6 noTestsInitiated
+    int m_shutdownType = 1; // 1 output, 2 system
     int m_batteryChargeState = 5; // 1 to 5
     std::uint32_t m_vendorTestResult = 1;
     int m_autoRestartOff = 0;
-    int m_batteryCurrent = 0;     // 0.1 A
+    int m_batteryCurrent = 0; // 0.1 A
     int m_batteryTemperature = 0; // degrees Celsius
     int m_ambientTemperature = 0; // degrees Celsius
     std::uint32_t m_secondsOnBattery = 0;
     std::uint32_t m_minutesRemaining = 0;
     std::uint32_t m_chargeRemaining = 0; // %; all bits set means unknown
-    std::uint32_t m_batteryVoltage = 0;  // 0.1 V DC
+    std::uint32_t m_batteryVoltage = 0; // 0.1 V DC
     std::uint32_t m_inputLineBads = 0;
-    std::array<SInputLine, kMaxLines> m_inputLines{};
+    std::array<SInputLine, kMaxLines> m_inputLines {};
     std::uint32_t m_outputFrequency = 0; // 0.1 Hz
-    std::array<SOutputLine, kMaxLines> m_outputLines{};
+    std::array<SOutputLine, kMaxLines> m_outputLines {};
     std::uint32_t m_bypassFrequency = 0; // 0.1 Hz
-    std::array<SBypassLine, kMaxLines> m_bypassLines{};
+    std::array<SBypassLine, kMaxLines> m_bypassLines {};
     std::uint32_t m_testSpinLock = 1;
-    std::uint32_t m_testStartTime = 0;   // ms clock (GetMilliseconds)
+    std::uint32_t m_testStartTime = 0; // ms clock (GetMilliseconds)
     std::uint32_t m_testElapsedTime = 0; // ms
     // Due times are Now() readings; windows are milliseconds.
     std::int64_t m_shutdownDue = kNoDueTime;
@@ -283,12 +283,12 @@ protected:
     std::uint32_t m_nextAlarmId = 1;
     std::vector<SAlarmEntry> m_alarms; // oldest first
     std::optional<std::int64_t> m_nextOnBatteryTrap; // Now() reading; empty = at once
-    std::uint32_t m_relayAddress = 0;                // network byte order
+    std::uint32_t m_relayAddress = 0; // network byte order
 
 private:
     void RunControlTimers();
-    void QueueTrapWithBindings(std::int32_t specific, const COid& enterprise,
-                               std::span<const COid* const> bindingNames);
+    void QueueTrapWithBindings(
+        std::int32_t specific, const COid& enterprise, std::span<const COid* const> bindingNames);
     void QueueVendorTrap(std::int32_t specific);
     void QueueAlarmEntryTrap(std::int32_t specific, const SAlarmEntry& entry);
     std::uint32_t TakeAlarmId();

@@ -12,8 +12,8 @@ namespace {
 
 // Fixed binding names of upsTrapAlarmEntryAdded / upsTrapAlarmEntryRemoved:
 // they name the table columns, not the entry's row.
-const COid kAlarmIdBindingName{2, 1, 33, 1, 6, 2, 1, 1, 0};
-const COid kAlarmDescrBindingName{2, 1, 33, 1, 6, 2, 1, 2, 0};
+const COid kAlarmIdBindingName { 2, 1, 33, 1, 6, 2, 1, 1, 0 };
+const COid kAlarmDescrBindingName { 2, 1, 33, 1, 6, 2, 1, 2, 0 };
 
 constexpr std::int32_t kAlarmEntryAdded = 3;
 constexpr std::int32_t kAlarmEntryRemoved = 4;
@@ -30,10 +30,16 @@ struct SNewAlarmTrap {
 
 // Vendor traps announcing a new alarm (enterprise 534.1, no bindings).
 const SNewAlarmTrap kNewAlarmTraps[] = {
-    {&kUpsAlarmOnBattery, 3},      {&kUpsAlarmLowBattery, 4},   {&kUpsAlarmOutputOverload, 7},
-    {&kUpsAlarmGeneralFault, 8},   {&kUpsAlarmDepletedBattery, 9}, {&kUpsAlarmOnBypass, 11},
-    {&kUpsAlarmBypassBad, 12},     {&kUpsAlarmUpsOutputOff, 13}, {&kUpsAlarmInputBad, 14},
-    {&kUpsAlarmShutdownImminent, 16},
+    { &kUpsAlarmOnBattery, 3 },
+    { &kUpsAlarmLowBattery, 4 },
+    { &kUpsAlarmOutputOverload, 7 },
+    { &kUpsAlarmGeneralFault, 8 },
+    { &kUpsAlarmDepletedBattery, 9 },
+    { &kUpsAlarmOnBypass, 11 },
+    { &kUpsAlarmBypassBad, 12 },
+    { &kUpsAlarmUpsOutputOff, 13 },
+    { &kUpsAlarmInputBad, 14 },
+    { &kUpsAlarmShutdownImminent, 16 },
 };
 
 } // namespace

@@ -20,36 +20,69 @@ constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 
 constexpr SMIBKind Signed(std::int64_t minimum = kInt32Min, std::int64_t maximum = kInt32Max)
 {
-    return {MIB_SIGNED, minimum, maximum};
+    return { MIB_SIGNED, minimum, maximum };
 }
-constexpr SMIBKind Unsigned(std::int64_t maximum = kMIBIntMax) { return {MIB_UNSIGNED, 0, maximum}; }
-constexpr SMIBKind Enumerated(std::int64_t maximum = kMIBIntMax) { return {MIB_ENUMERATED, 0, maximum}; }
-constexpr SMIBKind NumberText() { return {MIB_NUMBER_TEXT, 0, kMIBIntMax}; }
-constexpr SMIBKind Text(std::int64_t length) { return {MIB_TEXT, 0, length}; }
-constexpr SMIBKind Oid() { return {MIB_OID, 0, 0}; }
+constexpr SMIBKind Unsigned(std::int64_t maximum = kMIBIntMax)
+{
+    return { MIB_UNSIGNED, 0, maximum };
+}
+constexpr SMIBKind Enumerated(std::int64_t maximum = kMIBIntMax)
+{
+    return { MIB_ENUMERATED, 0, maximum };
+}
+constexpr SMIBKind NumberText()
+{
+    return { MIB_NUMBER_TEXT, 0, kMIBIntMax };
+}
+constexpr SMIBKind Text(std::int64_t length)
+{
+    return { MIB_TEXT, 0, length };
+}
+constexpr SMIBKind Oid()
+{
+    return { MIB_OID, 0, 0 };
+}
 // Delays and windows in seconds, -1 for none.
-constexpr SMIBKind Seconds() { return Signed(-1, kInt32Max); }
+constexpr SMIBKind Seconds()
+{
+    return Signed(-1, kInt32Max);
+}
 
 constexpr SObject RO(std::uint32_t arc, SMIBKind kind, ScalarGetter get)
 {
-    return {arc, kind, EAccess::ReadOnly, get, nullptr, nullptr};
+    return { arc, kind, EAccess::ReadOnly, get, nullptr, nullptr };
 }
 constexpr SObject RW(std::uint32_t arc, SMIBKind kind, ScalarGetter get, Writer write)
 {
-    return {arc, kind, EAccess::ReadWrite, get, write, nullptr};
+    return { arc, kind, EAccess::ReadWrite, get, write, nullptr };
 }
-constexpr SObject WO(std::uint32_t arc, Writer write) { return {arc, {}, EAccess::WriteOnly, nullptr, write, nullptr}; }
+constexpr SObject WO(std::uint32_t arc, Writer write)
+{
+    return { arc, {}, EAccess::WriteOnly, nullptr, write, nullptr };
+}
 constexpr SObject Table(std::uint32_t arc, const STable& table)
 {
-    return {arc, {}, EAccess::ReadOnly, nullptr, nullptr, &table};
+    return { arc, {}, EAccess::ReadOnly, nullptr, nullptr, &table };
 }
 
-SMIBValue N(std::int64_t number) { return {number, {}, nullptr}; }
-SMIBValue T(std::string_view text) { return {0, text, nullptr}; }
-SMIBValue O(const COid& oid) { return {0, {}, &oid}; }
+SMIBValue N(std::int64_t number)
+{
+    return { number, {}, nullptr };
+}
+SMIBValue T(std::string_view text)
+{
+    return { 0, text, nullptr };
+}
+SMIBValue O(const COid& oid)
+{
+    return { 0, {}, &oid };
+}
 
 // Line counts above what the model holds are served as the held lines only.
-std::size_t Lines(std::uint32_t count) { return std::min<std::uint32_t>(count, U::kMaxLines); }
+std::size_t Lines(std::uint32_t count)
+{
+    return std::min<std::uint32_t>(count, U::kMaxLines);
+}
 
 // Seconds until a due time, truncated toward zero, or -1 when none is due.
 std::int64_t SecondsUntil(std::int64_t due)
@@ -58,35 +91,42 @@ std::int64_t SecondsUntil(std::int64_t due)
     return ms ? *ms / 1000 : -1;
 }
 
-std::int64_t WindowSeconds(std::int64_t window) { return window == U::kUnlimitedWindow ? -1 : window / 1000; }
+std::int64_t WindowSeconds(std::int64_t window)
+{
+    return window == U::kUnlimitedWindow ? -1 : window / 1000;
+}
 
-std::uint32_t NumberedRow(const U&, std::size_t row) { return static_cast<std::uint32_t>(row + 1); }
+std::uint32_t NumberedRow(const U&, std::size_t row)
+{
+    return static_cast<std::uint32_t>(row + 1);
+}
 
-constexpr std::uint32_t kUpsIdentPrefix[] = {2, 1, 33, 1, 1};
-constexpr std::uint32_t kUpsBatteryPrefix[] = {2, 1, 33, 1, 2};
-constexpr std::uint32_t kUpsInputPrefix[] = {2, 1, 33, 1, 3};
-constexpr std::uint32_t kUpsOutputPrefix[] = {2, 1, 33, 1, 4};
-constexpr std::uint32_t kUpsBypassPrefix[] = {2, 1, 33, 1, 5};
-constexpr std::uint32_t kUpsAlarmPrefix[] = {2, 1, 33, 1, 6};
-constexpr std::uint32_t kUpsTestPrefix[] = {2, 1, 33, 1, 7};
-constexpr std::uint32_t kUpsControlPrefix[] = {2, 1, 33, 1, 8};
-constexpr std::uint32_t kUpsConfigPrefix[] = {2, 1, 33, 1, 9};
+constexpr std::uint32_t kUpsIdentPrefix[] = { 2, 1, 33, 1, 1 };
+constexpr std::uint32_t kUpsBatteryPrefix[] = { 2, 1, 33, 1, 2 };
+constexpr std::uint32_t kUpsInputPrefix[] = { 2, 1, 33, 1, 3 };
+constexpr std::uint32_t kUpsOutputPrefix[] = { 2, 1, 33, 1, 4 };
+constexpr std::uint32_t kUpsBypassPrefix[] = { 2, 1, 33, 1, 5 };
+constexpr std::uint32_t kUpsAlarmPrefix[] = { 2, 1, 33, 1, 6 };
+constexpr std::uint32_t kUpsTestPrefix[] = { 2, 1, 33, 1, 7 };
+constexpr std::uint32_t kUpsControlPrefix[] = { 2, 1, 33, 1, 8 };
+constexpr std::uint32_t kUpsConfigPrefix[] = { 2, 1, 33, 1, 9 };
 // After the UPS-MIB the walk goes on in the vendor MIB.
-constexpr std::uint32_t kPrivatePrefix[] = {4};
-constexpr std::uint32_t kVendorIdentPrefix[] = {4, 1, 534, 1, 1};
-constexpr std::uint32_t kVendorBatteryPrefix[] = {4, 1, 534, 1, 2};
-constexpr std::uint32_t kVendorInputPrefix[] = {4, 1, 534, 1, 3};
-constexpr std::uint32_t kVendorOutputPrefix[] = {4, 1, 534, 1, 4};
-constexpr std::uint32_t kVendorBypassPrefix[] = {4, 1, 534, 1, 5};
-constexpr std::uint32_t kVendorEnvironmentPrefix[] = {4, 1, 534, 1, 6};
-constexpr std::uint32_t kVendorAlarmPrefix[] = {4, 1, 534, 1, 7};
-constexpr std::uint32_t kVendorTestPrefix[] = {4, 1, 534, 1, 8};
-constexpr std::uint32_t kVendorControlPrefix[] = {4, 1, 534, 1, 9};
-constexpr std::uint32_t kVendorConfigPrefix[] = {4, 1, 534, 1, 10};
-constexpr std::span<const std::uint32_t> kEndOfWalk{};
+constexpr std::uint32_t kPrivatePrefix[] = { 4 };
+constexpr std::uint32_t kVendorIdentPrefix[] = { 4, 1, 534, 1, 1 };
+constexpr std::uint32_t kVendorBatteryPrefix[] = { 4, 1, 534, 1, 2 };
+constexpr std::uint32_t kVendorInputPrefix[] = { 4, 1, 534, 1, 3 };
+constexpr std::uint32_t kVendorOutputPrefix[] = { 4, 1, 534, 1, 4 };
+constexpr std::uint32_t kVendorBypassPrefix[] = { 4, 1, 534, 1, 5 };
+constexpr std::uint32_t kVendorEnvironmentPrefix[] = { 4, 1, 534, 1, 6 };
+constexpr std::uint32_t kVendorAlarmPrefix[] = { 4, 1, 534, 1, 7 };
+constexpr std::uint32_t kVendorTestPrefix[] = { 4, 1, 534, 1, 8 };
+constexpr std::uint32_t kVendorControlPrefix[] = { 4, 1, 534, 1, 9 };
+constexpr std::uint32_t kVendorConfigPrefix[] = { 4, 1, 534, 1, 10 };
+constexpr std::span<const std::uint32_t> kEndOfWalk {};
 
 } // namespace
 
+// clang-format off
 // ---- UPS-MIB (RFC 1628) ---------------------------------------------------------------------
 
 // upsIdent
@@ -331,27 +371,28 @@ const SObject CMIBTree::kVendorConfigObjects[] = {
     RO(5, Text(255), [](const U& u) { return T(u.m_upsDateTime); }),
 };
 
+// clang-format on
+
 // ---- Groups and the order of the walk ---------------------------------------------------------
 
-const SGroup CMIBTree::kUpsIdent = {kUpsIdentPrefix, kUpsIdentObjects, kUpsBatteryPrefix};
-const SGroup CMIBTree::kUpsBattery = {kUpsBatteryPrefix, kUpsBatteryObjects, kUpsInputPrefix};
-const SGroup CMIBTree::kUpsInput = {kUpsInputPrefix, kUpsInputObjects, kUpsOutputPrefix};
-const SGroup CMIBTree::kUpsOutput = {kUpsOutputPrefix, kUpsOutputObjects, kUpsBypassPrefix};
-const SGroup CMIBTree::kUpsBypass = {kUpsBypassPrefix, kUpsBypassObjects, kUpsAlarmPrefix};
-const SGroup CMIBTree::kUpsAlarm = {kUpsAlarmPrefix, kUpsAlarmObjects, kUpsTestPrefix};
-const SGroup CMIBTree::kUpsTest = {kUpsTestPrefix, kUpsTestObjects, kUpsControlPrefix};
-const SGroup CMIBTree::kUpsControl = {kUpsControlPrefix, kUpsControlObjects, kUpsConfigPrefix};
-const SGroup CMIBTree::kUpsConfig = {kUpsConfigPrefix, kUpsConfigObjects, kPrivatePrefix};
-const SGroup CMIBTree::kVendorIdent = {kVendorIdentPrefix, kVendorIdentObjects, kVendorBatteryPrefix};
-const SGroup CMIBTree::kVendorBattery = {kVendorBatteryPrefix, kVendorBatteryObjects, kVendorInputPrefix};
-const SGroup CMIBTree::kVendorInput = {kVendorInputPrefix, kVendorInputObjects, kVendorOutputPrefix};
-const SGroup CMIBTree::kVendorOutput = {kVendorOutputPrefix, kVendorOutputObjects, kVendorBypassPrefix};
-const SGroup CMIBTree::kVendorBypass = {kVendorBypassPrefix, kVendorBypassObjects, kVendorEnvironmentPrefix};
-const SGroup CMIBTree::kVendorEnvironment = {kVendorEnvironmentPrefix, kVendorEnvironmentObjects,
-                                             kVendorAlarmPrefix};
-const SGroup CMIBTree::kVendorAlarm = {kVendorAlarmPrefix, kVendorAlarmObjects, kVendorTestPrefix};
-const SGroup CMIBTree::kVendorTest = {kVendorTestPrefix, kVendorTestObjects, kVendorControlPrefix};
-const SGroup CMIBTree::kVendorControl = {kVendorControlPrefix, kVendorControlObjects, kVendorConfigPrefix};
-const SGroup CMIBTree::kVendorConfig = {kVendorConfigPrefix, kVendorConfigObjects, kEndOfWalk};
+const SGroup CMIBTree::kUpsIdent = { kUpsIdentPrefix, kUpsIdentObjects, kUpsBatteryPrefix };
+const SGroup CMIBTree::kUpsBattery = { kUpsBatteryPrefix, kUpsBatteryObjects, kUpsInputPrefix };
+const SGroup CMIBTree::kUpsInput = { kUpsInputPrefix, kUpsInputObjects, kUpsOutputPrefix };
+const SGroup CMIBTree::kUpsOutput = { kUpsOutputPrefix, kUpsOutputObjects, kUpsBypassPrefix };
+const SGroup CMIBTree::kUpsBypass = { kUpsBypassPrefix, kUpsBypassObjects, kUpsAlarmPrefix };
+const SGroup CMIBTree::kUpsAlarm = { kUpsAlarmPrefix, kUpsAlarmObjects, kUpsTestPrefix };
+const SGroup CMIBTree::kUpsTest = { kUpsTestPrefix, kUpsTestObjects, kUpsControlPrefix };
+const SGroup CMIBTree::kUpsControl = { kUpsControlPrefix, kUpsControlObjects, kUpsConfigPrefix };
+const SGroup CMIBTree::kUpsConfig = { kUpsConfigPrefix, kUpsConfigObjects, kPrivatePrefix };
+const SGroup CMIBTree::kVendorIdent = { kVendorIdentPrefix, kVendorIdentObjects, kVendorBatteryPrefix };
+const SGroup CMIBTree::kVendorBattery = { kVendorBatteryPrefix, kVendorBatteryObjects, kVendorInputPrefix };
+const SGroup CMIBTree::kVendorInput = { kVendorInputPrefix, kVendorInputObjects, kVendorOutputPrefix };
+const SGroup CMIBTree::kVendorOutput = { kVendorOutputPrefix, kVendorOutputObjects, kVendorBypassPrefix };
+const SGroup CMIBTree::kVendorBypass = { kVendorBypassPrefix, kVendorBypassObjects, kVendorEnvironmentPrefix };
+const SGroup CMIBTree::kVendorEnvironment = { kVendorEnvironmentPrefix, kVendorEnvironmentObjects, kVendorAlarmPrefix };
+const SGroup CMIBTree::kVendorAlarm = { kVendorAlarmPrefix, kVendorAlarmObjects, kVendorTestPrefix };
+const SGroup CMIBTree::kVendorTest = { kVendorTestPrefix, kVendorTestObjects, kVendorControlPrefix };
+const SGroup CMIBTree::kVendorControl = { kVendorControlPrefix, kVendorControlObjects, kVendorConfigPrefix };
+const SGroup CMIBTree::kVendorConfig = { kVendorConfigPrefix, kVendorConfigObjects, kEndOfWalk };
 
 } // namespace pvx

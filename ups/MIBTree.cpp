@@ -12,16 +12,25 @@ namespace pvx {
 
 namespace {
 
-[[noreturn]] void ThrowNoSuchObject() { throw CPVXException(EVENT_NO_SUCH_OBJECT); }
-[[noreturn]] void ThrowReadOnly() { throw CPVXException(EVENT_READ_ONLY); }
+[[noreturn]] void ThrowNoSuchObject()
+{
+    throw CPVXException(EVENT_NO_SUCH_OBJECT);
+}
+[[noreturn]] void ThrowReadOnly()
+{
+    throw CPVXException(EVENT_READ_ONLY);
+}
 
 // Arc i of a name, 0 past its end (names end at their first 0 arc).
-std::uint32_t ArcAt(std::span<const std::uint32_t> arcs, std::size_t i) { return i < arcs.size() ? arcs[i] : 0; }
+std::uint32_t ArcAt(std::span<const std::uint32_t> arcs, std::size_t i)
+{
+    return i < arcs.size() ? arcs[i] : 0;
+}
 
 // The arcs after the first, or the empty name when there are none.
 std::span<const std::uint32_t> Rest(std::span<const std::uint32_t> arcs)
 {
-    static const std::uint32_t kEmpty[] = {0};
+    static const std::uint32_t kEmpty[] = { 0 };
     return arcs.size() > 1 ? arcs.subspan(1) : std::span<const std::uint32_t>(kEmpty);
 }
 
@@ -40,7 +49,10 @@ COid NameOf(std::span<const std::uint32_t> prefix, std::initializer_list<std::ui
     return COid(arcs);
 }
 
-std::unique_ptr<CMIBData> GetByName(CAbstractUPS& ups, const COid& name) { return ups.GetMIBData(name.Arcs(), false); }
+std::unique_ptr<CMIBData> GetByName(CAbstractUPS& ups, const COid& name)
+{
+    return ups.GetMIBData(name.Arcs(), false);
+}
 
 const SObject* FindObject(const SGroup& group, std::uint32_t arc, std::size_t& index)
 {
@@ -81,14 +93,14 @@ std::unique_ptr<CMIBData> CMIBTree::MakeValue(const SMIBKind& kind, const SMIBVa
     case MIB_SIGNED: {
         auto number = std::clamp(value.number, kind.minimum, kind.maximum);
         return std::make_unique<CMIBData>(static_cast<std::int32_t>(number), static_cast<std::int32_t>(kind.minimum),
-                                          static_cast<std::int32_t>(kind.maximum), MIB_SIGNED);
+            static_cast<std::int32_t>(kind.maximum), MIB_SIGNED);
     }
     case MIB_UNSIGNED:
     case MIB_ENUMERATED:
     case MIB_NUMBER_TEXT: {
         auto number = std::clamp<std::int64_t>(value.number, 0, kind.maximum);
-        return std::make_unique<CMIBData>(static_cast<std::uint32_t>(number), static_cast<std::uint32_t>(kind.maximum),
-                                          kind.kind);
+        return std::make_unique<CMIBData>(
+            static_cast<std::uint32_t>(number), static_cast<std::uint32_t>(kind.maximum), kind.kind);
     }
     case MIB_TEXT:
         return std::make_unique<CMIBData>(value.text, static_cast<std::size_t>(kind.maximum), MIB_TEXT);
@@ -108,18 +120,18 @@ std::unique_ptr<CMIBData> CMIBTree::FollowFrom(CAbstractUPS& ups, const SGroup& 
                     ThrowNoSuchObject();
                 continue;
             }
-            return GetByName(ups, NameOf(group.prefix, {object.arc, table.rowArc(ups, 0), table.columns[0].arc}));
+            return GetByName(ups, NameOf(group.prefix, { object.arc, table.rowArc(ups, 0), table.columns[0].arc }));
         }
         if (object.get)
-            return GetByName(ups, NameOf(group.prefix, {object.arc}));
+            return GetByName(ups, NameOf(group.prefix, { object.arc }));
     }
     if (group.following.empty())
         ThrowNoSuchObject();
     return ups.GetMIBData(COid(group.following).Arcs(), true);
 }
 
-std::unique_ptr<CMIBData> CMIBTree::GetCell(CAbstractUPS& ups, const SGroup& group, std::size_t index,
-                                            std::span<const std::uint32_t> rest, bool next)
+std::unique_ptr<CMIBData> CMIBTree::GetCell(
+    CAbstractUPS& ups, const SGroup& group, std::size_t index, std::span<const std::uint32_t> rest, bool next)
 {
     const SObject& object = group.objects[index];
     const STable& table = *object.table;
@@ -137,7 +149,7 @@ std::unique_ptr<CMIBData> CMIBTree::GetCell(CAbstractUPS& ups, const SGroup& gro
                 ThrowNoSuchObject();
             return FollowFrom(ups, group, index + 1);
         }
-        return GetByName(ups, NameOf(group.prefix, {object.arc, table.rowArc(ups, 0), firstColumn}));
+        return GetByName(ups, NameOf(group.prefix, { object.arc, table.rowArc(ups, 0), firstColumn }));
     }
     std::size_t row = 0;
     if (!FindRow(ups, table, rowArc, row))
@@ -149,18 +161,18 @@ std::unique_ptr<CMIBData> CMIBTree::GetCell(CAbstractUPS& ups, const SGroup& gro
         return MakeValue(column.kind, column.get(ups, row));
     }
     if (columnArc < firstColumn)
-        return GetByName(ups, NameOf(group.prefix, {object.arc, rowArc, firstColumn}));
+        return GetByName(ups, NameOf(group.prefix, { object.arc, rowArc, firstColumn }));
     if (columnArc < lastColumn)
-        return GetByName(ups, NameOf(group.prefix, {object.arc, rowArc, columnArc + 1}));
+        return GetByName(ups, NameOf(group.prefix, { object.arc, rowArc, columnArc + 1 }));
     if (columnArc > lastColumn)
         ThrowNoSuchObject(); // no skipping forward over unknown arcs
     if (row + 1 < table.rowCount(ups))
-        return GetByName(ups, NameOf(group.prefix, {object.arc, table.rowArc(ups, row + 1), firstColumn}));
+        return GetByName(ups, NameOf(group.prefix, { object.arc, table.rowArc(ups, row + 1), firstColumn }));
     return FollowFrom(ups, group, index + 1);
 }
 
-std::unique_ptr<CMIBData> CMIBTree::Get(CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs,
-                                        bool next)
+std::unique_ptr<CMIBData> CMIBTree::Get(
+    CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs, bool next)
 {
     const std::uint32_t arc = ArcAt(arcs, 0);
     if (arc == 0) {
@@ -206,7 +218,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetMIBData(std::span<const std::uint32_t
     case 0:
         if (!next)
             ThrowNoSuchObject();
-        answer = GetNextOf(*this, {2});
+        answer = GetNextOf(*this, { 2 });
         break;
     case 2:
         answer = GetMgmt(Rest(arcs), next);
@@ -249,7 +261,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetMgmt(std::span<const std::uint32_t> a
     if (ArcAt(arcs, 0) == 1)
         return GetMib2(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, {2, 1});
+        return GetNextOf(*this, { 2, 1 });
     ThrowNoSuchObject();
 }
 
@@ -258,7 +270,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetMib2(std::span<const std::uint32_t> a
     if (ArcAt(arcs, 0) == 33)
         return GetUpsMib(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, {2, 1, 33});
+        return GetNextOf(*this, { 2, 1, 33 });
     ThrowNoSuchObject();
 }
 
@@ -267,7 +279,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetUpsMib(std::span<const std::uint32_t>
     if (ArcAt(arcs, 0) == 1)
         return GetUpsObjects(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, {2, 1, 33, 1});
+        return GetNextOf(*this, { 2, 1, 33, 1 });
     ThrowNoSuchObject();
 }
 
@@ -277,18 +289,28 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetUpsObjects(std::span<const std::uint3
     switch (ArcAt(arcs, 0)) {
     case 0:
         if (next)
-            return GetNextOf(*this, {2, 1, 33, 1, 1});
+            return GetNextOf(*this, { 2, 1, 33, 1, 1 });
         break;
-    case 1: return GetUpsIdent(rest, next);
-    case 2: return GetUpsBattery(rest, next);
-    case 3: return GetUpsInput(rest, next);
-    case 4: return GetUpsOutput(rest, next);
-    case 5: return GetUpsBypass(rest, next);
-    case 6: return GetUpsAlarm(rest, next);
-    case 7: return GetUpsTest(rest, next);
-    case 8: return GetUpsControl(rest, next);
-    case 9: return GetUpsConfig(rest, next);
-    default: break;
+    case 1:
+        return GetUpsIdent(rest, next);
+    case 2:
+        return GetUpsBattery(rest, next);
+    case 3:
+        return GetUpsInput(rest, next);
+    case 4:
+        return GetUpsOutput(rest, next);
+    case 5:
+        return GetUpsBypass(rest, next);
+    case 6:
+        return GetUpsAlarm(rest, next);
+    case 7:
+        return GetUpsTest(rest, next);
+    case 8:
+        return GetUpsControl(rest, next);
+    case 9:
+        return GetUpsConfig(rest, next);
+    default:
+        break;
     }
     ThrowNoSuchObject();
 }
@@ -298,7 +320,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetPrivate(std::span<const std::uint32_t
     if (ArcAt(arcs, 0) == 1)
         return GetEnterprises(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, {4, 1});
+        return GetNextOf(*this, { 4, 1 });
     ThrowNoSuchObject();
 }
 
@@ -307,7 +329,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetEnterprises(std::span<const std::uint
     if (ArcAt(arcs, 0) == 534)
         return GetVendor(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, {4, 1, 534});
+        return GetNextOf(*this, { 4, 1, 534 });
     ThrowNoSuchObject();
 }
 
@@ -316,10 +338,10 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetVendor(std::span<const std::uint32_t>
     if (ArcAt(arcs, 0) == 1)
         return GetVendorMib(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, {4, 1, 534, 1});
+        return GetNextOf(*this, { 4, 1, 534, 1 });
     // 534.2 answers its one identifier to GET only; a walk never enters it.
     if (ArcAt(arcs, 0) == 2 && !next) {
-        static const COid kVendorAgent{4, 1, 534, 2, 1, 0};
+        static const COid kVendorAgent { 4, 1, 534, 2, 1, 0 };
         return std::make_unique<CMIBData>(kVendorAgent, MIB_OID);
     }
     ThrowNoSuchObject();
@@ -331,19 +353,30 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetVendorMib(std::span<const std::uint32
     switch (ArcAt(arcs, 0)) {
     case 0:
         if (next)
-            return GetNextOf(*this, {4, 1, 534, 1, 1});
+            return GetNextOf(*this, { 4, 1, 534, 1, 1 });
         break;
-    case 1: return GetVendorIdent(rest, next);
-    case 2: return GetVendorBattery(rest, next);
-    case 3: return GetVendorInput(rest, next);
-    case 4: return GetVendorOutput(rest, next);
-    case 5: return GetVendorBypass(rest, next);
-    case 6: return GetVendorEnvironment(rest, next);
-    case 7: return GetVendorAlarm(rest, next);
-    case 8: return GetVendorTest(rest, next);
-    case 9: return GetVendorControl(rest, next);
-    case 10: return GetVendorConfig(rest, next);
-    default: break;
+    case 1:
+        return GetVendorIdent(rest, next);
+    case 2:
+        return GetVendorBattery(rest, next);
+    case 3:
+        return GetVendorInput(rest, next);
+    case 4:
+        return GetVendorOutput(rest, next);
+    case 5:
+        return GetVendorBypass(rest, next);
+    case 6:
+        return GetVendorEnvironment(rest, next);
+    case 7:
+        return GetVendorAlarm(rest, next);
+    case 8:
+        return GetVendorTest(rest, next);
+    case 9:
+        return GetVendorControl(rest, next);
+    case 10:
+        return GetVendorConfig(rest, next);
+    default:
+        break;
     }
     ThrowNoSuchObject();
 }
@@ -373,16 +406,26 @@ void CAbstractUPS::SetUpsObjects(std::span<const std::uint32_t> arcs, CMIBData& 
 {
     auto rest = Rest(arcs);
     switch (ArcAt(arcs, 0)) {
-    case 1: return SetUpsIdent(rest, value);
-    case 2: return SetUpsBattery(rest, value);
-    case 3: return SetUpsInput(rest, value);
-    case 4: return SetUpsOutput(rest, value);
-    case 5: return SetUpsBypass(rest, value);
-    case 6: return SetUpsAlarm(rest, value);
-    case 7: return SetUpsTest(rest, value);
-    case 8: return SetUpsControl(rest, value);
-    case 9: return SetUpsConfig(rest, value);
-    default: ThrowNoSuchObject();
+    case 1:
+        return SetUpsIdent(rest, value);
+    case 2:
+        return SetUpsBattery(rest, value);
+    case 3:
+        return SetUpsInput(rest, value);
+    case 4:
+        return SetUpsOutput(rest, value);
+    case 5:
+        return SetUpsBypass(rest, value);
+    case 6:
+        return SetUpsAlarm(rest, value);
+    case 7:
+        return SetUpsTest(rest, value);
+    case 8:
+        return SetUpsControl(rest, value);
+    case 9:
+        return SetUpsConfig(rest, value);
+    default:
+        ThrowNoSuchObject();
     }
 }
 
@@ -413,30 +456,41 @@ void CAbstractUPS::SetVendorMib(std::span<const std::uint32_t> arcs, CMIBData& v
 {
     auto rest = Rest(arcs);
     switch (ArcAt(arcs, 0)) {
-    case 1: return SetVendorIdent(rest, value);
-    case 2: return SetVendorBattery(rest, value);
-    case 3: return SetVendorInput(rest, value);
-    case 4: return SetVendorOutput(rest, value);
-    case 5: return SetVendorBypass(rest, value);
-    case 6: return SetVendorEnvironment(rest, value);
-    case 7: return SetVendorAlarm(rest, value);
-    case 8: return SetVendorTest(rest, value);
-    case 9: return SetVendorControl(rest, value);
-    case 10: return SetVendorConfig(rest, value);
-    default: ThrowNoSuchObject();
+    case 1:
+        return SetVendorIdent(rest, value);
+    case 2:
+        return SetVendorBattery(rest, value);
+    case 3:
+        return SetVendorInput(rest, value);
+    case 4:
+        return SetVendorOutput(rest, value);
+    case 5:
+        return SetVendorBypass(rest, value);
+    case 6:
+        return SetVendorEnvironment(rest, value);
+    case 7:
+        return SetVendorAlarm(rest, value);
+    case 8:
+        return SetVendorTest(rest, value);
+    case 9:
+        return SetVendorControl(rest, value);
+    case 10:
+        return SetVendorConfig(rest, value);
+    default:
+        ThrowNoSuchObject();
     }
 }
 
 // ---- Group handlers: the seams drivers override, each one table ----------------------
 
-#define PVX_GROUP_HANDLERS(Name, Group)                                                                             \
-    std::unique_ptr<CMIBData> CAbstractUPS::Get##Name(std::span<const std::uint32_t> arcs, bool next)               \
-    {                                                                                                               \
-        return CMIBTree::Get(*this, CMIBTree::Group, arcs, next);                                                   \
-    }                                                                                                               \
-    void CAbstractUPS::Set##Name(std::span<const std::uint32_t> arcs, CMIBData& value)                              \
-    {                                                                                                               \
-        CMIBTree::Set(*this, CMIBTree::Group, arcs, value);                                                         \
+#define PVX_GROUP_HANDLERS(Name, Group)                                                                                \
+    std::unique_ptr<CMIBData> CAbstractUPS::Get##Name(std::span<const std::uint32_t> arcs, bool next)                  \
+    {                                                                                                                  \
+        return CMIBTree::Get(*this, CMIBTree::Group, arcs, next);                                                      \
+    }                                                                                                                  \
+    void CAbstractUPS::Set##Name(std::span<const std::uint32_t> arcs, CMIBData& value)                                 \
+    {                                                                                                                  \
+        CMIBTree::Set(*this, CMIBTree::Group, arcs, value);                                                            \
     }
 
 PVX_GROUP_HANDLERS(UpsIdent, kUpsIdent)

@@ -56,14 +56,14 @@ struct SObject {
     std::uint32_t arc;
     SMIBKind kind;
     EAccess access;
-    ScalarGetter get;    // scalars readable (null for write-only objects and tables)
-    Writer write;        // ReadWrite and WriteOnly objects
+    ScalarGetter get; // scalars readable (null for write-only objects and tables)
+    Writer write; // ReadWrite and WriteOnly objects
     const STable* table; // tables
 };
 
 struct SGroup {
     std::span<const std::uint32_t> prefix; // the group's name after 1.3.6.1
-    std::span<const SObject> objects;      // in arc order
+    std::span<const SObject> objects; // in arc order
     // GET-NEXT after the last object continues here (with next = true);
     // empty: the walk ends with noSuchName.
     std::span<const std::uint32_t> following;
@@ -71,34 +71,33 @@ struct SGroup {
 
 class CMIBTree {
 public:
-    static std::unique_ptr<CMIBData> Get(CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs,
-                                         bool next);
+    static std::unique_ptr<CMIBData> Get(
+        CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs, bool next);
     static void Set(CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs, CMIBData& value);
     static std::unique_ptr<CMIBData> MakeValue(const SMIBKind& kind, const SMIBValue& value);
 
     // UPS-MIB groups 1 to 9, vendor MIB groups 1 to 10.
     static const SGroup kUpsIdent, kUpsBattery, kUpsInput, kUpsOutput, kUpsBypass, kUpsAlarm, kUpsTest, kUpsControl,
         kUpsConfig;
-    static const SGroup kVendorIdent, kVendorBattery, kVendorInput, kVendorOutput, kVendorBypass,
-        kVendorEnvironment, kVendorAlarm, kVendorTest, kVendorControl, kVendorConfig;
+    static const SGroup kVendorIdent, kVendorBattery, kVendorInput, kVendorOutput, kVendorBypass, kVendorEnvironment,
+        kVendorAlarm, kVendorTest, kVendorControl, kVendorConfig;
 
 private:
     static std::unique_ptr<CMIBData> FollowFrom(CAbstractUPS& ups, const SGroup& group, std::size_t index);
-    static std::unique_ptr<CMIBData> GetCell(CAbstractUPS& ups, const SGroup& group, std::size_t index,
-                                             std::span<const std::uint32_t> rest, bool next);
+    static std::unique_ptr<CMIBData> GetCell(
+        CAbstractUPS& ups, const SGroup& group, std::size_t index, std::span<const std::uint32_t> rest, bool next);
 
     // The object tables; their lambdas read the model's protected members.
     static const SObject kUpsIdentObjects[], kUpsBatteryObjects[], kUpsInputObjects[], kUpsOutputObjects[],
         kUpsBypassObjects[], kUpsAlarmObjects[], kUpsTestObjects[], kUpsControlObjects[], kUpsConfigObjects[];
-    static const SObject kVendorIdentObjects[], kVendorBatteryObjects[], kVendorInputObjects[],
-        kVendorOutputObjects[], kVendorBypassObjects[], kVendorEnvironmentObjects[], kVendorAlarmObjects[],
-        kVendorTestObjects[], kVendorControlObjects[], kVendorConfigObjects[];
+    static const SObject kVendorIdentObjects[], kVendorBatteryObjects[], kVendorInputObjects[], kVendorOutputObjects[],
+        kVendorBypassObjects[], kVendorEnvironmentObjects[], kVendorAlarmObjects[], kVendorTestObjects[],
+        kVendorControlObjects[], kVendorConfigObjects[];
     static const SColumn kUpsInputColumns[], kUpsOutputColumns[], kUpsBypassColumns[], kUpsAlarmColumns[];
-    static const SColumn kVendorInputColumns[], kVendorOutputColumns[], kVendorBypassColumns[],
-        kVendorAlarmColumns[], kVendorEventColumns[];
+    static const SColumn kVendorInputColumns[], kVendorOutputColumns[], kVendorBypassColumns[], kVendorAlarmColumns[],
+        kVendorEventColumns[];
     static const STable kUpsInputTable, kUpsOutputTable, kUpsBypassTable, kUpsAlarmTable;
-    static const STable kVendorInputTable, kVendorOutputTable, kVendorBypassTable, kVendorAlarmTable,
-        kVendorEventTable;
+    static const STable kVendorInputTable, kVendorOutputTable, kVendorBypassTable, kVendorAlarmTable, kVendorEventTable;
 };
 
 } // namespace pvx

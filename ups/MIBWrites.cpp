@@ -18,8 +18,14 @@ constexpr int kTestInProgress = 5;
 // The configuration reader takes lines of at most this many characters, newline included.
 constexpr std::size_t kMaxConfigLine = 255;
 
-[[noreturn]] void ThrowReadOnly() { throw CPVXException(EVENT_READ_ONLY); }
-[[noreturn]] void ThrowBadValue() { throw CPVXException(EVENT_BAD_VALUE); }
+[[noreturn]] void ThrowReadOnly()
+{
+    throw CPVXException(EVENT_READ_ONLY);
+}
+[[noreturn]] void ThrowBadValue()
+{
+    throw CPVXException(EVENT_BAD_VALUE);
+}
 
 std::int64_t DueTimeOrRefuse(std::int64_t seconds)
 {
@@ -31,8 +37,7 @@ std::int64_t DueTimeOrRefuse(std::int64_t seconds)
 
 // Sets a due time (and clears the warning flag when asked), then lets the
 // driver act on it; if the driver throws, both return to what they were.
-template <typename Action>
-void ArmThenAct(std::int64_t& due, std::int64_t newDue, bool* flagToClear, Action action)
+template <typename Action> void ArmThenAct(std::int64_t& due, std::int64_t newDue, bool* flagToClear, Action action)
 {
     const std::int64_t savedDue = due;
     const bool savedFlag = flagToClear ? *flagToClear : false;

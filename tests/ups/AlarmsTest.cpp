@@ -12,8 +12,8 @@ namespace {
 // One trap as "specific@enterprise[binding name=value, ...]".
 std::string Describe(const CSNMPTrap& trap)
 {
-    std::string text = std::to_string(trap.GetGenericTrap()) + "/" + std::to_string(trap.GetSpecificTrap()) + "@" +
-        trap.GetEnterprise().ToString();
+    std::string text = std::to_string(trap.GetGenericTrap()) + "/" + std::to_string(trap.GetSpecificTrap()) + "@"
+        + trap.GetEnterprise().ToString();
     for (const auto& binding : trap.GetBindings())
         text += " " + binding->GetName()->ToString() + "=" + ValueText(*binding);
     return text;
@@ -21,8 +21,8 @@ std::string Describe(const CSNMPTrap& trap)
 
 class AlarmsTest : public ::testing::Test {
 protected:
-    CFakeClock clock{1000000};
-    CScopedClock scoped{clock};
+    CFakeClock clock { 1000000 };
+    CScopedClock scoped { clock };
     CTestUPS ups;
 
     void Poll(std::initializer_list<const COid*> alarms)
@@ -48,15 +48,18 @@ const std::string kInputBadOid = "1.3.6.1.2.1.33.1.6.3.6.0";
 
 std::string Added(std::uint32_t id, const std::string& descriptor)
 {
-    return "6/3@1.3.6.1.2.1.33.2.0 1.3.6.1.2.1.33.1.6.2.1.1.0=" + std::to_string(id) +
-        " 1.3.6.1.2.1.33.1.6.2.1.2.0=" + descriptor;
+    return "6/3@1.3.6.1.2.1.33.2.0 1.3.6.1.2.1.33.1.6.2.1.1.0=" + std::to_string(id)
+        + " 1.3.6.1.2.1.33.1.6.2.1.2.0=" + descriptor;
 }
 std::string Removed(std::uint32_t id, const std::string& descriptor)
 {
-    return "6/4@1.3.6.1.2.1.33.2.0 1.3.6.1.2.1.33.1.6.2.1.1.0=" + std::to_string(id) +
-        " 1.3.6.1.2.1.33.1.6.2.1.2.0=" + descriptor;
+    return "6/4@1.3.6.1.2.1.33.2.0 1.3.6.1.2.1.33.1.6.2.1.1.0=" + std::to_string(id)
+        + " 1.3.6.1.2.1.33.1.6.2.1.2.0=" + descriptor;
 }
-std::string Vendor(int specific) { return "6/" + std::to_string(specific) + "@1.3.6.1.4.1.534.1.0"; }
+std::string Vendor(int specific)
+{
+    return "6/" + std::to_string(specific) + "@1.3.6.1.4.1.534.1.0";
+}
 
 TEST_F(AlarmsTest, RaiseAndRemovalQueueTheirTraps)
 {
@@ -67,11 +70,11 @@ TEST_F(AlarmsTest, RaiseAndRemovalQueueTheirTraps)
         std::vector<std::string> removed;
     };
     const Case cases[] = {
-        {&kUpsAlarmOnBattery, kOnBatteryOid, {Vendor(3), Added(1, kOnBatteryOid)}, {Vendor(5)}},
-        {&kUpsAlarmLowBattery, kLowBatteryOid, {Vendor(4), Added(1, kLowBatteryOid)},
-         {Removed(1, kLowBatteryOid), Vendor(6)}},
-        {&kUpsAlarmInputBad, kInputBadOid, {Vendor(14), Added(1, kInputBadOid)}, {Removed(1, kInputBadOid)}},
-        {&kUpsAlarmTestInProgress, "1.3.6.1.2.1.33.1.6.3.24.0", {Added(1, "1.3.6.1.2.1.33.1.6.3.24.0")}, {}},
+        { &kUpsAlarmOnBattery, kOnBatteryOid, { Vendor(3), Added(1, kOnBatteryOid) }, { Vendor(5) } },
+        { &kUpsAlarmLowBattery, kLowBatteryOid, { Vendor(4), Added(1, kLowBatteryOid) },
+            { Removed(1, kLowBatteryOid), Vendor(6) } },
+        { &kUpsAlarmInputBad, kInputBadOid, { Vendor(14), Added(1, kInputBadOid) }, { Removed(1, kInputBadOid) } },
+        { &kUpsAlarmTestInProgress, "1.3.6.1.2.1.33.1.6.3.24.0", { Added(1, "1.3.6.1.2.1.33.1.6.3.24.0") }, {} },
     };
     for (const auto& c : cases) {
         CTestUPS model;
@@ -104,14 +107,28 @@ TEST_F(AlarmsTest, VendorTrapOfEveryNewWellKnownAlarm)
         int vendorSpecific; // 0: none
     };
     const Case cases[] = {
-        {&kUpsAlarmBatteryBad, 0},          {&kUpsAlarmOnBattery, 3},        {&kUpsAlarmLowBattery, 4},
-        {&kUpsAlarmDepletedBattery, 9},     {&kUpsAlarmTempBad, 0},          {&kUpsAlarmInputBad, 14},
-        {&kUpsAlarmOutputBad, 0},           {&kUpsAlarmOutputOverload, 7},   {&kUpsAlarmOnBypass, 11},
-        {&kUpsAlarmBypassBad, 12},          {&kUpsAlarmUpsOffAsRequested, 0}, {&kUpsAlarmChargerFailed, 0},
-        {&kUpsAlarmUpsOutputOff, 13},       {&kUpsAlarmUpsSystemOff, 0},     {&kUpsAlarmFanFailure, 0},
-        {&kUpsAlarmFuseFailure, 0},         {&kUpsAlarmGeneralFault, 8},     {&kUpsAlarmDiagnosticTestFailed, 0},
-        {&kUpsAlarmCommunicationsLost, 0},  {&kUpsAlarmShutdownPending, 0},  {&kUpsAlarmShutdownImminent, 16},
-        {&kUpsAlarmTestInProgress, 0},
+        { &kUpsAlarmBatteryBad, 0 },
+        { &kUpsAlarmOnBattery, 3 },
+        { &kUpsAlarmLowBattery, 4 },
+        { &kUpsAlarmDepletedBattery, 9 },
+        { &kUpsAlarmTempBad, 0 },
+        { &kUpsAlarmInputBad, 14 },
+        { &kUpsAlarmOutputBad, 0 },
+        { &kUpsAlarmOutputOverload, 7 },
+        { &kUpsAlarmOnBypass, 11 },
+        { &kUpsAlarmBypassBad, 12 },
+        { &kUpsAlarmUpsOffAsRequested, 0 },
+        { &kUpsAlarmChargerFailed, 0 },
+        { &kUpsAlarmUpsOutputOff, 13 },
+        { &kUpsAlarmUpsSystemOff, 0 },
+        { &kUpsAlarmFanFailure, 0 },
+        { &kUpsAlarmFuseFailure, 0 },
+        { &kUpsAlarmGeneralFault, 8 },
+        { &kUpsAlarmDiagnosticTestFailed, 0 },
+        { &kUpsAlarmCommunicationsLost, 0 },
+        { &kUpsAlarmShutdownPending, 0 },
+        { &kUpsAlarmShutdownImminent, 16 },
+        { &kUpsAlarmTestInProgress, 0 },
     };
     for (const auto& c : cases) {
         CTestUPS model;
@@ -133,10 +150,10 @@ TEST_F(AlarmsTest, VendorTrapOfEveryNewWellKnownAlarm)
 
 TEST_F(AlarmsTest, AlarmRaisedAgainKeepsItsIdAndTimeAndQueuesNothing)
 {
-    Poll({&kUpsAlarmOnBattery});
+    Poll({ &kUpsAlarmOnBattery });
     Traps();
     clock.Advance(5000);
-    Poll({&kUpsAlarmOnBattery});
+    Poll({ &kUpsAlarmOnBattery });
     EXPECT_TRUE(Traps().empty());
     ASSERT_EQ(ups.GetAlarms().size(), 1u);
     EXPECT_EQ(ups.GetAlarms()[0].id, 1u);
@@ -146,10 +163,10 @@ TEST_F(AlarmsTest, AlarmRaisedAgainKeepsItsIdAndTimeAndQueuesNothing)
 
 TEST_F(AlarmsTest, AlarmsOfOnePollGetConsecutiveIds)
 {
-    Poll({&kUpsAlarmOnBattery, &kUpsAlarmInputBad});
-    EXPECT_EQ(Traps(), (std::vector<std::string>{Vendor(3), Added(1, kOnBatteryOid), Vendor(14),
-                                                 Added(2, kInputBadOid)}));
-    Poll({&kUpsAlarmOnBattery, &kUpsAlarmInputBad});
+    Poll({ &kUpsAlarmOnBattery, &kUpsAlarmInputBad });
+    EXPECT_EQ(
+        Traps(), (std::vector<std::string> { Vendor(3), Added(1, kOnBatteryOid), Vendor(14), Added(2, kInputBadOid) }));
+    Poll({ &kUpsAlarmOnBattery, &kUpsAlarmInputBad });
     ASSERT_EQ(ups.GetAlarms().size(), 2u);
     EXPECT_EQ(ups.GetAlarms()[0].id, 1u);
     EXPECT_EQ(ups.GetAlarms()[1].id, 2u);
@@ -158,7 +175,7 @@ TEST_F(AlarmsTest, AlarmsOfOnePollGetConsecutiveIds)
 
     // A poll that raises nothing drops both, in list order.
     Poll({});
-    EXPECT_EQ(Traps(), (std::vector<std::string>{Vendor(5), Removed(2, kInputBadOid)}));
+    EXPECT_EQ(Traps(), (std::vector<std::string> { Vendor(5), Removed(2, kInputBadOid) }));
     EXPECT_EQ(Get("1.3.6.1.2.1.33.1.6.1.0"), "0");
 }
 
@@ -172,19 +189,19 @@ TEST_F(AlarmsTest, IdsStayUniqueAmongPresentEntries)
         std::uint32_t nextAfter;
     };
     const Case cases[] = {
-        {"next id free", {1}, 2, 2, 3},
-        {"next id taken", {5}, 5, 6, 7},
-        {"several taken", {5, 6, 7}, 5, 8, 9},
-        {"last id of the range", {1}, 2147483647, 2147483647, 1},
-        {"wraps past taken ids", {1, 2}, 2147483647, 2147483647, 1},
-        {"after the wrap", {1, 2, 2147483647}, 1, 3, 4},
-        {"counter beyond the range", {}, 4000000000u, 1, 2},
-        {"counter at 0 never gives 0", {}, 0, 1, 2},
+        { "next id free", { 1 }, 2, 2, 3 },
+        { "next id taken", { 5 }, 5, 6, 7 },
+        { "several taken", { 5, 6, 7 }, 5, 8, 9 },
+        { "last id of the range", { 1 }, 2147483647, 2147483647, 1 },
+        { "wraps past taken ids", { 1, 2 }, 2147483647, 2147483647, 1 },
+        { "after the wrap", { 1, 2, 2147483647 }, 1, 3, 4 },
+        { "counter beyond the range", {}, 4000000000u, 1, 2 },
+        { "counter at 0 never gives 0", {}, 0, 1, 2 },
     };
     for (const auto& c : cases) {
         CTestUPS model;
         for (std::uint32_t id : c.presentIds)
-            model.m_alarms.push_back({id, COid{2, 1, 33, 1, 6, 3, 100 + id, 0}, 0, false});
+            model.m_alarms.push_back({ id, COid { 2, 1, 33, 1, 6, 3, 100 + id, 0 }, 0, false });
         model.m_nextAlarmId = c.nextId;
         model.RaiseAlarm(kUpsAlarmFanFailure);
         EXPECT_EQ(model.GetAlarms().back().id, c.newId) << c.what;
@@ -194,26 +211,26 @@ TEST_F(AlarmsTest, IdsStayUniqueAmongPresentEntries)
 
 TEST_F(AlarmsTest, ResetValuesKeepsAlarmsAndNewIdsAvoidThem)
 {
-    Poll({&kUpsAlarmOnBattery, &kUpsAlarmLowBattery});
+    Poll({ &kUpsAlarmOnBattery, &kUpsAlarmLowBattery });
     Traps();
     ups.ResetValues();
     ASSERT_EQ(ups.GetAlarms().size(), 2u);
     EXPECT_EQ(ups.GetAlarms()[0].id, 1u);
     EXPECT_EQ(ups.GetAlarms()[1].id, 2u);
     EXPECT_EQ(ups.m_nextAlarmId, 1u);
-    Poll({&kUpsAlarmOnBattery, &kUpsAlarmLowBattery, &kUpsAlarmInputBad});
+    Poll({ &kUpsAlarmOnBattery, &kUpsAlarmLowBattery, &kUpsAlarmInputBad });
     EXPECT_EQ(ups.GetAlarms()[2].id, 3u);
-    EXPECT_EQ(Traps(), (std::vector<std::string>{Vendor(14), Added(3, kInputBadOid)}));
+    EXPECT_EQ(Traps(), (std::vector<std::string> { Vendor(14), Added(3, kInputBadOid) }));
 }
 
 TEST_F(AlarmsTest, DescriptorOutsideTheWellKnownListIsKeptAsGiven)
 {
     {
-        COid custom{4, 1, 534, 1, 7, 99, 0};
+        COid custom { 4, 1, 534, 1, 7, 99, 0 };
         ups.RaiseAlarm(custom);
     } // the entry keeps its own copy
     EXPECT_EQ(Get("1.3.6.1.2.1.33.1.6.2.1.2.0"), "1.3.6.1.4.1.534.1.7.99.0");
-    EXPECT_EQ(Traps(), std::vector<std::string>{Added(1, "1.3.6.1.4.1.534.1.7.99.0")});
+    EXPECT_EQ(Traps(), std::vector<std::string> { Added(1, "1.3.6.1.4.1.534.1.7.99.0") });
 }
 
 } // namespace

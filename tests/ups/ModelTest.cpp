@@ -16,8 +16,8 @@ namespace {
 
 class ModelTest : public ::testing::Test {
 protected:
-    CFakeClock clock{1000000, 1700000000};
-    CScopedClock scoped{clock};
+    CFakeClock clock { 1000000, 1700000000 };
+    CScopedClock scoped { clock };
     CTestUPS ups;
 
     std::string Get(const std::string& dotted) { return ValueText(*ups.GetMIBData(Name(dotted).Arcs(), false)); }
@@ -39,8 +39,8 @@ protected:
     {
         std::vector<std::string> keys;
         for (const auto& trap : DrainTraps())
-            keys.push_back(std::to_string(trap->GetGenericTrap()) + "/" + std::to_string(trap->GetSpecificTrap()) + "@" +
-                           trap->GetEnterprise().ToString());
+            keys.push_back(std::to_string(trap->GetGenericTrap()) + "/" + std::to_string(trap->GetSpecificTrap()) + "@"
+                + trap->GetEnterprise().ToString());
         return keys;
     }
 };
@@ -55,29 +55,29 @@ TEST_F(ModelTest, FreshModelReadsItsDefaults)
         const char* value;
     };
     const Case cases[] = {
-        {"1.3.6.1.2.1.33.1.1.3.0", "0.1a"},                   // upsIdentUPSSoftwareVersion
-        {"1.3.6.1.2.1.33.1.1.4.0", "0.1a"},                   // upsIdentAgentSoftwareVersion
-        {"1.3.6.1.2.1.33.1.3.2.0", "1"},                      // upsInputNumLines
-        {"1.3.6.1.2.1.33.1.4.1.0", "1"},                      // upsOutputSource other
-        {"1.3.6.1.2.1.33.1.4.3.0", "1"},                      // upsOutputNumLines
-        {"1.3.6.1.2.1.33.1.5.2.0", "1"},                      // upsBypassNumLines
-        {"1.3.6.1.2.1.33.1.6.1.0", "0"},                      // upsAlarmsPresent
-        {"1.3.6.1.2.1.33.1.7.1.0", "1.3.6.1.2.1.33.1.7.7.1.0"}, // upsTestNoTestsInitiated
-        {"1.3.6.1.2.1.33.1.7.2.0", "1"},                      // upsTestSpinLock
-        {"1.3.6.1.2.1.33.1.7.3.0", "6"},                      // noTestsInitiated
-        {"1.3.6.1.2.1.33.1.8.1.0", "1"},                      // upsShutdownType output
-        {"1.3.6.1.2.1.33.1.8.2.0", "-1"},                     // upsShutdownAfterDelay
-        {"1.3.6.1.2.1.33.1.8.3.0", "-1"},
-        {"1.3.6.1.2.1.33.1.8.4.0", "-1"},
-        {"1.3.6.1.2.1.33.1.8.5.0", "1"},  // upsAutoRestart on
-        {"1.3.6.1.2.1.33.1.9.8.0", "2"},  // upsConfigAudibleStatus enabled
-        {"1.3.6.1.4.1.534.1.2.5.0", "5"}, // battery charge state
-        {"1.3.6.1.4.1.534.1.6.2.0", "-100"},
-        {"1.3.6.1.4.1.534.1.6.3.0", "200"},
-        {"1.3.6.1.4.1.534.1.8.2.0", "1"},
-        {"1.3.6.1.4.1.534.1.9.3.0", "-1"}, // unlimited warning windows
-        {"1.3.6.1.4.1.534.1.9.4.0", "-1"},
-        {"1.3.6.1.4.1.534.1.9.5.0", "-1"},
+        { "1.3.6.1.2.1.33.1.1.3.0", "0.1a" }, // upsIdentUPSSoftwareVersion
+        { "1.3.6.1.2.1.33.1.1.4.0", "0.1a" }, // upsIdentAgentSoftwareVersion
+        { "1.3.6.1.2.1.33.1.3.2.0", "1" }, // upsInputNumLines
+        { "1.3.6.1.2.1.33.1.4.1.0", "1" }, // upsOutputSource other
+        { "1.3.6.1.2.1.33.1.4.3.0", "1" }, // upsOutputNumLines
+        { "1.3.6.1.2.1.33.1.5.2.0", "1" }, // upsBypassNumLines
+        { "1.3.6.1.2.1.33.1.6.1.0", "0" }, // upsAlarmsPresent
+        { "1.3.6.1.2.1.33.1.7.1.0", "1.3.6.1.2.1.33.1.7.7.1.0" }, // upsTestNoTestsInitiated
+        { "1.3.6.1.2.1.33.1.7.2.0", "1" }, // upsTestSpinLock
+        { "1.3.6.1.2.1.33.1.7.3.0", "6" }, // noTestsInitiated
+        { "1.3.6.1.2.1.33.1.8.1.0", "1" }, // upsShutdownType output
+        { "1.3.6.1.2.1.33.1.8.2.0", "-1" }, // upsShutdownAfterDelay
+        { "1.3.6.1.2.1.33.1.8.3.0", "-1" },
+        { "1.3.6.1.2.1.33.1.8.4.0", "-1" },
+        { "1.3.6.1.2.1.33.1.8.5.0", "1" }, // upsAutoRestart on
+        { "1.3.6.1.2.1.33.1.9.8.0", "2" }, // upsConfigAudibleStatus enabled
+        { "1.3.6.1.4.1.534.1.2.5.0", "5" }, // battery charge state
+        { "1.3.6.1.4.1.534.1.6.2.0", "-100" },
+        { "1.3.6.1.4.1.534.1.6.3.0", "200" },
+        { "1.3.6.1.4.1.534.1.8.2.0", "1" },
+        { "1.3.6.1.4.1.534.1.9.3.0", "-1" }, // unlimited warning windows
+        { "1.3.6.1.4.1.534.1.9.4.0", "-1" },
+        { "1.3.6.1.4.1.534.1.9.5.0", "-1" },
     };
     for (const auto& c : cases)
         EXPECT_EQ(Get(c.name), c.value) << c.name;
@@ -117,7 +117,7 @@ TEST_F(ModelTest, ResetValuesRestoresDefaultsAndKeepsIdentityAlarmsAndTraps)
     model.m_model = "M1";
     model.m_testResultDetail = "passed";
     model.m_upsDateTime = "01/02/2003:04:05:06";
-    model.m_eventRecords.push_back({"x", 1, 2});
+    model.m_eventRecords.push_back({ "x", 1, 2 });
     model.m_shutdownTrapSent = true;
     model.m_onBatterySince = 1234;
     model.m_nextOnBatteryTrap = 777;
@@ -172,9 +172,9 @@ TEST_F(ModelTest, StartIdentifiesOrStaysLost)
         std::uint32_t secondsOnBattery;
     };
     const Case cases[] = {
-        {"identified on line", false, 3, 0, 0},
-        {"identified on battery", false, 5, 0, 1},
-        {"identification fails", true, 5, -1, 0},
+        { "identified on line", false, 3, 0, 0 },
+        { "identified on battery", false, 5, 0, 1 },
+        { "identification fails", true, 5, -1, 0 },
     };
     for (const auto& c : cases) {
         CTestUPS model;
@@ -233,7 +233,7 @@ TEST_F(ModelTest, ASuccessfulPassClearsTheFailureCount)
         if (pass != 5)
             throw CPVXException(EVENT_TIMEOUT);
     };
-    const int expected[] = {1, 2, 3, 4, 0, 1, 2, 3, 4, 5, -1};
+    const int expected[] = { 1, 2, 3, 4, 0, 1, 2, 3, 4, 5, -1 };
     for (int want : expected) {
         ups.Update();
         EXPECT_EQ(ups.GetLinkState(), want) << "pass " << pass;
@@ -266,8 +266,14 @@ TEST_F(ModelTest, OnBatteryTrapComesAtOnceThenAtMostEverySixtySeconds)
         bool trap;
     };
     const Step steps[] = {
-        {1000, 1, false}, {1000, 2, false}, {57000, 59, false}, {1000, 60, false}, // 60 s after the first: not yet
-        {1, 60, true},    {30000, 90, false}, {30000, 120, false}, {1, 120, true},
+        { 1000, 1, false },
+        { 1000, 2, false },
+        { 57000, 59, false },
+        { 1000, 60, false }, // 60 s after the first: not yet
+        { 1, 60, true },
+        { 30000, 90, false },
+        { 30000, 120, false },
+        { 1, 120, true },
     };
     for (const auto& s : steps) {
         clock.Advance(s.advanceMs);
@@ -305,12 +311,12 @@ TEST_F(ModelTest, CompletedTestQueuesTestCompletedWithSixBindings)
     EXPECT_EQ(traps[0]->GetSpecificTrap(), 2);
     EXPECT_EQ(traps[0]->GetEnterprise().ToString(), "1.3.6.1.2.1.33.2.0");
     const std::pair<const char*, std::string> bindings[] = {
-        {"1.3.6.1.2.1.33.1.7.1.0", "1.3.6.1.2.1.33.1.7.7.4.0"},
-        {"1.3.6.1.2.1.33.1.7.2.0", "5"},
-        {"1.3.6.1.2.1.33.1.7.3.0", "1"},
-        {"1.3.6.1.2.1.33.1.7.4.0", "battery good"},
-        {"1.3.6.1.2.1.33.1.7.5.0", std::to_string(1000000 / 10)},
-        {"1.3.6.1.2.1.33.1.7.6.0", "1234"},
+        { "1.3.6.1.2.1.33.1.7.1.0", "1.3.6.1.2.1.33.1.7.7.4.0" },
+        { "1.3.6.1.2.1.33.1.7.2.0", "5" },
+        { "1.3.6.1.2.1.33.1.7.3.0", "1" },
+        { "1.3.6.1.2.1.33.1.7.4.0", "battery good" },
+        { "1.3.6.1.2.1.33.1.7.5.0", std::to_string(1000000 / 10) },
+        { "1.3.6.1.2.1.33.1.7.6.0", "1234" },
     };
     ASSERT_EQ(traps[0]->GetBindings().size(), 6u);
     for (std::size_t i = 0; i < 6; ++i) {
@@ -331,35 +337,35 @@ TEST_F(ModelTest, WarningTrapsFollowTheirWindows)
         std::int32_t windowSeconds; // -1 unlimited (vendor 9.3 / 9.4)
         const char* windowObject;
         std::vector<std::uint32_t> passesAtMs; // pass times after scheduling
-        std::vector<bool> trapAt;              // warning queued in that pass
-        std::vector<bool> armedAfter;          // due time still set after that pass
+        std::vector<bool> trapAt; // warning queued in that pass
+        std::vector<bool> armedAfter; // due time still set after that pass
         int specific;
     };
     const Case cases[] = {
-        {"shutdown, unlimited: first pass", "1.3.6.1.2.1.33.1.8.2.0", -1, "1.3.6.1.4.1.534.1.9.3.0",
-         {1000, 5000, 10000, 10001}, {true, false, false, false}, {true, true, true, false}, 1},
-        {"shutdown, 3 s window: only after the due time", "1.3.6.1.2.1.33.1.8.2.0", 3, "1.3.6.1.4.1.534.1.9.3.0",
-         {1000, 9999, 12000}, {false, false, true}, {true, true, false}, 1},
-        {"shutdown, due time hit exactly", "1.3.6.1.2.1.33.1.8.2.0", 3, "1.3.6.1.4.1.534.1.9.3.0",
-         {10000, 10001}, {true, false}, {true, false}, 1},
-        {"shutdown, pass later than the window", "1.3.6.1.2.1.33.1.8.2.0", 3, "1.3.6.1.4.1.534.1.9.3.0",
-         {13001}, {false}, {false}, 1},
-        {"startup, unlimited", "1.3.6.1.2.1.33.1.8.3.0", -1, "1.3.6.1.4.1.534.1.9.4.0", {1000, 10001},
-         {true, false}, {true, false}, 2},
-        {"startup, 0 s window", "1.3.6.1.2.1.33.1.8.3.0", 0, "1.3.6.1.4.1.534.1.9.4.0", {9000, 10000, 10500},
-         {false, true, false}, {true, true, false}, 2},
+        { "shutdown, unlimited: first pass", "1.3.6.1.2.1.33.1.8.2.0", -1, "1.3.6.1.4.1.534.1.9.3.0",
+            { 1000, 5000, 10000, 10001 }, { true, false, false, false }, { true, true, true, false }, 1 },
+        { "shutdown, 3 s window: only after the due time", "1.3.6.1.2.1.33.1.8.2.0", 3, "1.3.6.1.4.1.534.1.9.3.0",
+            { 1000, 9999, 12000 }, { false, false, true }, { true, true, false }, 1 },
+        { "shutdown, due time hit exactly", "1.3.6.1.2.1.33.1.8.2.0", 3, "1.3.6.1.4.1.534.1.9.3.0", { 10000, 10001 },
+            { true, false }, { true, false }, 1 },
+        { "shutdown, pass later than the window", "1.3.6.1.2.1.33.1.8.2.0", 3, "1.3.6.1.4.1.534.1.9.3.0", { 13001 },
+            { false }, { false }, 1 },
+        { "startup, unlimited", "1.3.6.1.2.1.33.1.8.3.0", -1, "1.3.6.1.4.1.534.1.9.4.0", { 1000, 10001 },
+            { true, false }, { true, false }, 2 },
+        { "startup, 0 s window", "1.3.6.1.2.1.33.1.8.3.0", 0, "1.3.6.1.4.1.534.1.9.4.0", { 9000, 10000, 10500 },
+            { false, true, false }, { true, true, false }, 2 },
     };
     for (const auto& c : cases) {
         CFakeClock local(1000000);
         CScopedClock guard(local);
         CTestUPS model;
-        model.shutdownTypes = {1};
+        model.shutdownTypes = { 1 };
         model.canStartup = true;
         model.Start();
         CMIBData window(c.windowSeconds, INT32_MIN, INT32_MAX, MIB_SIGNED);
         window.SetName(Name(c.windowObject));
         model.SetMIBData(window);
-        CMIBData delay(std::int32_t{10}, INT32_MIN, INT32_MAX, MIB_SIGNED);
+        CMIBData delay(std::int32_t { 10 }, INT32_MIN, INT32_MAX, MIB_SIGNED);
         delay.SetName(Name(c.delayObject));
         model.SetMIBData(delay);
         const std::int64_t scheduledAt = local.MonotonicMilliseconds();
@@ -381,12 +387,12 @@ TEST_F(ModelTest, WarningTrapsFollowTheirWindows)
 
 TEST_F(ModelTest, WarningsShareOneFlagClearedOnlyByUpsMibSchedules)
 {
-    ups.shutdownTypes = {1};
+    ups.shutdownTypes = { 1 };
     ups.canStartup = true;
     ups.Start();
     Set("1.3.6.1.2.1.33.1.8.2.0", 5); // shutdown in 5 s
     ups.Update();
-    EXPECT_EQ(TrapKeys(), std::vector<std::string>{"6/1" + kVendorTrap});
+    EXPECT_EQ(TrapKeys(), std::vector<std::string> { "6/1" + kVendorTrap });
     clock.Advance(6000);
     ups.Update(); // passes the due time
     EXPECT_EQ(ups.m_shutdownDue, CAbstractUPS::kNoDueTime);
@@ -398,7 +404,7 @@ TEST_F(ModelTest, WarningsShareOneFlagClearedOnlyByUpsMibSchedules)
     // Through the UPS-MIB the flag is cleared again.
     Set("1.3.6.1.2.1.33.1.8.3.0", 5);
     ups.Update();
-    EXPECT_EQ(TrapKeys(), std::vector<std::string>{"6/2" + kVendorTrap});
+    EXPECT_EQ(TrapKeys(), std::vector<std::string> { "6/2" + kVendorTrap });
 }
 
 // A due action the UPS refuses must not be repeated on every pass and starve
@@ -410,8 +416,8 @@ TEST_F(ModelTest, RefusedDueActionIsNotRetriedAndPollingGoesOn)
         const char* scheduleObject;
     };
     const Case cases[] = {
-        {"ApplyTimedCommand", "1.3.6.1.4.1.534.1.9.5.0"},
-        {"ApplyStartupSchedule", "1.3.6.1.4.1.534.1.9.2.0"},
+        { "ApplyTimedCommand", "1.3.6.1.4.1.534.1.9.5.0" },
+        { "ApplyStartupSchedule", "1.3.6.1.4.1.534.1.9.2.0" },
     };
     for (const auto& c : cases) {
         CFakeClock local(1000000);
@@ -420,7 +426,7 @@ TEST_F(ModelTest, RefusedDueActionIsNotRetriedAndPollingGoesOn)
         model.canTimedCommand = true;
         model.canStartup = true;
         model.Start();
-        CMIBData delay(std::int32_t{2}, INT32_MIN, INT32_MAX, MIB_SIGNED);
+        CMIBData delay(std::int32_t { 2 }, INT32_MIN, INT32_MAX, MIB_SIGNED);
         delay.SetName(Name(c.scheduleObject));
         model.SetMIBData(delay);
         model.actions.clear();
@@ -430,7 +436,7 @@ TEST_F(ModelTest, RefusedDueActionIsNotRetriedAndPollingGoesOn)
 
         model.Update();
         EXPECT_EQ(model.GetLinkState(), 1) << c.action << ": the refusal fails this pass";
-        ASSERT_EQ(model.actions, std::vector<std::string>{c.action});
+        ASSERT_EQ(model.actions, std::vector<std::string> { c.action });
         EXPECT_EQ(model.dueSeen[0], 2000) << c.action << " saw the due time it acts on";
         EXPECT_EQ(model.m_timedCommandDue, CAbstractUPS::kNoDueTime);
         EXPECT_EQ(model.m_startupDue, CAbstractUPS::kNoDueTime);
@@ -452,14 +458,14 @@ TEST_F(ModelTest, TimedCommandAndStartupRunOnceTheirTimeHasPassed)
     ups.canStartup = true;
     ups.Start();
     Set("1.3.6.1.4.1.534.1.9.5.0", 3);
-    ASSERT_EQ(ups.actions, std::vector<std::string>{"ApplyTimedCommand"}) << "called when scheduled";
+    ASSERT_EQ(ups.actions, std::vector<std::string> { "ApplyTimedCommand" }) << "called when scheduled";
     ups.actions.clear();
     clock.Advance(3000);
     ups.Update();
     EXPECT_TRUE(ups.actions.empty()) << "due, not yet passed";
     clock.Advance(1);
     ups.Update();
-    EXPECT_EQ(ups.actions, std::vector<std::string>{"ApplyTimedCommand"});
+    EXPECT_EQ(ups.actions, std::vector<std::string> { "ApplyTimedCommand" });
     EXPECT_EQ(Get("1.3.6.1.4.1.534.1.9.5.0"), "-1");
     EXPECT_EQ(ups.GetLinkState(), 0);
 }
@@ -509,15 +515,15 @@ TEST(SchedulingTest, DueTimesAreExactOrRefused)
         std::optional<std::int64_t> due;
     };
     const Case cases[] = {
-        {0, 0, 0},
-        {5000, 60, 65000},
-        {0, 2147483647, 2147483647000},                  // the largest delay a manager can send
-        {4294967295, 2147483647, 4294967295 + 2147483647000}, // beyond any 32-bit reading
-        {0, -1, std::nullopt},
-        {kMax - 999, 1, std::nullopt},
-        {kMax - 1000, 1, kMax},
-        {0, kMax / 1000 + 1, std::nullopt},
-        {-5, 1, std::nullopt},
+        { 0, 0, 0 },
+        { 5000, 60, 65000 },
+        { 0, 2147483647, 2147483647000 }, // the largest delay a manager can send
+        { 4294967295, 2147483647, 4294967295 + 2147483647000 }, // beyond any 32-bit reading
+        { 0, -1, std::nullopt },
+        { kMax - 999, 1, std::nullopt },
+        { kMax - 1000, 1, kMax },
+        { 0, kMax / 1000 + 1, std::nullopt },
+        { -5, 1, std::nullopt },
     };
     for (const auto& c : cases)
         EXPECT_EQ(CAbstractUPS::DueTimeAfter(c.now, c.seconds), c.due) << c.now << " + " << c.seconds << " s";
@@ -531,7 +537,8 @@ TEST_F(ModelTest, RemainingTimeIsTruncatedTowardZero)
         std::int64_t dueOffsetMs;
         const char* seconds;
     };
-    const Case cases[] = {{60000, "60"}, {59999, "59"}, {999, "0"}, {0, "0"}, {-999, "0"}, {-1500, "-1"}, {-5000, "-1"}};
+    const Case cases[] = { { 60000, "60" }, { 59999, "59" }, { 999, "0" }, { 0, "0" }, { -999, "0" }, { -1500, "-1" },
+        { -5000, "-1" } };
     for (const auto& c : cases) {
         ups.m_shutdownDue = CAbstractUPS::Now() + c.dueOffsetMs;
         EXPECT_EQ(Get("1.3.6.1.2.1.33.1.8.2.0"), c.seconds) << c.dueOffsetMs;
@@ -541,24 +548,27 @@ TEST_F(ModelTest, RemainingTimeIsTruncatedTowardZero)
 TEST_F(ModelTest, DefaultCapabilitiesOfferNothing)
 {
     struct CBare : CAbstractUPS {
-        CBare() : CAbstractUPS(nullptr, nullptr) {}
+        CBare()
+            : CAbstractUPS(nullptr, nullptr)
+        {
+        }
         int GetUPSType() override { return 0; }
-        void Identify() override {}
-        void ReadValues() override {}
+        void Identify() override { }
+        void ReadValues() override { }
     } bare;
-    for (int type : {0, 1, 2})
+    for (int type : { 0, 1, 2 })
         EXPECT_FALSE(bare.CanShutdown(type));
-    EXPECT_FALSE(bare.CanRunTimedCommand() || bare.CanStartup() || bare.CanReboot() || bare.CanAbortTest() ||
-                 bare.CanGeneralSystemsTest() || bare.CanQuickBatteryTest() || bare.CanDeepBatteryCalibration() ||
-                 bare.CanCommand95() || bare.CanOutletCommand1() || bare.CanOutletCommand2() ||
-                 bare.CanOutletOnDelay() || bare.CanOutletOffDelay());
+    EXPECT_FALSE(bare.CanRunTimedCommand() || bare.CanStartup() || bare.CanReboot() || bare.CanAbortTest()
+        || bare.CanGeneralSystemsTest() || bare.CanQuickBatteryTest() || bare.CanDeepBatteryCalibration()
+        || bare.CanCommand95() || bare.CanOutletCommand1() || bare.CanOutletCommand2() || bare.CanOutletOnDelay()
+        || bare.CanOutletOffDelay());
     std::vector<OutletEntry> outlets(3);
     bare.GetOutlets(outlets);
     EXPECT_TRUE(outlets.empty());
-    EXPECT_EQ(bare.OutletCommand1(1, 2) | bare.OutletCommand2(1, 2) | bare.OutletOnDelay(1, 2) |
-                  bare.OutletOffDelay(1, 2),
-              0);
-    const std::uint8_t frame[] = {0xAB, 0x01, 0x31, 0x23};
+    EXPECT_EQ(
+        bare.OutletCommand1(1, 2) | bare.OutletCommand2(1, 2) | bare.OutletOnDelay(1, 2) | bare.OutletOffDelay(1, 2),
+        0);
+    const std::uint8_t frame[] = { 0xAB, 0x01, 0x31, 0x23 };
     EXPECT_TRUE(bare.ProcessXCPRequest(frame).empty());
     bare.Start();
     EXPECT_TRUE(bare.IsConnected());

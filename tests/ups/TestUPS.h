@@ -15,7 +15,10 @@ namespace pvx::test {
 
 class CTestUPS : public CAbstractUPS {
 public:
-    explicit CTestUPS(CINIFile* configuration = nullptr) : CAbstractUPS(nullptr, configuration) {}
+    explicit CTestUPS(CINIFile* configuration = nullptr)
+        : CAbstractUPS(nullptr, configuration)
+    {
+    }
 
     int GetUPSType() override { return 99; }
     void Identify() override
@@ -177,8 +180,7 @@ inline COid Name(const std::string& dotted)
 }
 
 // The event code a call throws, or 0 when it returns.
-template <typename F>
-std::uint32_t CodeOf(F&& call)
+template <typename F> std::uint32_t CodeOf(F&& call)
 {
     try {
         call();
