@@ -1,0 +1,148 @@
+// The simulated UPS and the daemon as processes for end-to-end tests.
+#include "tests/support/Daemon.h"
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace pvx::test {
+
+namespace {
+
+const std::string kBinaryDir = PVX_TEST_BINARY_DIR;
+
+} // namespace
+
+CSimulatedUps::CSimulatedUps(const std::string& folder, const std::string& configPath)
+    : m_folder(folder), m_link(folder + "/ups"), m_control(folder + "/control"), m_frames(folder + "/frames.log")
+{
+    std::vector<std::string> args = {"-q", "-l", m_link, "-s", m_control, "-f", m_frames};
+    if (!configPath.empty()) {
+        args.push_back("-c");
+        args.push_back(configPath);
+    }
+    m_process = std::make_unique<CChildProcess>(kBinaryDir + "/pvx-upssim", "pvx-upssim", args,
+                                                folder + "/upssim.out", folder + "/upssim.err");
+    m_ready = WaitFor(
+        [this] {
+            struct stat info{};
+            return ::stat(m_control.c_str(), &info) == 0 && ::lstat(m_link.c_str(), &info) == 0;
+        },
+        10s);
+}
+
+CSimulatedUps::~CSimulatedUps() = default;
+
+std::string CSimulatedUps::Control(const std::string& line)
+{
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", m_control.c_str());
+    std::string reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        std::string request = line + "\n";
+        if (::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+            auto end = std::chrono::steady_clock::now() + 5s;
+            // The reply ends with "ok\n" or an "error: ..." line.
+            while (std::chrono::steady_clock::now() < end) {
+                pollfd entry{fd, POLLIN, 0};
+                if (::poll(&entry, 1, 200) <= 0)
+                    continue;
+                char buffer[4096];
+                ssize_t n = ::read(fd, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                reply.append(buffer, static_cast<std::size_t>(n));
+                if (reply.ends_with("ok\n") || reply.find("error") != std::string::npos)
+                    break;
+            }
+        }
+    }
+    ::close(fd);
+    return reply;
+}
+
+std::vector<std::string> CSimulatedUps::ReceivedFrames() const
+{
+    std::vector<std::string> frames;
+    std::istringstream log(FrameLog());
+    std::string line;
+    while (std::getline(log, line))
+        if (line.rfind("rx ", 0) == 0)
+            frames.push_back(line);
+    return frames;
+}
+
+CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDaemonOptions options)
+    : m_folder(folder), m_options(std::move(options))
+{
+    if (m_options.agentPort == 0)
+        m_options.agentPort = FreeUdpPort();
+    if (m_options.relayPort == 0)
+        m_options.relayPort = FreeUdpPort();
+    std::ofstream ini(IniPath());
+    ini << "[Communications]\nCommunicationsPort=" << device << "\n";
+    ini << "[SNMP]\nEnabled=" << (m_options.snmp ? 1 : 0) << "\nAgentPort=" << m_options.agentPort << "\n";
+    if (m_options.managerPort != 0)
+        ini << "TrapHost=127.0.0.1\nManagerPort=" << m_options.managerPort << "\n";
+    ini << "[NetXCP]\nAgentPort=" << m_options.relayPort << "\n";
+    ini << m_options.extraIni;
+    ini.close();
+    std::vector<std::string> args = {"-c", IniPath()};
+    args.insert(args.end(), m_options.arguments.begin(), m_options.arguments.end());
+    m_process = std::make_unique<CChildProcess>(kBinaryDir + "/pvx", m_options.argv0, args, folder + "/pvx.out",
+                                                folder + "/pvx.err", folder);
+}
+
+CPvxDaemon::~CPvxDaemon() = default;
+
+bool CPvxDaemon::WaitForStdout(const std::string& text, std::chrono::milliseconds timeout) const
+{
+    return WaitFor([&] { return Stdout().find(text) != std::string::npos; }, timeout);
+}
+
+bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
+                 std::chrono::milliseconds timeout)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool answered = false;
+    if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0) {
+        pollfd entry{fd, POLLIN, 0};
+        if (::poll(&entry, 1, static_cast<int>(timeout.count())) > 0) {
+            std::uint8_t buffer[65536];
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n >= 0) {
+                reply.assign(buffer, buffer + n);
+                answered = true;
+            }
+        }
+    }
+    ::close(fd);
+    return answered;
+}
+
+std::vector<std::uint8_t> XcpFrame(std::initializer_list<std::uint8_t> commandAndData)
+{
+    std::vector<std::uint8_t> frame{0xAB, static_cast<std::uint8_t>(commandAndData.size())};
+    frame.insert(frame.end(), commandAndData);
+    std::uint8_t sum = 0;
+    for (auto byte : frame)
+        sum = static_cast<std::uint8_t>(sum + byte);
+    frame.push_back(static_cast<std::uint8_t>(0x100 - sum));
+    return frame;
+}
+
+} // namespace pvx::test

@@ -1,0 +1,76 @@
+// Test support for end-to-end tests: the simulated UPS (pvx-upssim) on a
+// pseudo-terminal and the real pvx daemon against it, each in a temporary
+// folder, each ended by PID when the test object goes away.
+#pragma once
+
+#include "tests/support/Process.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pvx::test {
+
+class CSimulatedUps {
+public:
+    // Starts pvx-upssim with its device linked at <folder>/ups, its control
+    // socket at <folder>/control and its frame log at <folder>/frames.log.
+    explicit CSimulatedUps(const std::string& folder, const std::string& configPath = "");
+    ~CSimulatedUps();
+
+    bool IsReady() const { return m_ready; }
+    const std::string& DevicePath() const { return m_link; }
+    // Sends one control line; returns the reply ("ok\n" on success).
+    std::string Control(const std::string& line);
+    // The frames the simulator received, as logged ("rx 31", "rx 93 02 00" ...).
+    std::vector<std::string> ReceivedFrames() const;
+    std::string FrameLog() const { return ReadFile(m_frames); }
+    void Stop() { m_process.reset(); }
+
+private:
+    std::string m_folder, m_link, m_control, m_frames;
+    std::unique_ptr<CChildProcess> m_process;
+    bool m_ready = false;
+};
+
+struct SDaemonOptions {
+    bool snmp = false;
+    unsigned short agentPort = 0;   // 0: a free port is chosen
+    unsigned short managerPort = 0; // traps to 127.0.0.1:managerPort when not 0
+    unsigned short relayPort = 0;   // 0: a free port is chosen
+    std::string extraIni;           // appended to pvx.ini as it stands
+    std::vector<std::string> arguments; // after "-c <folder>/pvx.ini"
+    std::string argv0 = "pvx";      // no "/": no start-up pause
+};
+
+class CPvxDaemon {
+public:
+    CPvxDaemon(const std::string& folder, const std::string& device, SDaemonOptions options = {});
+    ~CPvxDaemon();
+
+    unsigned short AgentPort() const { return m_options.agentPort; }
+    unsigned short RelayPort() const { return m_options.relayPort; }
+    std::string IniPath() const { return m_folder + "/pvx.ini"; }
+    std::string Stdout() const { return ReadFile(m_folder + "/pvx.out"); }
+    std::string Stderr() const { return ReadFile(m_folder + "/pvx.err"); }
+    bool WaitForStdout(const std::string& text, std::chrono::milliseconds timeout) const;
+    bool IsRunning() { return m_process->IsRunning(); }
+    int Wait(std::chrono::milliseconds timeout) { return m_process->Wait(timeout); }
+    pid_t Pid() const { return m_process->Pid(); }
+
+private:
+    std::string m_folder;
+    SDaemonOptions m_options;
+    std::unique_ptr<CChildProcess> m_process;
+};
+
+// Sends one UDP datagram to 127.0.0.1:port and waits for one answer.
+// Returns false on time-out.
+bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
+                 std::chrono::milliseconds timeout);
+
+// An XCP request frame with its checksum: 0xAB, length, command, data, checksum.
+std::vector<std::uint8_t> XcpFrame(std::initializer_list<std::uint8_t> commandAndData);
+
+} // namespace pvx::test
