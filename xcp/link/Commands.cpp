@@ -24,21 +24,30 @@ constexpr std::uint8_t kNoAuthorizationCommand = 0xCE;
 
 CCommands::CCommands(CCommPort* port) : m_port(port) {}
 
+CCommands::CCommands(CCommPort* port, const SLinkOptions& options) : m_options(options), m_port(port) {}
+
 CCommands::~CCommands() = default;
 
-std::uint8_t CCommands::ReplyBlockFor(std::uint8_t command) const { return pvx::ReplyBlockFor(command); }
+std::uint8_t CCommands::ReplyBlockFor(std::uint8_t command) const
+{
+    // Without the listen-only exchange command 0 is an ordinary request and
+    // its block number follows the general rule.
+    if (command == kListenOnly && !m_options.listenOnlyCommand0)
+        return static_cast<std::uint8_t>(command - 0x30);
+    return pvx::ReplyBlockFor(command);
+}
 
 bool CCommands::IsCommandSupported(std::uint8_t command) const
 {
-    if (command == kListenOnly)
+    if (command == kListenOnly && m_options.listenOnlyCommand0)
         return true;
     return std::find(m_commandList.begin(), m_commandList.end(), command) != m_commandList.end();
 }
 
 bool CCommands::NeedsAuthorization(std::uint8_t command) const
 {
-    if (command == kListenOnly || command == kNoAuthorizationCommand || command == kXCPAuthorize
-        || !m_authorizationRequired)
+    if (!m_options.authorize || command == kListenOnly || command == kNoAuthorizationCommand
+        || command == kXCPAuthorize || !m_authorizationRequired)
         return false;
     return command > kUnrestrictedLimit;
 }
@@ -59,7 +68,8 @@ void CCommands::AuthorizeIfNeeded(std::uint8_t command)
 
 std::uint32_t CCommands::SendRequest(std::uint8_t command, std::uint32_t timeoutMs)
 {
-    if (command != kListenOnly && command != kXCPAuthorize) {
+    const bool listenOnly = command == kListenOnly && m_options.listenOnlyCommand0;
+    if (!listenOnly && command != kXCPAuthorize) {
         auto frame = BuildRequestFrame(command);
         // Simple requests wait their own fixed time whatever the caller asks.
         return SendFrame(frame, command, kSimpleRequestTimeoutMs);
@@ -185,6 +195,8 @@ void CCommands::ReadCommandList()
     m_commandList.clear();
     m_commandCount = 0;
     m_commandListSecondByte = 1;
+    if (!m_options.readCommandList)
+        return;
     if (SendRequest(kCommandList, kAuthorizationTimeoutMs) != 0)
         throw CPVXException(EVENT_BAD_REPLY);
     CByteCursor cursor(GetReply());

@@ -12,6 +12,22 @@ namespace pvx {
 
 class CCommPort;
 
+// How a link treats the UPS on the other end. The defaults suit a real UPS;
+// a simulated UPS has nobody to authorize with, no listen-only exchange and
+// no command list of its own, so its link turns all three off.
+struct SLinkOptions {
+    // Restricted commands are preceded by the authorization frame while the
+    // UPS has not refused it.
+    bool authorize = true;
+    // Command 0 writes nothing and only reads a reply as block 1, and counts
+    // as always supported.
+    bool listenOnlyCommand0 = true;
+    // ReadCommandList asks the UPS; when off the list stays empty.
+    bool readCommandList = true;
+
+    static SLinkOptions Simulated() { return { false, false, false }; }
+};
+
 class CCommands {
 public:
     static constexpr std::uint32_t kSimpleRequestTimeoutMs = 1500;
@@ -31,6 +47,7 @@ public:
     static constexpr std::uint32_t kReadTimeFactor = 8;
 
     explicit CCommands(CCommPort* port);
+    CCommands(CCommPort* port, const SLinkOptions& options);
     virtual ~CCommands();
 
     CCommands(const CCommands&) = delete;
@@ -54,6 +71,10 @@ public:
     std::uint32_t GetReplyLength() const { return m_replyLength; }
     std::span<const std::uint8_t> GetReply() const { return {m_reply.data(), m_replyLength}; }
 
+    // Set before the first exchange; a link changed midway keeps the state it has.
+    void SetOptions(const SLinkOptions& options) { m_options = options; }
+    const SLinkOptions& GetOptions() const { return m_options; }
+
     bool IsAuthorizationRequired() const { return m_authorizationRequired; }
     std::uint8_t GetCommandCount() const { return m_commandCount; }
     std::uint8_t GetCommandListSecondByte() const { return m_commandListSecondByte; }
@@ -66,6 +87,7 @@ private:
     void AuthorizeIfNeeded(std::uint8_t command);
     std::uint32_t SendFrame(std::span<const std::uint8_t> frame, std::uint8_t command, std::uint32_t timeoutMs);
 
+    SLinkOptions m_options;
     bool m_authorizationRequired = true;
     std::uint8_t m_commandCount = 0;
     std::uint8_t m_commandListSecondByte = 1;
