@@ -453,7 +453,10 @@ TEST(SimulatorProcess, ShortSessionThroughTheLink)
 
     ASSERT_EQ(link.SendRequest(0x31, 750), 0u);
     std::string reply(link.GetReply().begin(), link.GetReply().end());
-    EXPECT_NE(reply.find("Simul UPS 1500"), std::string::npos);
+    std::string head;
+    for (std::uint8_t b : link.GetReply().first(std::min<std::size_t>(link.GetReplyLength(), 24)))
+        head += std::to_string(b) + " ";
+    EXPECT_NE(reply.find("Simul UPS 1500"), std::string::npos) << link.GetReplyLength() << " bytes: " << head;
 
     ASSERT_EQ(simulator.Control("answer 8B 32"), "ok\n");
     EXPECT_EQ(link.SendRequest(0x8B, 750), 0x32u);
