@@ -262,11 +262,6 @@ std::unique_ptr<CSNMPTrap> CAbstractUPS::TakeNextTrap()
     return trap;
 }
 
-std::vector<std::uint8_t> CAbstractUPS::ProcessXCPRequest(std::span<const std::uint8_t>)
-{
-    return {};
-}
-
 bool CAbstractUPS::CanShutdown(int)
 {
     return false;

@@ -157,6 +157,36 @@ public:
     virtual void SetVendorControl(std::span<const std::uint32_t> arcs, CMIBData& value);
     virtual void SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& value);
 
+    // ---- XCP request emulation ---------------------------------------------------
+    // Each builder answers one request frame (0xAB, L, command, data, checksum;
+    // read it through CXCPRequest, ups/XCPEmulation.h) with reply blocks laid
+    // back to back. ProcessXCPRequest writes every block's checksum after the
+    // builder, so an override may leave them 0; an empty result is answered
+    // with the command status 0x32 (not available). Driver actions may throw.
+    virtual std::vector<std::uint8_t> BuildIdentificationReply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> BuildStatusReply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> BuildMeterReply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> BuildAlarmReply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> BuildBlock6Reply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> BuildBlock0BReply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> BuildBlock0CReply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> BuildBlock0FReply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> BuildCommandListReply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> BuildOutletReply(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> DoStartupNow(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> DoReboot(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> DoShutdownNow(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> DoDelayedStartup(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> DoDelayedShutdown(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> DoCommand95(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> DoOutletCommand(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> DoBatteryTest(std::span<const std::uint8_t> frame);
+    virtual std::vector<std::uint8_t> DoTestCommand(std::span<const std::uint8_t> frame);
+    // Block 9: `status`, then the request's L bytes from the command byte on
+    // (`bytes`, cut to 254 so that the length byte holds them).
+    virtual std::vector<std::uint8_t> BuildCommandStatusReply(
+        std::uint8_t length, std::span<const std::uint8_t> bytes, std::uint8_t status);
+
     // ---- Capabilities and actions (defaults: nothing is available) -----------------
     virtual bool CanShutdown(int shutdownType);
     virtual bool CanRunTimedCommand();

@@ -42,6 +42,16 @@ public:
     bool CanGeneralSystemsTest() override { return canGeneralTest; }
     bool CanQuickBatteryTest() override { return canQuickTest; }
     bool CanDeepBatteryCalibration() override { return canDeepCalibration; }
+    bool CanCommand95() override { return canCommand95; }
+    bool CanOutletCommand2() override { return canOutletCommand2; }
+    bool CanOutletCommand1() override { return canOutletCommand1; }
+    bool CanOutletOnDelay() override { return canOutletOnDelay; }
+    bool CanOutletOffDelay() override { return canOutletOffDelay; }
+    void GetOutlets(std::vector<OutletEntry>& list) override { list = outlets; }
+    int OutletCommand2(int outlet, int value) override { return Outlet("OutletCommand2", outlet, value); }
+    int OutletOffDelay(int outlet, int seconds) override { return Outlet("OutletOffDelay", outlet, seconds); }
+    int OutletOnDelay(int outlet, int seconds) override { return Outlet("OutletOnDelay", outlet, seconds); }
+    int OutletCommand1(int outlet, int value) override { return Outlet("OutletCommand1", outlet, value); }
 
     void ApplyShutdownSchedule() override { Act("ApplyShutdownSchedule", m_shutdownDue); }
     void ApplyTimedCommand() override { Act("ApplyTimedCommand", m_timedCommandDue); }
@@ -128,6 +138,14 @@ public:
     bool canGeneralTest = false;
     bool canQuickTest = false;
     bool canDeepCalibration = false;
+    bool canCommand95 = false;
+    bool canOutletCommand2 = false;
+    bool canOutletCommand1 = false;
+    bool canOutletOnDelay = false;
+    bool canOutletOffDelay = false;
+    std::vector<OutletEntry> outlets;
+    // What the outlet actions return (0: the default "nothing to report").
+    int outletResult = 0;
 
     // Actions in call order, and the due time each one saw when called.
     std::vector<std::string> actions;
@@ -136,6 +154,11 @@ public:
     std::string failingAction;
 
 private:
+    int Outlet(const std::string& name, int outlet, int value)
+    {
+        Act(name + "(" + std::to_string(outlet) + "," + std::to_string(value) + ")", 0);
+        return outletResult;
+    }
     void Act(const std::string& name, std::int64_t due)
     {
         actions.push_back(name);
