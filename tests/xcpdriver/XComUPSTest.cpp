@@ -769,9 +769,11 @@ TEST_F(XComUPSTest, ProcessXCPRequestRelaysTheFrameUnlessInternalXcpIsOn)
 
     port.ClearLog();
     g_bUseInternalXCP = true;
-    ups.ProcessXCPRequest(frame);
+    const Bytes internal = ups.ProcessXCPRequest(frame);
     g_bUseInternalXCP = false;
     EXPECT_TRUE(port.Writes().empty()) << "answered from the model";
+    ASSERT_EQ(internal.size(), 25u) << "the model's status block";
+    EXPECT_EQ(Bytes(internal.begin(), internal.begin() + 4), (Bytes { 0xAB, 0x03, 0x14, 0x81 }));
 }
 
 } // namespace
