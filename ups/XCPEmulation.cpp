@@ -3,7 +3,6 @@
 // commands turned into the model's capability queries and actions.
 #include "ups/XCPEmulation.h"
 
-#include "platform/Portability.h"
 #include "ups/AbstractUPS.h"
 #include "xcp/link/XCPFrame.h"
 
@@ -11,6 +10,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace pvx {
 
@@ -37,7 +37,7 @@ constexpr std::uint8_t kCommandBatteryTest = 0xB1;
 constexpr std::uint8_t kCommandTest = 0xB2;
 constexpr std::uint8_t kCommandEndSession = 0xCE;
 
-// The "keep this form as it is" marker of the schedule commands' last data byte.
+// In the outlet byte of a schedule command: the whole UPS, not one outlet.
 constexpr std::uint8_t kNoOutlet = 0xFF;
 constexpr std::uint32_t kChargeUnknown = 0xFFFFFFFF;
 constexpr int kShutdownOutput = 1;
@@ -276,13 +276,13 @@ std::uint16_t ReadVersionTimesTen(std::string_view text)
     // Read digit by digit: through a binary float "2.3" times 10 would
     // truncate to 22.
     std::size_t i = SkipBlanks(text);
-    std::uint32_t tenths = 0;
+    std::uint32_t whole = 0;
     bool digits = false;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         digits = true;
-        tenths = std::min<std::uint32_t>(tenths * 10 + static_cast<std::uint32_t>(text[i] - '0'), 0xFFFFF);
+        whole = std::min<std::uint32_t>(whole * 10 + static_cast<std::uint32_t>(text[i] - '0'), 0xFFFFF);
     }
-    tenths *= 10;
+    std::uint32_t tenths = whole * 10;
     if (i + 1 < text.size() && text[i] == '.' && text[i + 1] >= '0' && text[i + 1] <= '9') {
         digits = true;
         tenths += static_cast<std::uint32_t>(text[i + 1] - '0');
