@@ -643,14 +643,49 @@ TEST_F(DummyUPSTest, ShippedSampleGivesABelievableSimulation)
     EXPECT_NE(after.find("# Minutes of runtime left"), std::string::npos);
 }
 
-TEST_F(DummyUPSTest, RelayedFramesNeverReachThePort)
+TEST_F(DummyUPSTest, RelayedFramesAreAnsweredFromTheModel)
+{
+    struct SCase {
+        const char* name;
+        Bytes request;
+        std::size_t replySize; // 0: compare with `reply`
+        Bytes reply;
+    };
+    const SCase cases[] = {
+        // Even with a UPS that would answer, identification comes from the model (two blocks).
+        { "identification", { 0xAB, 0x01, 0x31, 0x23 }, 165, {} },
+        // Block 0x10: 8 commands, second byte 1, only those listed whatever the UPS can do.
+        { "command list", { 0xAB, 0x01, 0x40, 0x14 }, 0,
+            { 0xAB, 0x10, 0x0A, 0x81, 0x08, 0x01, 0x31, 0x33, 0x34, 0x35, 0x36, 0x3C, 0x40, 0xCE, 0x64 } },
+        // Shutdown now is not available: status 0x32 with the command echoed.
+        { "shutdown now refused", { 0xAB, 0x01, 0x8B, 0xC9 }, 0, { 0xAB, 0x09, 0x02, 0x81, 0x32, 0x8B, 0x0C } },
+    };
+    ups.Start();
+    port.AnswerBlock(0x31, { 0x01, 0x02 });
+    port.AnswerBlock(0x40, { 0x02, 0x01, 0x8B, 0x93 });
+    port.AnswerStatus(0x8B, 0x31);
+    for (const auto& c : cases) {
+        const Bytes reply = ups.ProcessXCPRequest(c.request);
+        if (c.replySize != 0)
+            EXPECT_EQ(reply.size(), c.replySize) << c.name;
+        else
+            EXPECT_EQ(reply, c.reply) << c.name;
+    }
+    EXPECT_TRUE(port.Writes().empty());
+    EXPECT_EQ(ups.m_shutdownDue, CAbstractUPS::kNoDueTime);
+}
+
+TEST_F(DummyUPSTest, EmulatedConfigurationWriteGoesToThePortWithoutAuthorization)
 {
     ups.Start();
-    // Even with a UPS that would answer, the frame is answered from the model.
-    port.AnswerBlock(0x31, { 0x01, 0x02 });
-    const Bytes request = { 0xAB, 0x01, 0x31, 0x23 };
-    ups.ProcessXCPRequest(request);
-    EXPECT_TRUE(port.Writes().empty());
+    port.AnswerStatus(0x95, 0x31);
+    // 0x95 with parameter 6 and value 2, as a network client sends it
+    const Bytes request = { 0xAB, 0x03, 0x95, 0x06, 0x02, 0xB5 };
+    const Bytes reply = ups.ProcessXCPRequest(request);
+    EXPECT_EQ(port.Writes(), std::vector<Bytes> { request });
+    ASSERT_GE(reply.size(), 5u);
+    EXPECT_EQ(reply[1], 0x09); // command status
+    EXPECT_EQ(reply[4], 0x31); // accepted
 }
 
 } // namespace
