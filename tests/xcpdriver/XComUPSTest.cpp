@@ -747,8 +747,11 @@ TEST_F(XComUPSTest, Command95IsForwardedAndAnsweredWithAStatusBlock)
     ups.GetLink().SendRequest(0xCF, 750);
     port.ClearLog();
     port.Answer(0x95, BuildStatusReply(0x31, 0x95, Bytes { 0x06, 0x01 }));
-    const Bytes frame = { 0xAB, 0x04, 0x95, 0x06, 0x01, 0x07, 0x10 }; // the third data byte is not forwarded
-    const Bytes reply = ups.DoCommand95(frame);
+    // An emulated request (option -i): the third data byte is not forwarded.
+    const Bytes frame = { 0xAB, 0x04, 0x95, 0x06, 0x01, 0x07, 0xB0 };
+    g_bUseInternalXCP = true;
+    const Bytes reply = ups.ProcessXCPRequest(frame);
+    g_bUseInternalXCP = false;
     EXPECT_EQ(port.Writes(), std::vector<Bytes> { (Bytes { 0xAB, 0x03, 0x95, 0x06, 0x01, 0xB6 }) });
     // block 9, length 5, last block, status, then the UPS's reply bytes
     EXPECT_EQ(reply, (Bytes { 0xAB, 0x09, 0x05, 0x81, 0x31, 0x31, 0x95, 0x06, 0x01, 0xC8 }));

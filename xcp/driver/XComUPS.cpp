@@ -114,19 +114,6 @@ std::uint16_t Signed16OrRefuse(std::int64_t value)
     return static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
 }
 
-// A command-status block (number 9, one block) holding `status` and then `bytes`.
-std::vector<std::uint8_t> CommandStatusBlock(std::span<const std::uint8_t> bytes, std::uint8_t status)
-{
-    std::vector<std::uint8_t> data;
-    data.reserve(bytes.size() + 1);
-    data.push_back(status);
-    data.insert(data.end(), bytes.begin(),
-        bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(bytes.size(), kXCPMaxBlockData - 1)));
-    std::vector<std::uint8_t> out;
-    AppendReplyBlock(out, kXCPStatusBlock, 1 | kXCPLastBlock, data);
-    return out;
-}
-
 } // namespace
 
 std::unique_ptr<CAbstractUPS> CAbstractUPS::Create(CCommPort* port, CINIFile* configuration)
@@ -594,10 +581,8 @@ std::vector<std::uint8_t> CXComUPS::DoCommand95(std::span<const std::uint8_t> fr
     const CReplyReader request(frame);
     const std::array<std::uint8_t, 2> data = { request.U8At(3), request.U8At(4) };
     const std::uint32_t result = m_link.SendCommand(kSetParameter, data, kCommandTimeoutMs);
-    // The block echoes the low 8 bits of the reply length worth of reply bytes.
-    const auto reply = m_link.GetReply();
-    const std::size_t length = std::min<std::size_t>(reply.size(), m_link.GetReplyLength() & 0xFF);
-    return CommandStatusBlock(reply.first(length), static_cast<std::uint8_t>(result & 0xFF));
+    return BuildCommandStatusReply(static_cast<std::uint8_t>(m_link.GetReplyLength() & 0xFF), m_link.GetReply(),
+        static_cast<std::uint8_t>(result & 0xFF));
 }
 
 std::vector<std::uint8_t> CXComUPS::ProcessXCPRequest(std::span<const std::uint8_t> frame)

@@ -57,7 +57,7 @@ public:
 
     // Forwards an emulated set-configuration request (0x95) to the UPS and
     // answers with a command-status block built from the UPS's reply.
-    std::vector<std::uint8_t> DoCommand95(std::span<const std::uint8_t> frame);
+    std::vector<std::uint8_t> DoCommand95(std::span<const std::uint8_t> frame) override;
 
     std::uint32_t GetUpdatePhase() const { return m_updatePhase; }
     bool IsBatteryTestRunning() const { return m_batteryTest; }

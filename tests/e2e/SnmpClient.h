@@ -1,0 +1,160 @@
+// A minimal SNMPv1 GET client for end-to-end tests: one request for one
+// name under 1.3.6.1, community "gavrel", over the loopback interface.
+#pragma once
+
+#include "tests/support/Daemon.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pvx::test::snmp {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct SValue {
+    std::uint8_t tag = 0; // 0x02 INTEGER, 0x04 OCTET STRING, 0x06 OBJECT IDENTIFIER, 0x41-0x43 numbers
+    std::int64_t number = 0;
+    std::string text;
+    std::vector<std::uint32_t> oid; // arcs after 1.3.6.1
+};
+
+inline Bytes Tlv(std::uint8_t tag, const Bytes& contents)
+{
+    Bytes bytes { tag };
+    if (contents.size() < 0x80) {
+        bytes.push_back(static_cast<std::uint8_t>(contents.size()));
+    } else {
+        bytes.push_back(0x82);
+        bytes.push_back(static_cast<std::uint8_t>(contents.size() >> 8));
+        bytes.push_back(static_cast<std::uint8_t>(contents.size()));
+    }
+    bytes.insert(bytes.end(), contents.begin(), contents.end());
+    return bytes;
+}
+
+inline Bytes Concat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Reads the TLV at `at` into `tag` and `contents`; false when it does not fit.
+inline bool ReadTlv(const Bytes& bytes, std::size_t& at, std::uint8_t& tag, Bytes& contents)
+{
+    if (at + 2 > bytes.size())
+        return false;
+    tag = bytes[at];
+    std::size_t length = bytes[at + 1];
+    std::size_t header = 2;
+    if (length & 0x80) {
+        const std::size_t count = length & 0x7F;
+        if (count == 0 || count > 2 || at + 2 + count > bytes.size())
+            return false;
+        length = 0;
+        for (std::size_t i = 0; i < count; ++i)
+            length = (length << 8) | bytes[at + 2 + i];
+        header += count;
+    }
+    if (at + header + length > bytes.size())
+        return false;
+    contents.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at + header),
+        bytes.begin() + static_cast<std::ptrdiff_t>(at + header + length));
+    at += header + length;
+    return true;
+}
+
+inline std::int64_t DecodeInteger(const Bytes& contents, bool isSigned)
+{
+    std::int64_t value = (isSigned && !contents.empty() && (contents[0] & 0x80)) ? -1 : 0;
+    for (std::uint8_t b : contents)
+        value = static_cast<std::int64_t>(static_cast<std::uint64_t>(value) << 8) | b;
+    return value;
+}
+
+// GET of 1.3.6.1.<arcs>; nullopt on time-out, an error status or a reply
+// that does not parse.
+inline std::optional<SValue> Get(unsigned short port, const std::vector<std::uint32_t>& arcs)
+{
+    Bytes name = { 0x2B, 0x06, 0x01 };
+    for (std::uint32_t arc : arcs) {
+        Bytes groups { static_cast<std::uint8_t>(arc & 0x7F) };
+        for (arc >>= 7; arc != 0; arc >>= 7)
+            groups.insert(groups.begin(), static_cast<std::uint8_t>(0x80 | (arc & 0x7F)));
+        name.insert(name.end(), groups.begin(), groups.end());
+    }
+    static std::uint8_t requestId = 0;
+    requestId = static_cast<std::uint8_t>((requestId + 1) & 0x7F);
+    const Bytes binding = Tlv(0x30, Concat({ Tlv(0x06, name), Bytes { 0x05, 0x00 } }));
+    const Bytes pdu = Tlv(0xA0,
+        Concat({ Tlv(0x02, Bytes { requestId }), Tlv(0x02, Bytes { 0 }), Tlv(0x02, Bytes { 0 }), Tlv(0x30, binding) }));
+    const Bytes message
+        = Tlv(0x30, Concat({ Tlv(0x02, Bytes { 0 }), Tlv(0x04, Bytes { 'g', 'a', 'v', 'r', 'e', 'l' }), pdu }));
+
+    // The daemon serves one request per pass of a second or two.
+    Bytes reply;
+    if (!UdpExchange(port, message, reply, std::chrono::milliseconds(8000)))
+        return std::nullopt;
+    std::size_t at = 0;
+    std::uint8_t tag = 0;
+    Bytes sequence, field, response, errorStatus, list, bind, value;
+    if (!ReadTlv(reply, at, tag, sequence) || tag != 0x30)
+        return std::nullopt;
+    at = 0;
+    if (!ReadTlv(sequence, at, tag, field) || !ReadTlv(sequence, at, tag, field)
+        || !ReadTlv(sequence, at, tag, response) || tag != 0xA2)
+        return std::nullopt;
+    at = 0;
+    if (!ReadTlv(response, at, tag, field) || !ReadTlv(response, at, tag, errorStatus)
+        || !ReadTlv(response, at, tag, field) || !ReadTlv(response, at, tag, list)
+        || DecodeInteger(errorStatus, true) != 0)
+        return std::nullopt;
+    at = 0;
+    if (!ReadTlv(list, at, tag, bind))
+        return std::nullopt;
+    at = 0;
+    SValue result;
+    if (!ReadTlv(bind, at, tag, field) || !ReadTlv(bind, at, result.tag, value))
+        return std::nullopt;
+    switch (result.tag) {
+    case 0x02:
+        result.number = DecodeInteger(value, true);
+        break;
+    case 0x41:
+    case 0x42:
+    case 0x43:
+        result.number = DecodeInteger(value, false);
+        break;
+    case 0x04:
+        result.text.assign(value.begin(), value.end());
+        break;
+    case 0x06: {
+        std::uint32_t arc = 0;
+        for (std::size_t i = 3; i < value.size(); ++i) { // after 1.3.6.1
+            arc = (arc << 7) | (value[i] & 0x7F);
+            if ((value[i] & 0x80) == 0) {
+                result.oid.push_back(arc);
+                arc = 0;
+            }
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return result;
+}
+
+inline std::optional<std::int64_t> GetNumber(unsigned short port, const std::vector<std::uint32_t>& arcs)
+{
+    auto value = Get(port, arcs);
+    if (!value || (value->tag != 0x02 && (value->tag < 0x41 || value->tag > 0x43)))
+        return std::nullopt;
+    return value->number;
+}
+
+} // namespace pvx::test::snmp
