@@ -81,7 +81,8 @@ void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8
     auto append = [&reply](std::span<const std::uint8_t> bytes) {
         if (bytes.size() > kDatagramSize - reply.length)
             return; // the reply would not fit one datagram: this part is dropped
-        std::memcpy(reply.data.data() + reply.length, bytes.data(), bytes.size());
+        // Not memcpy: an empty answer has no data pointer, and memcpy from null is undefined even for 0 bytes.
+        std::copy(bytes.begin(), bytes.end(), reply.data.begin() + reply.length);
         reply.length += static_cast<std::uint32_t>(bytes.size());
     };
 
