@@ -3,6 +3,7 @@
 
 #include "platform/ByteCursor.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,10 +28,14 @@ bool ReadCatalog(std::vector<std::uint8_t>& bytes)
 {
     if (g_szMessagesPath[0] == '\0')
         return false;
-    std::ifstream file(g_szMessagesPath, std::ios::binary);
+    std::ifstream file(g_szMessagesPath, std::ios::binary | std::ios::ate);
     if (!file)
         return false;
-    bytes.resize(kMaxCatalogBytes);
+    // Sized by the file, so that each lookup does not allocate and clear the whole bound.
+    std::streamoff size = file.tellg();
+    if (size < 0 || !file.seekg(0))
+        return false;
+    bytes.resize(std::min(static_cast<std::size_t>(size), kMaxCatalogBytes));
     file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     bytes.resize(static_cast<std::size_t>(file.gcount()));
     return true;
