@@ -37,12 +37,19 @@ std::int32_t MeterToSigned(double value)
     return static_cast<std::int32_t>(truncated);
 }
 
-std::string FormatUpsTime(const std::tm& time)
+void FormatUpsTime(const std::tm& time, std::string& text)
 {
     std::array<char, 22> buffer {};
-    std::size_t n = std::strftime(buffer.data(), buffer.size(), "%m/%d/%Y:%H:%M:%S", &time);
+    const std::size_t n = std::strftime(buffer.data(), buffer.size(), "%m/%d/%Y:%H:%M:%S", &time);
     // strftime leaves the buffer indeterminate when the text does not fit.
-    return n == 0 ? std::string() : std::string(buffer.data(), n);
+    text.assign(buffer.data(), n);
+}
+
+std::string FormatUpsTime(const std::tm& time)
+{
+    std::string text;
+    FormatUpsTime(time, text);
+    return text;
 }
 
 // ---- Identification ---------------------------------------------------------------

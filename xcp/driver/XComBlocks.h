@@ -30,6 +30,8 @@ std::int32_t MeterToSigned(double value);
 
 // "%m/%d/%Y:%H:%M:%S" in a 22-byte buffer; a text that does not fit gives "".
 std::string FormatUpsTime(const std::tm& time);
+// The same into `text`, reusing its storage (the meter read runs every few seconds).
+void FormatUpsTime(const std::tm& time, std::string& text);
 
 // ---- Identification ---------------------------------------------------------------
 

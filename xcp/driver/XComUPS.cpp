@@ -297,7 +297,7 @@ void CXComUPS::ReadMeters()
     m_ambientTemperature = signedMeter(62);
     m_batteryTemperature = signedMeter(77);
     m_outputFrequency = meter(27) * 10u;
-    m_upsDateTime = FormatUpsTime(m_meters.GetDateTime());
+    FormatUpsTime(m_meters.GetDateTime(), m_upsDateTime);
 }
 
 void CXComUPS::ReadStatistics()
