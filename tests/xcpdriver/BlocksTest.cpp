@@ -254,15 +254,15 @@ TEST(AlarmMap, BitmapCutShortKeepsTheBytesThatArrived)
 
 TEST(Identification, ParsesTheBlockItemByItem)
 {
-    SIdentificationSpec spec;
-    spec.meterFormats = { 0x00, 0xF0, 0xE2 };
-    spec.alarmBitmap = AlarmBitmap({ 7, 56 });
-    spec.statisticsFormats = { 0xF0, 0xF0 };
+    SIdentificationLayout layout;
+    layout.meterFormats = { 0x00, 0xF0, 0xE2 };
+    layout.alarmBitmap = AlarmBitmap({ 7, 56 });
+    layout.statisticsFormats = { 0xF0, 0xF0 };
     SIdentification id;
     CDataTypeMap meters;
     CAlarmMap alarms;
     CDataTypeMap statistics;
-    ParseIdentificationBlock(IdentificationBlock(spec), id, meters, alarms, statistics);
+    ParseIdentificationBlock(IdentificationBlock(layout), id, meters, alarms, statistics);
     EXPECT_EQ(id.softwareVersion, "1.20 2.5");
     EXPECT_EQ(id.outputVA, 1500u);
     EXPECT_EQ(id.lineCount, 1u);
@@ -291,13 +291,13 @@ TEST(Identification, RatingAndLineCount)
         { "no lines", { 0x01 }, 0, 1000, 0 },
     };
     for (const auto& c : cases) {
-        SIdentificationSpec spec;
-        spec.rating = c.rating;
-        spec.lines = c.lines;
+        SIdentificationLayout layout;
+        layout.rating = c.rating;
+        layout.lines = c.lines;
         SIdentification id;
         CDataTypeMap meters, statistics;
         CAlarmMap alarms;
-        ParseIdentificationBlock(IdentificationBlock(spec), id, meters, alarms, statistics);
+        ParseIdentificationBlock(IdentificationBlock(layout), id, meters, alarms, statistics);
         EXPECT_EQ(id.outputVA, c.va) << c.name;
         EXPECT_EQ(id.lineCount, c.lineCount) << c.name;
     }
@@ -305,17 +305,17 @@ TEST(Identification, RatingAndLineCount)
 
 TEST(Identification, BlockCutAnywhereStaysInsideIt)
 {
-    SIdentificationSpec spec;
-    spec.meterFormats = Bytes(80, 0xF0);
-    spec.alarmBitmap = AlarmBitmap({ 7, 200 });
-    spec.statisticsFormats = Bytes(40, 0xF0);
-    const Bytes whole = IdentificationBlock(spec);
+    SIdentificationLayout layout;
+    layout.meterFormats = Bytes(80, 0xF0);
+    layout.alarmBitmap = AlarmBitmap({ 7, 200 });
+    layout.statisticsFormats = Bytes(40, 0xF0);
+    const Bytes whole = IdentificationBlock(layout);
     for (std::size_t length = 0; length <= whole.size(); ++length) {
         SIdentification id;
         CDataTypeMap meters, statistics;
         CAlarmMap alarms;
         ParseIdentificationBlock(std::span(whole).first(length), id, meters, alarms, statistics);
-        EXPECT_LE(id.modelText.size(), spec.model.size());
+        EXPECT_LE(id.modelText.size(), layout.model.size());
         EXPECT_LE(meters.GetFormatCount(), 80u);
         EXPECT_LE(statistics.GetFormatCount(), 40u);
         if (length == whole.size()) {
@@ -334,12 +334,12 @@ TEST(Identification, BlockCutAnywhereStaysInsideIt)
 
 TEST(Identification, ModelTextStopsAtNul)
 {
-    SIdentificationSpec spec;
-    spec.model = std::string("Ab\0cd", 5);
+    SIdentificationLayout layout;
+    layout.model = std::string("Ab\0cd", 5);
     SIdentification id;
     CDataTypeMap meters, statistics;
     CAlarmMap alarms;
-    ParseIdentificationBlock(IdentificationBlock(spec), id, meters, alarms, statistics);
+    ParseIdentificationBlock(IdentificationBlock(layout), id, meters, alarms, statistics);
     EXPECT_EQ(id.modelText, "Ab");
 }
 

@@ -88,7 +88,7 @@ inline Bytes MeterBlock(const Bytes& formats, const std::map<std::size_t, std::u
     return block;
 }
 
-struct SIdentificationSpec {
+struct SIdentificationLayout {
     Bytes versions = { 1, 20, 2, 5 }; // pairs
     Bytes rating = { 0x00, 0x1E, 0x00 }; // 0, then 30 x 50 VA
     std::uint8_t lines = 1;
@@ -99,24 +99,24 @@ struct SIdentificationSpec {
 };
 
 // Block 1 laid out item by item.
-inline Bytes IdentificationBlock(const SIdentificationSpec& spec)
+inline Bytes IdentificationBlock(const SIdentificationLayout& layout)
 {
     Bytes block;
-    block.push_back(static_cast<std::uint8_t>(spec.versions.size() / 2));
-    block.insert(block.end(), spec.versions.begin(), spec.versions.end());
-    block.insert(block.end(), spec.rating.begin(), spec.rating.end());
-    block.push_back(spec.lines);
+    block.push_back(static_cast<std::uint8_t>(layout.versions.size() / 2));
+    block.insert(block.end(), layout.versions.begin(), layout.versions.end());
+    block.insert(block.end(), layout.rating.begin(), layout.rating.end());
+    block.push_back(layout.lines);
     block.push_back(0x00); // not used
-    block.push_back(static_cast<std::uint8_t>(spec.model.size()));
-    block.insert(block.end(), spec.model.begin(), spec.model.end());
-    block.push_back(static_cast<std::uint8_t>(spec.meterFormats.size()));
-    block.insert(block.end(), spec.meterFormats.begin(), spec.meterFormats.end());
-    block.push_back(static_cast<std::uint8_t>(spec.alarmBitmap.size()));
-    block.insert(block.end(), spec.alarmBitmap.begin(), spec.alarmBitmap.end());
+    block.push_back(static_cast<std::uint8_t>(layout.model.size()));
+    block.insert(block.end(), layout.model.begin(), layout.model.end());
+    block.push_back(static_cast<std::uint8_t>(layout.meterFormats.size()));
+    block.insert(block.end(), layout.meterFormats.begin(), layout.meterFormats.end());
+    block.push_back(static_cast<std::uint8_t>(layout.alarmBitmap.size()));
+    block.insert(block.end(), layout.alarmBitmap.begin(), layout.alarmBitmap.end());
     block.push_back(0x00); // two bytes not used
     block.push_back(0x00);
-    block.push_back(static_cast<std::uint8_t>(spec.statisticsFormats.size()));
-    block.insert(block.end(), spec.statisticsFormats.begin(), spec.statisticsFormats.end());
+    block.push_back(static_cast<std::uint8_t>(layout.statisticsFormats.size()));
+    block.insert(block.end(), layout.statisticsFormats.begin(), layout.statisticsFormats.end());
     return block;
 }
 

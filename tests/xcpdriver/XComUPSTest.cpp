@@ -70,12 +70,12 @@ protected:
     {
         port.AnswerBlock(0x42, Bytes { 0x00, 0x03, 0xB0, 0x04, 0x80, 0x25, 0x00, 0x4B }); // 1200, 9600, 19200
         port.AnswerStatus(0x98, 0x31);
-        SIdentificationSpec spec;
-        spec.meterFormats = StandardMeterFormats();
-        spec.alarmBitmap = AlarmBitmap({ 7, 56, 200 });
-        spec.statisticsFormats = Bytes(36, 0x00);
-        spec.statisticsFormats[35] = 0xE2;
-        port.AnswerBlock(0xA0, IdentificationBlock(spec));
+        SIdentificationLayout layout;
+        layout.meterFormats = StandardMeterFormats();
+        layout.alarmBitmap = AlarmBitmap({ 7, 56, 200 });
+        layout.statisticsFormats = Bytes(36, 0x00);
+        layout.statisticsFormats[35] = 0xE2;
+        port.AnswerBlock(0xA0, IdentificationBlock(layout));
         port.AnswerBlock(0x40, CommandListBlock(kAllCommands));
         Bytes block6(12, 0);
         block6[8] = 230;
@@ -93,7 +93,7 @@ protected:
         block0C[26] = 40;
         port.AnswerBlock(0x3C, block0C);
         port.AnswerBlock(0x34, MeterBlock(StandardMeterFormats(), { { 56, FloatWord(229.0f) } }));
-        port.AnswerBlock(0x38, MeterBlock(spec.statisticsFormats, { { 35, 4 } }));
+        port.AnswerBlock(0x38, MeterBlock(layout.statisticsFormats, { { 35, 4 } }));
         port.AnswerBlock(0x35, Bytes { 0, 0, 0 });
         port.AnswerBlock(0x33, Bytes { 0x50 });
         port.AnswerBlock(0x3B, Bytes(21, 0));
@@ -163,10 +163,10 @@ TEST_F(XComUPSTest, IdentifyFallsBackToBlockOneWhenTheWakeUpIsRefused)
     ScriptWholeUps();
     port.AnswerBlock(0x42, Bytes { 0x00, 0x01, 0xB0, 0x04 }); // 1200 only: no switch
     const Bytes identification = [&] {
-        SIdentificationSpec spec;
-        spec.model = "Other Model";
-        spec.meterFormats = StandardMeterFormats();
-        return IdentificationBlock(spec);
+        SIdentificationLayout layout;
+        layout.model = "Other Model";
+        layout.meterFormats = StandardMeterFormats();
+        return IdentificationBlock(layout);
     }();
     port.AnswerStatus(0xA0, 0x32);
     port.AnswerBlock(0x31, identification);
@@ -293,10 +293,10 @@ TEST_F(XComUPSTest, OptionalBlocksAreSkippedWhenNotListed)
 
 TEST_F(XComUPSTest, MetersFillEveryLineOfEveryGroup)
 {
-    SIdentificationSpec spec;
-    spec.lines = 2;
-    spec.meterFormats = StandardMeterFormats();
-    port.AnswerBlock(0xA0, IdentificationBlock(spec));
+    SIdentificationLayout layout;
+    layout.lines = 2;
+    layout.meterFormats = StandardMeterFormats();
+    port.AnswerBlock(0xA0, IdentificationBlock(layout));
     port.AnswerBlock(0x42, Bytes { 0x00, 0x00 });
     testing::internal::CaptureStdout();
     EXPECT_EQ(CodeOf([&] { ups.Identify(); }), EVENT_TIMEOUT); // stops at the command list
@@ -378,9 +378,9 @@ TEST_F(XComUPSTest, PercentLoadWithoutRatingIsZero)
 
 TEST_F(XComUPSTest, AlarmNumbersRaiseAndClearWellKnownAlarms)
 {
-    SIdentificationSpec spec;
-    spec.alarmBitmap = AlarmBitmap({ 2, 7, 200 });
-    port.AnswerBlock(0xA0, IdentificationBlock(spec));
+    SIdentificationLayout layout;
+    layout.alarmBitmap = AlarmBitmap({ 2, 7, 200 });
+    port.AnswerBlock(0xA0, IdentificationBlock(layout));
     port.AnswerBlock(0x42, Bytes {});
     testing::internal::CaptureStdout();
     CodeOf([&] { ups.Identify(); });
