@@ -110,6 +110,53 @@ bool CPvxDaemon::WaitForStdout(const std::string& text, std::chrono::millisecond
     return WaitFor([&] { return Stdout().find(text) != std::string::npos; }, timeout);
 }
 
+CUdpListener::CUdpListener()
+{
+    m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+        && ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        m_port = ntohs(address.sin_port);
+}
+
+CUdpListener::~CUdpListener()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool CUdpListener::Receive(std::vector<std::uint8_t>& datagram, std::chrono::milliseconds timeout)
+{
+    pollfd entry{m_fd, POLLIN, 0};
+    if (m_fd < 0 || ::poll(&entry, 1, static_cast<int>(timeout.count())) <= 0)
+        return false;
+    std::uint8_t buffer[65536];
+    ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+    if (n < 0)
+        return false;
+    datagram.assign(buffer, buffer + n);
+    return true;
+}
+
+std::vector<std::vector<std::uint8_t>> CUdpListener::ReceiveUntilQuiet(std::chrono::milliseconds quiet)
+{
+    std::vector<std::vector<std::uint8_t>> datagrams;
+    std::vector<std::uint8_t> datagram;
+    // Bounded: a sender that never stops still ends the wait.
+    for (int i = 0; i < 1000 && Receive(datagram, quiet); ++i)
+        datagrams.push_back(datagram);
+    return datagrams;
+}
+
+void WriteTextFile(const std::string& path, const std::string& text)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+}
+
 bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
                  std::chrono::milliseconds timeout)
 {

@@ -6,6 +6,7 @@
 #include "tests/support/Process.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,29 @@ private:
     SDaemonOptions m_options;
     std::unique_ptr<CChildProcess> m_process;
 };
+
+// A UDP socket bound to 127.0.0.1 on a port of its own that keeps what
+// arrives, e.g. the traps a daemon sends to its manager port.
+class CUdpListener {
+public:
+    CUdpListener();
+    ~CUdpListener();
+    CUdpListener(const CUdpListener&) = delete;
+    CUdpListener& operator=(const CUdpListener&) = delete;
+
+    unsigned short Port() const { return m_port; }
+    // The next datagram, waiting at most `timeout`; false when none came.
+    bool Receive(std::vector<std::uint8_t>& datagram, std::chrono::milliseconds timeout);
+    // Every datagram that arrives until `quiet` passes without one.
+    std::vector<std::vector<std::uint8_t>> ReceiveUntilQuiet(std::chrono::milliseconds quiet);
+
+private:
+    int m_fd = -1;
+    unsigned short m_port = 0;
+};
+
+// Writes `text` to `path`, replacing the file.
+void WriteTextFile(const std::string& path, const std::string& text);
 
 // Sends one UDP datagram to 127.0.0.1:port and waits for one answer.
 // Returns false on time-out.
