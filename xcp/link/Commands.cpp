@@ -130,6 +130,19 @@ void CCommands::ReadExact(std::span<std::uint8_t> destination)
     }
 }
 
+void CCommands::ThrowSpoiledReply()
+{
+    // Whatever is left of the spoiled reply would otherwise be read as the
+    // start of every later one, and a single corrupted byte would make each
+    // exchange fail until the UPS was given up for lost.
+    try {
+        m_port->Drain(kResyncQuietMs);
+    } catch (const CPVXException&) {
+        // A line that keeps talking: the next exchange finds out for itself.
+    }
+    throw CPVXException(EVENT_BAD_REPLY);
+}
+
 std::uint32_t CCommands::ReceiveReply(std::uint8_t expected, std::uint32_t timeoutMs, std::uint32_t assembled)
 {
     if (assembled == 0 || assembled > m_reply.size()) {
@@ -150,7 +163,7 @@ std::uint32_t CCommands::ReceiveReply(std::uint8_t expected, std::uint32_t timeo
         std::array<std::uint8_t, 4> header{};
         ReadExact(header);
         if (header[0] != kXCPStartByte)
-            throw CPVXException(EVENT_BAD_REPLY);
+            ThrowSpoiledReply();
         std::uint8_t length = header[2];
         m_reply.resize(assembled + length);
         ReadExact(std::span(m_reply).subspan(assembled, length));
@@ -162,7 +175,7 @@ std::uint32_t CCommands::ReceiveReply(std::uint8_t expected, std::uint32_t timeo
         for (std::uint8_t b : std::span(m_reply).subspan(assembled, length))
             sum += b;
         if ((sum & 0xFF) != 0)
-            throw CPVXException(EVENT_BAD_REPLY);
+            ThrowSpoiledReply();
         ++blocksRead;
         ++blocksInReply;
         assembled += length;

@@ -45,6 +45,10 @@ public:
     static constexpr unsigned kMaxReplyBlocks = 32;
     static constexpr unsigned kMaxBlocksPerRead = 64;
     static constexpr std::uint32_t kReadTimeFactor = 8;
+    // After a block with a bad start byte or checksum the line is drained
+    // until it has been quiet this long, so the rest of the spoiled reply is
+    // not read as the start of the next one.
+    static constexpr std::uint32_t kResyncQuietMs = 100;
 
     explicit CCommands(CCommPort* port);
     CCommands(CCommPort* port, const SLinkOptions& options);
@@ -83,6 +87,7 @@ public:
 private:
     std::uint32_t ReceiveReply(std::uint8_t expected, std::uint32_t timeoutMs, std::uint32_t assembled);
     void ReadExact(std::span<std::uint8_t> destination);
+    [[noreturn]] void ThrowSpoiledReply();
     void WriteFrame(std::span<const std::uint8_t> frame);
     void AuthorizeIfNeeded(std::uint8_t command);
     std::uint32_t SendFrame(std::span<const std::uint8_t> frame, std::uint8_t command, std::uint32_t timeoutMs);
