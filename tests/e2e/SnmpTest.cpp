@@ -731,15 +731,23 @@ struct SFilterStep {
     std::vector<std::string> traps; // what the manager receives, sorted
 };
 
-// XCP alarm 25 is upsAlarmOutputOverload (N = 8, vendor trap 7 of level 4),
-// 56 upsAlarmLowBattery (N = 3, vendor trap 4 of level 2; 6 of level 4 when it goes).
+// XCP alarm 25 is upsAlarmOutputOverload (N = 8; vendor trap 7, level 4, when
+// it comes), 56 upsAlarmLowBattery (N = 3; vendor trap 4, level 2, when it
+// comes, 6, level 4, when it goes), 168 upsAlarmOnBattery (N = 2; vendor trap
+// 3, level 3, when it comes, 5, level 4, and no upsTrapAlarmEntryRemoved when
+// it goes). Alarm ids count from 1. The commands of one step name different
+// alarms, so that their order within one alarm poll does not matter.
 const SFilterStep kFilterSteps[] = {
-    { "the trap host's record, level 1 and type 1, takes standard traps only", {}, { "alarm raise 25" },
+    { "the trap host's record, level 1 and type 1: standard traps of level 1", {}, { "alarm raise 25" },
         { AlarmEntryTrap(3, 1, 8) } },
-    { "type 2 takes extended traps only, up to level 4", { "4", "2" }, { "alarm clear 25", "alarm raise 56" },
-        { VendorTrap(4) } },
-    { "type 0 takes both families; level 3 keeps the level-4 vendor traps out", { "3", "0" },
-        { "alarm clear 56", "alarm raise 25" }, { AlarmEntryTrap(3, 3, 8), AlarmEntryTrap(4, 2, 3) } },
+    { "type 1 takes standard traps only, at any level", { "4", "1" }, { "alarm clear 25", "alarm raise 56" },
+        { AlarmEntryTrap(3, 2, 3), AlarmEntryTrap(4, 1, 8) } },
+    { "type 2 takes extended traps only", { "4", "2" }, { "alarm clear 56", "alarm raise 25" },
+        { VendorTrap(6), VendorTrap(7) } },
+    { "type 0 takes both families; a level-3 trap passes level 3", { "3", "0" },
+        { "alarm clear 25", "alarm raise 168" }, { AlarmEntryTrap(3, 4, 2), AlarmEntryTrap(4, 3, 8), VendorTrap(3) } },
+    { "level 3 keeps the level-4 vendor traps out", {}, { "alarm clear 168", "alarm raise 25" },
+        { AlarmEntryTrap(3, 5, 8) } },
 };
 
 TEST(Snmp, AlarmTrapsFollowTheTrapLevelAndTypeTheManagerSets)
