@@ -1,0 +1,57 @@
+// Fuzz target: the configuration file reader and writer. The input is the
+// file; every key the service reads is looked up, then one key is written
+// and read back.
+#include "service/config/INIFile.h"
+#include "tests/fuzz/FuzzSupport.h"
+
+#include <climits>
+
+namespace {
+
+struct SKey {
+    const char* section;
+    const char* key;
+};
+
+// The keys the service reads, and two that no section holds.
+constexpr SKey kKeys[] = {
+    { "Communications", "CommunicationsPort" },
+    { "Communications", "CommunicationsBaudRate" },
+    { "Communications", "CommunicationsBaudRateLast" },
+    { "SNMP", "Enabled" },
+    { "SNMP", "AgentPort" },
+    { "SNMP", "ManagerPort" },
+    { "SNMP", "TrapHost" },
+    { "SNMP", "GetCommunity" },
+    { "SNMP", "SetCommunity" },
+    { "SNMP", "TrapCommnity" },
+    { "Network", "Passwd" },
+    { "Network", "SourceAddress" },
+    { "NetXCP", "AgentPort" },
+    { "UPSIdent", "Name" },
+    { "UPSIdent", "AttachedDevices" },
+    { "", "" },
+    { "Missing", "Key" },
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace pvx;
+    static fuzz::CScratchFile file("pvx-fuzz-ini");
+    file.Write(std::span<const std::uint8_t>(data, size));
+    CINIFile ini(file.Path());
+    for (const SKey& key : kKeys) {
+        ini.GetString(key.section, key.key, "default");
+        ini.GetInt(key.section, key.key, INT_MIN);
+        ini.GetUInt(key.section, key.key, UINT_MAX);
+    }
+    // A manager's set of the UPS name is written back and must read back.
+    ini.WriteString("UPSIdent", "Name", "Rack 7");
+    std::string name = ini.GetString("UPSIdent", "Name", "");
+    (void)name;
+    ini.WriteInt("SNMP", "AgentPort", 16161);
+    ini.GetUInt("SNMP", "AgentPort", 0);
+    return 0;
+}

@@ -1,0 +1,283 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of the fuzz targets into tests/fuzz/corpus/<target>/.
+
+Seeds are small, valid examples of each input (SNMP requests, relay datagrams,
+a UPS's replies as the simulated UPS sends them, configuration files, a message
+catalog) plus a few broken ones. Run it again after changing a seed below; the
+files named regression-* are inputs that once found a fault and are kept as
+they are. Usage: tests/fuzz/make_seeds.py [build folder holding `messages`]
+"""
+import os
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "corpus")
+
+
+def write(target, name, data):
+    folder = os.path.join(CORPUS, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(bytes(data))
+
+
+# ---- BER and SNMP ------------------------------------------------------------
+
+
+def tlv(tag, contents):
+    n = len(contents)
+    if n < 0x80:
+        head = [tag, n]
+    elif n < 0x100:
+        head = [tag, 0x81, n]
+    else:
+        head = [tag, 0x82, n >> 8, n & 0xFF]
+    return bytes(head) + bytes(contents)
+
+
+def tlv_long(tag, contents):
+    """A header with the 0x82 long length form whatever the length."""
+    return bytes([tag, 0x82, len(contents) >> 8, len(contents) & 0xFF]) + bytes(contents)
+
+
+def integer(value):
+    raw = value.to_bytes(4, "big", signed=True)
+    while len(raw) > 1 and ((raw[0] == 0 and raw[1] < 0x80) or (raw[0] == 0xFF and raw[1] >= 0x80)):
+        raw = raw[1:]
+    return tlv(0x02, raw)
+
+
+def octets(text):
+    return tlv(0x04, text.encode() if isinstance(text, str) else text)
+
+
+def oid(dotted):
+    arcs = [int(a) for a in dotted.split(".")]
+    body = [40 * arcs[0] + arcs[1]]
+    for arc in arcs[2:]:
+        groups = [arc & 0x7F]
+        arc >>= 7
+        while arc:
+            groups.insert(0, 0x80 | (arc & 0x7F))
+            arc >>= 7
+        body += groups
+    return tlv(0x06, body)
+
+
+NULL = bytes([0x05, 0x00])
+
+
+def binding(name, value=NULL):
+    return tlv(0x30, oid(name) + value)
+
+
+def message(community, pdu, bindings, request_id=1, version=0):
+    pdu_bytes = tlv(pdu, integer(request_id) + integer(0) + integer(0) + tlv(0x30, b"".join(bindings)))
+    return tlv(0x30, integer(version) + octets(community) + pdu_bytes)
+
+
+GET, GETNEXT, SET = 0xA0, 0xA1, 0xA3
+UPS = "1.3.6.1.2.1.33.1"
+VENDOR = "1.3.6.1.4.1.534.1"
+
+SNMP_SEEDS = {
+    "get-ident": message("gavrel", GET, [binding(UPS + ".1.1.0"), binding(UPS + ".1.2.0"), binding(UPS + ".1.5.0")]),
+    "get-battery-status": message("gavrel", GET, [binding(UPS + ".2.1.0")], 7),
+    "getnext-battery": message("gavrel", GETNEXT, [binding(UPS + ".2")], 8),
+    "getnext-input-table": message("gavrel", GETNEXT, [binding(UPS + ".3.3.1.3")], 9),
+    "getnext-alarms": message("gavrel", GETNEXT, [binding(UPS + ".6.2")], 10),
+    "getnext-vendor": message("gavrel", GETNEXT, [binding(VENDOR)], 11),
+    "get-trap-control": message("gavrel", GET, [binding(VENDOR + ".11.1.0"), binding(VENDOR + ".11.2.0")], 12),
+    "set-name": message("sotwick", SET, [binding(UPS + ".1.5.0", octets("Rack 4"))], 13),
+    "set-attached": message("sotwick", SET, [binding(UPS + ".1.6.0", octets("servers"))], 14),
+    "set-trap-level": message("sotwick", SET, [binding(VENDOR + ".11.1.0", integer(3))], 15),
+    "set-test-id": message("sotwick", SET, [binding(UPS + ".7.1.0", oid(UPS + ".7.7.3"))], 16),
+    "set-shutdown-delay": message("sotwick", SET, [binding(UPS + ".8.2.0", integer(120))], 17),
+    "set-startup-delay": message("sotwick", SET, [binding(UPS + ".8.3.0", integer(-1))], 18),
+    "set-config-voltage": message("sotwick", SET, [binding(UPS + ".9.3.0", integer(230))], 19),
+    "set-read-only": message("sotwick", SET, [binding(UPS + ".2.1.0", integer(2))], 20),
+    "set-with-get-community": message("gavrel", SET, [binding(UPS + ".1.5.0", octets("x"))], 21),
+    "wrong-community": message("nobody", GET, [binding(UPS + ".1.1.0")], 22),
+    "version-2c": message("gavrel", GET, [binding(UPS + ".1.1.0")], 23, version=1),
+    "unknown-object": message("gavrel", GET, [binding("1.3.6.1.2.1.1.1.0")], 24),
+    "long-form-lengths": tlv_long(0x30, integer(0) + octets("gavrel") + tlv_long(
+        GET, integer(5) + integer(0) + integer(0) + tlv_long(0x30, tlv_long(0x30, oid(UPS + ".1.1.0") + NULL)))),
+}
+SNMP_SEEDS["truncated"] = SNMP_SEEDS["get-ident"][:-7]
+SNMP_SEEDS["binding-too-long"] = SNMP_SEEDS["get-battery-status"][:-14] + bytes([0x30, 0x7F]) + SNMP_SEEDS[
+    "get-battery-status"][-12:]
+
+
+# ---- XCP -----------------------------------------------------------------------
+
+
+def checksum(data):
+    return (0x100 - sum(data) % 256) % 256
+
+
+def request(command, data=b""):
+    frame = bytes([0xAB, len(data) + 1, command]) + bytes(data)
+    return frame + bytes([checksum(frame)])
+
+
+def hexbytes(text):
+    return bytes(int(h, 16) for h in text.split())
+
+
+# One identification and two polls as the simulated UPS answers them:
+# (request command, the reply as sent).
+SESSION = [
+    (0x42, "AB 12 0A 81 00 04 B0 04 60 09 80 25 00 4B A7"),
+    (0xCF, "AB 09 05 81 31 CF 3A 91 4E AD"),
+    (0x98, "AB 09 06 81 31 98 00 01 00 4B B0"),
+    (0xA0, "AB 01 AD 81 02 01 14 02 05 00 1E 00 01 00 0E 53 69 6D 75 6C 20 55 50 53 20 31 35 30 30 51 00 00 00 00 "
+           "00 00 00 00 00 00 00 00 00 00 00 00 00 00 F0 F0 F0 F0 F0 F0 00 00 00 F3 F3 00 00 00 61 61 61 E2 00 00 "
+           "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 61 61 61 61 61 61 00 00 00 61 00 00 61 61 61 00 00 "
+           "00 F0 E0 E1 00 00 00 61 01 01 01 1A C8 03 00 02 04 00 80 81 00 00 00 00 00 00 00 40 00 00 20 40 00 63 "
+           "00 00 03 01 00 00 24 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+           "00 00 00 00 00 00 00 00 00 E2 1F"),
+    (0x40, "AB 10 1E 81 1C 01 31 32 33 34 35 36 38 3B 3C 3F 40 41 42 88 89 8A 8B 90 91 93 95 97 98 A0 B1 B2 CE CF 65"),
+    (0x36, "AB 06 10 81 00 00 0A 00 00 00 00 00 E6 00 F4 01 1E 00 00 00 BB"),
+    (0x3C, "AB 0C 1F 81 E6 00 32 00 00 00 00 00 00 00 00 00 00 00 00 00 02 01 B8 00 08 01 00 00 00 00 28 00 00 00 00 A5"),
+    (0x34, "AB 04 74 81 15 00 00 00 15 00 00 00 15 00 00 00 A1 01 00 00 C9 01 00 00 CA 01 00 00 90 01 00 00 90 01 00 "
+           "00 00 00 00 00 27 E0 07 44 00 00 C8 42 08 07 00 00 FA F3 65 43 FA F3 65 43 FA F3 65 43 CC 5F 67 43 CC 5F "
+           "67 43 CC 5F 67 43 61 92 C0 41 50 85 A0 41 50 85 A0 41 50 85 A0 41 DC 05 00 00 55 01 EA 07 00 3A 15 05 E1 "
+           "28 C9 41 77 6D 66 43 77 6D 66 43 77 6D 66 43 CF"),
+    (0x38, "AB 08 04 81 00 00 00 00 C8"),
+    (0x35, "AB 05 14 81 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 BB"),
+    (0x33, "AB 03 14 81 50 90 00 00 65 FF FF 00 00 00 00 FF FF 00 00 00 00 FF 00 00 7D"),
+    (0x3B, "AB 0B 18 81 00 1F 02 64 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 03 00 00 00 28"),
+    (0x32, "AB 02 00 81 D2"),
+]
+
+
+def block_data(reply):
+    """The data of a one-block reply."""
+    return reply[4:4 + reply[2]]
+
+
+def driver_script(session):
+    """The block-script form: per request, length and data, or 0xFF and a status."""
+    script = b""
+    for _, text in session:
+        reply = hexbytes(text)
+        if reply[1] == 9:
+            script += bytes([0xFF, reply[4]])
+        else:
+            data = block_data(reply)[:254]
+            script += bytes([len(data)]) + data
+    return script
+
+
+def link_input(flags, piece, operations, stream):
+    ops = b"".join(bytes([kind, command]) for kind, command in operations)
+    return bytes([flags, piece, len(operations) - 1]) + ops + stream
+
+
+def main():
+    replies = {command: hexbytes(text) for command, text in SESSION}
+
+    # The agent and the BER reader read the same messages.
+    for name, data in SNMP_SEEDS.items():
+        write("snmp_agent", name, data)
+        write("ber_reader", name, data)
+    write("ber_reader", "bindings-only", binding(UPS + ".1.5.0", octets("Rack 4")) + binding(
+        VENDOR + ".11.1.0", integer(-70000)) + binding(UPS + ".7.1.0", oid(UPS + ".7.7.3")))
+    write("ber_reader", "huge-arc", binding("1.3.6.1.4294967295.268435455.0", integer(1)))
+
+    # Relay: a mode byte (bit 0: answer from the model), then the datagram.
+    password = request(0xCF, b"Kq4Tz9")
+    relay = {
+        "identity": request(0x00),
+        "ident-block": request(0x31),
+        "status-and-meters": request(0x33) + request(0x34),
+        "password-then-control": password + request(0x89),
+        "password-then-two-controls": password + request(0x89) + request(0x8B),
+        "wrong-password": request(0xCF, b"guess!") + request(0x8B),
+        "control-without-password": request(0x93, b"\x05\x00"),
+        "end-session": request(0xCE),
+        "set-parameter": password + request(0x95, b"\x05\x03\x00"),
+        "wake-up": request(0xA0),
+        "alarms-events-tail": request(0x35) + request(0x32) + b"\xAB\x05",
+        "bad-checksum": request(0x31)[:-1] + b"\x00",
+    }
+    for name, datagram in relay.items():
+        write("relay", name + "-forwarded", b"\x00" + datagram)
+        write("relay", name + "-emulated", b"\x01" + datagram)
+
+    # Link: flags, piece size, operations (kind, command), then the UPS's bytes.
+    request_op, command_op, relay_op, list_op = 0, 1, 2, 3
+    write("xcp_link", "ident-reply", link_input(0, 63, [(request_op, 0x31)], replies[0xA0]))
+    write("xcp_link", "ident-in-small-pieces", link_input(7, 2, [(request_op, 0x31)], replies[0xA0]))
+    write("xcp_link", "command-list", link_input(7, 63, [(list_op, 0)], replies[0x40]))
+    write("xcp_link", "relay-meters", link_input(0, 63, [(relay_op, 0x34)], replies[0x34]))
+    write("xcp_link", "authorize-then-command", link_input(1, 63, [(command_op, 0x98)],
+                                                          replies[0xCF] + replies[0x98]))
+    write("xcp_link", "busy-then-ok", link_input(0, 63, [(command_op, 0x95)],
+                                                 hexbytes("AB 09 03 81 33 95 00 00 AB") + replies[0x98]))
+    noise = hexbytes("AB 0E 03 81 00 01 02 00") + b"\x55\xAB"
+    write("xcp_link", "foreign-block-first", link_input(0, 63, [(request_op, 0x33), (request_op, 0x38)],
+                                                        noise + replies[0x33] + replies[0x38]))
+    split = bytes([0xAB, 0x04, 0x04, 0x01, 1, 2, 3, 4]) + bytes([0xAB, 0x04, 0x03, 0x82, 5, 6, 7])
+    split = split[:8] + bytes([checksum(split[:8])]) + split[8:] + bytes([checksum(split[8:])])
+    write("xcp_link", "two-blocks", link_input(0, 63, [(relay_op, 0x34)], split))
+    write("xcp_link", "silence", link_input(0, 63, [(request_op, 0x33), (list_op, 0)], b""))
+
+    # Driver: replies in the order the driver asks.
+    write("xcp_driver", "simulated-session", driver_script(SESSION))
+    write("xcp_driver", "silent-after-ident", driver_script(SESSION[:5]))
+    write("xcp_driver", "busy-baud-list", bytes([0xFF, 0x33]) + driver_script(SESSION[1:]))
+    three_phase = bytearray(block_data(replies[0xA0]))
+    three_phase[9] = 3  # line count
+    write("xcp_driver", "three-phase", driver_script(SESSION[:3]) + bytes([len(three_phase)]) + three_phase
+          + driver_script(SESSION[4:]))
+
+    # Plug and Play identification strings.
+    body = b"(\x01$XYZ0A1F\\00000042\\MODEM\\PNPC107\\Simul line"
+    total = (sum(body) + ord(")")) & 0xFF
+    write("serial_identification", "seven-bit-full", b"\r\nATI\r\n" + body + b"%02X)" % total)
+    write("serial_identification", "seven-bit-minimal", b"(\x01$ABC0123)")
+    write("serial_identification", "six-bit", b"\x08\x01\x04" + bytes(c - 0x20 for c in b"ABC0123") + b"\x09")
+
+    # Configuration files.
+    write("config_file", "complete", b"""[Communications]
+CommunicationsPort=/dev/ttyS1
+CommunicationsBaudRate=9600
+[SNMP]
+Enabled=1
+AgentPort=161
+ManagerPort=162
+TrapHost=127.0.0.1
+GetCommunity=gavrel
+SetCommunity=sotwick
+TrapCommnity=gavrel
+[Network]
+Passwd=Kq4Tz9
+SourceAddress=127.0.0.1
+[NetXCP]
+AgentPort=7010
+[UPSIdent]
+Name=Rack 4
+AttachedDevices=servers
+""")
+    write("config_file", "odd-spacing", b"[snmp]\r\nenabled = -1\r\nAgentPort=\t99999999999\r\n[UPSIdent]\nName\n=x\n")
+    write("config_file", "long-line", b"[UPSIdent]\nName=" + b"y" * 600 + b"\n[Network]\nPasswd=")
+    write("config_file", "no-newline-at-end", b"[NetXCP]\nAgentPort=7010")
+
+    # Message catalog: the compiled one from a build, and cut copies of it.
+    build = sys.argv[1] if len(sys.argv) > 1 else None
+    if build and os.path.exists(os.path.join(build, "messages")):
+        with open(os.path.join(build, "messages"), "rb") as f:
+            catalog = f.read()
+        write("message_catalog", "compiled", catalog)
+        write("message_catalog", "cut-in-entries", catalog[: len(catalog) // 2])
+        write("message_catalog", "cut-in-blocks", catalog[:10])
+    write("message_catalog", "one-block-one-entry", (1).to_bytes(4, "little") + (0xC0020025).to_bytes(4, "little")
+          + (0xC0020025).to_bytes(4, "little") + (16).to_bytes(4, "little") + (8).to_bytes(2, "little")
+          + (0).to_bytes(2, "little") + b"Gone")
+    write("message_catalog", "offset-past-end", (1).to_bytes(4, "little") + (0).to_bytes(4, "little")
+          + (0xFFFFFFFF).to_bytes(4, "little") + (0xFFFFFFF0).to_bytes(4, "little"))
+
+
+if __name__ == "__main__":
+    main()
