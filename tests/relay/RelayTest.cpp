@@ -35,7 +35,8 @@ public:
 Bytes Frame(std::initializer_list<std::uint8_t> contents)
 {
     Bytes frame{0xAB, static_cast<std::uint8_t>(contents.size())};
-    frame.insert(frame.end(), contents);
+    for (std::uint8_t byte : contents) // element by element: gcc 12 misreads an insert of a list at -O2
+        frame.push_back(byte);
     std::uint8_t sum = 0;
     for (auto b : frame)
         sum = static_cast<std::uint8_t>(sum + b);

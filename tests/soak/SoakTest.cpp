@@ -41,8 +41,10 @@ Bytes Tlv(std::uint8_t tag, const Bytes& contents)
     if (contents.size() < 0x80) {
         out.push_back(static_cast<std::uint8_t>(contents.size()));
     } else {
-        out.insert(out.end(),
-            { 0x82, static_cast<std::uint8_t>(contents.size() >> 8), static_cast<std::uint8_t>(contents.size()) });
+        // One byte at a time: gcc 12 misreads an insert of a list at -O2.
+        out.push_back(0x82);
+        out.push_back(static_cast<std::uint8_t>(contents.size() >> 8));
+        out.push_back(static_cast<std::uint8_t>(contents.size()));
     }
     out.insert(out.end(), contents.begin(), contents.end());
     return out;

@@ -184,7 +184,8 @@ bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, 
 std::vector<std::uint8_t> XcpFrame(std::initializer_list<std::uint8_t> commandAndData)
 {
     std::vector<std::uint8_t> frame{0xAB, static_cast<std::uint8_t>(commandAndData.size())};
-    frame.insert(frame.end(), commandAndData);
+    for (std::uint8_t byte : commandAndData) // element by element: gcc 12 misreads an insert of a list at -O2
+        frame.push_back(byte);
     std::uint8_t sum = 0;
     for (auto byte : frame)
         sum = static_cast<std::uint8_t>(sum + byte);
