@@ -54,8 +54,7 @@ More to try:
   snmpwalk -v1 -c gavrel -t 5 -r 1 127.0.0.1:16161 1.3.6.1.2.1.33.1.2     # battery group
   snmpset  -v1 -c sotwick -t 5 127.0.0.1:16161 1.3.6.1.2.1.33.1.1.5.0 s "Rack 4"
   snmptrapd -f -Lo -C --disableAuthorization=yes udp:127.0.0.1:16162        # traps
-  echo "set onbattery 1" | socat - UNIX-CONNECT:$run/control 2>/dev/null || \\
-    python3 -c 'import socket,sys; s=socket.socket(socket.AF_UNIX); s.connect("$run/control"); s.sendall(b"set onbattery 1\n"); print(s.recv(999).decode())'
+  python3 -c 'import socket; s=socket.socket(socket.AF_UNIX); s.connect("$run/control"); s.sendall(b"set onbattery 1\n"); print(s.recv(999).decode())'
   python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.settimeout(3); s.sendto(bytes([0xAB,1,0,0x54]), ("127.0.0.1", 17010)); print(s.recv(64))'
   tail -f $run/frames.log                                                   # the XCP traffic
 
