@@ -16,27 +16,6 @@ namespace pvx {
 
 namespace {
 
-constexpr std::uint8_t kCommandIdentification = 0x31;
-constexpr std::uint8_t kCommandStatus = 0x33;
-constexpr std::uint8_t kCommandMeters = 0x34;
-constexpr std::uint8_t kCommandAlarms = 0x35;
-constexpr std::uint8_t kCommandBlock6 = 0x36;
-constexpr std::uint8_t kCommandBattery = 0x3B;
-constexpr std::uint8_t kCommandNominalInput = 0x3C;
-constexpr std::uint8_t kCommandTestResult = 0x3F;
-constexpr std::uint8_t kCommandList = 0x40;
-constexpr std::uint8_t kCommandOutlets = 0x41;
-constexpr std::uint8_t kCommandStartupNow = 0x89;
-constexpr std::uint8_t kCommandReboot = 0x8A;
-constexpr std::uint8_t kCommandShutdownNow = 0x8B;
-constexpr std::uint8_t kCommandDelayedStartup = 0x91;
-constexpr std::uint8_t kCommandDelayedShutdown = 0x93;
-constexpr std::uint8_t kCommand95 = 0x95;
-constexpr std::uint8_t kCommandOutlet = 0x97;
-constexpr std::uint8_t kCommandBatteryTest = 0xB1;
-constexpr std::uint8_t kCommandTest = 0xB2;
-constexpr std::uint8_t kCommandEndSession = 0xCE;
-
 // In the outlet byte of a schedule command: the whole UPS, not one outlet.
 constexpr std::uint8_t kNoOutlet = 0xFF;
 constexpr std::uint32_t kChargeUnknown = 0xFFFFFFFF;
@@ -60,25 +39,25 @@ struct SRoute {
 };
 
 const SRoute kRoutes[] = {
-    { kCommandIdentification, &CAbstractUPS::BuildIdentificationReply },
-    { kCommandStatus, &CAbstractUPS::BuildStatusReply },
-    { kCommandMeters, &CAbstractUPS::BuildMeterReply },
-    { kCommandAlarms, &CAbstractUPS::BuildAlarmReply },
-    { kCommandBlock6, &CAbstractUPS::BuildBlock6Reply },
-    { kCommandBattery, &CAbstractUPS::BuildBlock0BReply },
-    { kCommandNominalInput, &CAbstractUPS::BuildBlock0CReply },
-    { kCommandTestResult, &CAbstractUPS::BuildBlock0FReply },
-    { kCommandList, &CAbstractUPS::BuildCommandListReply },
-    { kCommandOutlets, &CAbstractUPS::BuildOutletReply },
-    { kCommandStartupNow, &CAbstractUPS::DoStartupNow },
-    { kCommandReboot, &CAbstractUPS::DoReboot },
-    { kCommandShutdownNow, &CAbstractUPS::DoShutdownNow },
-    { kCommandDelayedStartup, &CAbstractUPS::DoDelayedStartup },
-    { kCommandDelayedShutdown, &CAbstractUPS::DoDelayedShutdown },
-    { kCommand95, &CAbstractUPS::DoCommand95 },
-    { kCommandOutlet, &CAbstractUPS::DoOutletCommand },
-    { kCommandBatteryTest, &CAbstractUPS::DoBatteryTest },
-    { kCommandTest, &CAbstractUPS::DoTestCommand },
+    { kXCPIdentification, &CAbstractUPS::BuildIdentificationReply },
+    { kXCPStatus, &CAbstractUPS::BuildStatusReply },
+    { kXCPMeters, &CAbstractUPS::BuildMeterReply },
+    { kXCPAlarms, &CAbstractUPS::BuildAlarmReply },
+    { kXCPNominalOutput, &CAbstractUPS::BuildBlock6Reply },
+    { kXCPBattery, &CAbstractUPS::BuildBlock0BReply },
+    { kXCPNominalInput, &CAbstractUPS::BuildBlock0CReply },
+    { kXCPTestResult, &CAbstractUPS::BuildBlock0FReply },
+    { kXCPCommandList, &CAbstractUPS::BuildCommandListReply },
+    { kXCPOutlets, &CAbstractUPS::BuildOutletReply },
+    { kXCPStartupNow, &CAbstractUPS::DoStartupNow },
+    { kXCPReboot, &CAbstractUPS::DoReboot },
+    { kXCPShutdownNow, &CAbstractUPS::DoShutdownNow },
+    { kXCPDelayedStartup, &CAbstractUPS::DoDelayedStartup },
+    { kXCPDelayedShutdown, &CAbstractUPS::DoDelayedShutdown },
+    { kXCPSetParameter, &CAbstractUPS::DoCommand95 },
+    { kXCPOutletCommand, &CAbstractUPS::DoOutletCommand },
+    { kXCPBatteryTest, &CAbstractUPS::DoBatteryTest },
+    { kXCPGeneralSystemsTest, &CAbstractUPS::DoTestCommand },
 };
 
 // A reply of blocks at fixed positions, all data bytes 0 until set.
@@ -299,7 +278,7 @@ std::vector<std::uint8_t> CAbstractUPS::ProcessXCPRequest(std::span<const std::u
         return {};
     const std::uint8_t command = request.Command();
     // Ends a client's session: the UPS answers it with silence.
-    if (command == kCommandEndSession && request.Length() == 2 && request.Data(0) == 1)
+    if (command == kXCPEndSession && request.Length() == 2 && request.Data(0) == 1)
         return {};
 
     std::vector<std::uint8_t> reply;
@@ -588,26 +567,26 @@ std::vector<std::uint8_t> CAbstractUPS::BuildCommandListReply(std::span<const st
     GetOutlets(outlets);
     const bool canShutdown = CanShutdown(kShutdownOutput);
     const std::pair<std::uint8_t, bool> kCommands[] = {
-        { kCommandIdentification, true },
-        { kCommandStatus, true },
-        { kCommandMeters, true },
-        { kCommandAlarms, true },
-        { kCommandBlock6, true },
-        { kCommandBattery, CanQuickBatteryTest() },
-        { kCommandNominalInput, true },
-        { kCommandTestResult, CanGeneralSystemsTest() },
-        { kCommandList, true },
-        { kCommandOutlets, outlets.size() >= 2 },
-        { kCommandStartupNow, CanStartup() },
-        { kCommandReboot, CanReboot() },
-        { kCommandShutdownNow, canShutdown },
-        { kCommandDelayedStartup, CanStartup() },
-        { kCommandDelayedShutdown, canShutdown },
-        { kCommand95, CanCommand95() },
-        { kCommandOutlet, CanOutletCommand2() || CanOutletCommand1() },
-        { kCommandBatteryTest, CanQuickBatteryTest() },
-        { kCommandTest, CanGeneralSystemsTest() },
-        { kCommandEndSession, true },
+        { kXCPIdentification, true },
+        { kXCPStatus, true },
+        { kXCPMeters, true },
+        { kXCPAlarms, true },
+        { kXCPNominalOutput, true },
+        { kXCPBattery, CanQuickBatteryTest() },
+        { kXCPNominalInput, true },
+        { kXCPTestResult, CanGeneralSystemsTest() },
+        { kXCPCommandList, true },
+        { kXCPOutlets, outlets.size() >= 2 },
+        { kXCPStartupNow, CanStartup() },
+        { kXCPReboot, CanReboot() },
+        { kXCPShutdownNow, canShutdown },
+        { kXCPDelayedStartup, CanStartup() },
+        { kXCPDelayedShutdown, canShutdown },
+        { kXCPSetParameter, CanCommand95() },
+        { kXCPOutletCommand, CanOutletCommand2() || CanOutletCommand1() },
+        { kXCPBatteryTest, CanQuickBatteryTest() },
+        { kXCPGeneralSystemsTest, CanGeneralSystemsTest() },
+        { kXCPEndSession, true },
     };
     std::vector<std::uint8_t> data = { 0, 1 };
     for (const auto& [code, offered] : kCommands) {

@@ -18,33 +18,6 @@ namespace pvx {
 
 namespace {
 
-// XCP commands the driver sends.
-constexpr std::uint8_t kIdentificationRequest = 0x31;
-constexpr std::uint8_t kEventRequest = 0x32;
-constexpr std::uint8_t kStatusCommand = 0x33;
-constexpr std::uint8_t kMeterRequest = 0x34;
-constexpr std::uint8_t kAlarmRequest = 0x35;
-constexpr std::uint8_t kNominalOutputRequest = 0x36;
-constexpr std::uint8_t kStatisticsRequest = 0x38;
-constexpr std::uint8_t kBatteryRequest = 0x3B;
-constexpr std::uint8_t kNominalInputRequest = 0x3C;
-constexpr std::uint8_t kTestResultRequest = 0x3F;
-constexpr std::uint8_t kOutletRequest = 0x41;
-constexpr std::uint8_t kBaudListCommand = 0x42;
-constexpr std::uint8_t kTimedCommand = 0x88;
-constexpr std::uint8_t kStartupNow = 0x89;
-constexpr std::uint8_t kReboot = 0x8A;
-constexpr std::uint8_t kShutdownNow = 0x8B;
-constexpr std::uint8_t kSetClock = 0x90;
-constexpr std::uint8_t kDelayedStartup = 0x91;
-constexpr std::uint8_t kDelayedShutdown = 0x93;
-constexpr std::uint8_t kSetParameter = 0x95;
-constexpr std::uint8_t kOutletCommand = 0x97;
-constexpr std::uint8_t kSetBaudRate = 0x98;
-constexpr std::uint8_t kWakeUpRequest = 0xA0;
-constexpr std::uint8_t kBatteryTest = 0xB1;
-constexpr std::uint8_t kGeneralSystemsTest = 0xB2;
-
 constexpr std::uint8_t kEscape = 0x1B;
 constexpr int kIdentifySpeed = 1200;
 constexpr std::uint32_t kDrainMs = 100;
@@ -142,7 +115,7 @@ std::uint32_t CXComUPS::WakeUpAndProbe()
 {
     WriteEscape();
     m_port->Drain(kDrainMs);
-    return m_link.SendRequest(kWakeUpRequest, kRequestTimeoutMs);
+    return m_link.SendRequest(kXCPWakeUp, kRequestTimeoutMs);
 }
 
 void CXComUPS::Identify()
@@ -152,13 +125,13 @@ void CXComUPS::Identify()
     m_port->Drain(kDrainMs);
 
     const std::array<std::uint8_t, 1> baudListData = { 0x00 };
-    m_link.SendCommand(kBaudListCommand, baudListData, kCommandTimeoutMs);
+    m_link.SendCommand(kXCPBaudList, baudListData, kCommandTimeoutMs);
     Sleep(kPauseMs);
     const int rate = ChooseBaudRate(m_link.GetReply());
     if (rate != kIdentifySpeed) {
         const auto rateBytes = LittleEndian16(static_cast<std::uint16_t>(rate));
         const std::array<std::uint8_t, 4> switchData = { 0x00, 0x01, rateBytes[0], rateBytes[1] };
-        m_link.SendCommand(kSetBaudRate, switchData, kCommandTimeoutMs);
+        m_link.SendCommand(kXCPSetBaudRate, switchData, kCommandTimeoutMs);
         Sleep(kPauseMs);
         m_port->SetBaudRate(rate);
     }
@@ -167,7 +140,7 @@ void CXComUPS::Identify()
     if (WakeUpAndProbe() != 0) {
         // This UPS does not know the wake-up request: ask for block 1 directly.
         Sleep(kPauseMs);
-        m_link.SendRequest(kIdentificationRequest, kRequestTimeoutMs);
+        m_link.SendRequest(kXCPIdentification, kRequestTimeoutMs);
     }
 
     SIdentification id;
@@ -184,13 +157,13 @@ void CXComUPS::Identify()
     m_link.ReadCommandList();
     Sleep(kPauseMs);
 
-    m_link.SendRequest(kNominalOutputRequest, kRequestTimeoutMs);
+    m_link.SendRequest(kXCPNominalOutput, kRequestTimeoutMs);
     const SNominalOutput output = ParseNominalOutput(m_link.GetReply());
     m_nominalOutputVoltage = output.voltage;
     m_nominalOutputFrequency = output.frequency;
     Sleep(kPauseMs);
 
-    m_link.SendRequest(kNominalInputRequest, kRequestTimeoutMs);
+    m_link.SendRequest(kXCPNominalInput, kRequestTimeoutMs);
     const SNominalInput input = ParseNominalInput(m_link.GetReply());
     m_nominalInputVoltage = input.voltage;
     m_nominalInputFrequency = input.frequency;
@@ -262,9 +235,9 @@ void CXComUPS::ReadValues()
 
 void CXComUPS::ReadMeters()
 {
-    if (!Supports(kMeterRequest))
+    if (!Supports(kXCPMeters))
         throw CPVXException(EVENT_BAD_REPLY);
-    m_meters.ReadBlock(m_link, kMeterRequest);
+    m_meters.ReadBlock(m_link, kXCPMeters);
     auto meter = [this](std::size_t k) { return MeterToUnsigned(m_meters.GetValue(k, 0.0)); };
     auto signedMeter = [this](std::size_t k) { return MeterToSigned(m_meters.GetValue(k, 0.0)); };
 
@@ -302,15 +275,15 @@ void CXComUPS::ReadMeters()
 
 void CXComUPS::ReadStatistics()
 {
-    if (!Supports(kStatisticsRequest))
+    if (!Supports(kXCPStatistics))
         return;
-    m_statistics.ReadBlock(m_link, kStatisticsRequest);
+    m_statistics.ReadBlock(m_link, kXCPStatistics);
     m_inputLineBads = MeterToUnsigned(m_statistics.GetValue(35, 0.0));
 }
 
 void CXComUPS::ReadAlarms()
 {
-    if (!Supports(kAlarmRequest))
+    if (!Supports(kXCPAlarms))
         return;
     MarkAlarmsStale();
     try {
@@ -327,17 +300,17 @@ void CXComUPS::ReadAlarms()
 
 void CXComUPS::ReadStatus()
 {
-    if (!Supports(kStatusCommand))
+    if (!Supports(kXCPStatus))
         return;
-    m_link.SendCommand(kStatusCommand, {}, kCommandTimeoutMs);
+    m_link.SendCommand(kXCPStatus, {}, kCommandTimeoutMs);
     m_outputSource = OutputSourceFromStatus(CReplyReader(m_link.GetReply()).U8At(0));
 }
 
 void CXComUPS::ReadBattery()
 {
-    if (!Supports(kBatteryRequest))
+    if (!Supports(kXCPBattery))
         return;
-    m_link.SendRequest(kBatteryRequest, kRequestTimeoutMs);
+    m_link.SendRequest(kXCPBattery, kRequestTimeoutMs);
     const auto reply = m_link.GetReply();
     const std::uint8_t result = CReplyReader(reply).U8At(0);
     m_vendorTestResult = VendorTestResultFrom(result);
@@ -348,17 +321,17 @@ void CXComUPS::ReadBattery()
 
 void CXComUPS::ReadTestResult()
 {
-    if (!Supports(kTestResultRequest))
+    if (!Supports(kXCPTestResult))
         return;
-    m_link.SendRequest(kTestResultRequest, kRequestTimeoutMs);
+    m_link.SendRequest(kXCPTestResult, kRequestTimeoutMs);
     m_testResultSummary = TestSummaryFrom(CReplyReader(m_link.GetReply()).U8At(2));
 }
 
 void CXComUPS::ReadEvents()
 {
-    if (!Supports(kEventRequest))
+    if (!Supports(kXCPEvents))
         return;
-    if (m_link.SendRequest(kEventRequest, kRequestTimeoutMs) != 0)
+    if (m_link.SendRequest(kXCPEvents, kRequestTimeoutMs) != 0)
         return; // keep the events we have
     m_eventRecords = ParseEventBlock(m_link.GetReply());
 }
@@ -367,56 +340,56 @@ void CXComUPS::ReadEvents()
 
 bool CXComUPS::CanShutdown(int shutdownType)
 {
-    return shutdownType == 1 && Supports(kDelayedShutdown) && Supports(kShutdownNow);
+    return shutdownType == 1 && Supports(kXCPDelayedShutdown) && Supports(kXCPShutdownNow);
 }
 bool CXComUPS::CanRunTimedCommand()
 {
-    return Supports(kTimedCommand);
+    return Supports(kXCPTimedCommand);
 }
 bool CXComUPS::CanStartup()
 {
-    return Supports(kStartupNow);
+    return Supports(kXCPStartupNow);
 }
 bool CXComUPS::CanReboot()
 {
-    return Supports(kReboot);
+    return Supports(kXCPReboot);
 }
 bool CXComUPS::CanGeneralSystemsTest()
 {
-    return Supports(kGeneralSystemsTest);
+    return Supports(kXCPGeneralSystemsTest);
 }
 bool CXComUPS::CanQuickBatteryTest()
 {
-    return Supports(kBatteryTest);
+    return Supports(kXCPBatteryTest);
 }
 bool CXComUPS::CanCommand95()
 {
-    return Supports(kSetParameter);
+    return Supports(kXCPSetParameter);
 }
 bool CXComUPS::CanOutletCommand2()
 {
-    return Supports(kOutletCommand);
+    return Supports(kXCPOutletCommand);
 }
 bool CXComUPS::CanOutletCommand1()
 {
-    return Supports(kOutletCommand);
+    return Supports(kXCPOutletCommand);
 }
 bool CXComUPS::CanOutletOnDelay()
 {
-    return Supports(kOutletCommand);
+    return Supports(kXCPOutletCommand);
 }
 bool CXComUPS::CanOutletOffDelay()
 {
-    return Supports(kOutletCommand);
+    return Supports(kXCPOutletCommand);
 }
 
 void CXComUPS::GetOutlets(std::vector<OutletEntry>& outlets)
 {
-    if (!Supports(kOutletRequest)) {
+    if (!Supports(kXCPOutlets)) {
         outlets.clear();
         return;
     }
-    m_link.SendRequest(kOutletRequest, kRequestTimeoutMs);
+    m_link.SendRequest(kXCPOutlets, kRequestTimeoutMs);
     outlets = ParseOutletBlock(m_link.GetReply());
 }
 
@@ -425,7 +398,7 @@ int CXComUPS::OutletAction(int outlet, std::uint8_t subCommand, int value)
     const auto valueBytes = LittleEndian16(static_cast<std::uint16_t>(value & 0xFFFF));
     const std::array<std::uint8_t, 4> data
         = { static_cast<std::uint8_t>(outlet & 0xFF), subCommand, valueBytes[0], valueBytes[1] };
-    return static_cast<int>(m_link.SendCommand(kOutletCommand, data, kCommandTimeoutMs));
+    return static_cast<int>(m_link.SendCommand(kXCPOutletCommand, data, kCommandTimeoutMs));
 }
 
 int CXComUPS::OutletCommand1(int outlet, int value)
@@ -466,12 +439,12 @@ void CXComUPS::ApplySchedule(std::optional<std::int64_t> remainingMs, std::uint8
 
 void CXComUPS::ApplyShutdownSchedule()
 {
-    ApplySchedule(MillisecondsUntil(m_shutdownDue), kShutdownNow, kDelayedShutdown);
+    ApplySchedule(MillisecondsUntil(m_shutdownDue), kXCPShutdownNow, kXCPDelayedShutdown);
 }
 
 void CXComUPS::ApplyStartupSchedule()
 {
-    ApplySchedule(MillisecondsUntil(m_startupDue), kStartupNow, kDelayedStartup);
+    ApplySchedule(MillisecondsUntil(m_startupDue), kXCPStartupNow, kXCPDelayedStartup);
 }
 
 void CXComUPS::ApplyRebootSchedule()
@@ -483,7 +456,7 @@ void CXComUPS::ApplyRebootSchedule()
     // the few milliseconds between must not cost the manager a second.
     const std::int64_t seconds = std::max<std::int64_t>(0, (*remainingMs + 500) / 1000);
     const auto secondBytes = LittleEndian16(Unsigned16OrRefuse(seconds));
-    RequireAccepted(m_link.SendCommand(kReboot, secondBytes, kCommandTimeoutMs));
+    RequireAccepted(m_link.SendCommand(kXCPReboot, secondBytes, kCommandTimeoutMs));
 }
 
 void CXComUPS::ApplyTimedCommand()
@@ -491,14 +464,14 @@ void CXComUPS::ApplyTimedCommand()
     const auto remainingMs = MillisecondsUntil(m_timedCommandDue);
     if (!remainingMs || *remainingMs >= 0)
         return;
-    RequireAccepted(m_link.SendRequest(kTimedCommand, kRequestTimeoutMs));
+    RequireAccepted(m_link.SendRequest(kXCPTimedCommand, kRequestTimeoutMs));
 }
 
 void CXComUPS::StartGeneralSystemsTest()
 {
     // The UPS runs its systems test as a 15-second battery test of type 1.
     const std::array<std::uint8_t, 2> data = { 0x01, 0x0F };
-    RequireAccepted(m_link.SendCommand(kBatteryTest, data, kCommandTimeoutMs));
+    RequireAccepted(m_link.SendCommand(kXCPBatteryTest, data, kCommandTimeoutMs));
     m_batteryTest = false;
 }
 
@@ -506,7 +479,7 @@ void CXComUPS::StartBatteryTest(int type, int duration)
 {
     const std::array<std::uint8_t, 2> data
         = { static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>(duration & 0xFF) };
-    RequireAccepted(m_link.SendCommand(kBatteryTest, data, kCommandTimeoutMs));
+    RequireAccepted(m_link.SendCommand(kXCPBatteryTest, data, kCommandTimeoutMs));
     m_batteryTest = true;
 }
 
@@ -516,7 +489,7 @@ void CXComUPS::WriteParameter(std::uint8_t parameter, std::uint16_t value)
 {
     const auto valueBytes = LittleEndian16(value);
     const std::array<std::uint8_t, 3> data = { parameter, valueBytes[0], valueBytes[1] };
-    RequireWritten(m_link.SendCommand(kSetParameter, data, kCommandTimeoutMs));
+    RequireWritten(m_link.SendCommand(kXCPSetParameter, data, kCommandTimeoutMs));
 }
 
 void CXComUPS::SetUpsConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
@@ -570,7 +543,7 @@ void CXComUPS::SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& va
     if (!fields)
         throw CPVXException(EVENT_BAD_VALUE);
     const auto data = DateCommandBytes(*fields);
-    RequireWritten(m_link.SendCommand(kSetClock, data, kCommandTimeoutMs));
+    RequireWritten(m_link.SendCommand(kXCPSetClock, data, kCommandTimeoutMs));
     m_upsDateTime = text;
 }
 
@@ -580,7 +553,7 @@ std::vector<std::uint8_t> CXComUPS::DoCommand95(std::span<const std::uint8_t> fr
 {
     const CReplyReader request(frame);
     const std::array<std::uint8_t, 2> data = { request.U8At(3), request.U8At(4) };
-    const std::uint32_t result = m_link.SendCommand(kSetParameter, data, kCommandTimeoutMs);
+    const std::uint32_t result = m_link.SendCommand(kXCPSetParameter, data, kCommandTimeoutMs);
     return BuildCommandStatusReply(static_cast<std::uint8_t>(m_link.GetReplyLength() & 0xFF), m_link.GetReply(),
         static_cast<std::uint8_t>(result & 0xFF));
 }
