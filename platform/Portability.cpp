@@ -45,6 +45,8 @@ bool GetLocalTime(std::time_t seconds, std::tm& result)
 }
 void Sleep(std::uint32_t ms) { CurrentClock().SleepMilliseconds(ms); }
 
+std::uint64_t GetMonotonicMilliseconds() { return CurrentClock().MonotonicMilliseconds(); }
+
 void SetDeadline(std::uint32_t ms) { g_deadline = CurrentClock().MonotonicMilliseconds() + ms; }
 
 bool DeadlinePassed() { return CurrentClock().MonotonicMilliseconds() > g_deadline; }
@@ -427,6 +429,23 @@ int WaitReadable(std::span<const int> fds, std::uint32_t ms, std::vector<int>& r
         if (entry.revents & (POLLIN | POLLERR | POLLHUP))
             ready.push_back(entry.fd);
     return static_cast<int>(ready.size());
+}
+
+int WaitReadablePair(int first, int second, std::uint32_t ms)
+{
+    std::array<pollfd, 2> entries{{{first, POLLIN, 0}, {second, POLLIN, 0}}};
+    int timeout = ms > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(ms);
+    int n;
+    do {
+        n = ::poll(entries.data(), entries.size(), timeout);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return n;
+    int mask = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].fd >= 0 && (entries[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0)
+            mask |= 1 << i;
+    return mask;
 }
 
 // ---- Arithmetic ---------------------------------------------------------------

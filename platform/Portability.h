@@ -22,6 +22,8 @@ namespace pvx {
 // reports these readings; never compare them to measure a wait.
 std::uint32_t GetMilliseconds();
 std::time_t GetWallSeconds();
+// Monotonic milliseconds from an arbitrary start, for measuring waits.
+std::uint64_t GetMonotonicMilliseconds();
 // Broken-down local time of `seconds`; false (and `result` zeroed) on failure.
 bool GetLocalTime(std::time_t seconds, std::tm& result);
 void Sleep(std::uint32_t ms);
@@ -108,6 +110,10 @@ bool SendTo(int socket, const SDatagram& datagram);
 
 // Readiness of several descriptors at once: `ready` receives those readable.
 int WaitReadable(std::span<const int> fds, std::uint32_t ms, std::vector<int>& ready);
+// Waits until `first` or `second` is readable or `ms` pass, without
+// allocating: bit 0 = first readable, bit 1 = second; 0 on time-out, < 0 on
+// error. A negative descriptor is never readable.
+int WaitReadablePair(int first, int second, std::uint32_t ms);
 
 // ---- Arithmetic ---------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "relay/NetXCPAgent.h"
+#include "service/NetworkWait.h"
 #include "service/ProcessEntry.h"
 #include "service/config/INIFile.h"
 #include "service/encryption/Encryption.h"
@@ -30,6 +31,8 @@ struct SService {
     std::unique_ptr<CSNMPAgent> agent;
     std::unique_ptr<CNetXCPAgent> relay;
     std::unique_ptr<CAbstractUPS> ups;
+    // Off by default: the loop then serves one network client per pass.
+    bool responsive = false;
 };
 
 void SetUpPort(SService& service)
@@ -72,20 +75,35 @@ void SetUpNetwork(SService& service)
     std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
     auto relayPort = static_cast<std::uint16_t>(file.GetUInt("NetXCP", "AgentPort", 7010));
     service.relay = std::make_unique<CNetXCPAgent>(password, relayPort, sourceAddress);
+    service.responsive = file.GetUInt("Network", "ResponsiveLoop", 0) != 0;
 }
 
 // One network client per pass: an SNMP request when one waits, otherwise the
 // relay, which may wait for a datagram only while a real XCP UPS is polled.
+// The responsive loop serves every client that comes within that wait.
 void ServeNetwork(SService& service)
 {
     CAbstractUPS* ups = service.ups.get();
+    bool mayWait = ups != nullptr && !g_bUseInternalXCP && ups->GetUPSType() == kXCPUPSType;
+    if (service.responsive) {
+        ServeWhileWaiting(service.agent.get(), *service.relay, ups, mayWait ? 1000 : 0, true);
+        return;
+    }
     if (service.agent && service.agent->IsRequestWaiting()) {
         service.agent->ServeRequest(ups);
         return;
     }
-    bool mayWait = ups != nullptr && !g_bUseInternalXCP && ups->GetUPSType() == kXCPUPSType;
     if (service.relay->WaitForRequest(mayWait ? 1000 : 0))
         service.relay->RelayRequests(ups);
+}
+
+// The loop's sleeps; the responsive loop serves the network meanwhile.
+void Pause(SService& service, std::uint32_t ms)
+{
+    if (service.responsive)
+        ServeWhileWaiting(service.agent.get(), *service.relay, service.ups.get(), ms, false);
+    else
+        Sleep(ms);
 }
 
 void DetectUPS(SService& service, std::uint64_t pass)
@@ -121,12 +139,12 @@ int ServiceMain(int /*argument*/)
                 DetectUPS(service, pass);
             }
             ++pass;
-            Sleep(1000);
+            Pause(service, 1000);
             if (service.ups && !service.ups->IsConnected()) {
                 service.ups.reset();
                 ReportNotice(EVENT_UPS_LOST);
             }
-            Sleep(10);
+            Pause(service, 10);
         }
         NetworkCleanup();
         return 0;

@@ -78,6 +78,7 @@ public:
     SDatagram& GetDatagram() { return m_datagram; }
 
     std::uint16_t GetBoundPort() const;
+    int GetSocket() const { return m_socket.Get(); }
     std::uint32_t GetAgentAddress() const { return m_agentAddress; }
     const std::vector<STrapDestination>& GetTrapDestinations() const { return m_trapDestinations; }
 

@@ -1,0 +1,33 @@
+// The responsive wait: instead of serving one network client per pass, every
+// wait of the service loop serves SNMP requests and relay datagrams as they
+// arrive, so that a manager walking the MIB is not held to one object a pass.
+#pragma once
+
+#include <cstdint>
+
+namespace pvx {
+
+class CAbstractUPS;
+class CNetXCPAgent;
+class CSNMPAgent;
+
+// Datagrams served in one wait at most; once reached, the wait goes on as a
+// plain sleep, so a flood costs at most this much work per wait and the UPS
+// keeps its polling cadence.
+constexpr unsigned kMaxServedPerWait = 512;
+
+struct SWaitOutcome {
+    unsigned snmpServed = 0;
+    unsigned relayServed = 0;
+};
+
+// Waits `ms`, serving each datagram as it arrives: an SNMP request first when
+// both sockets have one. Nothing new is begun once the wait is over, except
+// that a wait of 0 ms still serves one datagram already waiting, as the
+// loop's zero-time poll does. With `endOnRelay` a served relay datagram ends
+// the wait, as it ends the relay's wait in the one-client-per-pass loop.
+// `agent` may be null (SNMP disabled), `ups` too (no UPS yet).
+SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent& relay, CAbstractUPS* ups, std::uint32_t ms,
+                               bool endOnRelay, unsigned maxServed = kMaxServedPerWait);
+
+} // namespace pvx
