@@ -395,4 +395,17 @@ const SGroup CMIBTree::kVendorTest = { kVendorTestPrefix, kVendorTestObjects, kV
 const SGroup CMIBTree::kVendorControl = { kVendorControlPrefix, kVendorControlObjects, kVendorConfigPrefix };
 const SGroup CMIBTree::kVendorConfig = { kVendorConfigPrefix, kVendorConfigObjects, kEndOfWalk };
 
+namespace {
+const SGroup* const kAllGroups[] = { &CMIBTree::kUpsIdent, &CMIBTree::kUpsBattery, &CMIBTree::kUpsInput,
+    &CMIBTree::kUpsOutput, &CMIBTree::kUpsBypass, &CMIBTree::kUpsAlarm, &CMIBTree::kUpsTest, &CMIBTree::kUpsControl,
+    &CMIBTree::kUpsConfig, &CMIBTree::kVendorIdent, &CMIBTree::kVendorBattery, &CMIBTree::kVendorInput,
+    &CMIBTree::kVendorOutput, &CMIBTree::kVendorBypass, &CMIBTree::kVendorEnvironment, &CMIBTree::kVendorAlarm,
+    &CMIBTree::kVendorTest, &CMIBTree::kVendorControl, &CMIBTree::kVendorConfig };
+} // namespace
+
+std::span<const SGroup* const> CMIBTree::AllGroups()
+{
+    return kAllGroups;
+}
+
 } // namespace pvx

@@ -81,6 +81,9 @@ public:
         kUpsConfig;
     static const SGroup kVendorIdent, kVendorBattery, kVendorInput, kVendorOutput, kVendorBypass, kVendorEnvironment,
         kVendorAlarm, kVendorTest, kVendorControl, kVendorConfig;
+    // Every group above in the order of the walk, read-only, for tools that
+    // describe the tree (the MIB reference generator).
+    static std::span<const SGroup* const> AllGroups();
 
 private:
     static std::unique_ptr<CMIBData> FollowFrom(CAbstractUPS& ups, const SGroup& group, std::size_t index);
