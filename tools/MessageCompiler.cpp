@@ -48,7 +48,7 @@ bool ParseSource(std::istream& in, std::map<std::uint32_t, std::string>& message
         } catch (const std::exception&) {
             used = 0;
         }
-        if (blank == std::string::npos || used != blank || code > 0xFFFFFFFFul) {
+        if (blank == std::string::npos || blank == 0 || used != blank || code > 0xFFFFFFFFul) {
             std::cerr << "pvx-msgc: line " << number << ": expected a code, a blank and a text\n";
             return false;
         }
