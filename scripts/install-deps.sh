@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev snmp snmptrapd clang libclang-rt-14-dev
-          procps time)
+          procps time
+          dpkg-dev man-db groff-base systemd)  # scripts/package-check.sh: package dependencies, manual pages, unit check
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
