@@ -28,6 +28,8 @@ Enabled=1
 AgentPort=16161
 TrapHost=localhost
 ManagerPort=16162
+[Network]
+ResponsiveLoop=1
 [NetXCP]
 AgentPort=17010
 [UPSIdent]
@@ -39,20 +41,25 @@ INI
 echo $! >>"$run/pids"
 for _ in $(seq 100); do grep -q "UPS found" "$run/pvx.log" 2>/dev/null && break; sleep 0.1; done
 cat "$run/pvx.log"
+# Identification goes on for a few seconds after the UPS is found; polling
+# has begun once the simulator logs the first full round of meter blocks.
+for _ in $(seq 150); do grep -q '^rx 32' "$run/frames.log" 2>/dev/null && break; sleep 0.1; done
 
 echo
-echo "# pvx serves one request per pass of its loop (about two seconds with a UPS attached),"
-echo "# so give the SNMP tools a generous time-out:"
+echo "# With ResponsiveLoop=1 pvx answers each request as it arrives, so the SNMP tools'"
+echo "# defaults do. Without it pvx serves one request per pass of its loop (about two"
+echo "# seconds with a UPS attached): then give the tools a time-out of 5 s (-t 5)."
 set -x
-snmpget -v1 -c gavrel -t 5 -r 1 127.0.0.1:16161 \
+snmpget -v1 -c gavrel 127.0.0.1:16161 \
   1.3.6.1.2.1.33.1.1.1.0 1.3.6.1.2.1.33.1.1.2.0 1.3.6.1.2.1.33.1.1.5.0 \
   1.3.6.1.2.1.33.1.2.1.0 1.3.6.1.2.1.33.1.3.3.1.3.0 1.3.6.1.2.1.33.1.4.4.1.2.0 || true
 set +x
 cat <<TEXT
 
 More to try:
-  snmpwalk -v1 -c gavrel -t 5 -r 1 127.0.0.1:16161 1.3.6.1.2.1.33.1.2     # battery group
-  snmpset  -v1 -c sotwick -t 5 127.0.0.1:16161 1.3.6.1.2.1.33.1.1.5.0 s "Rack 4"
+  snmpwalk -v1 -c gavrel 127.0.0.1:16161 1.3.6.1.2.1.33                     # the UPS-MIB
+  snmpwalk -v1 -c gavrel 127.0.0.1:16161 1.3.6.1.4.1.534.1                  # the vendor subtree
+  snmpset  -v1 -c sotwick 127.0.0.1:16161 1.3.6.1.2.1.33.1.1.5.0 s "Rack 4"
   snmptrapd -f -Lo -C --disableAuthorization=yes udp:127.0.0.1:16162        # traps
   python3 -c 'import socket; s=socket.socket(socket.AF_UNIX); s.connect("$run/control"); s.sendall(b"set onbattery 1\n"); print(s.recv(999).decode())'
   python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.settimeout(3); s.sendto(bytes([0xAB,1,0,0x54]), ("127.0.0.1", 17010)); print(s.recv(64))'
