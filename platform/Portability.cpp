@@ -157,18 +157,30 @@ CUniqueFd OpenDevice(const std::string& path)
 
 void CloseDevice(CUniqueFd& fd) { fd.Reset(); }
 
+namespace {
+
+// poll() on `entries` for at most `ms`, resumed when a signal interrupts it.
+int PollEntries(std::span<pollfd> entries, std::uint32_t ms)
+{
+    int timeout = ms > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(ms);
+    int n;
+    do {
+        n = ::poll(entries.data(), entries.size(), timeout);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool IsReadable(const pollfd& entry) { return (entry.revents & (POLLIN | POLLHUP | POLLERR)) != 0; }
+
+} // namespace
+
 int WaitReadable(int fd, std::uint32_t ms)
 {
     pollfd entry{fd, POLLIN, 0};
-    int timeout = ms > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(ms);
-    for (;;) {
-        int n = ::poll(&entry, 1, timeout);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n > 0 && (entry.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
-            return 0;
-        return n;
-    }
+    int n = PollEntries({&entry, 1}, ms);
+    if (n > 0 && !IsReadable(entry))
+        return 0;
+    return n;
 }
 
 bool ReadDevice(int fd, std::span<std::uint8_t> buffer, std::size_t& n)
@@ -418,15 +430,11 @@ int WaitReadable(std::span<const int> fds, std::uint32_t ms, std::vector<int>& r
     entries.reserve(fds.size());
     for (int fd : fds)
         entries.push_back({fd, POLLIN, 0});
-    int timeout = ms > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(ms);
-    int n;
-    do {
-        n = ::poll(entries.data(), entries.size(), timeout);
-    } while (n < 0 && errno == EINTR);
+    int n = PollEntries(entries, ms);
     if (n <= 0)
         return n;
     for (const auto& entry : entries)
-        if (entry.revents & (POLLIN | POLLERR | POLLHUP))
+        if (IsReadable(entry))
             ready.push_back(entry.fd);
     return static_cast<int>(ready.size());
 }
@@ -434,16 +442,12 @@ int WaitReadable(std::span<const int> fds, std::uint32_t ms, std::vector<int>& r
 int WaitReadablePair(int first, int second, std::uint32_t ms)
 {
     std::array<pollfd, 2> entries{{{first, POLLIN, 0}, {second, POLLIN, 0}}};
-    int timeout = ms > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int>(ms);
-    int n;
-    do {
-        n = ::poll(entries.data(), entries.size(), timeout);
-    } while (n < 0 && errno == EINTR);
+    int n = PollEntries(entries, ms);
     if (n <= 0)
         return n;
     int mask = 0;
     for (std::size_t i = 0; i < entries.size(); ++i)
-        if (entries[i].fd >= 0 && (entries[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0)
+        if (entries[i].fd >= 0 && IsReadable(entries[i]))
             mask |= 1 << i;
     return mask;
 }

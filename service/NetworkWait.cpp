@@ -9,8 +9,7 @@ namespace pvx {
 SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent& relay, CAbstractUPS* ups, std::uint32_t ms,
                                bool endOnRelay, unsigned maxServed)
 {
-    constexpr int kSnmpReady = 1;
-    constexpr int kRelayReady = 2;
+    constexpr int kSnmpReady = 1; // the relay's socket is bit 2
     SWaitOutcome outcome;
     const int agentSocket = agent != nullptr ? agent->GetSocket() : -1;
     const std::uint64_t deadline = GetMonotonicMilliseconds() + ms;
@@ -38,8 +37,6 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent& relay, CAbstract
             ++outcome.snmpServed;
             continue;
         }
-        if ((ready & kRelayReady) == 0)
-            return outcome;
         relay.RelayRequests(ups);
         ++outcome.relayServed;
         if (endOnRelay)
