@@ -42,6 +42,13 @@ TEST(LoadCodec, EncodesRequestsExactly)
                 0x30, 0x1C, 0x30, 0x0C, 0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x03, 0x00, 0x05, 0x00,
                 0x30, 0x0C, 0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x21, 0x01, 0x02, 0x05, 0x00,
             } },
+        { "v2c GetRequest, a request-id as the generator makes them",
+            { kVersion2c, "c", EOperation::Get, 0x40000401, 0, 0, { Oid("1.3.6.1.2.1.1.3.0") } },
+            {
+                0x30, 0x24, 0x02, 0x01, 0x01, 0x04, 0x01, 'c',
+                0xA0, 0x1C, 0x02, 0x04, 0x40, 0x00, 0x04, 0x01, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00,
+                0x30, 0x0E, 0x30, 0x0C, 0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x03, 0x00, 0x05, 0x00,
+            } },
         { "v1 GetNextRequest, a negative request-id and an arc of two bytes",
             { kVersion1, "c", EOperation::GetNext, -129, 0, 0, { Oid("1.3.6.1.4.1.534") } },
             {
@@ -52,7 +59,13 @@ TEST(LoadCodec, EncodesRequestsExactly)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(EncodeRequest(c.request), c.expected);
+        std::size_t requestIdAt = 0;
+        EXPECT_EQ(EncodeRequest(c.request, requestIdAt), c.expected);
+        if (c.request.requestId >= 0x40000000) { // the ids a generator patches in place
+            EXPECT_EQ((Bytes(c.expected.begin() + static_cast<std::ptrdiff_t>(requestIdAt) - 2,
+                          c.expected.begin() + static_cast<std::ptrdiff_t>(requestIdAt) + 4)),
+                (Bytes { 0x02, 0x04, 0x40, 0x00, 0x04, 0x01 }));
+        }
     }
 }
 

@@ -168,6 +168,12 @@ bool ParseOid(std::string_view text, std::vector<std::uint32_t>& arcs)
 
 std::vector<std::uint8_t> EncodeRequest(const SRequest& request)
 {
+    std::size_t requestIdAt = 0;
+    return EncodeRequest(request, requestIdAt);
+}
+
+std::vector<std::uint8_t> EncodeRequest(const SRequest& request, std::size_t& requestIdAt)
+{
     Bytes list;
     for (const auto& arcs : request.names) {
         Bytes binding;
@@ -189,6 +195,9 @@ std::vector<std::uint8_t> EncodeRequest(const SRequest& request)
     AppendTlv(message, PduTag(request.operation), pdu);
     Bytes whole;
     AppendTlv(whole, kSequence, message);
+    // The PDU closes the message, and the request-id opens the PDU behind
+    // its tag and one-byte length.
+    requestIdAt = whole.size() - pdu.size() + 2;
     return whole;
 }
 

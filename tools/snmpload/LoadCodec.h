@@ -34,6 +34,10 @@ bool ParseOid(std::string_view text, std::vector<std::uint32_t>& arcs);
 
 // The whole message with the shortest lengths, each binding's value NULL.
 std::vector<std::uint8_t> EncodeRequest(const SRequest& request);
+// The same, and where the contents of the request-id start: a generator that
+// keeps every request-id four bytes long (0x40000000 and above) encodes a
+// request once and patches the id in place.
+std::vector<std::uint8_t> EncodeRequest(const SRequest& request, std::size_t& requestIdAt);
 
 struct SReply {
     std::int32_t requestId = 0;
