@@ -70,8 +70,11 @@ cpu_ns() {
   fi
 }
 
+# Private resident memory in kB, and the dirty part of it: clean pages count
+# as private only while no other process maps the same file.
 private_kb() {
-  awk '/^Private_(Clean|Dirty):/ { sum += $2 } END { print sum }' "/proc/$1/smaps_rollup"
+  awk '/^Private_(Clean|Dirty):/ { sum += $2 } /^Private_Dirty:/ { dirty = $2 }
+    END { printf "%d kB (dirty %d kB)\n", sum, dirty }' "/proc/$1/smaps_rollup"
 }
 
 # ---- pvx and its simulated UPS ----------------------------------------------
@@ -87,6 +90,7 @@ CommunicationsPort=$run/pvx/ups
 [SNMP]
 Enabled=1
 AgentPort=$pvx_port
+Version2c=1
 ManagerPort=$(free_port)
 [Network]
 ResponsiveLoop=1
@@ -94,6 +98,8 @@ SourceAddress=127.0.0.1
 [NetXCP]
 AgentPort=$(free_port)
 INI
+# Version2c=1 lets a pvx that knows SNMPv2c answer GetBulk; one that does
+# not ignores the key and drops version-2c messages.
 # Started by name, not by path: no two-minute start-up pause.
 (cd "$run/pvx" && exec -a pvx "$top/$build/pvx" -c "$run/pvx/pvx.ini" >"$run/pvx/pvx.log" 2>&1) &
 pvx_pid=$!
@@ -205,7 +211,7 @@ for op in get next bulk; do
 done
 
 # A manager at K=1 from 127.0.0.3 while another client floods from 127.0.0.2.
-flood_seconds=$((run_seconds + 3))
+flood_seconds=$(awk -v s="$run_seconds" 'BEGIN { print s + 3 }')
 for server in pvx snmpd; do
   # shellcheck disable=SC2046
   "$load" -p "$(port_of "$server")" -s 127.0.0.2 -k 64 -d "$flood_seconds" -t "$timeout_ms" -l "$server" \
@@ -283,13 +289,19 @@ done
 
 echo
 echo "Idle for $idle_seconds s (pvx polling its UPS)"
-printf '%-6s %10s %16s\n' server 'CPU share' 'private memory'
+printf '%-6s %10s  %s\n' server 'CPU share' 'private memory'
 awk -v ns="$pvx_idle" -v s="$idle_seconds" -v kb="$pvx_memory" \
-  'BEGIN { printf "%-6s %9.3f%% %13d kB\n", "pvx", ns / (s * 1e9) * 100, kb }'
+  'BEGIN { printf "%-6s %9.3f%%  %s\n", "pvx", ns / (s * 1e9) * 100, kb }'
 awk -v ns="$snmpd_idle" -v s="$idle_seconds" -v kb="$snmpd_memory" \
-  'BEGIN { printf "%-6s %9.3f%% %13d kB\n", "snmpd", ns / (s * 1e9) * 100, kb }'
+  'BEGIN { printf "%-6s %9.3f%%  %s\n", "snmpd", ns / (s * 1e9) * 100, kb }'
 
 echo
+for server in pvx snmpd; do
+  grep -h "^$server " "$run/results" "$run/flood.$server" "$run/manager.$server" |
+    awk -v server="$server" '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "answered") n += kv[2];
+      if (kv[1] == "trailing") t += kv[2] } }
+      END { printf "%s: %d of %d replies carried bytes after the end of the message\n", server, t, n }'
+done
 awk -v from="$(head -1 "$run/results" | sed -n 's/.* start=\([^ ]*\).*/\1/p')" -v to="$idle_end" '
   $1 >= from && $1 <= to { if (n > 0) { gap = $1 - last; sum += gap; if (gap > max) max = gap } last = $1; n++ }
   END { if (n > 1) printf "UPS polls from the first run to the end of the idle time: %d, gap mean %.2f s, longest %.2f s\n",
