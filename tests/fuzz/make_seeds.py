@@ -108,6 +108,20 @@ SNMP_SEEDS["binding-too-long"] = SNMP_SEEDS["get-battery-status"][:-14] + bytes(
     "get-battery-status"][-12:]
 
 
+RESPONSE = 0xA2
+# Replies as the load generator of the benchmark meets them.
+REPLY_SEEDS = {
+    "v1-with-two-bytes-after": message("gavrel", RESPONSE, [binding(UPS + ".2.1.0", integer(2))], 0x40000401) + NULL,
+    "v2c-bulk-with-exceptions": message("public", RESPONSE, [
+        binding("1.3.6.1.2.1.1.3.0", tlv(0x43, b"\x01\x02")), binding("1.3.6.1.2.1.1.4.0", octets("bench")),
+        binding("1.3.6.1.2.1.1.99", bytes([0x80, 0x00])), binding("1.3.6.1.6", bytes([0x82, 0x00]))], 0x40100002, 1),
+    "error-reply": message("gavrel", RESPONSE, [binding("1.3.6.1.2.1.1.1.0")], -5),
+    "long-form-lengths": tlv_long(0x30, integer(0) + octets("gavrel") + tlv_long(
+        RESPONSE, integer(9) + integer(0) + integer(0) + tlv_long(0x30, tlv_long(0x30, oid(UPS + ".1.1.0") + NULL)))),
+}
+REPLY_SEEDS["cut"] = REPLY_SEEDS["v2c-bulk-with-exceptions"][:-5]
+
+
 # ---- XCP -----------------------------------------------------------------------
 
 
@@ -183,6 +197,8 @@ def main():
         write("ber_reader", name, data)
     write("ber_reader", "bindings-only", binding(UPS + ".1.5.0", octets("Rack 4")) + binding(
         VENDOR + ".11.1.0", integer(-70000)) + binding(UPS + ".7.1.0", oid(UPS + ".7.7.3")))
+    for name, data in REPLY_SEEDS.items():
+        write("snmpload_reply", name, data)
     write("ber_reader", "huge-arc", binding("1.3.6.1.4294967295.268435455.0", integer(1)))
 
     # Relay: a mode byte (bit 0: answer from the model), then the datagram.

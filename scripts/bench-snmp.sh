@@ -1,0 +1,308 @@
+#!/usr/bin/env bash
+# Measures SNMP throughput side by side in one run: pvx with
+# Network/ResponsiveLoop=1, polling its own simulated UPS (option -i off),
+# and net-snmp's snmpd with a minimal configuration of its own (read-only
+# community, the system group only, no AgentX, no SMUX, no machine-wide
+# configuration), both on loopback ports.
+#
+# For GET, GET-NEXT and GetBulk (10 repetitions) with 1, 8 and 64 requests in
+# flight (build/pvx-snmpload), it prints requests answered a second, lost
+# requests (no reply within the time-out), replies with an error status,
+# latency, and the server's CPU time per answered request; the longest gap
+# between two polls of the UPS around each pvx run, from the simulator's
+# frame log; a manager's latency (K=1 from 127.0.0.3) while another client
+# floods the server (K=64 from 127.0.0.2); and the idle figures: CPU share
+# over 30 s and private resident memory.
+#
+# CPU time is read from /proc/<pid>/schedstat (time on the CPU in ns), or
+# from utime+stime of /proc/<pid>/stat where that is missing; the ticks of
+# the latter are 10 ms, too coarse for runs of a few thousand requests of a
+# few microseconds each.
+#
+# A request that a server does not serve yet (GetBulk needs SNMPv2c) shows as
+# "no answer". Nothing here is a pass/fail test; figures on a shared machine
+# are noisy.
+#
+# Usage: scripts/bench-snmp.sh [build folder, default: build]
+# Environment: RUN_SECONDS (each run, default 3), TIMEOUT_MS (a request is
+# lost after it, default 1000), GET_VERSION (1 or 2c for GET and GET-NEXT,
+# default 1), IDLE_SECONDS (default 30).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+build=${1:-build}
+run_seconds=${RUN_SECONDS:-3}
+timeout_ms=${TIMEOUT_MS:-1000}
+get_version=${GET_VERSION:-1}
+idle_seconds=${IDLE_SECONDS:-30}
+snmpd_bin=/usr/sbin/snmpd
+if [[ ! -x $snmpd_bin ]]; then
+  echo "bench-snmp: $snmpd_bin is missing (Debian package snmpd, see scripts/install-deps.sh)" >&2
+  exit 1
+fi
+if [[ ! -f $build/build.ninja ]]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+ninja -C "$build" pvx pvx-upssim pvx-snmpload >/dev/null
+load=$top/$build/pvx-snmpload
+
+run=$(mktemp -d /tmp/pvx-bench-snmp.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$run"
+}
+trap cleanup EXIT
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Time on the CPU of a process so far, in ns.
+cpu_ns() {
+  local pid=$1
+  if [[ -r /proc/$pid/schedstat ]]; then
+    awk '{ print $1 }' "/proc/$pid/schedstat"
+  else
+    # Fields after the command name, which sits in parentheses.
+    sed 's/^.*) //' "/proc/$pid/stat" | awk -v hz="$(getconf CLK_TCK)" '{ printf "%.0f\n", ($12 + $13) * 1e9 / hz }'
+  fi
+}
+
+# Private resident memory in kB, and the dirty part of it: clean pages count
+# as private only while no other process maps the same file.
+private_kb() {
+  awk '/^Private_(Clean|Dirty):/ { sum += $2 } /^Private_Dirty:/ { dirty = $2 }
+    END { printf "%d kB (dirty %d kB)\n", sum, dirty }' "/proc/$1/smaps_rollup"
+}
+
+# ---- pvx and its simulated UPS ----------------------------------------------
+mkdir -p "$run/pvx"
+"$top/$build/pvx-upssim" -l "$run/pvx/ups" -q -f "$run/pvx/frames.log" >"$run/pvx/upssim.log" 2>&1 &
+sim_pid=$!
+pids+=("$sim_pid")
+for _ in $(seq 50); do [[ -e $run/pvx/ups ]] && break; sleep 0.1; done
+pvx_port=$(free_port)
+cat >"$run/pvx/pvx.ini" <<INI
+[Communications]
+CommunicationsPort=$run/pvx/ups
+[SNMP]
+Enabled=1
+AgentPort=$pvx_port
+Version2c=1
+ManagerPort=$(free_port)
+[Network]
+ResponsiveLoop=1
+SourceAddress=127.0.0.1
+[NetXCP]
+AgentPort=$(free_port)
+INI
+# Version2c=1 lets a pvx that knows SNMPv2c answer GetBulk; one that does
+# not ignores the key and drops version-2c messages.
+# Started by name, not by path: no two-minute start-up pause.
+(cd "$run/pvx" && exec -a pvx "$top/$build/pvx" -c "$run/pvx/pvx.ini" >"$run/pvx/pvx.log" 2>&1) &
+pvx_pid=$!
+pids+=("$pvx_pid")
+
+# Every request the UPS receives, time-stamped as it is logged: the frame
+# log itself has no times. tail ends with the simulator at the latest.
+touch "$run/pvx/frames.log"
+(
+  tail -n +1 -F --pid="$sim_pid" "$run/pvx/frames.log" 2>/dev/null &
+  echo $! >"$run/pvx/tail.pid"
+  wait
+) | while IFS= read -r line; do
+  [[ $line == 'rx '* ]] && echo "$EPOCHREALTIME"
+done >"$run/pvx/polls" &
+pids+=($!)
+for _ in $(seq 50); do [[ -s $run/pvx/tail.pid ]] && break; sleep 0.1; done
+pids+=("$(cat "$run/pvx/tail.pid")")
+
+# ---- snmpd --------------------------------------------------------------------
+mkdir -p "$run/snmpd/persist" "$run/snmpd/mibs"
+snmpd_port=$(free_port)
+cat >"$run/snmpd/snmpd.conf" <<CONF
+agentaddress udp:127.0.0.1:$snmpd_port
+view systemonly included .1.3.6.1.2.1.1
+rocommunity gavrel 127.0.0.0/8 -V systemonly
+sysLocation bench
+sysContact bench
+CONF
+# -C: no configuration but this file (SNMPCONFPATH keeps the library's own
+# files out too); no "master agentx" line, so no AgentX socket; -I -smux: no
+# SMUX listener on TCP port 199; -f: in the foreground, so $! is snmpd.
+SNMPCONFPATH=$run/snmpd SNMP_PERSISTENT_DIR=$run/snmpd/persist MIBDIRS=$run/snmpd/mibs MIBS='' \
+  "$snmpd_bin" -f -C -c "$run/snmpd/snmpd.conf" -I -smux -Lf "$run/snmpd/snmpd.log" &
+snmpd_pid=$!
+pids+=("$snmpd_pid")
+
+# ---- ready ----------------------------------------------------------------------
+# Polling has begun once the simulator saw the first full meter cycle.
+for _ in $(seq 300); do grep -q '^rx 32' "$run/pvx/frames.log" 2>/dev/null && break; sleep 0.1; done
+if ! grep -q '^rx 32' "$run/pvx/frames.log"; then
+  echo "bench-snmp: pvx did not identify the UPS" >&2
+  cat "$run/pvx/pvx.log" >&2
+  exit 1
+fi
+ready=0
+for _ in $(seq 50); do
+  answer=$("$load" -p "$snmpd_port" -v 2c -N 1 -t 200 -d 1 1.3.6.1.2.1.1.3.0 || true)
+  if [[ $answer == *' answered=1 '* ]]; then
+    ready=1
+    break
+  fi
+  sleep 0.1
+done
+if ((ready == 0)); then
+  echo "bench-snmp: snmpd does not answer" >&2
+  cat "$run/snmpd/snmpd.log" >&2
+  exit 1
+fi
+
+field() { sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"; }
+
+# load_args <server> <operation>: the generator's options for one request.
+load_args() {
+  case $1.$2 in
+    pvx.get) echo "-v $get_version -o get 1.3.6.1.2.1.33.1.2.1.0" ;;        # upsBatteryStatus.0
+    pvx.next) echo "-v $get_version -o next 1.3.6.1.2.1.33.1.2.1.0" ;;
+    pvx.bulk) echo "-v 2c -o bulk -r 10 1.3.6.1.2.1.33.1.2" ;;              # the battery group onward
+    snmpd.get) echo "-v $get_version -o get 1.3.6.1.2.1.1.3.0" ;;           # sysUpTime.0
+    snmpd.next) echo "-v $get_version -o next 1.3.6.1.2.1.1.3.0" ;;
+    snmpd.bulk) echo "-v 2c -o bulk -r 10 1.3.6.1.2.1.1" ;;                 # the system group
+  esac
+}
+
+port_of() { if [[ $1 == pvx ]]; then echo "$pvx_port"; else echo "$snmpd_port"; fi; }
+pid_of() { if [[ $1 == pvx ]]; then echo "$pvx_pid"; else echo "$snmpd_pid"; fi; }
+
+# measure <server> <operation> <K>: one run; its line, the server's CPU ns
+# and the run's start and end go to $run/results.
+measure() {
+  local server=$1 op=$2 k=$3 pid before after start line
+  pid=$(pid_of "$server")
+  start=$EPOCHREALTIME
+  before=$(cpu_ns "$pid")
+  # shellcheck disable=SC2046
+  line=$("$load" -p "$(port_of "$server")" -k "$k" -d "$run_seconds" -t "$timeout_ms" -l "$server" \
+    $(load_args "$server" "$op") || true)
+  after=$(cpu_ns "$pid")
+  echo "$line cpu_ns=$((after - before)) start=$start end=$EPOCHREALTIME" >>"$run/results"
+  sleep 0.3
+}
+
+# The longest gap between two polls of the UPS that overlaps [start, end].
+poll_gap() {
+  awk -v from="$1" -v to="$2" 'NR > 1 && $1 > from && last < to { gap = $1 - last; if (gap > max) max = gap }
+    { last = $1 } END { if (max > 0) printf "%.2f s", max; else print "-" }' "$run/pvx/polls"
+}
+
+echo "pvx $(git describe --always --dirty 2>/dev/null || echo '?'), snmpd $("$snmpd_bin" -v 2>/dev/null |
+  sed -n 's/^NET-SNMP version: *//p'), $(nproc) cores, $(date -u '+%F %T') UTC; $run_seconds s per run," \
+  "time-out $timeout_ms ms"
+
+for op in get next bulk; do
+  for k in 1 8 64; do
+    for server in pvx snmpd; do
+      measure "$server" "$op" "$k"
+    done
+  done
+done
+
+# A manager at K=1 from 127.0.0.3 while another client floods from 127.0.0.2.
+flood_seconds=$(awk -v s="$run_seconds" 'BEGIN { print s + 3 }')
+for server in pvx snmpd; do
+  # shellcheck disable=SC2046
+  "$load" -p "$(port_of "$server")" -s 127.0.0.2 -k 64 -d "$flood_seconds" -t "$timeout_ms" -l "$server" \
+    $(load_args "$server" get) >"$run/flood.$server" &
+  flooder=$!
+  pids+=("$flooder")
+  sleep 1
+  start=$EPOCHREALTIME
+  # shellcheck disable=SC2046
+  "$load" -p "$(port_of "$server")" -s 127.0.0.3 -k 1 -d "$run_seconds" -t "$timeout_ms" -l "$server" \
+    $(load_args "$server" get) >"$run/manager.$server"
+  echo "start=$start end=$EPOCHREALTIME" >>"$run/manager.$server"
+  wait "$flooder" || true
+  sleep 0.3
+done
+
+# Idle: both servers side by side, pvx polling its UPS.
+sleep 2
+pvx_idle=$(cpu_ns "$pvx_pid")
+snmpd_idle=$(cpu_ns "$snmpd_pid")
+sleep "$idle_seconds"
+pvx_idle=$(($(cpu_ns "$pvx_pid") - pvx_idle))
+snmpd_idle=$(($(cpu_ns "$snmpd_pid") - snmpd_idle))
+idle_end=$EPOCHREALTIME
+pvx_memory=$(private_kb "$pvx_pid")
+snmpd_memory=$(private_kb "$snmpd_pid")
+# One more pass, so that the last gap is closed by a poll.
+sleep 2.5
+
+echo
+echo "K = requests in flight; CPU = server time on the CPU per answered request; vb = bindings per reply;"
+echo "UPS gap = longest gap between two polls of the UPS around the run"
+# Each µ takes two bytes and one column.
+printf '%-6s %-12s %3s %9s %6s %6s %9s %8s %8s %9s %5s %8s\n' server request K 'req/s' lost errors 'CPU µs' \
+  'p50 µs' 'p99 µs' 'max µs' vb 'UPS gap'
+while read -r line; do
+  server=${line%% *}
+  op=$(field "$line" op)
+  version=v$(field "$line" version)
+  answered=$(field "$line" answered)
+  case $op in get) name="GET $version" ;; next) name="GET-NEXT $version" ;; *) name="GetBulk $version" ;; esac
+  gap=""
+  [[ $server == pvx ]] && gap=$(poll_gap "$(field "$line" start)" "$(field "$line" end)")
+  if ((answered == 0)); then
+    printf '%-6s %-12s %3s %9s %6s %6s %8s %7s %7s %8s %5s %8s\n' "$server" "$name" "$(field "$line" k)" \
+      'no answer' "$(field "$line" lost)" - - - - - - "$gap"
+    continue
+  fi
+  printf '%-6s %-12s %3s %9s %6s %6s %8s %7s %7s %8s %5s %8s\n' "$server" "$name" "$(field "$line" k)" \
+    "$(field "$line" rps)" "$(field "$line" lost)" "$(field "$line" errors)" \
+    "$(awk -v ns="$(field "$line" cpu_ns)" -v n="$answered" 'BEGIN { printf "%.1f", ns / 1000 / n }')" \
+    "$(field "$line" p50_us)" "$(field "$line" p99_us)" "$(field "$line" max_us)" \
+    "$(awk -v b="$(field "$line" bindings)" -v n="$answered" 'BEGIN { printf "%.1f", b / n }')" "$gap"
+done <"$run/results"
+
+echo
+echo "A manager's GET at K=1 from 127.0.0.3 while 127.0.0.2 floods with GETs at K=64"
+printf '%-6s %12s %14s %6s %8s %8s %9s %8s\n' server 'flood req/s' 'manager req/s' lost 'p50 µs' 'p99 µs' \
+  'max µs' 'UPS gap'
+for server in pvx snmpd; do
+  flood=$(cat "$run/flood.$server")
+  manager=$(head -1 "$run/manager.$server")
+  times=$(tail -1 "$run/manager.$server")
+  gap=""
+  [[ $server == pvx ]] && gap=$(poll_gap "$(field " $times" start)" "$(field " $times" end)")
+  if (($(field "$manager" answered) == 0)); then
+    printf '%-6s %12s %14s %6s %7s %7s %8s %8s\n' "$server" "$(field "$flood" rps)" 'no answer' \
+      "$(field "$manager" lost)" - - - "$gap"
+  else
+    printf '%-6s %12s %14s %6s %7s %7s %8s %8s\n' "$server" "$(field "$flood" rps)" "$(field "$manager" rps)" \
+      "$(field "$manager" lost)" "$(field "$manager" p50_us)" "$(field "$manager" p99_us)" \
+      "$(field "$manager" max_us)" "$gap"
+  fi
+done
+
+echo
+echo "Idle for $idle_seconds s (pvx polling its UPS)"
+printf '%-6s %10s  %s\n' server 'CPU share' 'private memory'
+awk -v ns="$pvx_idle" -v s="$idle_seconds" -v kb="$pvx_memory" \
+  'BEGIN { printf "%-6s %9.3f%%  %s\n", "pvx", ns / (s * 1e9) * 100, kb }'
+awk -v ns="$snmpd_idle" -v s="$idle_seconds" -v kb="$snmpd_memory" \
+  'BEGIN { printf "%-6s %9.3f%%  %s\n", "snmpd", ns / (s * 1e9) * 100, kb }'
+
+echo
+for server in pvx snmpd; do
+  grep -h "^$server " "$run/results" "$run/flood.$server" "$run/manager.$server" |
+    awk -v server="$server" '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); if (kv[1] == "answered") n += kv[2];
+      if (kv[1] == "trailing") t += kv[2] } }
+      END { printf "%s: %d of %d replies carried bytes after the end of the message\n", server, t, n }'
+done
+awk -v from="$(head -1 "$run/results" | sed -n 's/.* start=\([^ ]*\).*/\1/p')" -v to="$idle_end" '
+  $1 >= from && $1 <= to { if (n > 0) { gap = $1 - last; sum += gap; if (gap > max) max = gap } last = $1; n++ }
+  END { if (n > 1) printf "UPS polls from the first run to the end of the idle time: %d, gap mean %.2f s, longest %.2f s\n",
+          n, sum / (n - 1), max }' "$run/pvx/polls"
