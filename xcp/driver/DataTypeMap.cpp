@@ -56,12 +56,15 @@ void CDataTypeMap::ParseFormats(CReplyReader& reader)
     m_formats.assign(formats.begin(), formats.end());
 }
 
-void CDataTypeMap::ReadBlock(CCommands& link, std::uint8_t request)
+bool CDataTypeMap::ReadBlock(CCommands& link, std::uint8_t request)
 {
-    m_values.clear();
-    link.SendRequest(request, kBlockTimeoutMs);
+    // A command-status answer (or a UPS still busy after the last try) holds
+    // a status byte and an echo, not meters: the last block stays.
+    if (link.SendRequest(request, kBlockTimeoutMs) != 0)
+        return false;
     auto reply = link.GetReply();
     m_values.assign(reply.begin(), reply.end());
+    return true;
 }
 
 void CDataTypeMap::SetValues(std::span<const std::uint8_t> values)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -25,9 +26,10 @@ public:
     // Reads a count byte and that many format bytes; a list cut short keeps
     // the formats that arrived.
     void ParseFormats(CReplyReader& reader);
-    // Sends `request` and keeps the whole reply as the new values. The
-    // request's result is not examined: whatever the reply holds is used.
-    void ReadBlock(CCommands& link, std::uint8_t request);
+    // Sends `request` and keeps the whole reply as the new values. False,
+    // with the last values kept, when the UPS answers with anything but the
+    // data block (a command status, or busy after the last try).
+    bool ReadBlock(CCommands& link, std::uint8_t request);
     // Replaces the values directly (tests and the simulator's golden blocks).
     void SetValues(std::span<const std::uint8_t> values);
     void SetFormats(std::span<const std::uint8_t> formats);
