@@ -38,8 +38,9 @@ public:
     // or not (wholly) inside the last block.
     double GetValue(std::size_t meter, double fallback) const;
     // The UPS clock from meters 72 (date) and 73 (time), or the current
-    // local time when the UPS keeps no clock or sends an impossible date.
-    std::tm GetDateTime() const;
+    // local time when the UPS keeps no clock; nothing when it sends an
+    // impossible date (day 0, or past the end of its year).
+    std::optional<std::tm> GetDateTime() const;
     // Byte offset of `meter` in the value block: 4 per present meter below it.
     std::size_t ValueOffset(std::size_t meter) const;
 

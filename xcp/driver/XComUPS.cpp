@@ -175,8 +175,8 @@ void CXComUPS::Identify()
     m_lowTemperatureLimit = input.lowTemperatureLimit;
     m_highTemperatureLimit = input.highTemperatureLimit;
 
-    // One full polling cycle, so that every value is there before the first pass.
-    Sleep(kPauseMs);
+    // One full polling cycle, so that every value is there before the first
+    // pass; it follows block 0x0C at once.
     ReadMeters();
     Sleep(kPauseMs);
     ReadStatistics();
@@ -272,7 +272,10 @@ void CXComUPS::ReadMeters()
     m_ambientTemperature = signedMeter(62);
     m_batteryTemperature = signedMeter(77);
     m_outputFrequency = meter(27) * 10u;
-    FormatUpsTime(m_meters.GetDateTime(), m_upsDateTime);
+    if (const auto upsTime = m_meters.GetDateTime())
+        FormatUpsTime(*upsTime, m_upsDateTime);
+    else
+        m_upsDateTime.clear();
 }
 
 void CXComUPS::ReadStatistics()
