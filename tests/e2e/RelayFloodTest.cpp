@@ -40,14 +40,16 @@ bool IsPoll(const std::string& frame)
 // upsTrapOnBattery is the one trap that binds upsSecondsOnBattery.0.
 bool IsOnBatteryTrap(const Bytes& datagram)
 {
-    const Bytes name = { 0x2B, 0x06, 0x01, 0x02, 0x01, 0x21, 0x01, 0x02, 0x02, 0x00 }; // its arcs, however long the length
+    const Bytes name
+        = { 0x2B, 0x06, 0x01, 0x02, 0x01, 0x21, 0x01, 0x02, 0x02, 0x00 }; // its arcs, however long the length
     return !std::ranges::search(datagram, name).empty();
 }
 
 // One daemon with a simulated UPS of its own and a manager for its traps,
 // and what the test saw of it.
 struct SRig {
-    SRig(const char* loop, const std::string& extraIni) : name(loop)
+    SRig(const char* loop, const std::string& extraIni)
+        : name(loop)
     {
         SDaemonOptions options;
         options.snmp = true;

@@ -420,7 +420,14 @@ TEST_F(XComUPSTest, StatusAnswersToPolledBlocksLeaveTheModelAsItWas)
                     { 78, FloatWord(230.0f) }, { 72, 0x07E90001 } }) },
         { 0x35, Bytes { 0, 1, 0 } }, // alarm 56: low battery
         { 0x33, Bytes { 0x50 } },
-        { 0x3B, [] { Bytes b(24, 0); b[0] = 1; b[19] = 1; b[20] = 2; return b; }() },
+        { 0x3B,
+            [] {
+                Bytes b(24, 0);
+                b[0] = 1;
+                b[19] = 1;
+                b[20] = 2;
+                return b;
+            }() },
         { 0x3F, Bytes { 0, 0, 1 } }, // still in progress
     };
     for (const auto& [command, block] : good)
@@ -430,12 +437,11 @@ TEST_F(XComUPSTest, StatusAnswersToPolledBlocksLeaveTheModelAsItWas)
     testing::internal::GetCapturedStdout();
     ups.m_testResultSummary = 5;
     ups.ReadBattery();
-    while (ups.TakeNextTrap()) {
-    }
+    while (ups.TakeNextTrap()) { }
     auto model = [&] {
-        std::vector<std::int64_t> values = { ups.m_inputLines[0].voltage, ups.m_batteryVoltage, ups.m_chargeRemaining,
-            ups.m_outputLines[0].voltage, ups.m_outputSource, ups.m_vendorTestResult, ups.m_batteryChargeState,
-            ups.m_testResultSummary };
+        std::vector<std::int64_t> values
+            = { ups.m_inputLines[0].voltage, ups.m_batteryVoltage, ups.m_chargeRemaining, ups.m_outputLines[0].voltage,
+                  ups.m_outputSource, ups.m_vendorTestResult, ups.m_batteryChargeState, ups.m_testResultSummary };
         for (const auto& alarm : ups.GetAlarms())
             values.push_back(alarm.descriptor[6]);
         return values;
@@ -834,9 +840,9 @@ TEST_F(XComUPSTest, Command95ThroughTheRelayUsesOnlyTheFrameData)
     ups.GetLink().SendRequest(0xCF, 750);
     port.Answer(0x95, BuildStatusReply(0x31, 0x95, Bytes { 0x06, 0x01 }));
     const SCommand95Case cases[] = {
-        { "no data byte", { 0xAB, 0x01, 0x95, 0xBF }, {}, { 0xAB, 0x09, 0x02, 0x81, 0x36, 0x95, 0xFE, 0x00 } }, // padded to even
-        { "one data byte", { 0xAB, 0x02, 0x95, 0x06, 0xB8 }, {},
-            { 0xAB, 0x09, 0x03, 0x81, 0x36, 0x95, 0x06, 0xF7 } },
+        { "no data byte", { 0xAB, 0x01, 0x95, 0xBF }, {},
+            { 0xAB, 0x09, 0x02, 0x81, 0x36, 0x95, 0xFE, 0x00 } }, // padded to even
+        { "one data byte", { 0xAB, 0x02, 0x95, 0x06, 0xB8 }, {}, { 0xAB, 0x09, 0x03, 0x81, 0x36, 0x95, 0x06, 0xF7 } },
         { "two data bytes", { 0xAB, 0x03, 0x95, 0x06, 0x01, 0xB6 }, { { 0xAB, 0x03, 0x95, 0x06, 0x01, 0xB6 } },
             { 0xAB, 0x09, 0x05, 0x81, 0x31, 0x31, 0x95, 0x06, 0x01, 0xC8 } },
     };
