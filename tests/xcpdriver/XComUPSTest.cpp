@@ -135,6 +135,16 @@ TEST_F(XComUPSTest, IdentifySendsTheDesignedSequence)
     EXPECT_EQ(writes[5], (Bytes { 0xAB, 0x04, 0xCF, 0x3A, 0x91, 0x4E, 0x69 }));
     EXPECT_EQ(writes[6], (Bytes { 0xAB, 0x01, 0xA0, 0xB4 }));
     EXPECT_EQ(port.GetSpeed(), 19200);
+    // The first meter read follows block 0x0C at once; the polls after it
+    // are 200 ms apart (the scripted UPS answers in no time).
+    auto sentAt = [&](std::uint8_t command) {
+        for (std::size_t i = 0; i < writes.size(); ++i)
+            if (writes[i].size() > 2 && writes[i][0] == 0xAB && writes[i][2] == command)
+                return port.WriteTimes()[i];
+        return std::uint64_t { 0 };
+    };
+    EXPECT_EQ(sentAt(0x34) - sentAt(0x3C), 0u);
+    EXPECT_EQ(sentAt(0x38) - sentAt(0x34), 200u);
 
     EXPECT_EQ(ups.m_manufacturer, "Brand");
     EXPECT_EQ(ups.m_model, "Unit 5");
