@@ -40,6 +40,12 @@ CNetXCPAgent::CNetXCPAgent(const std::string& password, std::uint16_t port, std:
         throw CPVXException(EVENT_RELAY_BIND);
 }
 
+void CNetXCPAgent::BeginPass()
+{
+    m_passSpentMs = 0;
+    m_passLongestMs = 0;
+}
+
 bool CNetXCPAgent::WaitForRequest(std::uint32_t ms) { return WaitReadable(m_socket.Get(), ms) > 0; }
 
 std::uint16_t CNetXCPAgent::GetBoundPort() const
@@ -86,7 +92,6 @@ void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8
         reply.length += static_cast<std::uint32_t>(bytes.size());
     };
 
-    std::uint64_t budgetEnd = CurrentClock().MonotonicMilliseconds() + kDatagramBudgetMs;
     bool authorized = false;
     std::size_t offset = 0;
     while (request.size() - offset >= 4 && request[offset] == kStartByte) {
@@ -95,10 +100,6 @@ void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8
             break;
         auto frame = request.subspan(offset, frameLength);
         offset += frameLength;
-        // The serial exchanges below use the process-wide deadline, so the
-        // budget is kept on the clock itself.
-        if (CurrentClock().MonotonicMilliseconds() >= budgetEnd)
-            break;
         std::uint8_t command = frame[2];
         bool forward = false;
         if (command == kIdentityQuery) {
@@ -116,8 +117,14 @@ void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8
         } else {
             forward = true;
         }
-        if (!forward)
+        // Beyond the pass's budget a frame is dropped like one whose reply
+        // does not fit; frames answered here (identity, password) cost no
+        // serial time and go on being handled.
+        if (!forward || !FitsThePass())
             continue;
+        // The serial exchanges use the process-wide deadline, so the time is
+        // kept on the clock itself.
+        const std::uint64_t started = CurrentClock().MonotonicMilliseconds();
         try {
             auto answer = ups.ProcessXCPRequest(frame);
             append(answer);
@@ -125,6 +132,9 @@ void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8
             // This frame contributes nothing; the others are still answered.
         } catch (...) {
         }
+        const std::uint64_t spent = CurrentClock().MonotonicMilliseconds() - started;
+        m_passSpentMs += spent;
+        m_passLongestMs = std::max(m_passLongestMs, spent);
     }
     if (reply.length % 2 != 0)
         reply.data[reply.length++] = 0;

@@ -15,13 +15,17 @@ class CAbstractUPS;
 
 class CNetXCPAgent {
 public:
-    // Frames left in a datagram after this long are skipped, so that one
-    // datagram of many frames to a silent UPS cannot stall the service.
-    static constexpr std::uint32_t kDatagramBudgetMs = 10000;
+    // Time the relay may spend on forwarded frames in one pass of the service
+    // loop, whatever arrives: a frame is begun only while the time spent so
+    // far plus the longest frame of the pass stays within it. Frames beyond
+    // are dropped, so that relay clients cannot hold up the UPS's polling.
+    static constexpr std::uint32_t kPassBudgetMs = 750;
 
     CNetXCPAgent(const std::string& password, std::uint16_t port, std::uint32_t sourceAddress);
     virtual ~CNetXCPAgent() = default;
 
+    // A new pass of the service loop: the relay's time budget is whole again.
+    void BeginPass();
     bool WaitForRequest(std::uint32_t ms);
     // Receives one datagram and answers it; never throws.
     void RelayRequests(CAbstractUPS* ups);
@@ -34,6 +38,7 @@ public:
 
 private:
     bool IsPassword(std::span<const std::uint8_t> frame) const;
+    bool FitsThePass() const { return m_passSpentMs + m_passLongestMs <= kPassBudgetMs; }
 
     std::uint16_t m_port;
     CUniqueFd m_socket;
@@ -42,6 +47,8 @@ private:
     std::uint32_t m_ownAddress = 0;
     CAbstractUPS* m_ups = nullptr;
     std::string m_password;
+    std::uint64_t m_passSpentMs = 0;
+    std::uint64_t m_passLongestMs = 0;
 };
 
 } // namespace pvx

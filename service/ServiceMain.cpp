@@ -84,6 +84,7 @@ void SetUpNetwork(SService& service)
 void ServeNetwork(SService& service)
 {
     CAbstractUPS* ups = service.ups.get();
+    service.relay->BeginPass(); // the relay's serial time is bounded per pass
     bool mayWait = ups != nullptr && !g_bUseInternalXCP && ups->GetUPSType() == kXCPUPSType;
     if (service.responsive) {
         ServeWhileWaiting(service.agent.get(), *service.relay, ups, mayWait ? 1000 : 0, true);

@@ -9,6 +9,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+
 using namespace pvx;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -187,31 +189,56 @@ TEST(RelaySocket, BindFailureIsTheRelayBindEvent)
     }
 }
 
-TEST(RelayBudget, FramesAfterTheDatagramBudgetAreSkipped)
+struct SBudgetCase {
+    const char* name;
+    std::uint32_t frameMs; // serial time of each forwarded frame
+    std::vector<int> datagrams; // frames 0x31 in each datagram of one pass
+    std::size_t forwarded;
+};
+
+TEST(RelayBudget, FramesBeyondThePassBudgetAreDropped)
 {
-    // Each frame costs four seconds of a silent UPS: after the budget the
-    // rest of the datagram is skipped instead of stalling the service.
+    // Each forwarded frame costs the UPS's exchange time on the loop's clock.
     class CSlowUPS : public CRecordingUPS {
     public:
         CSlowUPS(CINIFile* file, CFakeClock& clock) : CRecordingUPS(file), m_clock(clock) {}
         std::vector<std::uint8_t> ProcessXCPRequest(std::span<const std::uint8_t> frame) override
         {
-            m_clock.Advance(4000);
+            m_clock.Advance(frameMs);
             return CRecordingUPS::ProcessXCPRequest(frame);
         }
         CFakeClock& m_clock;
+        std::uint32_t frameMs = 0;
+    };
+    const SBudgetCase cases[] = {
+        { "frames with the relay pause: two fit 750 ms", 270, { 290 }, 2 },
+        { "short frames: as many as fit", 100, { 20 }, 7 },
+        { "a silent UPS: one time-out, then nothing", 1500, { 10 }, 1 },
+        { "the budget spans the datagrams of one pass", 270, { 1, 10, 10 }, 2 },
+        { "frames that take no time are never dropped", 0, { 290 }, 290 },
     };
     CFakeClock clock;
     CScopedClock guard(clock);
     CINIFile file("/nonexistent/pvx.ini");
     CSlowUPS ups(&file, clock);
     CNetXCPAgent relay("Kq4Tz9", 0, htonl(INADDR_LOOPBACK));
-    Bytes request;
-    for (int i = 0; i < 10; ++i) {
-        auto frame = Frame({0x31});
-        request.insert(request.end(), frame.begin(), frame.end());
+    for (const auto& c : cases) {
+        for (int pass = 0; pass < 2; ++pass) { // a new pass has the whole budget again
+            relay.BeginPass();
+            ups.frames.clear();
+            ups.frameMs = c.frameMs;
+            SDatagram reply;
+            for (int frames : c.datagrams) {
+                Bytes request;
+                for (int i = 0; i < frames; ++i)
+                    request = Join({request, Frame({0x31})});
+                relay.ProcessDatagram(ups, Join({request, Frame({0x00})}), reply);
+                const Bytes answer(reply.data.begin(), reply.data.begin() + reply.length);
+                const Bytes identity{'p', 'v', 'x', 0};
+                EXPECT_NE(std::ranges::search(answer, identity).begin(), answer.end())
+                    << c.name << ": the identity query costs no serial time";
+            }
+            EXPECT_EQ(ups.frames.size(), c.forwarded) << c.name << ", pass " << pass;
+        }
     }
-    SDatagram reply;
-    relay.ProcessDatagram(ups, request, reply);
-    EXPECT_EQ(ups.frames.size(), 3u);
 }

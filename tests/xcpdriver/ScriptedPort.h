@@ -40,8 +40,9 @@ public:
     void AnswerStatus(std::uint8_t command, std::uint8_t status) { Answer(command, BuildStatusReply(status, command)); }
     void Silence(std::uint8_t command) { m_replies.erase(command); }
 
-    // Everything written, one entry per write.
+    // Everything written, one entry per write, and the fake clock's reading at each.
     const std::vector<Bytes>& Writes() const { return m_writes; }
+    const std::vector<std::uint64_t>& WriteTimes() const { return m_writeTimes; }
     // Command bytes of the request frames written, authorization left out.
     std::vector<std::uint8_t> Commands() const
     {
@@ -59,7 +60,11 @@ public:
                 frames.push_back(write);
         return frames;
     }
-    void ClearLog() { m_writes.clear(); }
+    void ClearLog()
+    {
+        m_writes.clear();
+        m_writeTimes.clear();
+    }
 
     bool Read(std::span<std::uint8_t> buffer, std::size_t& n) override
     {
@@ -72,6 +77,7 @@ public:
     bool Write(std::span<const std::uint8_t> bytes, std::size_t& n) override
     {
         m_writes.emplace_back(bytes.begin(), bytes.end());
+        m_writeTimes.push_back(m_clock.MonotonicMilliseconds());
         n = bytes.size();
         CByteCursor cursor(bytes);
         SXCPRequest request;
@@ -103,6 +109,7 @@ private:
     CFakeClock& m_clock;
     std::map<std::uint8_t, std::vector<Bytes>> m_replies;
     std::vector<Bytes> m_writes;
+    std::vector<std::uint64_t> m_writeTimes;
     std::deque<std::uint8_t> m_input;
 };
 

@@ -1,5 +1,6 @@
 // Tests of CXComUPS against a scripted serial peer: identification, the
 // polling schedule, meter mapping, alarms, controls, writes and the relay.
+#include "relay/NetXCPAgent.h"
 #include "service/events/PVXException.h"
 #include "tests/xcpdriver/XComTestSupport.h"
 #include "ups/WellKnown.h"
@@ -8,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <cmath>
 #include <functional>
+#include <map>
 #include <optional>
 
 using namespace pvx;
@@ -131,6 +135,16 @@ TEST_F(XComUPSTest, IdentifySendsTheDesignedSequence)
     EXPECT_EQ(writes[5], (Bytes { 0xAB, 0x04, 0xCF, 0x3A, 0x91, 0x4E, 0x69 }));
     EXPECT_EQ(writes[6], (Bytes { 0xAB, 0x01, 0xA0, 0xB4 }));
     EXPECT_EQ(port.GetSpeed(), 19200);
+    // The first meter read follows block 0x0C at once; the polls after it
+    // are 200 ms apart (the scripted UPS answers in no time).
+    auto sentAt = [&](std::uint8_t command) {
+        for (std::size_t i = 0; i < writes.size(); ++i)
+            if (writes[i].size() > 2 && writes[i][0] == 0xAB && writes[i][2] == command)
+                return port.WriteTimes()[i];
+        return std::uint64_t { 0 };
+    };
+    EXPECT_EQ(sentAt(0x34) - sentAt(0x3C), 0u);
+    EXPECT_EQ(sentAt(0x38) - sentAt(0x34), 200u);
 
     EXPECT_EQ(ups.m_manufacturer, "Brand");
     EXPECT_EQ(ups.m_model, "Unit 5");
@@ -401,6 +415,69 @@ TEST_F(XComUPSTest, AlarmNumbersRaiseAndClearWellKnownAlarms)
 
     port.Silence(0x35);
     EXPECT_EQ(CodeOf([&] { ups.ReadAlarms(); }), EVENT_TIMEOUT);
+}
+
+// A command-status block, or a UPS still busy after the last try, is not the
+// block asked for: no value, alarm or test summary may change, and the pass
+// is no failure.
+TEST_F(XComUPSTest, StatusAnswersToPolledBlocksLeaveTheModelAsItWas)
+{
+    ScriptWholeUps();
+    const std::map<std::uint8_t, Bytes> good = {
+        { 0x34,
+            MeterBlock(StandardMeterFormats(),
+                { { 56, FloatWord(229.0f) }, { 33, FloatWord(27.0f) }, { 34, FloatWord(95.0f) },
+                    { 78, FloatWord(230.0f) }, { 72, 0x07E90001 } }) },
+        { 0x35, Bytes { 0, 1, 0 } }, // alarm 56: low battery
+        { 0x33, Bytes { 0x50 } },
+        { 0x3B,
+            [] {
+                Bytes b(24, 0);
+                b[0] = 1;
+                b[19] = 1;
+                b[20] = 2;
+                return b;
+            }() },
+        { 0x3F, Bytes { 0, 0, 1 } }, // still in progress
+    };
+    for (const auto& [command, block] : good)
+        port.AnswerBlock(command, block);
+    testing::internal::CaptureStdout();
+    ups.Identify();
+    testing::internal::GetCapturedStdout();
+    ups.m_testResultSummary = 5;
+    ups.ReadBattery();
+    while (ups.TakeNextTrap()) { }
+    auto model = [&] {
+        std::vector<std::int64_t> values
+            = { ups.m_inputLines[0].voltage, ups.m_batteryVoltage, ups.m_chargeRemaining, ups.m_outputLines[0].voltage,
+                  ups.m_outputSource, ups.m_vendorTestResult, ups.m_batteryChargeState, ups.m_testResultSummary };
+        for (const auto& alarm : ups.GetAlarms())
+            values.push_back(alarm.descriptor[6]);
+        return values;
+    };
+    const auto before = model();
+    const std::string timeBefore = ups.m_upsDateTime;
+    ASSERT_EQ(before, (std::vector<std::int64_t> { 229, 27, 95, 230, 3, 4, 2, 5, 3 }));
+    ASSERT_FALSE(timeBefore.empty());
+
+    const std::map<std::uint8_t, std::function<void()>> reads = {
+        { 0x34, [&] { ups.ReadMeters(); } },
+        { 0x35, [&] { ups.ReadAlarms(); } },
+        { 0x33, [&] { ups.ReadStatus(); } },
+        { 0x3B, [&] { ups.ReadBattery(); } },
+        { 0x3F, [&] { ups.ReadTestResult(); } },
+    };
+    for (std::uint8_t status : { kXCPBusy, kXCPNotAvailable }) {
+        for (const auto& [command, read] : reads) {
+            port.AnswerStatus(command, status);
+            EXPECT_EQ(CodeOf(read), kNoError) << std::hex << int(command) << " answered " << int(status);
+            EXPECT_EQ(model(), before) << std::hex << int(command) << " answered " << int(status);
+            EXPECT_EQ(ups.m_upsDateTime, timeBefore);
+            EXPECT_FALSE(ups.HasPendingTraps()) << std::hex << int(command) << " answered " << int(status);
+            port.AnswerBlock(command, good.at(command));
+        }
+    }
 }
 
 struct SBatteryCase {
@@ -755,10 +832,44 @@ TEST_F(XComUPSTest, Command95IsForwardedAndAnsweredWithAStatusBlock)
     EXPECT_EQ(port.Writes(), std::vector<Bytes> { (Bytes { 0xAB, 0x03, 0x95, 0x06, 0x01, 0xB6 }) });
     // block 9, length 5, last block, status, then the UPS's reply bytes
     EXPECT_EQ(reply, (Bytes { 0xAB, 0x09, 0x05, 0x81, 0x31, 0x31, 0x95, 0x06, 0x01, 0xC8 }));
+}
 
-    port.ClearLog();
-    ups.DoCommand95(Bytes { 0xAB, 0x01, 0x95 }); // a frame too short for its data
-    EXPECT_EQ(port.Writes(), std::vector<Bytes> { (Bytes { 0xAB, 0x03, 0x95, 0x00, 0x00, 0xBD }) });
+struct SCommand95Case {
+    const char* name;
+    Bytes frame;
+    std::vector<Bytes> sent;
+    Bytes reply;
+};
+
+// Frames exactly as a client sends them, checksum and all: the checksum is
+// never a data byte, and a frame without the two data bytes is refused.
+TEST_F(XComUPSTest, Command95ThroughTheRelayUsesOnlyTheFrameData)
+{
+    LoadCommandList(kAllCommands);
+    port.AnswerStatus(0xCF, 0x32); // no authorization frame ahead of 0x95
+    ups.GetLink().SendRequest(0xCF, 750);
+    port.Answer(0x95, BuildStatusReply(0x31, 0x95, Bytes { 0x06, 0x01 }));
+    const SCommand95Case cases[] = {
+        { "no data byte", { 0xAB, 0x01, 0x95, 0xBF }, {},
+            { 0xAB, 0x09, 0x02, 0x81, 0x36, 0x95, 0xFE, 0x00 } }, // padded to even
+        { "one data byte", { 0xAB, 0x02, 0x95, 0x06, 0xB8 }, {}, { 0xAB, 0x09, 0x03, 0x81, 0x36, 0x95, 0x06, 0xF7 } },
+        { "two data bytes", { 0xAB, 0x03, 0x95, 0x06, 0x01, 0xB6 }, { { 0xAB, 0x03, 0x95, 0x06, 0x01, 0xB6 } },
+            { 0xAB, 0x09, 0x05, 0x81, 0x31, 0x31, 0x95, 0x06, 0x01, 0xC8 } },
+    };
+    const std::string password = "secret";
+    const Bytes unlock = BuildRequestFrame(0xCF, Bytes(password.begin(), password.end()));
+    CNetXCPAgent relay(password, 0, htonl(INADDR_LOOPBACK));
+    g_bUseInternalXCP = true;
+    for (const auto& c : cases) {
+        port.ClearLog();
+        Bytes datagram = unlock;
+        datagram.insert(datagram.end(), c.frame.begin(), c.frame.end());
+        SDatagram reply;
+        relay.ProcessDatagram(ups, datagram, reply);
+        EXPECT_EQ(port.Frames(), c.sent) << c.name;
+        EXPECT_EQ(Bytes(reply.Bytes().begin(), reply.Bytes().end()), c.reply) << c.name;
+    }
+    g_bUseInternalXCP = false;
 }
 
 TEST_F(XComUPSTest, ProcessXCPRequestRelaysTheFrameUnlessInternalXcpIsOn)

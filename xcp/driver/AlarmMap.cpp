@@ -26,9 +26,10 @@ void CAlarmMap::ParseBitmap(CReplyReader& reader)
     m_cursor = 0;
 }
 
-unsigned CAlarmMap::FirstActive(CCommands& link)
+std::optional<unsigned> CAlarmMap::FirstActive(CCommands& link)
 {
-    link.SendRequest(kActiveAlarmRequest, kBlockTimeoutMs);
+    if (link.SendRequest(kActiveAlarmRequest, kBlockTimeoutMs) != 0)
+        return std::nullopt;
     return FirstActive(link.GetReply());
 }
 

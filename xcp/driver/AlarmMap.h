@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -24,9 +25,10 @@ public:
     // counts the supported alarms and clears the active bytes.
     void ParseBitmap(CReplyReader& reader);
     // Requests the active-alarm block and returns the first active alarm
-    // number, or kNoAlarm. The request's result is not examined; bytes the
-    // block lacks count as inactive.
-    unsigned FirstActive(CCommands& link);
+    // number, or kNoAlarm; bytes the block lacks count as inactive. Nothing,
+    // with the active bytes kept, when the UPS answers with anything but the
+    // alarm block (a command status, or busy after the last try).
+    std::optional<unsigned> FirstActive(CCommands& link);
     // Takes the active bytes directly and starts a scan (tests).
     unsigned FirstActive(std::span<const std::uint8_t> activeBytes);
     // The next active alarm after the last one returned, or kNoAlarm.

@@ -56,12 +56,15 @@ void CDataTypeMap::ParseFormats(CReplyReader& reader)
     m_formats.assign(formats.begin(), formats.end());
 }
 
-void CDataTypeMap::ReadBlock(CCommands& link, std::uint8_t request)
+bool CDataTypeMap::ReadBlock(CCommands& link, std::uint8_t request)
 {
-    m_values.clear();
-    link.SendRequest(request, kBlockTimeoutMs);
+    // A command-status answer (or a UPS still busy after the last try) holds
+    // a status byte and an echo, not meters: the last block stays.
+    if (link.SendRequest(request, kBlockTimeoutMs) != 0)
+        return false;
     auto reply = link.GetReply();
     m_values.assign(reply.begin(), reply.end());
+    return true;
 }
 
 void CDataTypeMap::SetValues(std::span<const std::uint8_t> values)
@@ -112,7 +115,7 @@ double CDataTypeMap::GetValue(std::size_t meter, double fallback) const
     return static_cast<double>(std::bit_cast<float>(raw));
 }
 
-std::tm CDataTypeMap::GetDateTime() const
+std::optional<std::tm> CDataTypeMap::GetDateTime() const
 {
     std::tm now {};
     GetLocalTime(GetWallSeconds(), now);
@@ -127,7 +130,7 @@ std::tm CDataTypeMap::GetDateTime() const
     const unsigned year = ((date >> 16) & 0xFF) + 256 * ((date >> 24) & 0x7F);
     std::tm result {};
     if (!SplitDayOfYear(dayOfYear, year, result.tm_mon, result.tm_mday))
-        return now;
+        return std::nullopt; // the UPS keeps a clock but it is wrong: not the host's either
     result.tm_year = static_cast<int>(year) - 1900;
     result.tm_sec = static_cast<int>((time >> 8) & 0xFF);
     result.tm_min = static_cast<int>((time >> 16) & 0xFF);

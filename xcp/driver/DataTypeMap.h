@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -25,9 +26,10 @@ public:
     // Reads a count byte and that many format bytes; a list cut short keeps
     // the formats that arrived.
     void ParseFormats(CReplyReader& reader);
-    // Sends `request` and keeps the whole reply as the new values. The
-    // request's result is not examined: whatever the reply holds is used.
-    void ReadBlock(CCommands& link, std::uint8_t request);
+    // Sends `request` and keeps the whole reply as the new values. False,
+    // with the last values kept, when the UPS answers with anything but the
+    // data block (a command status, or busy after the last try).
+    bool ReadBlock(CCommands& link, std::uint8_t request);
     // Replaces the values directly (tests and the simulator's golden blocks).
     void SetValues(std::span<const std::uint8_t> values);
     void SetFormats(std::span<const std::uint8_t> formats);
@@ -36,8 +38,9 @@ public:
     // or not (wholly) inside the last block.
     double GetValue(std::size_t meter, double fallback) const;
     // The UPS clock from meters 72 (date) and 73 (time), or the current
-    // local time when the UPS keeps no clock or sends an impossible date.
-    std::tm GetDateTime() const;
+    // local time when the UPS keeps no clock; nothing when it sends an
+    // impossible date (day 0, or past the end of its year).
+    std::optional<std::tm> GetDateTime() const;
     // Byte offset of `meter` in the value block: 4 per present meter below it.
     std::size_t ValueOffset(std::size_t meter) const;
 

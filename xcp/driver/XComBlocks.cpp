@@ -103,14 +103,19 @@ bool SplitModelText(const std::string& text, std::string& manufacturer, std::str
         return false;
     const std::size_t last = text.find_last_not_of(kBlank);
     const std::string trimmed = text.substr(first, last - first + 1);
-    const std::size_t gap = trimmed.find_first_of(kBlank);
+    // Only a space separates the two; a tab inside a name belongs to it.
+    const std::size_t gap = trimmed.find(' ');
     if (gap == std::string::npos) {
         manufacturer = trimmed;
         model.clear();
         return true;
     }
-    manufacturer = trimmed.substr(0, gap);
-    model = trimmed.substr(trimmed.find_first_not_of(kBlank, gap));
+    auto trim = [kBlank](const std::string& part) {
+        const std::size_t from = part.find_first_not_of(kBlank);
+        return from == std::string::npos ? std::string() : part.substr(from, part.find_last_not_of(kBlank) - from + 1);
+    };
+    manufacturer = trim(trimmed.substr(0, gap));
+    model = trim(trimmed.substr(gap + 1));
     return true;
 }
 

@@ -46,9 +46,10 @@ struct SIdentification {
 void ParseIdentificationBlock(std::span<const std::uint8_t> block, SIdentification& id, CDataTypeMap& meters,
     CAlarmMap& alarms, CDataTypeMap& statistics);
 
-// Splits the UPS's model text into manufacturer (first word) and model (the
-// rest), spaces and tabs trimmed. False when the text holds no word, which
-// leaves both as they were. A single word is the manufacturer; the model is empty.
+// Splits the UPS's model text into manufacturer (up to the first space) and
+// model (the rest), spaces and tabs trimmed at the ends of each. False when
+// the text holds no word, which leaves both as they were. A single word is
+// the manufacturer; the model is empty.
 bool SplitModelText(const std::string& text, std::string& manufacturer, std::string& model);
 
 // The fastest rate of the baud list (block 0x12: byte 1 a count, then 16-bit

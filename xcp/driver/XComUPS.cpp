@@ -5,6 +5,7 @@
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "service/events/PVXException.h"
+#include "ups/XCPEmulation.h"
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/driver/Settings.h"
 #include "xcp/driver/XComBlocks.h"
@@ -174,8 +175,8 @@ void CXComUPS::Identify()
     m_lowTemperatureLimit = input.lowTemperatureLimit;
     m_highTemperatureLimit = input.highTemperatureLimit;
 
-    // One full polling cycle, so that every value is there before the first pass.
-    Sleep(kPauseMs);
+    // One full polling cycle, so that every value is there before the first
+    // pass; it follows block 0x0C at once.
     ReadMeters();
     Sleep(kPauseMs);
     ReadStatistics();
@@ -237,7 +238,8 @@ void CXComUPS::ReadMeters()
 {
     if (!Supports(kXCPMeters))
         throw CPVXException(EVENT_BAD_REPLY);
-    m_meters.ReadBlock(m_link, kXCPMeters);
+    if (!m_meters.ReadBlock(m_link, kXCPMeters))
+        return; // a status answer is no meter block: the values read before stay
     auto meter = [this](std::size_t k) { return MeterToUnsigned(m_meters.GetValue(k, 0.0)); };
     auto signedMeter = [this](std::size_t k) { return MeterToSigned(m_meters.GetValue(k, 0.0)); };
 
@@ -270,14 +272,18 @@ void CXComUPS::ReadMeters()
     m_ambientTemperature = signedMeter(62);
     m_batteryTemperature = signedMeter(77);
     m_outputFrequency = meter(27) * 10u;
-    FormatUpsTime(m_meters.GetDateTime(), m_upsDateTime);
+    if (const auto upsTime = m_meters.GetDateTime())
+        FormatUpsTime(*upsTime, m_upsDateTime);
+    else
+        m_upsDateTime.clear();
 }
 
 void CXComUPS::ReadStatistics()
 {
     if (!Supports(kXCPStatistics))
         return;
-    m_statistics.ReadBlock(m_link, kXCPStatistics);
+    if (!m_statistics.ReadBlock(m_link, kXCPStatistics))
+        return;
     m_inputLineBads = MeterToUnsigned(m_statistics.GetValue(35, 0.0));
 }
 
@@ -285,10 +291,20 @@ void CXComUPS::ReadAlarms()
 {
     if (!Supports(kXCPAlarms))
         return;
+    std::optional<unsigned> first;
+    try {
+        first = m_alarmMap.FirstActive(m_link);
+    } catch (const CPVXException&) {
+        // A failed read ends the scan with nothing reported, as any scan does.
+        MarkAlarmsStale();
+        RemoveStaleAlarms();
+        throw;
+    }
+    if (!first)
+        return; // a status answer says nothing about the alarms: the table stays
     MarkAlarmsStale();
     try {
-        for (unsigned alarm = m_alarmMap.FirstActive(m_link); alarm != CAlarmMap::kNoAlarm;
-             alarm = m_alarmMap.NextActive())
+        for (unsigned alarm = *first; alarm != CAlarmMap::kNoAlarm; alarm = m_alarmMap.NextActive())
             for (const COid* descriptor : WellKnownAlarmsFor(alarm))
                 RaiseAlarm(*descriptor);
     } catch (const CPVXException&) {
@@ -302,7 +318,8 @@ void CXComUPS::ReadStatus()
 {
     if (!Supports(kXCPStatus))
         return;
-    m_link.SendCommand(kXCPStatus, {}, kCommandTimeoutMs);
+    if (m_link.SendCommand(kXCPStatus, {}, kCommandTimeoutMs) != 0)
+        return; // a status answer is not the status block
     m_outputSource = OutputSourceFromStatus(CReplyReader(m_link.GetReply()).U8At(0));
 }
 
@@ -310,7 +327,8 @@ void CXComUPS::ReadBattery()
 {
     if (!Supports(kXCPBattery))
         return;
-    m_link.SendRequest(kXCPBattery, kRequestTimeoutMs);
+    if (m_link.SendRequest(kXCPBattery, kRequestTimeoutMs) != 0)
+        return;
     const auto reply = m_link.GetReply();
     const std::uint8_t result = CReplyReader(reply).U8At(0);
     m_vendorTestResult = VendorTestResultFrom(result);
@@ -323,7 +341,8 @@ void CXComUPS::ReadTestResult()
 {
     if (!Supports(kXCPTestResult))
         return;
-    m_link.SendRequest(kXCPTestResult, kRequestTimeoutMs);
+    if (m_link.SendRequest(kXCPTestResult, kRequestTimeoutMs) != 0)
+        return; // the test goes on as far as we know
     m_testResultSummary = TestSummaryFrom(CReplyReader(m_link.GetReply()).U8At(2));
 }
 
@@ -551,8 +570,13 @@ void CXComUPS::SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& va
 
 std::vector<std::uint8_t> CXComUPS::DoCommand95(std::span<const std::uint8_t> frame)
 {
-    const CReplyReader request(frame);
-    const std::array<std::uint8_t, 2> data = { request.U8At(3), request.U8At(4) };
+    // The relay hands over the whole frame, checksum included: only the bytes
+    // that the length byte counts are data.
+    const CXCPRequest request(frame);
+    if (request.Length() < 3)
+        return BuildCommandStatusReply(
+            static_cast<std::uint8_t>(request.Length()), request.Contents(), kXCPBadParameter);
+    const std::array<std::uint8_t, 2> data = { request.Data(0), request.Data(1) };
     const std::uint32_t result = m_link.SendCommand(kXCPSetParameter, data, kCommandTimeoutMs);
     return BuildCommandStatusReply(static_cast<std::uint8_t>(m_link.GetReplyLength() & 0xFF), m_link.GetReply(),
         static_cast<std::uint8_t>(result & 0xFF));
