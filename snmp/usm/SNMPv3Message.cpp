@@ -252,8 +252,10 @@ CSNMPv3Processor::CSNMPv3Processor(SEngineState engine, std::span<const SUsmUser
 
 std::uint32_t CSNMPv3Processor::EngineTime() const
 {
+    // snmpEngineTime is at most 2^31 - 1, reached after 68 years.
+    constexpr std::uint64_t kMaxEngineTime = 2147483647;
     std::uint64_t seconds = (GetMonotonicMilliseconds() - m_startMs) / 1000;
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(seconds, kMaxEngineBoots));
+    return static_cast<std::uint32_t>(std::min(seconds, kMaxEngineTime));
 }
 
 Salt CSNMPv3Processor::NextSalt() { return SaltFrom(m_salt++); }
