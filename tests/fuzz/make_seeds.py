@@ -320,6 +320,17 @@ def write_v3_seeds():
     write("snmpv3_message", "wrapped-authenticated-getbulk", b"\x03" + scoped_pdu(bulk, b"", b"ctx"))
     write("snmpv3_message", "wrapped-encrypted-cut", b"\x01" + scoped_pdu(get)[:-5])
 
+    # Mode byte: even = an engine state file, odd = one SNMPv3 user line.
+    write("usm_config", "engine-state", b"\x00# SNMPv3 engine state\nEngineID=80000216050102030405060708\nEngineBoots=12\n")
+    write("usm_config", "engine-state-crlf-no-end", b"\x00EngineBoots=2147483646\r\nEngineID=8000021605aabbccdd")
+    # "maplesyrup" under SHA and SHA256 in the stored form of pvx-passwd -3.
+    sha = b"pvx1:65d84f8b557fa8098c9701ef29969375b57d28fc3ed57b538210d2de56a06516cb27fc2a638e49ab"
+    sha256 = (b"pvx1:3ddc188f062dac5e85c305e129929672bd7979a8348e7958861380d308f13113cb2cf427658d4fad"
+              b"b13fb7548ba239c1184adb4893ed1ca965e6e772ef0251b1")
+    write("usm_config", "user-authpriv", b"\x01ops,authPriv,SHA," + sha + b",AES," + sha + b",write")
+    write("usm_config", "user-authnopriv", b"\x01 mon , authNoPriv , SHA256 , " + sha256 + b" , - , - , read\r")
+    write("usm_config", "user-short", b"\x01ops,authPriv,SHA")
+
 
 if __name__ == "__main__":
     main()
