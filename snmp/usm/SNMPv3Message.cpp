@@ -367,7 +367,9 @@ std::size_t CSNMPv3Processor::Build(const SSecurityState& request, ESecurityLeve
     fields.userName = request.userName;
     if (level != ESecurityLevel::NoAuthNoPriv) {
         // Only a request from a known user can be answered at a secure level.
-        const SLocalUser& user = m_users.at(static_cast<std::size_t>(request.user));
+        if (request.user < 0 || static_cast<std::size_t>(request.user) >= m_users.size())
+            throw CPVXException(EVENT_BER_MALFORMED);
+        const SLocalUser& user = m_users[static_cast<std::size_t>(request.user)];
         fields.authProtocol = user.config.authProtocol;
         fields.authKey = user.authKey;
         if (level == ESecurityLevel::AuthPriv) {
