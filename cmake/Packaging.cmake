@@ -54,6 +54,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libcrypto (SNMPv3 keys, digests and privacy) is in libssl3 on Debian 12;
+# named here as well so the dependency holds even where shlibdeps is off.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS snmp)
 
 # apt keeps an administrator's changes to these files across upgrades.

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that building and testing pvx need, when missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev snmp snmptrapd clang libclang-rt-14-dev
+packages=(g++ cmake ninja-build libssl-dev libgtest-dev libgmock-dev libbenchmark-dev snmp snmptrapd clang libclang-rt-14-dev
           procps time
           snmpd  # scripts/bench-snmp.sh starts its own; the system service is kept stopped and disabled
           dpkg-dev man-db groff-base systemd)  # scripts/package-check.sh: package dependencies, manual pages, unit check

@@ -1,8 +1,11 @@
 // pvx-passwd: turns a plain relay password into the stored form that
-// Network/Passwd in pvx.ini holds, or back with -d.
+// Network/Passwd in pvx.ini holds, or back with -d; with -3 it makes the
+// stored key of an SNMPv3 pass phrase for the user lines of [SNMPv3].
 #include "service/encryption/Encryption.h"
+#include "snmp/usm/UsmUsers.h"
 
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -12,10 +15,46 @@ int Usage()
 {
     std::cerr << "Usage: pvx-passwd [password]\n"
                  "       pvx-passwd -d stored\n"
-                 "Prints the stored form of the XCP relay password for Network/Passwd in pvx.ini.\n"
-                 "Without an argument the password is read from the first line of standard input.\n"
+                 "       pvx-passwd -3 SHA|SHA256 [pass phrase]\n"
+                 "Prints the stored form of the XCP relay password for Network/Passwd in pvx.ini,\n"
+                 "or with -3 the stored key of an SNMPv3 pass phrase for the authKey and privKey\n"
+                 "fields of SNMPv3/User1 to User8 (use the user's authentication protocol for both).\n"
+                 "Without the last argument the password is read from the first line of standard input.\n"
                  "The relay compares the first six characters; use printable characters only.\n";
     return 2;
+}
+
+bool Printable(const std::string& text)
+{
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F)
+            return false;
+    return true;
+}
+
+int StoreSnmpKey(const std::string& protocolName, std::string passPhrase, bool fromInput)
+{
+    pvx::usm::EAuthProtocol protocol;
+    if (protocolName == "SHA" || protocolName == "sha")
+        protocol = pvx::usm::EAuthProtocol::Sha1;
+    else if (protocolName == "SHA256" || protocolName == "sha256")
+        protocol = pvx::usm::EAuthProtocol::Sha256;
+    else
+        return Usage();
+    if (fromInput)
+        std::getline(std::cin, passPhrase);
+    if (!Printable(passPhrase)) {
+        std::cerr << "pvx-passwd: the pass phrase must not hold control characters\n";
+        return 1;
+    }
+    auto stored = pvx::usm::StoreKey(protocol, passPhrase);
+    if (!stored) {
+        std::cerr << "pvx-passwd: an SNMPv3 pass phrase has at least " << pvx::usm::kMinPassPhraseLength
+                  << " characters\n";
+        return 1;
+    }
+    std::cout << *stored << "\n";
+    return 0;
 }
 
 } // namespace
@@ -23,6 +62,8 @@ int Usage()
 int main(int argc, char** argv)
 {
     std::string plain;
+    if (argc >= 3 && argc <= 4 && std::strcmp(argv[1], "-3") == 0)
+        return StoreSnmpKey(argv[2], argc == 4 ? argv[3] : "", argc == 3);
     if (argc == 3 && std::string(argv[1]) == "-d") {
         auto decoded = pvx::CEncryption::UnEncrypt(argv[2]);
         if (!decoded) {
@@ -44,11 +85,9 @@ int main(int argc, char** argv)
                   << " characters\n";
         return 1;
     }
-    for (unsigned char c : plain) {
-        if (c < 0x20 || c == 0x7F) {
-            std::cerr << "pvx-passwd: the password must not hold control characters\n";
-            return 1;
-        }
+    if (!Printable(plain)) {
+        std::cerr << "pvx-passwd: the password must not hold control characters\n";
+        return 1;
     }
     std::cout << pvx::CEncryption::Encrypt(plain) << "\n";
     return 0;

@@ -33,6 +33,8 @@ enum EventCode : std::uint32_t {
     EVENT_RELAY_NONBLOCKING = 0xC0020036,
     EVENT_UPS_LOST = 0xC0020039,
     EVENT_BAD_PASSWORD = 0xC002003A,
+    EVENT_USM_USER_MALFORMED = 0xC002003E,
+    EVENT_USM_ENGINE_STATE = 0xC002003F,
 };
 
 // Text of a code: the system's error text for codes below 0x10000, otherwise

@@ -291,8 +291,61 @@ AttachedDevices=servers
     write("message_catalog", "one-block-one-entry", (1).to_bytes(4, "little") + (0xC0020025).to_bytes(4, "little")
           + (0xC0020025).to_bytes(4, "little") + (16).to_bytes(4, "little") + (8).to_bytes(2, "little")
           + (0).to_bytes(2, "little") + b"Gone")
+    write_v3_seeds()
     write("message_catalog", "offset-past-end", (1).to_bytes(4, "little") + (0).to_bytes(4, "little")
           + (0xFFFFFFFF).to_bytes(4, "little") + (0xFFFFFFF0).to_bytes(4, "little"))
+
+
+# ---- SNMPv3 ------------------------------------------------------------------
+# The fuzz target's engine: 80 00 02 16 05 01 .. 08, boots 0; users "ops"
+# (authPriv, SHA, auth "maplesyrup", priv "pancakes and bacon") and "mon"
+# (authNoPriv, SHA256, "maplesyrup").
+V3_ENGINE = bytes.fromhex("80000216050102030405060708")
+
+
+def scoped_pdu(pdu, context_engine=V3_ENGINE, context=b""):
+    return tlv(0x30, octets(context_engine) + octets(context) + pdu)
+
+
+def v3_message(flags, scoped, engine=b"", user=b"", model=3, msg_id=42):
+    header = tlv(0x30, integer(msg_id) + integer(1500) + octets(bytes([flags])) + integer(model))
+    usm = tlv(0x30, octets(engine) + integer(0) + integer(0) + octets(user) + octets(b"") + octets(b""))
+    return tlv(0x30, integer(3) + header + octets(usm) + scoped)
+
+
+def write_v3_seeds():
+    get = tlv(GET, integer(7) + integer(0) + integer(0) + tlv(0x30, binding(UPS + ".2.1.0")))
+    bulk = tlv(0xA5, integer(8) + integer(0) + integer(10) + tlv(0x30, binding(UPS + ".2")))
+    empty_get = tlv(GET, integer(9) + integer(0) + integer(0) + tlv(0x30, b""))
+    # Mode byte: even = a whole datagram; odd = a scoped PDU the target wraps,
+    # encrypted for "ops" (bit 1 clear) or authenticated only for "mon".
+    write("snmpv3_message", "discovery", b"\x00" + v3_message(0x04, scoped_pdu(empty_get, b"")))
+    write("snmpv3_message", "unknown-security-model", b"\x00" + v3_message(0x04, scoped_pdu(empty_get, b""), model=2))
+    write("snmpv3_message", "priv-without-auth", b"\x00" + v3_message(0x06, octets(b"\x00" * 16), V3_ENGINE, b"ops"))
+    write("snmpv3_message", "plain-known-user", b"\x00" + v3_message(0x04, scoped_pdu(get), V3_ENGINE, b"mon"))
+    # Requests of snmpget -v3 -e 0x80000216050102030405060708 for upsBatteryStatus.0.
+    write("snmpv3_message", "snmpget-authpriv-sha-aes", b"\x00" + bytes.fromhex(
+        "3081810201033011020446f26fde020300ffe304010702010304343032040d80000216050102030405060708020100020100"
+        "04036f7073040c01d147cee17cf2b5029ef93c04080d504cccd4457301043339e5d577e229e852c1365831823c439dbedd6f"
+        "2def5491bad5c9853f9d669909bd782fddf838b2c16e4443c7172e9a65729e0f"))
+    write("snmpv3_message", "snmpget-authnopriv-sha256", b"\x00" + bytes.fromhex(
+        "3081830201033011020405ddb0bd020300ffe304010502010304383036040d80000216050102030405060708020100020100"
+        "04036d6f6e0418264342a5786d25a0f4ef5c3bb30e750637e7445cf38ed25104003031040d800002160501020304050607"
+        "080400a01e020427070c8a0201000201003010300e060a2b0601020121010201000500"))
+    write("snmpv3_message", "wrapped-encrypted-get", b"\x01" + scoped_pdu(get))
+    write("snmpv3_message", "wrapped-authenticated-getbulk", b"\x03" + scoped_pdu(bulk, b"", b"ctx"))
+    write("snmpv3_message", "wrapped-encrypted-cut", b"\x01" + scoped_pdu(get)[:-5])
+
+    # Mode byte: even = an engine state file, odd = one SNMPv3 user line.
+    write("usm_config", "engine-state", b"\x00# SNMPv3 engine state\nEngineID=80000216050102030405060708\nEngineBoots=12\n")
+    write("usm_config", "engine-state-crlf-no-end", b"\x00EngineBoots=2147483646\r\nEngineID=8000021605aabbccdd")
+    # "maplesyrup" under SHA and SHA256 in the stored form of pvx-passwd -3.
+    sha = b"pvx1:65d84f8b557fa8098c9701ef29969375b57d28fc3ed57b538210d2de56a06516cb27fc2a638e49ab"
+    sha256 = (b"pvx1:3ddc188f062dac5e85c305e129929672bd7979a8348e7958861380d308f13113cb2cf427658d4fad"
+              b"b13fb7548ba239c1184adb4893ed1ca965e6e772ef0251b1")
+    write("usm_config", "user-authpriv", b"\x01ops,authPriv,SHA," + sha + b",AES," + sha + b",write")
+    write("usm_config", "user-authnopriv", b"\x01 mon , authNoPriv , SHA256 , " + sha256 + b" , - , - , read\r")
+    write("usm_config", "user-short", b"\x01ops,authPriv,SHA")
 
 
 if __name__ == "__main__":

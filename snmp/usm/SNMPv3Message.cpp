@@ -1,0 +1,420 @@
+// Parsing and building SNMPv3 messages under the User-based Security Model.
+#include "snmp/usm/SNMPv3Message.h"
+
+#include "platform/Portability.h"
+#include "service/events/PVXException.h"
+#include "snmp/ber/BasicEncodingRulesBuffer.h"
+
+#include <algorithm>
+
+namespace pvx::usm {
+
+namespace {
+
+constexpr std::uint8_t kCounter32 = 0x41;
+constexpr std::int32_t kMinMaxSize = 484;
+constexpr std::size_t kMaxUserName = 32;
+constexpr std::size_t kMaxEngineId = 32;
+
+[[noreturn]] void Malformed() { throw CPVXException(EVENT_BER_MALFORMED); }
+
+void WriteOctets(CBasicEncodingRulesBuffer& buffer, std::span<const std::uint8_t> bytes)
+{
+    buffer.WriteHeader(static_cast<std::uint32_t>(bytes.size()), ber::kOctetString);
+    for (std::uint8_t b : bytes)
+        buffer.WriteByte(b);
+}
+
+void WriteRaw(CBasicEncodingRulesBuffer& buffer, std::span<const std::uint8_t> bytes)
+{
+    for (std::uint8_t b : bytes)
+        buffer.WriteByte(b);
+}
+
+void WriteCounter32(CBasicEncodingRulesBuffer& buffer, std::uint32_t value)
+{
+    std::uint64_t v = value;
+    std::size_t n = 1;
+    while (n < 5 && v >= (std::uint64_t {1} << (8 * n - 1)))
+        ++n;
+    buffer.WriteHeader(static_cast<std::uint32_t>(n), kCounter32);
+    for (std::size_t i = n; i > 0; --i)
+        buffer.WriteByte(static_cast<std::uint8_t>(v >> (8 * (i - 1))));
+}
+
+// The end of an item whose contents start at the cursor; it must lie within
+// `limit`.
+std::size_t EndOf(const CBasicEncodingRulesBuffer& buffer, std::uint32_t length, std::size_t limit)
+{
+    if (length > limit - buffer.Position())
+        Malformed();
+    return buffer.Position() + length;
+}
+
+std::int32_t ReadNonNegative(CBasicEncodingRulesBuffer& buffer)
+{
+    std::int32_t value = buffer.ReadInteger();
+    if (value < 0)
+        Malformed();
+    return value;
+}
+
+Bytes ToBytes(std::span<const std::uint8_t> bytes) { return Bytes(bytes.begin(), bytes.end()); }
+
+struct SScopedPdu {
+    Bytes contextEngineId;
+    Bytes contextName;
+    Bytes pdu;
+    std::int32_t requestId = 0;
+};
+
+// ScopedPDU ::= SEQUENCE { contextEngineID, contextName, data }. With
+// `exact` the SEQUENCE must fill `bytes`; after decryption trailing bytes are
+// left alone, as a block cipher's padding would be.
+SScopedPdu ParseScopedPdu(std::span<const std::uint8_t> bytes, bool exact)
+{
+    Bytes copy = ToBytes(bytes);
+    CBasicEncodingRulesBuffer buffer(copy);
+    std::size_t end = EndOf(buffer, buffer.ReadHeader(ber::kSequence), copy.size());
+    if (exact && end != copy.size())
+        Malformed();
+    SScopedPdu scoped;
+    scoped.contextEngineId = ToBytes(buffer.ReadOctetStringView());
+    scoped.contextName = ToBytes(buffer.ReadOctetStringView());
+    std::size_t pduStart = buffer.Position();
+    std::uint8_t tag = buffer.ReadByte();
+    // Only the context-class constructed tags are PDUs.
+    if ((tag & 0xE0) != 0xA0)
+        Malformed();
+    std::size_t pduEnd = EndOf(buffer, buffer.ReadLength(), end);
+    if (pduEnd != end || buffer.Position() > end)
+        Malformed();
+    scoped.requestId = buffer.ReadInteger();
+    if (buffer.Position() > end)
+        Malformed();
+    scoped.pdu.assign(copy.begin() + static_cast<std::ptrdiff_t>(pduStart), copy.begin() + static_cast<std::ptrdiff_t>(end));
+    return scoped;
+}
+
+Salt SaltFrom(std::uint64_t value)
+{
+    Salt salt {};
+    for (std::size_t i = 0; i < salt.size(); ++i)
+        salt[i] = static_cast<std::uint8_t>(value >> (56 - 8 * i));
+    return salt;
+}
+
+// The parts of a message as read, before any security check.
+struct SParsedMessage {
+    std::int32_t msgId = 0;
+    std::int32_t maxSize = 0;
+    std::uint8_t flags = 0;
+    std::int32_t securityModel = 0;
+    Bytes engineId;
+    std::uint32_t boots = 0;
+    std::uint32_t time = 0;
+    Bytes userName;
+    std::size_t authOffset = 0;
+    std::size_t authSize = 0;
+    Bytes privParameters;
+    Bytes encrypted;                   // when the privacy flag is set
+    std::optional<SScopedPdu> scoped;  // when it is not
+};
+
+// Reads the whole message from `bytes` (which must hold exactly one message).
+SParsedMessage ParseMessage(std::span<std::uint8_t> bytes)
+{
+    CBasicEncodingRulesBuffer buffer(bytes);
+    SParsedMessage m;
+    if (EndOf(buffer, buffer.ReadHeader(ber::kSequence), bytes.size()) != bytes.size())
+        Malformed();
+    if (buffer.ReadInteger() != kVersion3)
+        Malformed();
+
+    std::size_t headerEnd = EndOf(buffer, buffer.ReadHeader(ber::kSequence), bytes.size());
+    m.msgId = ReadNonNegative(buffer);
+    m.maxSize = ReadNonNegative(buffer);
+    auto flags = buffer.ReadOctetStringView();
+    if (flags.size() != 1 || m.maxSize < kMinMaxSize)
+        Malformed();
+    m.flags = flags[0];
+    m.securityModel = buffer.ReadInteger();
+    if (buffer.Position() != headerEnd)
+        Malformed();
+
+    // msgSecurityParameters: an OCTET STRING holding UsmSecurityParameters.
+    std::size_t parametersEnd = EndOf(buffer, buffer.ReadHeader(ber::kOctetString), bytes.size());
+    if (m.securityModel == kUsmSecurityModel) {
+        if (EndOf(buffer, buffer.ReadHeader(ber::kSequence), parametersEnd) != parametersEnd)
+            Malformed();
+        m.engineId = ToBytes(buffer.ReadOctetStringView());
+        m.boots = static_cast<std::uint32_t>(ReadNonNegative(buffer));
+        m.time = static_cast<std::uint32_t>(ReadNonNegative(buffer));
+        m.userName = ToBytes(buffer.ReadOctetStringView());
+        auto auth = buffer.ReadOctetStringView();
+        m.authOffset = buffer.Position() - auth.size();
+        m.authSize = auth.size();
+        m.privParameters = ToBytes(buffer.ReadOctetStringView());
+        if (buffer.Position() != parametersEnd || m.engineId.size() > kMaxEngineId || m.userName.size() > kMaxUserName)
+            Malformed();
+    }
+    buffer.SetPosition(parametersEnd);
+
+    if (m.flags & kFlagPriv) {
+        m.encrypted = ToBytes(buffer.ReadOctetStringView());
+        if (buffer.Position() != bytes.size())
+            Malformed();
+    } else {
+        m.scoped = ParseScopedPdu(bytes.subspan(buffer.Position()), true);
+    }
+    return m;
+}
+
+} // namespace
+
+Bytes EncodeScopedPdu(std::span<const std::uint8_t> contextEngineId, std::span<const std::uint8_t> contextName,
+                      std::span<const std::uint8_t> pdu)
+{
+    Bytes out(contextEngineId.size() + contextName.size() + pdu.size() + 3 * ber::kHeaderSize);
+    CBasicEncodingRulesBuffer buffer(out);
+    std::size_t sequence = buffer.BeginItem(ber::kSequence);
+    WriteOctets(buffer, contextEngineId);
+    WriteOctets(buffer, contextName);
+    WriteRaw(buffer, pdu);
+    buffer.EndItem(sequence);
+    out.resize(buffer.Position());
+    return out;
+}
+
+std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8_t> out)
+{
+    CBasicEncodingRulesBuffer buffer(out);
+    std::size_t message = buffer.BeginItem(ber::kSequence);
+    buffer.WriteInteger(kVersion3);
+
+    std::size_t header = buffer.BeginItem(ber::kSequence);
+    buffer.WriteInteger(fields.msgId);
+    buffer.WriteInteger(fields.maxSize);
+    WriteOctets(buffer, std::span(&fields.flags, 1));
+    buffer.WriteInteger(fields.securityModel);
+    buffer.EndItem(header);
+
+    std::size_t parameters = buffer.BeginItem(ber::kOctetString);
+    std::size_t usm = buffer.BeginItem(ber::kSequence);
+    WriteOctets(buffer, fields.engineId);
+    buffer.WriteInteger(static_cast<std::int32_t>(fields.boots));
+    buffer.WriteInteger(static_cast<std::int32_t>(fields.time));
+    WriteOctets(buffer, fields.userName);
+    std::size_t digestSize = fields.authKey.empty() ? 0 : DigestSize(fields.authProtocol);
+    WriteOctets(buffer, Bytes(digestSize, 0));
+    std::size_t digestOffset = buffer.Position() - digestSize;
+    WriteOctets(buffer, fields.privKey ? std::span<const std::uint8_t>(fields.salt) : std::span<const std::uint8_t>());
+    buffer.EndItem(usm);
+    buffer.EndItem(parameters);
+
+    if (fields.privKey) {
+        Bytes encrypted;
+        if (!AesCfbEncrypt(*fields.privKey, fields.boots, fields.time, fields.salt, fields.scopedPdu, encrypted))
+            throw CPVXException(EVENT_BER_MALFORMED);
+        WriteOctets(buffer, encrypted);
+    } else {
+        WriteRaw(buffer, fields.scopedPdu);
+    }
+    buffer.EndItem(message);
+
+    std::size_t length = buffer.Position();
+    if (digestSize != 0) {
+        Bytes digest = ComputeDigest(fields.authProtocol, fields.authKey, out.first(length));
+        if (digest.size() != digestSize)
+            throw CPVXException(EVENT_BER_MALFORMED);
+        std::copy(digest.begin(), digest.end(), out.begin() + static_cast<std::ptrdiff_t>(digestOffset));
+    }
+    return length;
+}
+
+CSNMPv3Processor::CSNMPv3Processor(SEngineState engine, std::span<const SUsmUser> users)
+    : m_engine(std::move(engine))
+    , m_startMs(GetMonotonicMilliseconds())
+{
+    for (const auto& user : users) {
+        SLocalUser local {user, LocalizeKey(user.authProtocol, user.authKey, m_engine.engineId), {}};
+        if (user.level == ESecurityLevel::AuthPriv)
+            local.privKey = AesKeyFromLocalized(LocalizeKey(user.authProtocol, user.privKey, m_engine.engineId));
+        m_users.push_back(std::move(local));
+    }
+    // The salt only has to differ between messages; a random start keeps it
+    // from repeating across restarts within one boot count.
+    Salt start {};
+    RandomBytes(start);
+    for (std::uint8_t b : start)
+        m_salt = m_salt << 8 | b;
+}
+
+std::uint32_t CSNMPv3Processor::EngineTime() const
+{
+    // snmpEngineTime is at most 2^31 - 1, reached after 68 years.
+    constexpr std::uint64_t kMaxEngineTime = 2147483647;
+    std::uint64_t seconds = (GetMonotonicMilliseconds() - m_startMs) / 1000;
+    return static_cast<std::uint32_t>(std::min(seconds, kMaxEngineTime));
+}
+
+Salt CSNMPv3Processor::NextSalt() { return SaltFrom(m_salt++); }
+
+SIncomingV3 CSNMPv3Processor::Count(SIncomingV3 result, EUsmReport report)
+{
+    ++m_counters.usmStats[static_cast<std::size_t>(report)];
+    result.report = report;
+    result.outcome = result.security.reportable ? EV3Outcome::Report : EV3Outcome::Drop;
+    return result;
+}
+
+SIncomingV3 CSNMPv3Processor::Process(std::span<const std::uint8_t> message)
+{
+    SIncomingV3 result;
+    Bytes bytes = ToBytes(message);
+    SParsedMessage m;
+    try {
+        m = ParseMessage(bytes);
+    } catch (const CPVXException&) {
+        ++m_counters.parseErrors;
+        return result;
+    }
+    if (m.securityModel != kUsmSecurityModel) {
+        ++m_counters.unknownSecurityModels;
+        return result;
+    }
+    if ((m.flags & kFlagPriv) && !(m.flags & kFlagAuth)) {
+        ++m_counters.invalidMsgs;
+        return result;
+    }
+
+    SSecurityState& s = result.security;
+    s.msgId = m.msgId;
+    s.maxSize = m.maxSize;
+    s.level = static_cast<ESecurityLevel>(m.flags & (kFlagAuth | kFlagPriv));
+    s.reportable = (m.flags & kFlagReportable) != 0;
+    s.userName = m.userName;
+    if (m.scoped) {
+        s.requestId = m.scoped->requestId;
+        s.contextEngineId = m.scoped->contextEngineId;
+        s.contextName = m.scoped->contextName;
+    }
+
+    // RFC 3414 3.2, steps 3 to 8, in order.
+    if (m.engineId != m_engine.engineId)
+        return Count(std::move(result), EUsmReport::UnknownEngineIDs);
+    auto user = std::find_if(m_users.begin(), m_users.end(), [&](const SLocalUser& u) {
+        return std::equal(u.config.name.begin(), u.config.name.end(), m.userName.begin(), m.userName.end(),
+                          [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+    });
+    if (user == m_users.end())
+        return Count(std::move(result), EUsmReport::UnknownUserNames);
+    s.user = static_cast<int>(user - m_users.begin());
+    if (s.level == ESecurityLevel::AuthPriv && user->config.level != ESecurityLevel::AuthPriv)
+        return Count(std::move(result), EUsmReport::UnsupportedSecLevels);
+
+    if (m.flags & kFlagAuth) {
+        if (m.authSize != DigestSize(user->config.authProtocol))
+            return Count(std::move(result), EUsmReport::WrongDigests);
+        Bytes received(bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset + m.authSize));
+        std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset), m.authSize, 0);
+        if (!VerifyDigest(user->config.authProtocol, user->authKey, bytes, received))
+            return Count(std::move(result), EUsmReport::WrongDigests);
+
+        std::uint32_t now = EngineTime();
+        std::uint32_t skew = m.time > now ? m.time - now : now - m.time;
+        if (m_engine.boots >= kMaxEngineBoots || m.boots != m_engine.boots || skew > kTimeWindowSeconds)
+            return Count(std::move(result), EUsmReport::NotInTimeWindows);
+    }
+
+    if (m.flags & kFlagPriv) {
+        Bytes plain;
+        if (m.privParameters.size() != kSaltSize)
+            return Count(std::move(result), EUsmReport::DecryptionErrors);
+        Salt salt {};
+        std::copy(m.privParameters.begin(), m.privParameters.end(), salt.begin());
+        if (!AesCfbDecrypt(user->privKey, m.boots, m.time, salt, m.encrypted, plain))
+            return Count(std::move(result), EUsmReport::DecryptionErrors);
+        try {
+            m.scoped = ParseScopedPdu(plain, false);
+        } catch (const CPVXException&) {
+            // With a wrong privacy key the plaintext is noise: that is how a
+            // decryption error shows in a stream cipher mode.
+            return Count(std::move(result), EUsmReport::DecryptionErrors);
+        }
+        s.requestId = m.scoped->requestId;
+        s.contextEngineId = m.scoped->contextEngineId;
+        s.contextName = m.scoped->contextName;
+    }
+
+    result.outcome = EV3Outcome::Accept;
+    result.pdu = std::move(m.scoped->pdu);
+    result.authorized = static_cast<std::uint8_t>(s.level) >= static_cast<std::uint8_t>(user->config.level);
+    result.access = user->config.access;
+    return result;
+}
+
+std::size_t CSNMPv3Processor::Build(const SSecurityState& request, ESecurityLevel level,
+                                    std::span<const std::uint8_t> pdu, std::span<std::uint8_t> out)
+{
+    SV3MessageFields fields;
+    fields.msgId = request.msgId;
+    fields.flags = static_cast<std::uint8_t>(level);
+    fields.engineId = m_engine.engineId;
+    fields.boots = m_engine.boots;
+    fields.time = EngineTime();
+    fields.userName = request.userName;
+    if (level != ESecurityLevel::NoAuthNoPriv) {
+        // Only a request from a known user can be answered at a secure level.
+        if (request.user < 0 || static_cast<std::size_t>(request.user) >= m_users.size())
+            throw CPVXException(EVENT_BER_MALFORMED);
+        const SLocalUser& user = m_users[static_cast<std::size_t>(request.user)];
+        fields.authProtocol = user.config.authProtocol;
+        fields.authKey = user.authKey;
+        if (level == ESecurityLevel::AuthPriv) {
+            fields.privKey = user.privKey;
+            fields.salt = NextSalt();
+        }
+    }
+    fields.scopedPdu = EncodeScopedPdu(request.contextEngineId.empty() ? m_engine.engineId : request.contextEngineId,
+                                       request.contextName, pdu);
+    std::size_t length = EncodeV3Message(fields, out);
+    if (length > static_cast<std::size_t>(std::max(request.maxSize, kMinMaxSize)))
+        throw CPVXException(EVENT_BER_BOUNDS);
+    return length;
+}
+
+std::size_t CSNMPv3Processor::BuildResponse(const SSecurityState& request, std::span<const std::uint8_t> pdu,
+                                            std::span<std::uint8_t> out)
+{
+    return Build(request, request.level, pdu, out);
+}
+
+std::size_t CSNMPv3Processor::BuildReport(const SSecurityState& request, EUsmReport report,
+                                          std::span<std::uint8_t> out)
+{
+    std::array<std::uint8_t, kDatagramSize> pdu {};
+    CBasicEncodingRulesBuffer buffer(pdu);
+    std::size_t reportPdu = buffer.BeginItem(kReportPdu);
+    buffer.WriteInteger(request.requestId);
+    buffer.WriteInteger(0);
+    buffer.WriteInteger(0);
+    std::size_t list = buffer.BeginItem(ber::kSequence);
+    std::size_t binding = buffer.BeginItem(ber::kSequence);
+    const std::array<std::uint32_t, 7> name {6, 3, 15, 1, 1, static_cast<std::uint32_t>(report), 0};
+    buffer.WriteObjectIdentifier(name);
+    WriteCounter32(buffer, m_counters.usmStats[static_cast<std::size_t>(report)]);
+    buffer.EndItem(binding);
+    buffer.EndItem(list);
+    buffer.EndItem(reportPdu);
+
+    ESecurityLevel level = report == EUsmReport::NotInTimeWindows && request.user >= 0 ? ESecurityLevel::AuthNoPriv
+                                                                                      : ESecurityLevel::NoAuthNoPriv;
+    SSecurityState answer = request;
+    // A Report names this engine as the context (RFC 3412).
+    answer.contextEngineId = m_engine.engineId;
+    return Build(answer, level, buffer.Written(), out);
+}
+
+} // namespace pvx::usm

@@ -1,0 +1,148 @@
+// SNMPv3 messages (RFC 3412) secured by the User-based Security Model (RFC
+// 3414): parsing a request in the order the RFCs prescribe, and building the
+// response or the Report that answers it. The PDU inside is left to the
+// agent, which handles it as for the other versions.
+#pragma once
+
+#include "snmp/usm/EngineState.h"
+#include "snmp/usm/UsmCrypto.h"
+#include "snmp/usm/UsmUsers.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace pvx::usm {
+
+constexpr std::uint8_t kFlagAuth = 0x01;
+constexpr std::uint8_t kFlagPriv = 0x02;
+constexpr std::uint8_t kFlagReportable = 0x04;
+constexpr std::int32_t kUsmSecurityModel = 3;
+constexpr std::int32_t kVersion3 = 3;
+constexpr std::uint8_t kReportPdu = 0xA8;
+// The largest message pvx receives, announced as msgMaxSize.
+constexpr std::int32_t kOwnMaxMessageSize = 1172;
+// RFC 3414: a message more than 150 s off the engine's clock is refused.
+constexpr std::uint32_t kTimeWindowSeconds = 150;
+
+// The usmStats counters, by their last arc: 1.3.6.1.6.3.15.1.1.<n>.0.
+enum class EUsmReport : std::uint8_t {
+    None = 0,
+    UnsupportedSecLevels = 1,
+    NotInTimeWindows = 2,
+    UnknownUserNames = 3,
+    UnknownEngineIDs = 4,
+    WrongDigests = 5,
+    DecryptionErrors = 6,
+};
+constexpr std::size_t kUsmReportCount = 7;
+
+// Every field of one outgoing (or test) message. The digest is computed last,
+// over the whole message, when `authKey` is set.
+struct SV3MessageFields {
+    std::int32_t msgId = 0;
+    std::int32_t maxSize = kOwnMaxMessageSize;
+    std::uint8_t flags = 0;
+    std::int32_t securityModel = kUsmSecurityModel;
+    Bytes engineId;
+    std::uint32_t boots = 0;
+    std::uint32_t time = 0;
+    Bytes userName;
+    EAuthProtocol authProtocol = EAuthProtocol::Sha1;
+    Bytes authKey;                  // localized; empty: no digest
+    std::optional<AesKey> privKey;  // set: the scoped PDU is encrypted
+    Salt salt {};
+    Bytes scopedPdu;                // the plaintext ScopedPDU, whole
+};
+
+// Writes the message into `out` and returns its length. Throws CPVXException
+// 0xC0020031 when it does not fit.
+std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8_t> out);
+// SEQUENCE { contextEngineID, contextName, pdu }, `pdu` being a whole PDU.
+Bytes EncodeScopedPdu(std::span<const std::uint8_t> contextEngineId, std::span<const std::uint8_t> contextName,
+                      std::span<const std::uint8_t> pdu);
+
+// What answering a request needs to know of it.
+struct SSecurityState {
+    std::int32_t msgId = 0;
+    std::int32_t maxSize = 0;
+    ESecurityLevel level = ESecurityLevel::NoAuthNoPriv;
+    bool reportable = false;
+    Bytes userName;
+    int user = -1;              // index into the processor's users; -1 unknown
+    std::int32_t requestId = 0; // of the PDU when it could be read, else 0
+    Bytes contextEngineId;
+    Bytes contextName;
+};
+
+enum class EV3Outcome {
+    Drop,   // nothing is sent (malformed, or a report that may not be sent)
+    Report, // answer with BuildReport(security, report)
+    Accept, // serve `pdu`, answer with BuildResponse
+};
+
+struct SIncomingV3 {
+    EV3Outcome outcome = EV3Outcome::Drop;
+    EUsmReport report = EUsmReport::None; // also set when a report is counted but dropped
+    SSecurityState security;
+    Bytes pdu; // the whole PDU, tag first
+    // The message came at least at the user's configured level; if not, the
+    // PDU must not be served (RFC 3415's noAccess: authorizationError).
+    bool authorized = false;
+    EAccess access = EAccess::Read;
+};
+
+struct SV3Counters {
+    std::array<std::uint32_t, kUsmReportCount> usmStats {}; // indexed by EUsmReport
+    std::uint32_t unknownSecurityModels = 0;                // snmpUnknownSecurityModels
+    std::uint32_t invalidMsgs = 0;                          // snmpInvalidMsgs
+    std::uint32_t parseErrors = 0;                          // snmpInASNParseErrs
+};
+
+// The engine: its identity, clock, localized user keys and counters.
+class CSNMPv3Processor {
+public:
+    CSNMPv3Processor(SEngineState engine, std::span<const SUsmUser> users);
+    virtual ~CSNMPv3Processor() = default;
+
+    const Bytes& EngineId() const { return m_engine.engineId; }
+    std::uint32_t EngineBoots() const { return m_engine.boots; }
+    // Seconds since the processor was made, from the monotonic clock.
+    std::uint32_t EngineTime() const;
+    const SV3Counters& Counters() const { return m_counters; }
+    const SUsmUser& User(int index) const { return m_users.at(static_cast<std::size_t>(index)).config; }
+
+    // Never throws: a malformed message is counted and dropped.
+    SIncomingV3 Process(std::span<const std::uint8_t> message);
+
+    // The response to an accepted request, `pdu` being the whole response
+    // PDU, secured at the request's level. Throws CPVXException 0xC0020031
+    // when it does not fit `out` or the manager's msgMaxSize.
+    std::size_t BuildResponse(const SSecurityState& request, std::span<const std::uint8_t> pdu,
+                              std::span<std::uint8_t> out);
+    // The Report for `report`, carrying the counter's present value; sent
+    // authenticated for NotInTimeWindows (RFC 3414), else noAuthNoPriv.
+    std::size_t BuildReport(const SSecurityState& request, EUsmReport report, std::span<std::uint8_t> out);
+
+private:
+    struct SLocalUser {
+        SUsmUser config;
+        Bytes authKey;
+        AesKey privKey {};
+    };
+
+    SIncomingV3 Count(SIncomingV3 result, EUsmReport report);
+    std::size_t Build(const SSecurityState& request, ESecurityLevel level, std::span<const std::uint8_t> pdu,
+                      std::span<std::uint8_t> out);
+    Salt NextSalt();
+
+    SEngineState m_engine;
+    std::vector<SLocalUser> m_users;
+    std::uint64_t m_startMs;
+    std::uint64_t m_salt = 0;
+    SV3Counters m_counters;
+};
+
+} // namespace pvx::usm

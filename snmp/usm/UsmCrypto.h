@@ -1,0 +1,66 @@
+// The cryptography of the User-based Security Model, all of it done by
+// libcrypto: pass phrase to key and key localization (RFC 3414 A.2, RFC 7860),
+// HMAC digests of whole messages, AES-128-CFB privacy (RFC 3826) and random
+// bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace pvx::usm {
+
+enum class EAuthProtocol {
+    Sha1,   // usmHMACSHAAuthProtocol, HMAC-SHA-96
+    Sha256, // usmHMAC192SHA256AuthProtocol, HMAC-SHA-256-192
+};
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Length of the protocol's hash, which is also the length of its keys.
+std::size_t KeySize(EAuthProtocol protocol);
+// Length of msgAuthenticationParameters: the truncated HMAC.
+std::size_t DigestSize(EAuthProtocol protocol);
+
+// A pass phrase shorter than this is refused everywhere keys are made.
+constexpr std::size_t kMinPassPhraseLength = 8;
+
+// Ku: the hash of the pass phrase repeated to fill 1,048,576 bytes. The pass
+// phrase must not be empty.
+Bytes PasswordToKey(EAuthProtocol protocol, std::string_view passPhrase);
+// Kul = H(Ku | engineID | Ku).
+Bytes LocalizeKey(EAuthProtocol protocol, std::span<const std::uint8_t> key, std::span<const std::uint8_t> engineId);
+
+constexpr std::size_t kAesKeySize = 16;
+constexpr std::size_t kSaltSize = 8;
+using AesKey = std::array<std::uint8_t, kAesKeySize>;
+using Salt = std::array<std::uint8_t, kSaltSize>;
+
+// The AES-128 privacy key: the first 16 bytes of the privacy pass phrase's
+// key localized with the authentication protocol's hash. `localizedKey` must
+// hold at least 16 bytes.
+AesKey AesKeyFromLocalized(std::span<const std::uint8_t> localizedKey);
+
+// HMAC of `message` with the localized authentication key, truncated to
+// DigestSize; the message's authentication parameter field must already hold
+// zeros.
+Bytes ComputeDigest(EAuthProtocol protocol, std::span<const std::uint8_t> localizedKey,
+                    std::span<const std::uint8_t> message);
+// Compares in constant time; a received digest of the wrong size fails.
+bool VerifyDigest(EAuthProtocol protocol, std::span<const std::uint8_t> localizedKey,
+                  std::span<const std::uint8_t> message, std::span<const std::uint8_t> received);
+
+// AES-128-CFB with the IV boots | time | salt (each big-endian, RFC 3826).
+// The output has the input's length; false if libcrypto fails.
+bool AesCfbEncrypt(const AesKey& key, std::uint32_t boots, std::uint32_t time, const Salt& salt,
+                   std::span<const std::uint8_t> in, Bytes& out);
+bool AesCfbDecrypt(const AesKey& key, std::uint32_t boots, std::uint32_t time, const Salt& salt,
+                   std::span<const std::uint8_t> in, Bytes& out);
+
+// Bytes from libcrypto's generator; false if it cannot deliver them.
+bool RandomBytes(std::span<std::uint8_t> out);
+
+} // namespace pvx::usm
