@@ -4,6 +4,8 @@
 #pragma once
 
 #include "platform/Portability.h"
+#include "service/config/AddressList.h"
+#include "service/events/NetworkCounters.h"
 
 #include <cstdint>
 #include <span>
@@ -21,6 +23,15 @@ public:
 
     CNetXCPAgent(const std::string& password, std::uint16_t port, std::uint32_t sourceAddress);
     virtual ~CNetXCPAgent() = default;
+    CNetXCPAgent(const CNetXCPAgent&) = delete;
+    CNetXCPAgent& operator=(const CNetXCPAgent&) = delete;
+
+    // Sources whose datagrams are handled (every source until set).
+    void SetClients(CAddressList clients) { m_clients = std::move(clients); }
+    // Counts go to `counters` from now on (to the relay's own until then);
+    // they must outlive the relay.
+    void AttachCounters(SNetworkCounters& counters) { m_counters = &counters; }
+    const SNetworkCounters& GetCounters() const { return *m_counters; }
 
     bool WaitForRequest(std::uint32_t ms);
     // Receives one datagram and answers it; never throws.
@@ -34,6 +45,9 @@ public:
 
 private:
     bool IsPassword(std::span<const std::uint8_t> frame) const;
+    // Whether the datagram just received is handled: its source is a listed
+    // client and a UPS object exists. Counts the outcome.
+    bool Admits(const CAbstractUPS* ups);
 
     std::uint16_t m_port;
     CUniqueFd m_socket;
@@ -42,6 +56,9 @@ private:
     std::uint32_t m_ownAddress = 0;
     CAbstractUPS* m_ups = nullptr;
     std::string m_password;
+    CAddressList m_clients;
+    SNetworkCounters m_ownCounters;
+    SNetworkCounters* m_counters = &m_ownCounters;
 };
 
 } // namespace pvx
