@@ -28,8 +28,8 @@ struct SNetworkCounters {
 // The sum of every count of something dropped, refused or held back.
 inline std::uint64_t DroppedTotal(const SNetworkCounters& c)
 {
-    return c.snmpNotReadManager + c.snmpNotSetManager + c.snmpBadCommunity + c.snmpUnserved
-        + c.snmpRegistrationsRefused + c.relayNotClient + c.relayNoUps + c.authTrapsSuppressed;
+    return c.snmpNotReadManager + c.snmpNotSetManager + c.snmpBadCommunity + c.snmpUnserved + c.snmpRegistrationsRefused
+        + c.relayNotClient + c.relayNoUps + c.authTrapsSuppressed;
 }
 
 // One line, name=value pairs, for the log.

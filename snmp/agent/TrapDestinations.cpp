@@ -40,8 +40,8 @@ void CTrapDestinations::Remove(std::uint32_t address)
 
 std::size_t CTrapDestinations::RegisteredCount() const
 {
-    return static_cast<std::size_t>(std::ranges::count_if(m_destinations,
-        [this](const STrapDestination& d) { return !m_hasTrapHost || d.address != m_trapHost; }));
+    return static_cast<std::size_t>(std::ranges::count_if(
+        m_destinations, [this](const STrapDestination& d) { return !m_hasTrapHost || d.address != m_trapHost; }));
 }
 
 } // namespace pvx

@@ -23,7 +23,10 @@ public:
     // Managers registered beyond the configured trap host, at most.
     static constexpr std::size_t kMaxRegistered = 16;
 
-    explicit CTrapDestinations(std::uint16_t managerPort) : m_managerPort(managerPort) {}
+    explicit CTrapDestinations(std::uint16_t managerPort)
+        : m_managerPort(managerPort)
+    {
+    }
 
     // The configured trap host: first in the list, never counted against the bound.
     void AddTrapHost(std::uint32_t address);

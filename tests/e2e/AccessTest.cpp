@@ -243,8 +243,7 @@ TEST(Access, ASetFromOutsideSetManagersGetsNoReplyAndReachesNoUps)
     auto listed = rig.Tool("snmpset", "127.0.0.2", "sotwick", { kShutdownAfterDelay, "i", "330" });
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_NE(rig.FramesAfter(before), std::vector<std::string> {});
-    EXPECT_TRUE(rig.CounterReaches("snmp_dropped_not_set_manager", [](auto n) { return n == 1; }))
-        << rig.pvx->Stderr();
+    EXPECT_TRUE(rig.CounterReaches("snmp_dropped_not_set_manager", [](auto n) { return n == 1; })) << rig.pvx->Stderr();
 }
 
 TEST(Access, ARelayDatagramFromOutsideClientsGetsNoReplyAndReachesNoUps)

@@ -70,8 +70,7 @@ TEST(StartByPath, AMalformedListStopsPvxWithTheCatalogText)
         char* argv[] = { argv0.data(), option.data(), path.data(), nullptr };
         ::testing::internal::CaptureStderr();
         int result = PvxMain(3, argv); // main's return: -1 is exit status 255
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            std::string(kEventText) + c.key + ": \"" + c.item + "\"\n");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), std::string(kEventText) + c.key + ": \"" + c.item + "\"\n");
         EXPECT_EQ(result, -1);
     }
     ::g_szMessagesPath[0] = '\0';
