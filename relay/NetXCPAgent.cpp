@@ -70,7 +70,7 @@ bool CNetXCPAgent::IsPassword(std::span<const std::uint8_t> frame) const
 void CNetXCPAgent::RelayRequests(CAbstractUPS* ups)
 {
     m_ups = ups;
-    if (!ReceiveFrom(m_socket.Get(), m_received) || m_received.length == 0 || ups == nullptr)
+    if (!ReceiveFrom(m_socket.Get(), m_received) || m_received.length == 0 || !Admits(ups))
         return;
     m_reply.address = m_received.address;
     m_reply.port = m_received.port;

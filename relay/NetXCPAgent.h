@@ -4,6 +4,8 @@
 #pragma once
 
 #include "platform/Portability.h"
+#include "service/config/AddressList.h"
+#include "service/events/NetworkCounters.h"
 
 #include <cstdint>
 #include <span>
@@ -23,6 +25,15 @@ public:
 
     CNetXCPAgent(const std::string& password, std::uint16_t port, std::uint32_t sourceAddress);
     virtual ~CNetXCPAgent() = default;
+    CNetXCPAgent(const CNetXCPAgent&) = delete;
+    CNetXCPAgent& operator=(const CNetXCPAgent&) = delete;
+
+    // Sources whose datagrams are handled (every source until set).
+    void SetClients(CAddressList clients) { m_clients = std::move(clients); }
+    // Counts go to `counters` from now on (to the relay's own until then);
+    // they must outlive the relay.
+    void AttachCounters(SNetworkCounters& counters) { m_counters = &counters; }
+    const SNetworkCounters& GetCounters() const { return *m_counters; }
 
     // A new pass of the service loop: the relay's time budget is whole again.
     void BeginPass();
@@ -39,6 +50,9 @@ public:
 private:
     bool IsPassword(std::span<const std::uint8_t> frame) const;
     bool FitsThePass() const { return m_passSpentMs + m_passLongestMs <= kPassBudgetMs; }
+    // Whether the datagram just received is handled: its source is a listed
+    // client and a UPS object exists. Counts the outcome.
+    bool Admits(const CAbstractUPS* ups);
 
     std::uint16_t m_port;
     CUniqueFd m_socket;
@@ -49,6 +63,9 @@ private:
     std::string m_password;
     std::uint64_t m_passSpentMs = 0;
     std::uint64_t m_passLongestMs = 0;
+    CAddressList m_clients;
+    SNetworkCounters m_ownCounters;
+    SNetworkCounters* m_counters = &m_ownCounters;
 };
 
 } // namespace pvx

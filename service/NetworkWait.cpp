@@ -6,12 +6,13 @@
 
 namespace pvx {
 
-SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent& relay, CAbstractUPS* ups, std::uint32_t ms,
+SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstractUPS* ups, std::uint32_t ms,
                                bool endOnRelay, unsigned maxServed)
 {
     constexpr int kSnmpReady = 1; // the relay's socket is bit 2
     SWaitOutcome outcome;
     const int agentSocket = agent != nullptr ? agent->GetSocket() : -1;
+    const int relaySocket = relay != nullptr ? relay->GetSocket() : -1;
     const std::uint64_t deadline = GetMonotonicMilliseconds() + ms;
     for (;;) {
         const std::uint64_t now = GetMonotonicMilliseconds();
@@ -23,7 +24,7 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent& relay, CAbstract
             Sleep(remaining);
             return outcome;
         }
-        const int ready = WaitReadablePair(agentSocket, relay.GetSocket(), remaining);
+        const int ready = WaitReadablePair(agentSocket, relaySocket, remaining);
         if (ready < 0) {
             // A failing poll must not turn the wait into a spin.
             Sleep(remaining);
@@ -37,7 +38,7 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent& relay, CAbstract
             ++outcome.snmpServed;
             continue;
         }
-        relay.RelayRequests(ups);
+        relay->RelayRequests(ups); // ready, so it exists
         ++outcome.relayServed;
         if (endOnRelay)
             return outcome;

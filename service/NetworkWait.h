@@ -26,8 +26,9 @@ struct SWaitOutcome {
 // that a wait of 0 ms still serves one datagram already waiting, as the
 // loop's zero-time poll does. With `endOnRelay` a served relay datagram ends
 // the wait, as it ends the relay's wait in the one-client-per-pass loop.
-// `agent` may be null (SNMP disabled), `ups` too (no UPS yet).
-SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent& relay, CAbstractUPS* ups, std::uint32_t ms,
+// `agent` may be null (SNMP disabled), `relay` too (NetXCP disabled), `ups`
+// too (no UPS yet); with neither service the wait is a plain sleep.
+SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstractUPS* ups, std::uint32_t ms,
                                bool endOnRelay, unsigned maxServed = kMaxServedPerWait);
 
 } // namespace pvx

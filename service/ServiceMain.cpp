@@ -6,8 +6,10 @@
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "relay/NetXCPAgent.h"
+#include "service/CounterLog.h"
 #include "service/NetworkWait.h"
 #include "service/ProcessEntry.h"
+#include "service/config/AddressList.h"
 #include "service/config/INIFile.h"
 #include "service/encryption/Encryption.h"
 #include "service/events/PVXException.h"
@@ -27,10 +29,12 @@ constexpr int kXCPUPSType = 2;
 
 struct SService {
     std::unique_ptr<CINIFile> configuration;
+    SNetworkCounters counters; // before the services that count into it
     std::unique_ptr<CCommPort> port;
     std::unique_ptr<CSNMPAgent> agent;
-    std::unique_ptr<CNetXCPAgent> relay;
+    std::unique_ptr<CNetXCPAgent> relay; // none when NetXCP/Enabled is 0
     std::unique_ptr<CAbstractUPS> ups;
+    CCounterLog counterLog { 0 };
     // Off by default: the loop then serves one network client per pass.
     bool responsive = false;
 };
@@ -51,6 +55,12 @@ void SetUpPort(SService& service)
 void SetUpNetwork(SService& service)
 {
     const CINIFile& file = *service.configuration;
+    // Every list is read before any socket opens: a list that does not parse
+    // stops pvx, whether or not its service is enabled.
+    CAddressList readManagers = ReadAddressListKey(file, "SNMP", "ReadManagers");
+    CAddressList setManagers = ReadAddressListKey(file, "SNMP", "SetManagers");
+    CAddressList clients = ReadAddressListKey(file, "NetXCP", "Clients");
+    service.counterLog = CCounterLog(file.GetUInt("Network", "CounterLogInterval", 0));
     if (!NetworkStartup())
         throw CPVXException(EVENT_NETWORK_STARTUP);
     if (file.GetUInt("SNMP", "Enabled", 0) != 0) {
@@ -63,7 +73,12 @@ void SetUpNetwork(SService& service)
         auto agentPort = static_cast<std::uint16_t>(file.GetUInt("SNMP", "AgentPort", 161));
         service.agent = std::make_unique<CSNMPAgent>(agentPort, managerPort, trapHost, sourceAddress, getCommunity,
                                                      setCommunity, trapCommunity);
+        service.agent->SetSourceLists(std::move(readManagers), std::move(setManagers));
+        service.agent->AttachCounters(service.counters);
     }
+    service.responsive = file.GetUInt("Network", "ResponsiveLoop", 0) != 0;
+    if (file.GetUInt("NetXCP", "Enabled", 1) == 0)
+        return; // no relay socket at all
     std::string password = kDefaultPassword;
     std::string stored = file.GetString("Network", "Passwd", kDefaultPassword);
     if (stored != kDefaultPassword) {
@@ -75,7 +90,8 @@ void SetUpNetwork(SService& service)
     std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
     auto relayPort = static_cast<std::uint16_t>(file.GetUInt("NetXCP", "AgentPort", 7010));
     service.relay = std::make_unique<CNetXCPAgent>(password, relayPort, sourceAddress);
-    service.responsive = file.GetUInt("Network", "ResponsiveLoop", 0) != 0;
+    service.relay->SetClients(std::move(clients));
+    service.relay->AttachCounters(service.counters);
 }
 
 // One network client per pass: an SNMP request when one waits, otherwise the
@@ -84,14 +100,21 @@ void SetUpNetwork(SService& service)
 void ServeNetwork(SService& service)
 {
     CAbstractUPS* ups = service.ups.get();
-    service.relay->BeginPass(); // the relay's serial time is bounded per pass
+    if (service.relay)
+        service.relay->BeginPass(); // the relay's serial time is bounded per pass
     bool mayWait = ups != nullptr && !g_bUseInternalXCP && ups->GetUPSType() == kXCPUPSType;
     if (service.responsive) {
-        ServeWhileWaiting(service.agent.get(), *service.relay, ups, mayWait ? 1000 : 0, true);
+        ServeWhileWaiting(service.agent.get(), service.relay.get(), ups, mayWait ? 1000 : 0, true);
         return;
     }
     if (service.agent && service.agent->IsRequestWaiting()) {
         service.agent->ServeRequest(ups);
+        return;
+    }
+    if (!service.relay) {
+        // The pass keeps the length it has with a relay that gets nothing.
+        if (mayWait)
+            Sleep(1000);
         return;
     }
     if (service.relay->WaitForRequest(mayWait ? 1000 : 0))
@@ -102,7 +125,7 @@ void ServeNetwork(SService& service)
 void Pause(SService& service, std::uint32_t ms)
 {
     if (service.responsive)
-        ServeWhileWaiting(service.agent.get(), *service.relay, service.ups.get(), ms, false);
+        ServeWhileWaiting(service.agent.get(), service.relay.get(), service.ups.get(), ms, false);
     else
         Sleep(ms);
 }
@@ -132,6 +155,7 @@ int ServiceMain(int /*argument*/)
         SetUpNetwork(service);
         for (std::uint64_t pass = 0; Portability().IsRunning();) {
             ServeNetwork(service);
+            service.counterLog.Poll(service.counters);
             if (service.ups) {
                 service.ups->Update();
                 if (service.agent)

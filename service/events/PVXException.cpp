@@ -91,6 +91,25 @@ void LookUpCatalog(std::uint32_t code, std::string& text)
     }
 }
 
+// Text from outside (a configuration value) may hold any byte; what is not
+// printable is shown as \xNN so that a line stays one line.
+std::string Printable(const std::string& text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 void GetMessageText(std::uint32_t code, std::string& text)
@@ -124,15 +143,24 @@ void CPVXException::Report() const
     std::string text;
     if (!g_bLogToSyslog) {
         GetText(text);
+        if (!m_detail.empty()) {
+            // The detail goes on a line of its own, even after a text
+            // without a line end (no catalog).
+            if (!text.empty() && text.back() != '\n')
+                text += '\n';
+            text += Printable(m_detail) + '\n';
+        }
         // The text is data: written as it stands, never used as a format.
         std::fwrite(text.data(), 1, text.size(), stderr);
         std::fflush(stderr);
         return;
     }
     GetMessageText(GetCode(), text);
-    if (text == kUnknownError)
-        return;
-    syslog(LOG_ERR | LOG_DAEMON, "%s", text.c_str());
+    if (text != kUnknownError)
+        syslog(LOG_ERR | LOG_DAEMON, "%s", text.c_str());
+    // Logged even without a catalog: it alone names what to mend.
+    if (!m_detail.empty())
+        syslog(LOG_ERR | LOG_DAEMON, "%s", Printable(m_detail).c_str());
 }
 
 void CPVXException::SetLogToSyslog(bool toSyslog)
@@ -148,6 +176,18 @@ bool CPVXException::IsLoggingToSyslog()
 void ReportNotice(std::uint32_t code)
 {
     CPVXException(code).Report();
+}
+
+void ReportLine(const std::string& line)
+{
+    std::string text = Printable(line);
+    if (g_bLogToSyslog) {
+        syslog(LOG_NOTICE | LOG_DAEMON, "%s", text.c_str());
+        return;
+    }
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 } // namespace pvx

@@ -33,6 +33,7 @@ enum EventCode : std::uint32_t {
     EVENT_RELAY_NONBLOCKING = 0xC0020036,
     EVENT_UPS_LOST = 0xC0020039,
     EVENT_BAD_PASSWORD = 0xC002003A,
+    EVENT_BAD_ADDRESS_LIST = 0xC002003D,
     EVENT_USM_USER_MALFORMED = 0xC002003E,
     EVENT_USM_ENGINE_STATE = 0xC002003F,
 };
@@ -54,6 +55,11 @@ public:
     virtual std::uint32_t GetCode() const { return m_code; }
     virtual void GetText(std::string& text) const;
     const std::vector<std::string>& GetArguments() const { return m_arguments; }
+    // A line that Report writes after the catalog's fixed text, where the
+    // operator needs to see what the arguments name (which key, which item).
+    // Bytes that are not printable are written as \xNN.
+    void SetDetail(std::string detail) { m_detail = std::move(detail); }
+    const std::string& GetDetail() const { return m_detail; }
 
     // Writes the text to standard error as it stands, or to the system log
     // once SetLogToSyslog(true) was called.
@@ -63,10 +69,15 @@ public:
 
 private:
     std::vector<std::string> m_arguments;
+    std::string m_detail;
     std::uint32_t m_code;
 };
 
 // Builds, reports and drops a notice that is not thrown.
 void ReportNotice(std::uint32_t code);
+
+// Writes one line of pvx's own (not from the catalog) where event texts go:
+// standard error, or the system log at notice priority.
+void ReportLine(const std::string& line);
 
 } // namespace pvx

@@ -7,6 +7,7 @@
 #include "ups/AbstractUPS.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -22,6 +23,10 @@ namespace {
 // length, patched once their contents are written.
 constexpr std::uint32_t kMessagePlaceholder = static_cast<std::uint32_t>(kDatagramSize);
 
+// A system error number (no space left): any code but the three of the
+// object tree becomes genErr.
+constexpr std::uint32_t kRegistrationsFull = ENOSPC;
+
 // GetNext of the trap-type object asks the tree for this name.
 const COid kAfterTrapTypeOid { 4, 1, 534, 1, 2, 0 };
 
@@ -31,10 +36,12 @@ bool SameName(std::span<const std::uint32_t> name, const COid& oid)
 }
 
 // Communities are byte strings: equal length and equal bytes, so a received
-// community holding a zero byte never matches a shorter configured one.
+// community holding a zero byte never matches a shorter configured one. An
+// empty configured community authorizes nothing: an empty key must not open
+// the agent to every request with an empty community.
 bool SameCommunity(std::span<const std::uint8_t> received, const std::string& configured)
 {
-    return std::ranges::equal(received, AsBytes(configured));
+    return !configured.empty() && std::ranges::equal(received, AsBytes(configured));
 }
 
 std::unique_ptr<CMIBData> MakeSigned(std::int32_t value, const COid& name)
@@ -73,9 +80,10 @@ CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, std::
     , m_getCommunity(std::move(getCommunity))
     , m_setCommunity(std::move(setCommunity))
     , m_trapCommunity(std::move(trapCommunity))
+    , m_trapDestinations(managerPort)
 {
     if (trapHost != 0)
-        m_trapDestinations.push_back({ trapHost, m_managerPort, 1, 1 });
+        m_trapDestinations.AddTrapHost(trapHost);
 
     // Traps name the agent by the address its host name resolves to, unless
     // the configuration pins a source address.
@@ -127,9 +135,10 @@ void CSNMPAgent::ServeRequest(CAbstractUPS* ups)
             SendTo(m_socket.Get(), m_datagram);
             break;
         case ERequestOutcome::AuthenticationFailure:
-            SendAuthenticationFailure();
+            ReportAuthenticationFailure();
             break;
         case ERequestOutcome::Dropped:
+        case ERequestOutcome::Refused:
             break;
         }
     } catch (...) {
@@ -138,6 +147,9 @@ void CSNMPAgent::ServeRequest(CAbstractUPS* ups)
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
 {
+    // Before any parsing: a source outside SNMP/ReadManagers gets nothing.
+    if (!AdmitsSource())
+        return ERequestOutcome::Refused;
     m_ups = ups;
     ERequestOutcome outcome = ERequestOutcome::Dropped;
     try {
@@ -146,6 +158,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
         outcome = ERequestOutcome::Dropped;
     }
     m_ups = nullptr;
+    CountOutcome(outcome);
     return outcome;
 }
 
@@ -171,6 +184,8 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
     case ber::kSetRequest:
         if (!setAllowed)
             return ERequestOutcome::AuthenticationFailure;
+        if (!AdmitsSetSource())
+            return ERequestOutcome::Refused;
         return ServeSet(request);
     default:
         return ERequestOutcome::Dropped;
@@ -350,20 +365,20 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::BuildErrorReply(std::int32_t status, std
 
 STrapDestination* CSNMPAgent::FindTrapDestination(std::uint32_t address, bool create)
 {
-    auto found = std::ranges::find(m_trapDestinations, address, &STrapDestination::address);
-    if (found != m_trapDestinations.end())
-        return &*found;
     if (!create)
-        return nullptr;
-    m_trapDestinations.push_back({ address, m_managerPort, 1, 1 });
-    return &m_trapDestinations.back();
+        return m_trapDestinations.Find(address);
+    STrapDestination* destination = m_trapDestinations.FindOrRegister(address);
+    if (destination == nullptr) {
+        // No place left: the SET fails with genErr and changes nothing.
+        ++m_counters->snmpRegistrationsRefused;
+        throw CPVXException(kRegistrationsFull);
+    }
+    return destination;
 }
 
 void CSNMPAgent::RemoveTrapDestination(std::uint32_t address)
 {
-    auto found = std::ranges::find(m_trapDestinations, address, &STrapDestination::address);
-    if (found != m_trapDestinations.end())
-        m_trapDestinations.erase(found);
+    m_trapDestinations.Remove(address);
 }
 
 std::int32_t CSNMPAgent::TrapLevelOf(std::uint32_t address)

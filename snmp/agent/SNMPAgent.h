@@ -4,6 +4,10 @@
 #pragma once
 
 #include "platform/Portability.h"
+#include "service/config/AddressList.h"
+#include "service/events/NetworkCounters.h"
+#include "snmp/agent/AuthFailureLimiter.h"
+#include "snmp/agent/TrapDestinations.h"
 #include "snmp/values/MIBData.h"
 
 #include <array>
@@ -17,14 +21,6 @@ namespace pvx {
 
 class CAbstractUPS;
 class CBasicEncodingRulesBuffer;
-
-// One manager that receives traps. Managers are told apart by address only.
-struct STrapDestination {
-    std::uint32_t address = 0; // IPv4, network byte order
-    std::uint16_t port = 0; // always the configured manager port
-    std::int32_t trapLevel = 1;
-    std::int32_t trapType = 1;
-};
 
 // SNMPv1 error-status values.
 enum ESNMPErrorStatus : std::int32_t {
@@ -47,6 +43,7 @@ public:
         Dropped, // nothing is sent
         Answered, // the datagram record holds the reply, addressed to the requester
         AuthenticationFailure, // wrong community: an authenticationFailure trap, no reply
+        Refused, // source not in the list for the request: nothing is sent
     };
 
     // Addresses are IPv4 in network byte order; 0 means none (trap host) or
@@ -58,6 +55,14 @@ public:
     virtual ~CSNMPAgent();
     CSNMPAgent(const CSNMPAgent&) = delete;
     CSNMPAgent& operator=(const CSNMPAgent&) = delete;
+
+    // Sources whose requests are served at all, and sources whose SETs are;
+    // both admit every source until set.
+    void SetSourceLists(CAddressList readManagers, CAddressList setManagers);
+    // Counts go to `counters` from now on (to the agent's own until then);
+    // they must outlive the agent.
+    void AttachCounters(SNetworkCounters& counters) { m_counters = &counters; }
+    const SNetworkCounters& GetCounters() const { return *m_counters; }
 
     // True when a datagram can be read without waiting.
     bool IsRequestWaiting();
@@ -80,7 +85,7 @@ public:
     std::uint16_t GetBoundPort() const;
     int GetSocket() const { return m_socket.Get(); }
     std::uint32_t GetAgentAddress() const { return m_agentAddress; }
-    const std::vector<STrapDestination>& GetTrapDestinations() const { return m_trapDestinations; }
+    const std::vector<STrapDestination>& GetTrapDestinations() const { return m_trapDestinations.All(); }
 
 private:
     ERequestOutcome Dispatch();
@@ -98,6 +103,14 @@ private:
     // Turns the received request into its own GetResponse in place.
     ERequestOutcome BuildErrorReply(std::int32_t status, std::int32_t index);
 
+    // Gates of the source lists; each counts what it refuses.
+    bool AdmitsSource();
+    bool AdmitsSetSource();
+    void CountOutcome(ERequestOutcome outcome);
+    // Sends the authenticationFailure trap unless the rate bound holds it back.
+    void ReportAuthenticationFailure();
+
+    // Creating a record beyond the bound on registrations throws (genErr).
     STrapDestination* FindTrapDestination(std::uint32_t address, bool create);
     void RemoveTrapDestination(std::uint32_t address);
     std::int32_t TrapLevelOf(std::uint32_t address);
@@ -115,7 +128,12 @@ private:
     std::string m_trapCommunity;
     std::string m_requestCommunity;
     std::vector<std::unique_ptr<CMIBData>> m_values;
-    std::vector<STrapDestination> m_trapDestinations;
+    CTrapDestinations m_trapDestinations;
+    CAddressList m_readManagers;
+    CAddressList m_setManagers;
+    CAuthFailureLimiter m_authFailureLimiter;
+    SNetworkCounters m_ownCounters;
+    SNetworkCounters* m_counters = &m_ownCounters;
     CAbstractUPS* m_ups = nullptr; // the UPS object of the current call only
     // Scratch space for names decoded from a request: no name in a datagram
     // can have more arcs than the datagram has bytes.

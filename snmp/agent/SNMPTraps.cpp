@@ -75,7 +75,7 @@ void CSNMPAgent::SendPendingTraps(CAbstractUPS& ups)
 
 void CSNMPAgent::SendTrap(const CSNMPTrap& trap)
 {
-    if (m_trapDestinations.empty())
+    if (m_trapDestinations.All().empty())
         return;
 
     constexpr auto kPlaceholder = static_cast<std::uint32_t>(kDatagramSize);
@@ -105,13 +105,14 @@ void CSNMPAgent::SendTrap(const CSNMPTrap& trap)
     std::copy(written.begin(), written.end(), m_datagram.data.begin());
     m_datagram.length = static_cast<std::uint32_t>(written.size());
 
-    for (const STrapDestination& destination : m_trapDestinations) {
+    for (const STrapDestination& destination : m_trapDestinations.All()) {
         if (!IsTrapAdmitted(destination, trap.GetEnterprise(), trap.GetSpecificTrap()))
             continue;
         m_datagram.address = destination.address;
         m_datagram.port = destination.port;
         // A failed send is not retried and does not keep the others waiting.
-        SendTo(m_socket.Get(), m_datagram);
+        if (SendTo(m_socket.Get(), m_datagram))
+            ++m_counters->trapsSent;
     }
 }
 

@@ -697,9 +697,14 @@ TEST(Snmp, WrongCommunityGetsNoAnswerAndAnAuthenticationFailureTrap)
     }
     ASSERT_TRUE(rig.Identified()) << rig.pvx->Stderr();
 
+    // Each row from an address of its own: authenticationFailure traps are
+    // bounded to one per source per 10 s (and the rows, waiting out their
+    // time-outs, are more than a second apart).
+    int source = 10;
     for (const auto& request : kCommunities) {
         SCOPED_TRACE(request.what);
-        std::vector<std::string> arguments = { "-v", request.version, "-c", request.community, rig.Target() };
+        std::vector<std::string> arguments = { "-v", request.version, "-c", request.community,
+            "--clientaddr=127.0.0." + std::to_string(source++), rig.Target() };
         if (std::strcmp(request.tool, "snmpset") == 0)
             arguments.insert(arguments.end(), { "1.3.6.1.2.1.33.1.1.5.0", "s", "intruder" });
         else

@@ -1,7 +1,9 @@
 // Fuzz target: the configuration file reader and writer. The input is the
 // file; every key the service reads is looked up, then one key is written
 // and read back.
+#include "service/config/AddressList.h"
 #include "service/config/INIFile.h"
+#include "service/events/PVXException.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <climits>
@@ -28,6 +30,9 @@ constexpr SKey kKeys[] = {
     { "Network", "Passwd" },
     { "Network", "SourceAddress" },
     { "NetXCP", "AgentPort" },
+    { "NetXCP", "Enabled" },
+    { "Network", "ResponsiveLoop" },
+    { "Network", "CounterLogInterval" },
     { "UPSIdent", "Name" },
     { "UPSIdent", "AttachedDevices" },
     { "", "" },
@@ -46,6 +51,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ini.GetString(key.section, key.key, "default");
         ini.GetInt(key.section, key.key, INT_MIN);
         ini.GetUInt(key.section, key.key, UINT_MAX);
+    }
+    // Source lists: a list parses whole or names an item of its own text.
+    for (const SKey& key : { SKey { "SNMP", "ReadManagers" }, SKey { "SNMP", "SetManagers" }, SKey { "NetXCP", "Clients" } }) {
+        std::string text = ini.GetString(key.section, key.key, "");
+        std::string badItem;
+        auto list = CAddressList::Parse(text, &badItem);
+        if (list) {
+            list->Matches(0);
+            list->Matches(0xFFFFFFFFu);
+        } else {
+            PVX_FUZZ_CHECK(text.find(badItem) != std::string::npos);
+        }
+        try {
+            ReadAddressListKey(ini, key.section, key.key);
+            PVX_FUZZ_CHECK(list.has_value());
+        } catch (const CPVXException& event) {
+            PVX_FUZZ_CHECK(!list.has_value() && event.GetCode() == EVENT_BAD_ADDRESS_LIST);
+        }
     }
     // A manager's set of the UPS name is written back and must read back.
     ini.WriteString("UPSIdent", "Name", "Rack 7");

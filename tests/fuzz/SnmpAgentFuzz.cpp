@@ -103,6 +103,9 @@ public:
             break;
         case CSNMPAgent::ERequestOutcome::Dropped:
             break;
+        case CSNMPAgent::ERequestOutcome::Refused:
+            PVX_FUZZ_CHECK(false); // no source list is set here
+            break;
         }
         // What a set started (tests, schedules) runs on in the next pass.
         m_ups->Update();

@@ -279,6 +279,8 @@ AttachedDevices=servers
     write("config_file", "odd-spacing", b"[snmp]\r\nenabled = -1\r\nAgentPort=\t99999999999\r\n[UPSIdent]\nName\n=x\n")
     write("config_file", "long-line", b"[UPSIdent]\nName=" + b"y" * 600 + b"\n[Network]\nPasswd=")
     write("config_file", "no-newline-at-end", b"[NetXCP]\nAgentPort=7010")
+    write("config_file", "source-lists", b"[SNMP]\nReadManagers= 192.0.2.10 ,198.51.100.0/24\r\n"
+          b"SetManagers=10.0.0.0/33\n[NetXCP]\nEnabled=0\nClients=0.0.0.0/0,,\n")
 
     # Message catalog: the compiled one from a build, and cut copies of it.
     build = sys.argv[1] if len(sys.argv) > 1 else None

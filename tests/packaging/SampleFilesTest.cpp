@@ -118,7 +118,8 @@ protected:
 };
 
 // Every key of pvx.ini with the value the sample gives it: the built-in
-// default, except that the sample turns the SNMP agent on.
+// default, except that the sample turns the SNMP agent and the counters
+// line on.
 struct SExpectedKey {
     const char* section;
     const char* key;
@@ -136,10 +137,15 @@ const std::vector<SExpectedKey> kPvxKeys = {
     {"SNMP", "TrapHost", ""},
     {"SNMP", "ManagerPort", "162"},
     {"SNMP", "AgentPort", "161"},
+    {"SNMP", "ReadManagers", ""},
+    {"SNMP", "SetManagers", ""},
     {"Network", "SourceAddress", ""},
     {"Network", "Passwd", "Kq4Tz9"},
     {"Network", "ResponsiveLoop", "0"},
+    {"Network", "CounterLogInterval", "3600"},
+    {"NetXCP", "Enabled", "1"},
     {"NetXCP", "AgentPort", "7010"},
+    {"NetXCP", "Clients", ""},
     {"UPSIdent", "Name", ""},
     {"UPSIdent", "AttachedDevices", ""},
 };

@@ -88,7 +88,7 @@ TEST_F(NetworkWait, ServesWhatIsWaitingInItsOrderAndStopsWhereItShould)
         // Let every datagram land before the wait looks at the sockets.
         ASSERT_EQ(WaitReadable(m_relay->GetSocket(), c.relay > 0 ? 1000 : 0) > 0, c.relay > 0);
         ASSERT_EQ(WaitReadable(m_agent->GetSocket(), c.snmp > 0 ? 1000 : 0) > 0, c.snmp > 0);
-        SWaitOutcome outcome = ServeWhileWaiting(m_agent.get(), *m_relay, nullptr, c.ms, c.endOnRelay, c.maxServed);
+        SWaitOutcome outcome = ServeWhileWaiting(m_agent.get(), m_relay.get(), nullptr, c.ms, c.endOnRelay, c.maxServed);
         EXPECT_EQ(outcome.snmpServed, c.snmpServed);
         EXPECT_EQ(outcome.relayServed, c.relayServed);
         EXPECT_EQ(m_agent->IsRequestWaiting(), c.snmpLeft);
@@ -102,9 +102,23 @@ TEST_F(NetworkWait, WithoutAnAgentOnlyTheRelayIsServed)
 {
     SendRelay(2);
     ASSERT_GT(WaitReadable(m_relay->GetSocket(), 1000), 0);
-    SWaitOutcome outcome = ServeWhileWaiting(nullptr, *m_relay, nullptr, 200, false);
+    SWaitOutcome outcome = ServeWhileWaiting(nullptr, m_relay.get(), nullptr, 200, false);
     EXPECT_EQ(outcome.snmpServed, 0u);
     EXPECT_EQ(outcome.relayServed, 2u);
+}
+
+TEST_F(NetworkWait, WithoutARelayOnlyTheAgentIsServedAndAnIdleWaitIsASleep)
+{
+    SendSnmp(2);
+    ASSERT_GT(WaitReadable(m_agent->GetSocket(), 1000), 0);
+    SWaitOutcome outcome = ServeWhileWaiting(m_agent.get(), nullptr, nullptr, 200, false);
+    EXPECT_EQ(outcome.snmpServed, 2u);
+    EXPECT_EQ(outcome.relayServed, 0u);
+
+    const std::uint64_t start = GetMonotonicMilliseconds();
+    outcome = ServeWhileWaiting(nullptr, nullptr, nullptr, 200, false);
+    EXPECT_EQ(outcome.snmpServed + outcome.relayServed, 0u);
+    EXPECT_GE(GetMonotonicMilliseconds() - start, 200u);
 }
 
 TEST_F(NetworkWait, ASleepThatServesStillLastsItsLength)
@@ -113,7 +127,7 @@ TEST_F(NetworkWait, ASleepThatServesStillLastsItsLength)
     // pass whatever arrives.
     const std::uint64_t start = GetMonotonicMilliseconds();
     SendSnmp(1);
-    SWaitOutcome outcome = ServeWhileWaiting(m_agent.get(), *m_relay, nullptr, 300, false);
+    SWaitOutcome outcome = ServeWhileWaiting(m_agent.get(), m_relay.get(), nullptr, 300, false);
     EXPECT_EQ(outcome.snmpServed, 1u);
     EXPECT_GE(GetMonotonicMilliseconds() - start, 300u) << "a sleep keeps its length";
     EXPECT_EQ(RepliesWaiting(), 1);

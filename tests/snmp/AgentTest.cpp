@@ -378,6 +378,8 @@ TEST_F(AgentTest, Communities)
 
 TEST_F(AgentTest, WrongCommunityGetsNoReplyButAnAuthenticationFailureTrap)
 {
+    CFakeClock clock;
+    CScopedClock useClock(clock);
     auto reply = Exchange(Message("secret", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 })) }), &m_ups, 200);
     EXPECT_FALSE(reply.has_value());
     auto trap = m_trapListener.Receive(2000);
@@ -393,7 +395,9 @@ TEST_F(AgentTest, WrongCommunityGetsNoReplyButAnAuthenticationFailureTrap)
     EXPECT_EQ(parsed.trailer, Null());
     EXPECT_TRUE(m_ups.m_gets.empty());
 
-    // A set with the get community is refused the same way.
+    // A set with the get community is refused the same way (once the rate
+    // bound of these traps lets the next one go).
+    clock.Advance(10000);
     EXPECT_FALSE(Exchange(Message("public", 0xA3, { Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(1)) }), &m_ups, 200));
     EXPECT_TRUE(m_trapListener.Receive(2000).has_value());
     EXPECT_TRUE(m_ups.m_sets.empty());
@@ -777,6 +781,150 @@ TEST_F(AgentTest, RandomlyDamagedRequestsKeepInsideTheDatagram)
             outcome == Outcome::Dropped || outcome == Outcome::Answered || outcome == Outcome::AuthenticationFailure);
         ASSERT_LE(m_agent->GetDatagram().length, kDatagramSize);
     }
+}
+
+// ---- Source lists, empty communities, registrations, the trap rate bound ----
+
+const Bytes kReadBinding = Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 }));
+const Bytes kSetBinding = Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(1));
+
+TEST_F(AgentTest, SourceListsAndEmptyCommunities)
+{
+    const std::uint32_t listed = Ipv4(192, 0, 2, 10);
+    const std::uint32_t inNetwork = Ipv4(198, 51, 100, 7);
+    const std::uint32_t outside = Ipv4(203, 0, 113, 1);
+    struct Case {
+        const char* name;
+        const char* readManagers;
+        const char* setManagers;
+        const char* getCommunity;
+        const char* setCommunity;
+        std::uint32_t from;
+        std::string community;
+        std::uint8_t pdu;
+        Outcome outcome;
+        bool reachesUps; // a SET applied
+    };
+    const Case cases[] = {
+        { "no lists: any source", "", "", "public", "private", outside, "private", 0xA3, Outcome::Answered, true },
+        { "listed reader", "192.0.2.10, 198.51.100.0/24", "", "public", "private", inNetwork, "public", 0xA0,
+            Outcome::Answered, false },
+        { "reader outside the list", "192.0.2.10", "", "public", "private", outside, "public", 0xA0, Outcome::Refused,
+            false },
+        { "outside the list, even with a wrong community: no trap", "192.0.2.10", "", "public", "private", outside,
+            "wrong", 0xA0, Outcome::Refused, false },
+        { "setter outside SetManagers", "", "192.0.2.10", "public", "private", outside, "private", 0xA3,
+            Outcome::Refused, false },
+        { "setter outside SetManagers may still read", "", "192.0.2.10", "public", "private", outside, "private", 0xA0,
+            Outcome::Answered, false },
+        { "listed setter", "", "192.0.2.10", "public", "private", listed, "private", 0xA3, Outcome::Answered, true },
+        { "a setter must also be a reader", "198.51.100.0/24", "192.0.2.10", "public", "private", listed, "private",
+            0xA3, Outcome::Refused, false },
+        { "a wrong community is checked before SetManagers", "", "192.0.2.10", "public", "private", outside, "public",
+            0xA3, Outcome::AuthenticationFailure, false },
+        { "empty get community reads nothing", "", "", "", "private", listed, "", 0xA0, Outcome::AuthenticationFailure,
+            false },
+        { "empty set community sets nothing", "", "", "public", "", listed, "", 0xA3, Outcome::AuthenticationFailure,
+            false },
+        { "empty set community: the get community cannot set", "", "", "public", "", listed, "public", 0xA3,
+            Outcome::AuthenticationFailure, false },
+        { "empty set community: reads go on", "", "", "public", "", listed, "public", 0xA1, Outcome::Answered, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_agent = std::make_unique<CSNMPAgent>(0, 162, 0, kLoopback, c.getCommunity, c.setCommunity, "traps");
+        m_agent->SetSourceLists(*CAddressList::Parse(c.readManagers), *CAddressList::Parse(c.setManagers));
+        m_ups.m_sets.clear();
+        m_ups.m_gets.clear();
+        const Bytes& binding = c.pdu == 0xA3 ? kSetBinding : kReadBinding;
+        EXPECT_EQ(Process(Message(c.community, c.pdu, { binding }), c.from), c.outcome);
+        EXPECT_EQ(m_ups.m_sets.size(), c.reachesUps ? 1u : 0u);
+        if (c.outcome == Outcome::Refused) {
+            EXPECT_TRUE(m_ups.m_gets.empty());
+        }
+        const SNetworkCounters& counters = m_agent->GetCounters();
+        EXPECT_EQ(counters.snmpNotReadManager + counters.snmpNotSetManager, c.outcome == Outcome::Refused ? 1u : 0u);
+        EXPECT_EQ(counters.snmpBadCommunity, c.outcome == Outcome::AuthenticationFailure ? 1u : 0u);
+        EXPECT_EQ(counters.snmpServed, c.outcome == Outcome::Answered ? 1u : 0u);
+    }
+}
+
+TEST_F(AgentTest, TrapRegistrationsAreBoundedAndTheTrapHostTakesNoPlace)
+{
+    const Bytes level = Oid({ 4, 1, 534, 1, 11, 1, 0 });
+    const Bytes type = Oid({ 4, 1, 534, 1, 11, 2, 0 });
+    auto manager = [](int i) { return Ipv4(127, 1, static_cast<std::uint8_t>(i / 200), static_cast<std::uint8_t>(1 + i % 200)); };
+    auto statusOf = [&](std::uint32_t from, const Bytes& name, std::int32_t value) {
+        EXPECT_EQ(Process(Message("private", 0xA3, { Binding(name, Int(value)) }), from), Outcome::Answered);
+        return ParseMessage(Answer()).errorStatus;
+    };
+    // A flood from 200 sources: the first 16 are registered, the rest refused.
+    for (int i = 0; i < 200; ++i)
+        EXPECT_EQ(statusOf(manager(i), i % 2 ? level : type, 3), i < 16 ? SNMP_NO_ERROR : SNMP_GEN_ERR) << i;
+    ASSERT_EQ(m_agent->GetTrapDestinations().size(), 1u + CTrapDestinations::kMaxRegistered);
+    EXPECT_EQ(m_agent->GetCounters().snmpRegistrationsRefused, 184u);
+
+    // A refused manager still reads the defaults; setting the default level
+    // changes nothing and is answered.
+    EXPECT_EQ(statusOf(manager(16), level, 1), SNMP_NO_ERROR);
+    // The configured trap host re-registers without taking a place.
+    EXPECT_EQ(statusOf(kLoopback, level, 1), SNMP_NO_ERROR);
+    EXPECT_EQ(statusOf(kLoopback, level, 4), SNMP_NO_ERROR);
+    EXPECT_EQ(m_agent->GetTrapDestinations().size(), 1u + CTrapDestinations::kMaxRegistered);
+    // Level 1 frees a place, which the next manager takes.
+    EXPECT_EQ(statusOf(manager(3), level, 1), SNMP_NO_ERROR);
+    EXPECT_EQ(statusOf(manager(16), type, 5), SNMP_NO_ERROR);
+    EXPECT_EQ(statusOf(manager(17), type, 5), SNMP_GEN_ERR);
+    EXPECT_EQ(m_agent->GetTrapDestinations().size(), 1u + CTrapDestinations::kMaxRegistered);
+
+    // One trap then costs one datagram per destination at most.
+    const auto sentBefore = m_agent->GetCounters().trapsSent;
+    m_agent->SendColdStart();
+    EXPECT_LE(m_agent->GetCounters().trapsSent - sentBefore, 1u + CTrapDestinations::kMaxRegistered);
+}
+
+TEST_F(AgentTest, AuthenticationFailureTrapsAreRateBounded)
+{
+    CFakeClock clock;
+    CScopedClock useClock(clock);
+    CTestSocket second(kSecondLoopback, 0);
+    ASSERT_TRUE(second.IsBound());
+    const Bytes wrong = Message("wrong", 0xA0, { kReadBinding });
+    auto serveFrom = [&](CTestSocket& socket) {
+        ASSERT_TRUE(socket.Send(wrong, kLoopback, m_agent->GetBoundPort()));
+        // A real wait: sleeping would move the fake clock.
+        ASSERT_GT(WaitReadable(m_agent->GetSocket(), 2000), 0);
+        m_agent->ServeRequest(&m_ups);
+    };
+    struct Step {
+        std::uint32_t at; // ms on the fake clock
+        bool fromSecond;
+        bool trap;
+    };
+    const Step steps[] = {
+        { 0, false, true },
+        { 0, false, false }, // the same source again
+        { 500, true, false }, // another source within the second
+        { 1000, true, true },
+        { 1000, false, false },
+        { 9999, false, false }, // within 10 s of the first source's trap
+        { 10000, false, true },
+        { 10500, true, false },
+        { 11000, true, true },
+    };
+    std::uint64_t expectedTraps = 0;
+    for (const Step& step : steps) {
+        clock.Advance(static_cast<std::uint32_t>(step.at - clock.MonotonicMilliseconds()));
+        serveFrom(step.fromSecond ? second : m_manager);
+        expectedTraps += step.trap ? 1 : 0;
+    }
+    // A burst from one source costs nothing more.
+    for (int i = 0; i < 200; ++i)
+        serveFrom(m_manager);
+    EXPECT_EQ(m_trapListener.ReceiveUntilQuiet(300).size(), expectedTraps);
+    const SNetworkCounters& counters = m_agent->GetCounters();
+    EXPECT_EQ(counters.snmpBadCommunity, std::size(steps) + 200);
+    EXPECT_EQ(counters.authTrapsSuppressed, std::size(steps) + 200 - expectedTraps);
 }
 
 } // namespace

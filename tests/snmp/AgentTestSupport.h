@@ -259,6 +259,19 @@ public:
         return SendTo(m_socket.Get(), datagram);
     }
 
+    // Every datagram until `ms` pass without one (at most 10000).
+    std::vector<Bytes> ReceiveUntilQuiet(std::uint32_t ms)
+    {
+        std::vector<Bytes> all;
+        while (all.size() < 10000) {
+            auto next = Receive(ms);
+            if (!next)
+                break;
+            all.push_back(std::move(*next));
+        }
+        return all;
+    }
+
     // The next datagram, or nothing once `ms` pass without one.
     std::optional<Bytes> Receive(std::uint32_t ms)
     {

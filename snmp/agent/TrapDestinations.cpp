@@ -1,0 +1,47 @@
+// The bounded list of trap destinations.
+#include "snmp/agent/TrapDestinations.h"
+
+#include <algorithm>
+
+namespace pvx {
+
+void CTrapDestinations::AddTrapHost(std::uint32_t address)
+{
+    m_trapHost = address;
+    m_hasTrapHost = true;
+    m_destinations.push_back({ address, m_managerPort, 1, 1 });
+}
+
+STrapDestination* CTrapDestinations::Find(std::uint32_t address)
+{
+    auto found = std::ranges::find(m_destinations, address, &STrapDestination::address);
+    return found != m_destinations.end() ? &*found : nullptr;
+}
+
+STrapDestination* CTrapDestinations::FindOrRegister(std::uint32_t address)
+{
+    if (STrapDestination* found = Find(address))
+        return found;
+    // The trap host may set its level back to 1, which drops its record; it
+    // takes no place of the managers when it registers again.
+    bool isTrapHost = m_hasTrapHost && address == m_trapHost;
+    if (!isTrapHost && RegisteredCount() >= kMaxRegistered)
+        return nullptr;
+    m_destinations.push_back({ address, m_managerPort, 1, 1 });
+    return &m_destinations.back();
+}
+
+void CTrapDestinations::Remove(std::uint32_t address)
+{
+    auto found = std::ranges::find(m_destinations, address, &STrapDestination::address);
+    if (found != m_destinations.end())
+        m_destinations.erase(found);
+}
+
+std::size_t CTrapDestinations::RegisteredCount() const
+{
+    return static_cast<std::size_t>(std::ranges::count_if(
+        m_destinations, [this](const STrapDestination& d) { return !m_hasTrapHost || d.address != m_trapHost; }));
+}
+
+} // namespace pvx
