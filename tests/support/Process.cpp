@@ -10,6 +10,8 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -166,6 +168,11 @@ CTempDir::~CTempDir()
     std::error_code ignored;
     if (!m_path.empty())
         std::filesystem::remove_all(m_path, ignored);
+}
+
+bool EnterPrivateMountNamespace()
+{
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
 unsigned short FreeUdpPort()

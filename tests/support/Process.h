@@ -61,6 +61,12 @@ private:
     std::string m_path;
 };
 
+// Moves the calling process into a mount namespace of its own, in which
+// mounts are private: what a test mounts there stays invisible to the
+// machine and goes away with the process. False (errno set) where the system
+// does not allow it, for example without the right to create namespaces.
+bool EnterPrivateMountNamespace();
+
 // A UDP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();
 
