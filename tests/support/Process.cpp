@@ -100,11 +100,13 @@ SRunResult RunProgram(const std::string& path, const std::string& argv0, const s
 
 CChildProcess::CChildProcess(const std::string& path, const std::string& argv0, const std::vector<std::string>& args,
                              const std::string& outputPath, const std::string& errorPath,
-                             const std::string& workingDirectory)
+                             const std::string& workingDirectory, const std::function<bool()>& prepare)
 {
     auto argv = MakeArgv(argv0, args);
     m_pid = ::fork();
     if (m_pid == 0) {
+        if (prepare && !prepare())
+            ::_exit(125);
         int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
