@@ -201,7 +201,8 @@ int WriteReplacement(const std::string& folder, const std::string& name, const s
     if (owner && (made.st_uid != owner->st_uid || made.st_gid != owner->st_gid)
         && ::fchown(fd.Get(), owner->st_uid, owner->st_gid) != 0)
         return fail(errno);
-    if (::fchmod(fd.Get(), mode) != 0 || !WriteAll(fd.Get(), contents) || ::fsync(fd.Get()) != 0)
+    // A new file keeps what the umask left of 0644; a replacement, the old mode.
+    if ((owner && ::fchmod(fd.Get(), mode) != 0) || !WriteAll(fd.Get(), contents) || ::fsync(fd.Get()) != 0)
         return fail(errno);
     if (unnamed) {
         std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
