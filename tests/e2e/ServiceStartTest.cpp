@@ -1,5 +1,5 @@
-// The service's start-up choices: the simulated UPS driver served over SNMP,
-// and the settings that stop pvx before it announces itself to managers.
+// The service's choice of UPS driver: the simulated UPS served over SNMP, and
+// values that stop pvx before it announces itself to managers.
 #include "tests/support/Daemon.h"
 
 #include <gtest/gtest.h>
@@ -60,11 +60,11 @@ struct SRefusal {
 
 // Each of these ends pvx with status 255 before the agent's coldStart trap.
 const SRefusal kRefusals[] = {
-    { "stored relay password that does not decode", "[Network]\nPasswd=pvx1:5a7g\n" },
     { "driver that pvx does not know", "[Communications]\nDriver=serial\n" },
+    { "empty driver", "[Communications]\nDriver=\n" },
 };
 
-TEST(ServiceStart, SettingsThatCannotWorkStopPvxBeforeItsColdStartTrap)
+TEST(ServiceStart, UnknownDriverStopsPvxBeforeItsColdStartTrap)
 {
     for (const auto& c : kRefusals) {
         SCOPED_TRACE(c.name);
