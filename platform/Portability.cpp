@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -105,29 +106,209 @@ bool ReadFileBounded(const std::string& path, std::size_t maxBytes, bool require
     return true;
 }
 
+namespace {
+
+// A replacement is linked under this name beside the file just before it is
+// renamed over it. Only a kill between those two steps can leave it behind;
+// the next replacement, or the next start, removes it.
+std::string ReplacementName(const std::string& target) { return target + ".pvx-new"; }
+
+std::string FolderOf(const std::string& path)
+{
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a path names once every symbolic link is followed; a missing file
+// keeps its own name. False for a link that leads nowhere.
+bool ResolveTarget(const std::string& path, std::string& target, bool& exists)
+{
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        target = resolved;
+        std::free(resolved);
+        exists = true;
+        return true;
+    }
+    if (errno != ENOENT)
+        return false;
+    struct stat link{};
+    if (::lstat(path.c_str(), &link) == 0) {
+        errno = ENOENT;
+        return false;
+    }
+    target = path;
+    exists = false;
+    return true;
+}
+
+bool PwriteAll(int fd, const std::string& contents)
+{
+    std::size_t done = 0;
+    while (done < contents.size()) {
+        ssize_t n = ::pwrite(fd, contents.data() + done, contents.size() - done, static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool ReadAllAt(int fd, std::size_t size, std::string& contents)
+{
+    contents.assign(size, '\0');
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(fd, contents.data() + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes `contents` to a new file in `folder` with the mode and owner given
+// and links it as `name`. The file stays unnamed (and so vanishes with the
+// process) until it is complete. Returns 0 or the system error number.
+int WriteReplacement(const std::string& folder, const std::string& name, const std::string& contents, mode_t mode,
+                     const struct stat* owner)
+{
+    ::unlink(name.c_str()); // left by a kill after an earlier link
+    CUniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    const bool unnamed = static_cast<bool>(fd);
+    if (!unnamed) {
+        // File systems without unnamed files: a named one, removed on failure.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return errno;
+        fd.Reset(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (!fd)
+            return errno;
+    }
+    auto fail = [&](int error) {
+        if (!unnamed)
+            ::unlink(name.c_str());
+        return error;
+    };
+    struct stat made{};
+    if (::fstat(fd.Get(), &made) != 0)
+        return fail(errno);
+    if (owner && (made.st_uid != owner->st_uid || made.st_gid != owner->st_gid)
+        && ::fchown(fd.Get(), owner->st_uid, owner->st_gid) != 0)
+        return fail(errno);
+    // A new file keeps what the umask left of 0644; a replacement, the old mode.
+    if ((owner && ::fchmod(fd.Get(), mode) != 0) || !WriteAll(fd.Get(), contents) || ::fsync(fd.Get()) != 0)
+        return fail(errno);
+    if (unnamed) {
+        std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0)
+            return errno == ENOENT ? EPERM : errno; // no /proc: as if the folder refused
+    }
+    return 0;
+}
+
+// Why a replacement beside the file may fail while the file itself can still
+// be written: the folder refuses new names (permissions, a read-only folder
+// around a writable file), the file is a mount point (a bind-mounted file), or
+// the owner cannot be kept. A full file system is none of these.
+bool OnlyTheFolderRefused(int error)
+{
+    return error == EACCES || error == EPERM || error == EROFS || error == EBUSY || error == EXDEV;
+}
+
+// Rewrites the file through its own descriptor. The space for a longer text
+// is reserved first, so the write cannot run out of room half-way; a shorter
+// text is padded with line ends to the old length, so no truncation is
+// needed. A write that fails all the same puts the old bytes back.
+bool RewriteInPlace(const std::string& target, const std::string& contents)
+{
+    CUniqueFd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC));
+    struct stat info{};
+    if (!fd || ::fstat(fd.Get(), &info) != 0)
+        return false;
+    if (!S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    std::string old;
+    if (!ReadAllAt(fd.Get(), static_cast<std::size_t>(info.st_size), old))
+        return false;
+    std::string padded = contents;
+    if (padded.size() < old.size())
+        padded.append(old.size() - padded.size(), '\n');
+    if (padded.size() > old.size()
+        && ::fallocate(fd.Get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(padded.size())) != 0)
+        return false;
+    if (PwriteAll(fd.Get(), padded) && ::fsync(fd.Get()) == 0)
+        return true;
+    int error = errno;
+    if (PwriteAll(fd.Get(), old))
+        (void)::ftruncate(fd.Get(), static_cast<off_t>(old.size()));
+    errno = error;
+    return false;
+}
+
+void SyncFolder(const std::string& folder)
+{
+    CUniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd)
+        (void)::fsync(fd.Get());
+}
+
+} // namespace
+
 bool ReplaceFileContents(const std::string& path, const std::string& contents)
 {
+    std::string target;
+    bool exists = false;
+    if (!ResolveTarget(path, target, exists))
+        return false;
     struct stat info{};
-    bool exists = ::stat(path.c_str(), &info) == 0;
-    mode_t mode = exists ? (info.st_mode & 07777) : 0644;
-
-    std::string temporary = path + ".XXXXXX";
-    std::vector<char> name(temporary.begin(), temporary.end());
-    name.push_back('\0');
-    CUniqueFd fd(::mkstemp(name.data()));
-    if (fd) {
-        bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), contents) && ::fsync(fd.Get()) == 0;
-        fd.Reset();
-        if (ok && ::rename(name.data(), path.c_str()) == 0)
-            return true;
-        ::unlink(name.data());
-        if (ok)
+    if (exists) {
+        // A file that cannot be read is never replaced: its contents would be lost.
+        CUniqueFd readable(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!readable || ::fstat(readable.Get(), &info) != 0)
             return false;
+        if (!S_ISREG(info.st_mode)) {
+            errno = EINVAL;
+            return false;
+        }
     }
-    // No room for a temporary file beside it (for example a read-only
-    // folder holding a writable file): rewrite in place, as the last resort.
-    CUniqueFd direct(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    return direct && WriteAll(direct.Get(), contents);
+    const std::string folder = FolderOf(target);
+    const std::string name = ReplacementName(target);
+    int error = WriteReplacement(folder, name, contents, exists ? (info.st_mode & 07777) : 0644, exists ? &info : nullptr);
+    if (error == 0) {
+        if (::rename(name.c_str(), target.c_str()) == 0) {
+            SyncFolder(folder);
+            return true;
+        }
+        error = errno;
+        ::unlink(name.c_str());
+    }
+    if (!exists || !OnlyTheFolderRefused(error)) {
+        errno = error;
+        return false;
+    }
+    return RewriteInPlace(target, contents);
+}
+
+void DiscardStaleReplacement(const std::string& path)
+{
+    std::string target;
+    bool exists = false;
+    if (ResolveTarget(path, target, exists))
+        ::unlink(ReplacementName(target).c_str());
+}
+
+bool IsMissingFile(const std::string& path)
+{
+    struct stat info{};
+    return ::stat(path.c_str(), &info) != 0 && errno == ENOENT;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& contents)

@@ -43,10 +43,18 @@ int GetLastError();
 // also be openable for writing (the configuration reader's "r+" rule).
 bool ReadFileBounded(const std::string& path, std::size_t maxBytes, bool requireWritable,
                      std::string& contents);
-// Replaces a file's contents so that a failure leaves the old file intact:
-// a temporary file in the same folder renamed over it, keeping its mode;
-// where that is impossible, the file is rewritten in place.
+// Replaces the contents of the file that `path` leads to (symbolic links
+// followed), keeping its owner and mode; a missing file is created. The new
+// file is written beside the old one and renamed over it. Where the folder
+// refuses that (permissions, a bind-mounted file), the file is rewritten in
+// place: room for a longer text is reserved first, and a shorter text is
+// padded with line ends to the old length. On failure (errno set) the file is
+// as it was; a file that exists but cannot be read is never touched.
 bool ReplaceFileContents(const std::string& path, const std::string& contents);
+// Removes what a kill during ReplaceFileContents(path) may have left beside it.
+void DiscardStaleReplacement(const std::string& path);
+// True only when nothing exists at `path` (a file that cannot be read exists).
+bool IsMissingFile(const std::string& path);
 // Creates or truncates a file and writes `contents`.
 bool WriteWholeFile(const std::string& path, const std::string& contents);
 // Appends a line to standard output and flushes it at once, so that a pipe

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Builds pvx twice (plain, then with AddressSanitizer and UndefinedBehaviorSanitizer)
-# and runs every test in both builds. Usage: scripts/test.sh [--no-sanitize]
+# and runs every test in both builds, then builds pvx and the tools once more
+# as a Release build (-O3), without tests, so that warnings only the optimiser
+# finds stop the build here. Usage: scripts/test.sh [--no-sanitize]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
 jobs=$(nproc)
+# A compiler cache when one is installed; none is required.
+if [[ -z ${CMAKE_CXX_COMPILER_LAUNCHER:-} ]] && command -v ccache >/dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
 run_suite() {
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
@@ -25,3 +31,7 @@ if [[ ${1:-} != --no-sanitize ]]; then
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_suite build-asan -DPVX_SANITIZE=ON
 fi
+
+echo "== Release build (pvx and the tools)"
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DPVX_TESTS=OFF >/dev/null
+ninja -C build-release -j"$jobs"

@@ -16,10 +16,13 @@ namespace pvx {
 
 namespace {
 
-// Released by the out-of-memory handler so that reporting the event still
-// finds memory; the second exhaustion then throws.
+// Released by the out-of-memory handler so that the unwinding after the
+// event still finds memory; once it is gone, every exhaustion throws.
 char* g_memoryReserve = nullptr;
 
+// Stays installed for good: an event swallowed on the way up (a request, a
+// poll) leaves the service running, and the next exhaustion must become an
+// event again rather than end the process with an abort.
 void OutOfMemory()
 {
     if (g_memoryReserve != nullptr) {
@@ -27,7 +30,7 @@ void OutOfMemory()
         g_memoryReserve = nullptr;
         return; // the allocation is retried with the reserve's room
     }
-    std::set_new_handler(nullptr);
+    // Neither the event (no arguments) nor its report allocates.
     throw CPVXException(EVENT_OUT_OF_MEMORY);
 }
 

@@ -3,6 +3,7 @@
 // lets the UPS poll once and sends its traps, about once a second.
 #include "service/ServiceMain.h"
 
+#include "dummy/DummyUPS.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "relay/NetXCPAgent.h"
@@ -27,9 +28,17 @@ constexpr char kStatusPath[] = "/var/pvx.status";
 constexpr char kDefaultPassword[] = "Kq4Tz9";
 constexpr int kXCPUPSType = 2;
 
+// Communications/Driver: which UPS object the loop sets up.
+enum class EDriver {
+    Xcp,       // absent or "xcp": detection of an XCP UPS on the serial port
+    Simulated, // "simulated": the simulated UPS of DummyUPS.ini
+};
+
 struct SService {
     std::unique_ptr<CINIFile> configuration;
     SNetworkCounters counters; // before the services that count into it
+    EDriver driver = EDriver::Xcp;
+    std::string relayPassword;
     std::unique_ptr<CCommPort> port;
     std::unique_ptr<CSNMPAgent> agent;
     std::unique_ptr<CNetXCPAgent> relay; // none when NetXCP/Enabled is 0
@@ -38,6 +47,45 @@ struct SService {
     // Off by default: the loop then serves one network client per pass.
     bool responsive = false;
 };
+
+void ChooseDriver(SService& service)
+{
+    std::string driver = service.configuration->GetString("Communications", "Driver", "xcp");
+    if (driver == "xcp")
+        service.driver = EDriver::Xcp;
+    else if (driver == "simulated")
+        service.driver = EDriver::Simulated;
+    else
+        throw CPVXException(EVENT_UNKNOWN_DRIVER, {driver});
+}
+
+bool RelayEnabled(const CINIFile& file)
+{
+    return file.GetUInt("NetXCP", "Enabled", 1) != 0;
+}
+
+// The stored relay password is deciphered before any socket is opened, so
+// that one that does not decode stops pvx before managers hear of it.
+void DecodeRelayPassword(SService& service)
+{
+    service.relayPassword = kDefaultPassword;
+    if (!RelayEnabled(*service.configuration))
+        return; // without a relay its password is never read
+    std::string stored = service.configuration->GetString("Network", "Passwd", kDefaultPassword);
+    if (stored != kDefaultPassword) {
+        auto plain = CEncryption::UnEncrypt(stored);
+        if (!plain)
+            throw CPVXException(EVENT_BAD_PASSWORD);
+        service.relayPassword = *plain;
+    }
+}
+
+// With the simulated driver an empty device means no serial port at all: it
+// is never opened, and what the driver sends or reads there does nothing.
+bool HasNoPort(const SService& service)
+{
+    return service.driver == EDriver::Simulated && service.port->GetDevice().empty();
+}
 
 void SetUpPort(SService& service)
 {
@@ -49,7 +97,8 @@ void SetUpPort(SService& service)
         speed = 9600;
     std::string device = file.GetString("Communications", "CommunicationsPort", "/dev/ttyS0");
     service.port = std::make_unique<CCommPort>(device, static_cast<int>(speed), 8, 2, 0);
-    service.port->Open();
+    if (!HasNoPort(service))
+        service.port->Open();
 }
 
 void SetUpNetwork(SService& service)
@@ -77,19 +126,11 @@ void SetUpNetwork(SService& service)
         service.agent->AttachCounters(service.counters);
     }
     service.responsive = file.GetUInt("Network", "ResponsiveLoop", 0) != 0;
-    if (file.GetUInt("NetXCP", "Enabled", 1) == 0)
+    if (!RelayEnabled(file))
         return; // no relay socket at all
-    std::string password = kDefaultPassword;
-    std::string stored = file.GetString("Network", "Passwd", kDefaultPassword);
-    if (stored != kDefaultPassword) {
-        auto plain = CEncryption::UnEncrypt(stored);
-        if (!plain)
-            throw CPVXException(EVENT_BAD_PASSWORD);
-        password = *plain;
-    }
     std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
     auto relayPort = static_cast<std::uint16_t>(file.GetUInt("NetXCP", "AgentPort", 7010));
-    service.relay = std::make_unique<CNetXCPAgent>(password, relayPort, sourceAddress);
+    service.relay = std::make_unique<CNetXCPAgent>(service.relayPassword, relayPort, sourceAddress);
     service.relay->SetClients(std::move(clients));
     service.relay->AttachCounters(service.counters);
 }
@@ -132,9 +173,15 @@ void Pause(SService& service, std::uint32_t ms)
 
 void DetectUPS(SService& service, std::uint64_t pass)
 {
-    service.port->Close();
-    service.port->Open();
-    service.ups = CAbstractUPS::Create(service.port.get(), service.configuration.get());
+    if (!HasNoPort(service)) {
+        service.port->Close();
+        service.port->Open();
+    }
+    // The simulated UPS takes the place of detection when it is chosen.
+    if (service.driver == EDriver::Simulated)
+        service.ups = std::make_unique<CDummyUPS>(service.port.get(), service.configuration.get());
+    else
+        service.ups = CAbstractUPS::Create(service.port.get(), service.configuration.get());
     if (!service.ups) {
         ReportNotice(EVENT_NO_UPS_FOUND);
         return;
@@ -151,6 +198,9 @@ int ServiceMain(int /*argument*/)
     SService service;
     try {
         service.configuration = std::make_unique<CINIFile>(Portability().GetConfigPath());
+        DiscardStaleReplacement(service.configuration->GetPath());
+        ChooseDriver(service);
+        DecodeRelayPassword(service);
         SetUpPort(service);
         SetUpNetwork(service);
         for (std::uint64_t pass = 0; Portability().IsRunning();) {

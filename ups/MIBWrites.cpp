@@ -7,6 +7,7 @@
 #include "platform/Portability.h"
 #include "service/events/PVXException.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -66,9 +67,13 @@ void CAbstractUPS::WriteIdentText(std::string& member, const char* key, const CM
         ThrowBadValue();
     if (std::strlen(key) + 1 + text.size() + 1 > kMaxConfigLine)
         ThrowBadValue();
+    // The file first: a value that could not be stored would be gone at the
+    // next reset, so the manager is told (genErr) and the model keeps the old one.
+    if (m_configuration && !m_configuration->WriteString("UPSIdent", key, text)) {
+        int error = GetLastError();
+        throw CPVXException(error > 0 && error < 0x10000 ? static_cast<std::uint32_t>(error) : EIO);
+    }
     member = text;
-    if (m_configuration)
-        m_configuration->WriteString("UPSIdent", key, text);
 }
 
 void CAbstractUPS::MarkTestStarted(const COid& testId)

@@ -6,6 +6,7 @@
 
 #include "platform/Portability.h"
 
+#include <cerrno>
 #include <climits>
 #include <string_view>
 #include <vector>
@@ -184,18 +185,20 @@ unsigned CINIFile::GetUInt(const std::string& section, const std::string& key, u
     return negative ? 0u - value : value;
 }
 
-void CINIFile::WriteString(const std::string& section, const std::string& key, const std::string& value) const
+bool CINIFile::WriteString(const std::string& section, const std::string& key, const std::string& value) const
 {
     std::string contents;
     if (!ReadFileBounded(m_path, kMaxFileBytes + 1, true, contents)) {
-        // A missing file is created; an existing one we may not write stays as it is.
-        std::string probe;
-        if (ReadFileBounded(m_path, 1, false, probe))
-            return;
+        // Only a missing file is created: one that exists but cannot be read
+        // or written stays as it is, and the write fails.
+        if (!IsMissingFile(m_path))
+            return false;
         contents.clear();
     }
-    if (contents.size() > kMaxFileBytes)
-        return;
+    if (contents.size() > kMaxFileBytes) {
+        errno = EFBIG;
+        return false;
+    }
 
     const std::string keyLine = key + "=" + value + "\n";
     std::string output;
@@ -237,12 +240,12 @@ void CINIFile::WriteString(const std::string& section, const std::string& key, c
         appendLine(keyLine);
     else if (state == EState::Searching)
         appendLine("[" + section + "]\n" + keyLine);
-    ReplaceFileContents(m_path, output);
+    return ReplaceFileContents(m_path, output);
 }
 
-void CINIFile::WriteInt(const std::string& section, const std::string& key, int value) const
+bool CINIFile::WriteInt(const std::string& section, const std::string& key, int value) const
 {
-    WriteString(section, key, std::to_string(value));
+    return WriteString(section, key, std::to_string(value));
 }
 
 std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, const std::string& key,

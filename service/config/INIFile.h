@@ -1,6 +1,7 @@
 // The configuration file: an INI text read afresh on every call and rewritten
-// whole on every write. Nothing here reports an error: a missing file,
-// section or key gives the default, and a failed write leaves the file as it was.
+// whole on every write. Reads report no error: a missing file, section or key
+// gives the default. A write reports failure (errno set), and a failed write
+// leaves the file byte for byte as it was.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +20,9 @@ public:
     int GetInt(const std::string& section, const std::string& key, int defaultValue) const;
     unsigned GetUInt(const std::string& section, const std::string& key, unsigned defaultValue) const;
 
-    void WriteString(const std::string& section, const std::string& key, const std::string& value) const;
-    void WriteInt(const std::string& section, const std::string& key, int value) const;
+    // True once the file holds the new line.
+    bool WriteString(const std::string& section, const std::string& key, const std::string& value) const;
+    bool WriteInt(const std::string& section, const std::string& key, int value) const;
 
 private:
     // Finds the key's "=" and returns the offset just after it in `contents`.

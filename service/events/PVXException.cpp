@@ -140,6 +140,19 @@ void CPVXException::GetText(std::string& text) const
 
 void CPVXException::Report() const
 {
+    if (GetCode() < 0x10000) {
+        // The system's own text, reported without allocating: this is how
+        // exhausted memory (code 12) is told.
+        const char* system = std::strerror(static_cast<int>(GetCode()));
+        if (g_bLogToSyslog) {
+            syslog(LOG_ERR | LOG_DAEMON, "%s\n", system);
+        } else {
+            std::fputs(system, stderr);
+            std::fputc('\n', stderr);
+            std::fflush(stderr);
+        }
+        return;
+    }
     std::string text;
     if (!g_bLogToSyslog) {
         GetText(text);

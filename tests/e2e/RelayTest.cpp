@@ -313,9 +313,9 @@ void PrintTo(const SBadStoredCase& value, std::ostream* out)
 
 class RelayBadStoredPassword : public testing::TestWithParam<SBadStoredCase> { };
 
-// Without the catalog (started by name) the event's text is "Unknown Error";
-// coldStart shows that the set-up got past the SNMP agent, and the relay's
-// port was never opened.
+// Without the catalog (started by name) the event's text is "Unknown Error".
+// The password is deciphered before any socket opens: no coldStart trap
+// tells managers of a start that ends at once.
 TEST_P(RelayBadStoredPassword, EndsTheDaemonAtStartUp)
 {
     CUdpListener manager;
@@ -331,9 +331,7 @@ TEST_P(RelayBadStoredPassword, EndsTheDaemonAtStartUp)
     EXPECT_EQ(pvx.Wait(20s), 255);
     EXPECT_EQ(pvx.Stderr(), "Unknown Error");
     EXPECT_EQ(pvx.Stdout(), "");
-    Bytes coldStart;
-    EXPECT_TRUE(manager.Receive(coldStart, 1s));
-    EXPECT_TRUE(manager.ReceiveUntilQuiet(200ms).empty());
+    EXPECT_TRUE(manager.ReceiveUntilQuiet(1s).empty()) << "a trap went out";
     // No UPS was looked for: the set-up ended before the loop.
     EXPECT_EQ(ups.ReceivedFrames(), std::vector<std::string> {});
 }

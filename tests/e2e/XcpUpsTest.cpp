@@ -15,7 +15,6 @@ using namespace pvx::test;
 
 namespace {
 
-constexpr char kStatusPath[] = "/var/pvx.status";
 constexpr char kFoundLine[] = "UPS found is [Simul UPS 1500]\n";
 constexpr char kUnknownError[] = "Unknown Error";
 constexpr char kLostText[] = "Communication with the UPS was lost; pvx will look for it again.";
@@ -93,9 +92,9 @@ TEST(XcpUps, IdentifiesTheSimulatedUpsWithTheDesignedSequenceAndPollsIt)
     EXPECT_EQ(requests[kIdentificationLog.size() + 1], "rx 38");
 
     // The status line of the first detection attempt, written by this run.
-    EXPECT_EQ(ReadFile(kStatusPath), "Tessary started successfully.\n");
+    EXPECT_EQ(ReadFile(pvx.StatusPath()), "Tessary started successfully.\n");
     struct stat status { };
-    ASSERT_EQ(::stat(kStatusPath, &status), 0);
+    ASSERT_EQ(::stat(pvx.StatusPath().c_str(), &status), 0);
     EXPECT_GE(std::chrono::system_clock::from_time_t(status.st_mtime),
         std::chrono::time_point_cast<std::chrono::seconds>(started));
     EXPECT_TRUE(pvx.IsRunning());

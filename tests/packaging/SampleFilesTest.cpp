@@ -130,6 +130,7 @@ const std::vector<SExpectedKey> kPvxKeys = {
     {"Communications", "CommunicationsPort", "/dev/ttyS0"},
     {"Communications", "CommunicationsBaudRate", "0"},
     {"Communications", "CommunicationsBaudRateLast", "9600"},
+    {"Communications", "Driver", "xcp"},
     {"SNMP", "Enabled", "1"},
     {"SNMP", "GetCommunity", "gavrel"},
     {"SNMP", "SetCommunity", "sotwick"},

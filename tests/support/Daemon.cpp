@@ -7,8 +7,10 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -18,6 +20,30 @@ namespace pvx::test {
 namespace {
 
 const std::string kBinaryDir = PVX_TEST_BINARY_DIR;
+
+// Gives the calling (child) process <var> as its /var, in a mount namespace
+// of its own.
+bool UsePrivateVar(const std::string& var)
+{
+    return EnterPrivateMountNamespace() && ::mount(var.c_str(), "/var", nullptr, MS_BIND, nullptr) == 0;
+}
+
+// Asked once per test program, in a child that tries it.
+bool PrivateVarAllowed()
+{
+    static const bool allowed = [] {
+        CTempDir probe;
+        pid_t pid = ::fork();
+        if (pid == 0)
+            ::_exit(UsePrivateVar(probe.Path()) ? 0 : 1);
+        int status = 0;
+        bool ok = pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (!ok)
+            std::printf("note: no private mount namespace here; pvx writes the machine's /var/pvx.status\n");
+        return ok;
+    }();
+    return allowed;
+}
 
 } // namespace
 
@@ -99,8 +125,14 @@ CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDa
     ini.close();
     std::vector<std::string> args = {"-c", IniPath()};
     args.insert(args.end(), m_options.arguments.begin(), m_options.arguments.end());
+    std::function<bool()> prepare;
+    m_privateVar = PrivateVarAllowed();
+    if (m_privateVar) {
+        ::mkdir((folder + "/var").c_str(), 0755);
+        prepare = [var = folder + "/var"] { return UsePrivateVar(var); };
+    }
     m_process = std::make_unique<CChildProcess>(kBinaryDir + "/pvx", m_options.argv0, args, folder + "/pvx.out",
-                                                folder + "/pvx.err", folder);
+                                                folder + "/pvx.err", folder, prepare);
 }
 
 CPvxDaemon::~CPvxDaemon() = default;

@@ -53,6 +53,11 @@ public:
     unsigned short AgentPort() const { return m_options.agentPort; }
     unsigned short RelayPort() const { return m_options.relayPort; }
     std::string IniPath() const { return m_folder + "/pvx.ini"; }
+    // Where this daemon's status file lands. The daemon runs in a mount
+    // namespace of its own with <folder>/var as its /var, so that tests never
+    // write the machine's /var/pvx.status; where namespaces are not allowed
+    // it is the machine's file after all (a note says so).
+    std::string StatusPath() const { return m_privateVar ? m_folder + "/var/pvx.status" : "/var/pvx.status"; }
     std::string Stdout() const { return ReadFile(m_folder + "/pvx.out"); }
     std::string Stderr() const { return ReadFile(m_folder + "/pvx.err"); }
     bool WaitForStdout(const std::string& text, std::chrono::milliseconds timeout) const;
@@ -63,6 +68,7 @@ public:
 private:
     std::string m_folder;
     SDaemonOptions m_options;
+    bool m_privateVar = false;
     std::unique_ptr<CChildProcess> m_process;
 };
 

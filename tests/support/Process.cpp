@@ -10,6 +10,8 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -98,11 +100,13 @@ SRunResult RunProgram(const std::string& path, const std::string& argv0, const s
 
 CChildProcess::CChildProcess(const std::string& path, const std::string& argv0, const std::vector<std::string>& args,
                              const std::string& outputPath, const std::string& errorPath,
-                             const std::string& workingDirectory)
+                             const std::string& workingDirectory, const std::function<bool()>& prepare)
 {
     auto argv = MakeArgv(argv0, args);
     m_pid = ::fork();
     if (m_pid == 0) {
+        if (prepare && !prepare())
+            ::_exit(125);
         int out = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
@@ -166,6 +170,11 @@ CTempDir::~CTempDir()
     std::error_code ignored;
     if (!m_path.empty())
         std::filesystem::remove_all(m_path, ignored);
+}
+
+bool EnterPrivateMountNamespace()
+{
+    return ::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
 unsigned short FreeUdpPort()

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -22,11 +23,14 @@ SRunResult RunProgram(const std::string& path, const std::string& argv0, const s
                       std::chrono::milliseconds timeout, const std::string& workingDirectory = "");
 
 // A background process whose standard output and error go to files; the
-// destructor ends it (SIGTERM, then SIGKILL) and reaps it.
+// destructor ends it (SIGTERM, then SIGKILL) and reaps it. `prepare` runs in
+// the child just before the program starts; when it returns false the child
+// ends with status 125 instead.
 class CChildProcess {
 public:
     CChildProcess(const std::string& path, const std::string& argv0, const std::vector<std::string>& args,
-                  const std::string& outputPath, const std::string& errorPath, const std::string& workingDirectory = "");
+                  const std::string& outputPath, const std::string& errorPath, const std::string& workingDirectory = "",
+                  const std::function<bool()>& prepare = {});
     ~CChildProcess();
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
@@ -60,6 +64,12 @@ public:
 private:
     std::string m_path;
 };
+
+// Moves the calling process into a mount namespace of its own, in which
+// mounts are private: what a test mounts there stays invisible to the
+// machine and goes away with the process. False (errno set) where the system
+// does not allow it, for example without the right to create namespaces.
+bool EnterPrivateMountNamespace();
 
 // A UDP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();

@@ -102,6 +102,9 @@ struct SIdentificationLayout {
 inline Bytes IdentificationBlock(const SIdentificationLayout& layout)
 {
     Bytes block;
+    // Reserved first (a block holds at most 255 bytes): gcc 12 at -O3
+    // otherwise reports a false -Warray-bounds.
+    block.reserve(256);
     block.push_back(static_cast<std::uint8_t>(layout.versions.size() / 2));
     block.insert(block.end(), layout.versions.begin(), layout.versions.end());
     block.insert(block.end(), layout.rating.begin(), layout.rating.end());

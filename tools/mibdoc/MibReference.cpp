@@ -318,7 +318,12 @@ std::string Dotted(std::span<const std::uint32_t> arcs)
 {
     std::string dotted = "1.3.6.1";
     for (std::uint32_t arc : arcs)
-        dotted += "." + std::to_string(arc);
+    {
+        // Appended piece by piece: gcc 12 at -O3 misreads "." + string as an
+        // overlapping copy (a false -Wrestrict).
+        dotted += '.';
+        dotted += std::to_string(arc);
+    }
     return dotted;
 }
 

@@ -259,8 +259,12 @@ std::string CSimulatedUps::StatusText() const
     text += line;
     std::string active;
     for (std::size_t alarm = 0; alarm < m_activeAlarms.size(); ++alarm)
-        if (m_activeAlarms[alarm])
-            active += " " + std::to_string(alarm);
+        if (m_activeAlarms[alarm]) {
+            // Appended piece by piece: gcc 12 at -O3 misreads " " + string
+            // as an overlapping copy (a false -Wrestrict).
+            active += ' ';
+            active += std::to_string(alarm);
+        }
     text += "active alarms:" + (active.empty() ? std::string(" none") : active) + "\n";
     std::snprintf(line, sizeof line, "test %d; faults: silence %d badchecksum %u badstart %u busy %u foreign %u "
                                      "truncate %u split %zu\n",
