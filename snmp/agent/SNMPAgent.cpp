@@ -213,7 +213,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeGet(CBasicEncodingRulesBuffer& requ
             if (length > request.Remaining())
                 continue;
             std::size_t end = request.Position() + length;
-            auto name = request.ReadObjectIdentifier(m_nameArcs);
+            SRequestName name = request.ReadRequestName(m_nameArcs);
             if (request.Position() > end)
                 throw CPVXException(EVENT_BER_MALFORMED);
             request.SetPosition(end); // the value of a Get binding is not looked at
@@ -227,8 +227,15 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeGet(CBasicEncodingRulesBuffer& requ
     return BuildReply();
 }
 
-std::unique_ptr<CMIBData> CSNMPAgent::GetValue(std::span<const std::uint32_t> name, bool next)
+std::unique_ptr<CMIBData> CSNMPAgent::GetValue(const SRequestName& requested, bool next)
 {
+    // Every served object lies under 1.3.6.1: a name before it is followed
+    // by the first object, a name after it by nothing.
+    static const std::uint32_t kInternet[] = { 0 };
+    if (requested.place == ENamePlace::AfterInternet || (requested.place == ENamePlace::BeforeInternet && !next))
+        throw CPVXException(EVENT_NO_SUCH_OBJECT);
+    std::span<const std::uint32_t> name
+        = requested.place == ENamePlace::BeforeInternet ? std::span(kInternet) : NameUpToZero(requested.terminated);
     std::uint32_t manager = m_datagram.address;
     if (SameName(name, kTrapLevelOid)) {
         // GetNext of the trap level answers the object after it, the trap type.
@@ -316,13 +323,11 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::BuildReply()
         std::size_t list = out.BeginItem(ber::kSequence, kMessagePlaceholder);
         for (const auto& value : m_values)
             out.WriteVarBind(*value);
-        std::size_t end = out.Position();
-        // Two bytes after the message, counted by no BER length; managers
-        // ignore them.
-        out.WriteNull();
-        out.EndItem(list, end);
-        out.EndItem(pdu, end);
-        out.EndItem(message, end);
+        // The datagram ends where the message ends: strict managers reject
+        // any byte after it.
+        out.EndItem(list);
+        out.EndItem(pdu);
+        out.EndItem(message);
     } catch (const CPVXException& e) {
         return BuildErrorReply(e.GetCode() == EVENT_BER_BOUNDS ? SNMP_TOO_BIG : SNMP_GEN_ERR, 0);
     }

@@ -17,6 +17,7 @@ namespace pvx {
 
 class CAbstractUPS;
 class CBasicEncodingRulesBuffer;
+struct SRequestName;
 
 // One manager that receives traps. Managers are told apart by address only.
 struct STrapDestination {
@@ -91,7 +92,7 @@ private:
     bool ReadPduHeader(CBasicEncodingRulesBuffer& request);
     // False when the variable-binding list does not end exactly at the end.
     bool ReadBindingListHeader(CBasicEncodingRulesBuffer& request);
-    std::unique_ptr<CMIBData> GetValue(std::span<const std::uint32_t> name, bool next);
+    std::unique_ptr<CMIBData> GetValue(const SRequestName& requested, bool next);
     void SetValue(CMIBData& value);
     // Encodes the GetResponse for the value list into the datagram record.
     ERequestOutcome BuildReply();
@@ -118,8 +119,9 @@ private:
     std::vector<STrapDestination> m_trapDestinations;
     CAbstractUPS* m_ups = nullptr; // the UPS object of the current call only
     // Scratch space for names decoded from a request: no name in a datagram
-    // can have more arcs than the datagram has bytes.
-    std::array<std::uint32_t, kDatagramSize + 1> m_nameArcs {};
+    // can have more arcs than the datagram has bytes, plus one (the first
+    // byte holds two) and the 0 arc the decoder appends.
+    std::array<std::uint32_t, kDatagramSize + 2> m_nameArcs {};
 };
 
 // Trap levels and families, for the destination filter.

@@ -36,6 +36,20 @@ constexpr std::size_t kHeaderSize = 4;
 constexpr std::uint32_t kPlaceholderLength = 0x7FFF;
 } // namespace ber
 
+// Where a name read from a request lies against 1.3.6.1, the subtree every
+// served object belongs to.
+enum class ENamePlace { BeforeInternet, Internet, AfterInternet };
+
+struct SRequestName {
+    ENamePlace place = ENamePlace::Internet;
+    // For names under 1.3.6.1: every arc after that prefix, as received
+    // (nothing appended, nothing cut at a 0 arc).
+    std::span<const std::uint32_t> arcs;
+    // The same arcs followed by a 0 arc: the design's form of the name once
+    // cut at its first 0 (NameUpToZero).
+    std::span<const std::uint32_t> terminated;
+};
+
 // The buffer does not own its bytes. Every failure throws CPVXException
 // 0xC0020031 (end of data or capacity) or 0xC0020030 (malformed or
 // unsupported) and leaves the cursor where the failing step left it.
@@ -95,6 +109,11 @@ public:
     // than `arcs` can hold is refused as malformed.
     std::span<const std::uint32_t> ReadObjectIdentifier(std::span<std::uint32_t> arcs);
     COid ReadObjectIdentifier();
+    // Decodes any identifier a manager may ask for, including those outside
+    // 1.3.6.1 or of three bytes or fewer (1, 1.3, 1.3.6.1, 0.0, 2.0), into
+    // `arcs`, and says where it lies. An identifier with more arcs than
+    // `arcs` can hold, or without contents, is refused as malformed.
+    SRequestName ReadRequestName(std::span<std::uint32_t> arcs);
     void WriteObjectIdentifier(std::span<const std::uint32_t> arcs);
     void WriteObjectIdentifier(const COid& oid) { WriteObjectIdentifier(oid.Arcs()); }
 
