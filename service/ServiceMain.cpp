@@ -33,6 +33,8 @@ struct SService {
     std::unique_ptr<CAbstractUPS> ups;
     // Off by default: the loop then serves one network client per pass.
     bool responsive = false;
+    // SNMP/StandardNames: RFC 1628 instance names for every UPS object made.
+    bool standardNames = false;
 };
 
 void SetUpPort(SService& service)
@@ -63,6 +65,8 @@ void SetUpNetwork(SService& service)
         auto agentPort = static_cast<std::uint16_t>(file.GetUInt("SNMP", "AgentPort", 161));
         service.agent = std::make_unique<CSNMPAgent>(agentPort, managerPort, trapHost, sourceAddress, getCommunity,
                                                      setCommunity, trapCommunity);
+        service.agent->SetVersion2c(file.GetUInt("SNMP", "Version2c", 0) != 0);
+        service.standardNames = file.GetUInt("SNMP", "StandardNames", 0) != 0;
     }
     std::string password = kDefaultPassword;
     std::string stored = file.GetString("Network", "Passwd", kDefaultPassword);
@@ -115,6 +119,7 @@ void DetectUPS(SService& service, std::uint64_t pass)
         ReportNotice(EVENT_NO_UPS_FOUND);
         return;
     }
+    service.ups->SetStandardNames(service.standardNames);
     service.ups->Start();
     if (pass == 0)
         WriteWholeFile(kStatusPath, "Tessary started successfully.\n");

@@ -152,8 +152,12 @@ std::unique_ptr<CMIBData> CMIBTree::GetCell(
         return GetByName(ups, NameOf(group.prefix, { object.arc, table.rowArc(ups, 0), firstColumn }));
     }
     std::size_t row = 0;
-    if (!FindRow(ups, table, rowArc, row))
+    if (!FindRow(ups, table, rowArc, row)) {
+        // The table exists, the row does not.
+        if (!next)
+            throw CPVXException(EVENT_NO_SUCH_INSTANCE);
         ThrowNoSuchObject();
+    }
     if (!next) {
         if (columnArc < firstColumn || columnArc > lastColumn)
             ThrowNoSuchObject();

@@ -33,6 +33,7 @@ enum EventCode : std::uint32_t {
     EVENT_RELAY_NONBLOCKING = 0xC0020036,
     EVENT_UPS_LOST = 0xC0020039,
     EVENT_BAD_PASSWORD = 0xC002003A,
+    EVENT_NO_SUCH_INSTANCE = 0xC002003C,
 };
 
 // Text of a code: the system's error text for codes below 0x10000, otherwise

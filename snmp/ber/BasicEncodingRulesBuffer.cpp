@@ -393,6 +393,51 @@ void CBasicEncodingRulesBuffer::WriteObjectIdentifier(std::span<const std::uint3
     EndItem(tagPosition);
 }
 
+namespace {
+
+void WriteArc(CBasicEncodingRulesBuffer& out, std::uint32_t arc)
+{
+    std::size_t bits = BitLength(arc);
+    if (bits <= 7) {
+        out.WriteByte(static_cast<std::uint8_t>(arc));
+        return;
+    }
+    if (bits > 28)
+        out.WriteByte(static_cast<std::uint8_t>((arc >> 28) | 0x80));
+    if (bits > 21)
+        out.WriteByte(static_cast<std::uint8_t>(((arc >> 21) & 0x7F) | 0x80));
+    if (bits > 14)
+        out.WriteByte(static_cast<std::uint8_t>(((arc >> 14) & 0x7F) | 0x80));
+    out.WriteByte(static_cast<std::uint8_t>(((arc >> 7) & 0x7F) | 0x80));
+    out.WriteByte(static_cast<std::uint8_t>(arc & 0x7F));
+}
+
+} // namespace
+
+void CBasicEncodingRulesBuffer::WriteInstanceName(std::span<const std::uint32_t> arcs)
+{
+    std::size_t tagPosition = BeginItem(ber::kObjectIdentifier);
+    for (std::uint8_t b : kInternetPrefix)
+        WriteByte(b);
+    for (std::uint32_t arc : arcs)
+        WriteArc(*this, arc);
+    EndItem(tagPosition);
+}
+
+void CBasicEncodingRulesBuffer::WriteExceptionVarBind(
+    std::span<const std::uint8_t> receivedName, std::span<const std::uint32_t> arcs, std::uint8_t exception)
+{
+    std::size_t tagPosition = BeginItem(ber::kSequence);
+    if (!receivedName.empty()) {
+        for (std::uint8_t b : receivedName)
+            WriteByte(b);
+    } else {
+        WriteInstanceName(arcs);
+    }
+    WriteHeader(0, exception);
+    EndItem(tagPosition);
+}
+
 std::unique_ptr<CMIBData> CBasicEncodingRulesBuffer::ReadVarBind()
 {
     COid name = ReadObjectIdentifier();
@@ -426,7 +471,10 @@ void CBasicEncodingRulesBuffer::WriteVarBind(const CMIBData& value)
     if (name == nullptr)
         ThrowMalformed();
     std::size_t tagPosition = BeginItem(ber::kSequence);
-    WriteObjectIdentifier(*name);
+    if (value.GetInstanceName().empty())
+        WriteObjectIdentifier(*name);
+    else
+        WriteInstanceName(value.GetInstanceName());
     switch (value.GetKind()) {
     case MIB_SIGNED:
         WriteInteger(value.GetInteger());

@@ -28,6 +28,11 @@ constexpr std::uint8_t kGetNextRequest = 0xA1;
 constexpr std::uint8_t kGetResponse = 0xA2;
 constexpr std::uint8_t kSetRequest = 0xA3;
 constexpr std::uint8_t kTrap = 0xA4;
+// SNMPv2 (RFC 3416): GetBulkRequest and the exception values of a binding.
+constexpr std::uint8_t kGetBulkRequest = 0xA5;
+constexpr std::uint8_t kNoSuchObject = 0x80;
+constexpr std::uint8_t kNoSuchInstance = 0x81;
+constexpr std::uint8_t kEndOfMibView = 0x82;
 
 // Every length this codec writes takes the form 0x82 hi lo, so a header
 // written with a placeholder length can be patched without moving its
@@ -116,6 +121,8 @@ public:
     SRequestName ReadRequestName(std::span<std::uint32_t> arcs);
     void WriteObjectIdentifier(std::span<const std::uint32_t> arcs);
     void WriteObjectIdentifier(const COid& oid) { WriteObjectIdentifier(oid.Arcs()); }
+    // 1.3.6.1 followed by exactly these arcs: no 0 arc is added or looked for.
+    void WriteInstanceName(std::span<const std::uint32_t> arcs);
 
     // Name and value of one variable binding whose SEQUENCE header has been
     // read; values other than INTEGER, OCTET STRING and OBJECT IDENTIFIER
@@ -124,6 +131,11 @@ public:
     // One whole variable binding, SEQUENCE included. Every number goes out
     // as INTEGER.
     void WriteVarBind(const CMIBData& value);
+    // A binding of `name` (an OBJECT IDENTIFIER as received, tag and length
+    // included, or arcs after 1.3.6.1 when that is empty) with an SNMPv2
+    // exception value (noSuchObject, noSuchInstance, endOfMibView).
+    void WriteExceptionVarBind(
+        std::span<const std::uint8_t> receivedName, std::span<const std::uint32_t> arcs, std::uint8_t exception);
 
 private:
     std::span<std::uint8_t> m_bytes;
