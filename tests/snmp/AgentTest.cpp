@@ -220,6 +220,90 @@ TEST_F(AgentTest, AnsweredRequests)
     }
 }
 
+// SNMPv2c: the same tree, RFC 3416 answers. Each case: what the reply holds.
+TEST_F(AgentTest, Version2cReadsAndSets)
+{
+    const COid kAbsentInstance { 2, 1, 33, 1, 3, 3, 5, 3, 0 };
+    const COid kUnwritable { 2, 1, 33, 1, 9, 1, 0 };
+    m_ups.FailGet(kAbsentInstance, EVENT_NO_SUCH_INSTANCE);
+    m_ups.FailSet(kBatteryStatus, EVENT_READ_ONLY);
+    m_ups.FailSet(kManufacturer, EVENT_NO_SUCH_INSTANCE);
+    m_ups.FailSet(kMinutesRemaining, EVENT_BAD_VALUE);
+    m_ups.FailSet(kUnwritable, EVENT_NO_SUCH_OBJECT);
+    struct Case {
+        const char* name;
+        Bytes request;
+        std::int32_t status, index;
+        std::vector<std::pair<COid, std::uint8_t>> bindings; // name and value tag of a normal reply
+    };
+    auto v2 = [](std::uint8_t pdu, const std::vector<Bytes>& bindings) {
+        return Message("private", pdu, bindings, 42, 1);
+    };
+    const Bytes battery = Oid({ 2, 1, 33, 1, 2, 1, 0 });
+    const Case cases[] = {
+        { "get of a value, an unknown object and an absent instance",
+            v2(0xA0, { Binding(battery), Binding(Oid({ 2, 1, 33, 1, 2, 9, 0 })), Binding(Oid({ 2, 1, 33, 1, 3, 3, 5, 3, 0 })) }),
+            0, 0, { { kBatteryStatus, 0x02 }, { { 2, 1, 33, 1, 2, 9, 0 }, 0x80 }, { kAbsentInstance, 0x81 } } },
+        { "get-next after the last object is endOfMibView", v2(0xA1, { Binding(Oid({ 4, 1, 534, 1, 10, 5, 0 })) }), 0, 0,
+            { { kLastObject, 0x82 } } },
+        { "a failure that is no exception value stays an error",
+            v2(0xA0, { Binding(battery), Binding(Oid({ 2, 1, 33, 1, 7, 1, 0 })) }), SNMP_GEN_ERR, 2, {} },
+        { "bulk: one non-repeater, two rounds of two repeaters",
+            BulkMessage(1, 2, { Binding(Oid({ 0 })), Binding(battery), Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 })) }), 0, 0,
+            { { kManufacturer, 0x04 }, { kMinutesRemaining, 0x02 }, { kLastObject, 0x04 }, { kShutdownType, 0x02 },
+                { kLastObject, 0x82 } } },
+        { "bulk stops once every repeater has ended",
+            BulkMessage(0, 1000, { Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 })) }), 0, 0,
+            { { kLastObject, 0x04 }, { kLastObject, 0x82 } } },
+        { "bulk with no repeaters answers the non-repeaters", BulkMessage(5, 9, { Binding(battery) }), 0, 0,
+            { { kMinutesRemaining, 0x02 } } },
+        { "set of a read-only object is notWritable", v2(0xA3, { Binding(battery, Int(3)) }), SNMP_NOT_WRITABLE, 1, {} },
+        { "set of an unknown object is notWritable", v2(0xA3, { Binding(Oid({ 2, 1, 33, 1, 9, 1, 0 }), Int(3)) }),
+            SNMP_NOT_WRITABLE, 1, {} },
+        { "set of an absent instance is noCreation", v2(0xA3, { Binding(Oid({ 2, 1, 33, 1, 1, 1, 0 }), Str("x")) }),
+            SNMP_NO_CREATION, 1, {} },
+        { "set of a refused value is wrongValue", v2(0xA3, { Binding(Oid({ 2, 1, 33, 1, 2, 3, 0 }), Int(3)) }),
+            SNMP_WRONG_VALUE, 1, {} },
+        { "set of a type no object takes is wrongType", v2(0xA3, { Binding(battery, Tlv(0x40, { 1, 2, 3, 4 })) }),
+            SNMP_WRONG_TYPE, 1, {} },
+    };
+    m_ups.FailGet(COid { 2, 1, 33, 1, 7, 1, 0 }, 0xC0020034);
+    m_agent->SetVersion2c(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(Process(c.request), Outcome::Answered);
+        auto reply = ParseMessage(Answer());
+        EXPECT_EQ(reply.version, 1);
+        EXPECT_EQ(reply.pduTag, 0xA2);
+        EXPECT_TRUE(reply.trailer.empty());
+        EXPECT_EQ(reply.errorStatus, c.status);
+        EXPECT_EQ(reply.errorIndex, c.index);
+        if (c.status != 0)
+            continue;
+        ASSERT_EQ(reply.bindings.size(), c.bindings.size());
+        for (std::size_t i = 0; i < c.bindings.size(); ++i) {
+            EXPECT_EQ(reply.bindings[i].name, c.bindings[i].first) << i << " " << reply.bindings[i].name.ToString();
+            EXPECT_EQ(reply.bindings[i].tag, c.bindings[i].second) << i;
+        }
+    }
+}
+
+TEST_F(AgentTest, Version2cIsDroppedUnlessEnabledAndGetBulkFillsTheReplyWithoutTooBig)
+{
+    const COid kBig { 2, 1, 33, 1, 1, 2, 0 };
+    m_ups.AddObject(kBig, CMIBData(std::string(250, 'x'), 255, MIB_TEXT));
+    const Bytes request = BulkMessage(0, 1, std::vector<Bytes>(10, Binding(Oid({ 2, 1, 33, 1, 1, 1, 0 }))));
+    EXPECT_EQ(Process(request), Outcome::Dropped);
+    EXPECT_EQ(Process(Message("public", 0xA0, { Binding(Oid({ 0 })) }, 42, 1)), Outcome::Dropped);
+    m_agent->SetVersion2c(true);
+    EXPECT_EQ(Process(Message("public", 0xA5, { Binding(Oid({ 0 })) })), Outcome::Dropped) << "GetBulk is not SNMPv1";
+    ASSERT_EQ(Process(request), Outcome::Answered);
+    auto reply = ParseMessage(Answer());
+    EXPECT_EQ(reply.errorStatus, 0);
+    EXPECT_EQ(reply.bindings.size(), 4u) << "as many 250-byte values as fit in 1172 bytes";
+    EXPECT_LE(Answer().size(), 1172u);
+}
+
 TEST_F(AgentTest, SetAppliesValuesAndRepeatsTheBindings)
 {
     auto reply = Exchange(
