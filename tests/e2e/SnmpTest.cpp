@@ -1,6 +1,7 @@
 // The SNMPv1 agent of the running daemon against net-snmp's own tools and
 // trap receiver: values served from the simulated UPS, complete walks, sets
 // that reach the configuration file and the UPS, communities, and traps.
+#include "tests/e2e/SnmpClient.h"
 #include "tests/support/Daemon.h"
 
 #include <gtest/gtest.h>
@@ -110,16 +111,27 @@ struct SRig {
 
 // Runs one of net-snmp's tools with numeric names and no MIB files.
 // One request lasts at most the tool's time-out times its tries; a walk
-// makes one request per object and needs `bound`.
+// makes one request per object and needs `bound`. Every datagram the tool
+// receives is checked to be exactly one message (from its -d dump, which is
+// then taken out of the tool's standard error).
 SRunResult RunSnmpTool(const std::string& tool, const std::vector<std::string>& arguments, int retries = 1,
     std::chrono::seconds bound = 0s)
 {
     std::vector<std::string> all
-        = { "-m", "", "-On", "-t", std::to_string(kToolTimeoutSeconds), "-r", std::to_string(retries) };
+        = { "-m", "", "-On", "-d", "-t", std::to_string(kToolTimeoutSeconds), "-r", std::to_string(retries) };
     all.insert(all.end(), arguments.begin(), arguments.end());
     if (bound == 0s)
         bound = std::chrono::seconds(kToolTimeoutSeconds * (retries + 1) + 10);
-    return RunProgram("/usr/bin/" + tool, tool, all, bound);
+    SRunResult result = RunProgram("/usr/bin/" + tool, tool, all, bound);
+    snmp::ExpectEveryDumpedDatagramIsOneMessage(result.err);
+    static const std::regex kDumpLine(R"(^(Sending |Received |[0-9A-F]{4}: ).*|^$)");
+    std::istringstream lines(result.err);
+    std::string line, rest;
+    while (std::getline(lines, line))
+        if (!std::regex_match(line, kDumpLine))
+            rest += line + "\n";
+    result.err = rest;
+    return result;
 }
 
 // "OID = TYPE: value" lines of a tool's output, in order.
