@@ -118,7 +118,8 @@ protected:
 };
 
 // Every key of pvx.ini with the value the sample gives it: the built-in
-// default, except that the sample turns the SNMP agent on.
+// default, except that the sample turns on the SNMP agent, SNMPv2c, RFC 1628
+// names and the responsive loop.
 struct SExpectedKey {
     const char* section;
     const char* key;
@@ -136,9 +137,11 @@ const std::vector<SExpectedKey> kPvxKeys = {
     {"SNMP", "TrapHost", ""},
     {"SNMP", "ManagerPort", "162"},
     {"SNMP", "AgentPort", "161"},
+    {"SNMP", "Version2c", "1"},
+    {"SNMP", "StandardNames", "1"},
     {"Network", "SourceAddress", ""},
     {"Network", "Passwd", "Kq4Tz9"},
-    {"Network", "ResponsiveLoop", "0"},
+    {"Network", "ResponsiveLoop", "1"},
     {"NetXCP", "AgentPort", "7010"},
     {"UPSIdent", "Name", ""},
     {"UPSIdent", "AttachedDevices", ""},
