@@ -79,9 +79,10 @@ public:
     CAbstractUPS(const CAbstractUPS&) = delete;
     CAbstractUPS& operator=(const CAbstractUPS&) = delete;
 
-    // GET (next = false) or GET-NEXT of `name`: the arcs after 1.3.6.1 up to and
-    // including the first 0 arc (COid::Arcs()). Throws CPVXException with
-    // EVENT_NO_SUCH_OBJECT, or whatever a driver's handler throws.
+    // GET (next = false) or GET-NEXT of `name`: the arcs after 1.3.6.1; the
+    // name ends at its first 0 arc, and one is added when there is none
+    // (COid's form). Throws CPVXException with EVENT_NO_SUCH_OBJECT, or
+    // whatever a driver's handler throws.
     virtual std::unique_ptr<CMIBData> GetMIBData(std::span<const std::uint32_t> name, bool next);
     // SET of `value` under *value.GetName(). Throws EVENT_NO_SUCH_OBJECT,
     // EVENT_READ_ONLY, EVENT_BAD_VALUE, or what a driver action throws.

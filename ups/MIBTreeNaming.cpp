@@ -188,8 +188,9 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetInstance(std::span<const std::uint32_
 {
     if (m_standardNames)
         return next ? CMIBTree::StandardNext(*this, arcs) : CMIBTree::StandardGet(*this, arcs);
-    // The design's names end at their first 0 arc, which is added if missing.
-    return GetMIBData(COid(arcs).Arcs(), next);
+    // The design's names end at their first 0 arc, which GetMIBData adds if
+    // it is missing.
+    return GetMIBData(arcs, next);
 }
 
 void CAbstractUPS::SetInstance(std::span<const std::uint32_t> arcs, CMIBData& value)

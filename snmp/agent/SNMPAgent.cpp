@@ -471,7 +471,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
             request.ReadHeader(ber::kSequence);
             std::unique_ptr<CMIBData> value;
             try {
-                if (name.place != ENamePlace::Internet)
+                if (name.place != ENamePlace::Internet || name.arcs.empty())
                     throw CPVXException(EVENT_NO_SUCH_OBJECT);
                 value = request.ReadVarBind();
             } catch (const CPVXException& e) {
