@@ -1,5 +1,6 @@
-// Request processing of the SNMPv1 agent: set-up, the checks on every
-// received message, Get, GetNext and Set, and the replies.
+// Request processing of the SNMP agent: set-up, the checks on every received
+// message, Get, GetNext, GetBulk and Set written once for both versions, the
+// error codes mapped per version in one place, and the replies.
 #include "snmp/agent/SNMPAgent.h"
 
 #include "service/events/PVXException.h"

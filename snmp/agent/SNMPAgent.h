@@ -1,4 +1,5 @@
-// CSNMPAgent: the SNMPv1 agent. It answers Get, GetNext and Set requests from
+// CSNMPAgent: the SNMP agent, SNMPv1 and (when enabled) SNMPv2c with the same
+// communities. It answers Get, GetNext, GetBulk (v2c) and Set requests from
 // the UPS object's MIB tree, keeps the list of trap destinations and sends the
 // agent's own traps and those the UPS object queues.
 #pragma once

@@ -1,6 +1,7 @@
 // CBasicEncodingRulesBuffer: a bounded cursor that reads and writes the BER
-// subset of SNMPv1 messages (INTEGER, OCTET STRING, NULL, OBJECT IDENTIFIER
-// below 1.3.6.1, SEQUENCE, the PDU tags, IpAddress, TimeTicks).
+// subset of SNMPv1 and SNMPv2c messages (INTEGER, OCTET STRING, NULL, OBJECT
+// IDENTIFIER, SEQUENCE, the PDU tags, IpAddress, TimeTicks, the v2 exception
+// values).
 #pragma once
 
 #include "platform/ByteCursor.h"
