@@ -304,6 +304,48 @@ TEST_F(AgentTest, Version2cIsDroppedUnlessEnabledAndGetBulkFillsTheReplyWithoutT
     EXPECT_LE(Answer().size(), 1172u);
 }
 
+// With RFC 1628 names every reply names its bindings exactly as asked: no 0
+// arc is added to a table cell.
+TEST_F(AgentTest, StandardNamesAnswerUnderTheNameAsked)
+{
+    m_ups.AddObject(COid { 2, 1, 33, 1, 3, 3, 1, 3, 0 }, CMIBData(230u, 2147483647u, MIB_UNSIGNED));
+    m_ups.SetStandardNames(true);
+    // The name's contents on the wire, then the tag of the value that follows it.
+    auto nameThenValue = [](std::initializer_list<std::uint32_t> arcs, std::uint8_t valueTag) {
+        Bytes name = Oid(arcs);
+        Bytes contents(name.begin() + 2, name.end());
+        contents.push_back(valueTag);
+        return contents;
+    };
+    struct Case {
+        const char* name;
+        Bytes request;
+        std::int32_t status;
+        Bytes expected; // found in the reply
+    };
+    const Case cases[] = {
+        { "input voltage of line 1", Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 3, 3, 1, 3, 1 })) }), 0,
+            nameThenValue({ 2, 1, 33, 1, 3, 3, 1, 3, 1 }, 0x02) },
+        { "scalar .0", Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 })) }), 0,
+            nameThenValue({ 2, 1, 33, 1, 2, 1, 0 }, 0x02) },
+        { "a scalar without .0 is no instance", Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1 })) }),
+            SNMP_NO_SUCH_NAME, {} },
+        { "set repeats the name asked", Message("private", 0xA3, { Binding(Oid({ 2, 1, 33, 1, 1, 5, 0 }), Str("r")) }),
+            0, nameThenValue({ 2, 1, 33, 1, 1, 5, 0 }, 0x04) },
+        { "set of a scalar without .0", Message("private", 0xA3, { Binding(Oid({ 2, 1, 33, 1, 1, 5 }), Str("r")) }),
+            SNMP_NO_SUCH_NAME, {} },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(Process(c.request), Outcome::Answered);
+        const Bytes reply = Answer();
+        EXPECT_EQ(ParseMessage(reply).errorStatus, c.status);
+        if (!c.expected.empty()) {
+            EXPECT_NE(std::search(reply.begin(), reply.end(), c.expected.begin(), c.expected.end()), reply.end());
+        }
+    }
+}
+
 TEST_F(AgentTest, SetAppliesValuesAndRepeatsTheBindings)
 {
     auto reply = Exchange(
