@@ -88,7 +88,7 @@ public:
     // EVENT_READ_ONLY, EVENT_BAD_VALUE, or what a driver action throws.
     virtual void SetMIBData(CMIBData& value);
     // ---- Instance naming: one choice for GET, GET-NEXT, SET and the alarm
-    // traps' bindings. Off (the default): the design's names, table.row.
+    // traps' bindings. Off (the default): the vendor naming, table.row.
     // column.0 and names cut at their first 0 arc. On: RFC 1628's, entry.
     // column.index for every table, scalars .0, walked column by column.
     void SetStandardNames(bool on) { m_standardNames = on; }

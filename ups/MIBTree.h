@@ -86,9 +86,9 @@ public:
     static std::span<const SGroup* const> AllGroups();
 
     // RFC 1628 instance naming (entry.column.index) over the same tables:
-    // the design's name of a standard instance name (throws when it names no
+    // the vendor naming's name of a standard instance name (throws when it names no
     // instance), and GET / GET-NEXT in that naming.
-    static COid StandardToDesign(const CAbstractUPS& ups, std::span<const std::uint32_t> arcs);
+    static COid StandardToVendorName(const CAbstractUPS& ups, std::span<const std::uint32_t> arcs);
     static std::unique_ptr<CMIBData> StandardGet(CAbstractUPS& ups, std::span<const std::uint32_t> arcs);
     static std::unique_ptr<CMIBData> StandardNext(CAbstractUPS& ups, std::span<const std::uint32_t> arcs);
 

@@ -1,5 +1,5 @@
 // Instance naming: the one place that decides how an instance of the object
-// tables is named on the wire. The design's naming (table.row.column.0) is the
+// tables is named on the wire. The vendor naming (table.row.column.0) is the
 // tree's own; RFC 1628's (entry.column.index, walked column by column) is
 // mapped onto it here, so that values still come from the handlers drivers
 // override.
@@ -49,7 +49,7 @@ struct SInstance {
     std::uint32_t column = 0;
     std::uint32_t row = 0;
 
-    COid DesignName() const
+    COid VendorName() const
     {
         std::vector<std::uint32_t> arcs(group->prefix.begin(), group->prefix.end());
         arcs.push_back(object->arc);
@@ -125,7 +125,7 @@ std::optional<SInstance> NextInGroup(
 
 } // namespace
 
-COid CMIBTree::StandardToDesign(const CAbstractUPS& ups, std::span<const std::uint32_t> arcs)
+COid CMIBTree::StandardToVendorName(const CAbstractUPS& ups, std::span<const std::uint32_t> arcs)
 {
     // 1.3.6.1.4.1.534.2 answers one identifier under any name below it.
     static const std::uint32_t kVendorAgent[] = { 4, 1, 534, 2 };
@@ -151,15 +151,15 @@ COid CMIBTree::StandardToDesign(const CAbstractUPS& ups, std::span<const std::ui
         if (rest.size() != 4 || !std::ranges::binary_search(SortedRows(ups, table), rest[3]))
             ThrowNoSuchInstance();
         SInstance instance { group, &*object, rest[2], rest[3] };
-        return instance.DesignName();
+        return instance.VendorName();
     }
     ThrowNoSuchObject();
 }
 
 std::unique_ptr<CMIBData> CMIBTree::StandardGet(CAbstractUPS& ups, std::span<const std::uint32_t> arcs)
 {
-    COid design = StandardToDesign(ups, arcs);
-    auto value = ups.GetMIBData(design.Arcs(), false);
+    COid vendorName = StandardToVendorName(ups, arcs);
+    auto value = ups.GetMIBData(vendorName.Arcs(), false);
     value->SetInstanceName(arcs);
     return value;
 }
@@ -175,7 +175,7 @@ std::unique_ptr<CMIBData> CMIBTree::StandardNext(CAbstractUPS& ups, std::span<co
             found = NextInGroup(ups, *group, arcs.subspan(prefix.size()), false);
         if (!found)
             continue;
-        auto value = ups.GetMIBData(found->DesignName().Arcs(), false);
+        auto value = ups.GetMIBData(found->VendorName().Arcs(), false);
         value->SetInstanceName(found->StandardName());
         return value;
     }
@@ -188,7 +188,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetInstance(std::span<const std::uint32_
 {
     if (m_standardNames)
         return next ? CMIBTree::StandardNext(*this, arcs) : CMIBTree::StandardGet(*this, arcs);
-    // The design's names end at their first 0 arc, which GetMIBData adds if
+    // The vendor naming's names end at their first 0 arc, which GetMIBData adds if
     // it is missing.
     return GetMIBData(arcs, next);
 }
@@ -199,7 +199,7 @@ void CAbstractUPS::SetInstance(std::span<const std::uint32_t> arcs, CMIBData& va
         SetMIBData(value);
         return;
     }
-    value.SetName(CMIBTree::StandardToDesign(*this, arcs));
+    value.SetName(CMIBTree::StandardToVendorName(*this, arcs));
     value.SetInstanceName(arcs);
     SetMIBData(value);
 }

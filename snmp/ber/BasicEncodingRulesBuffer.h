@@ -51,8 +51,8 @@ struct SRequestName {
     // For names under 1.3.6.1: every arc after that prefix, as received
     // (nothing appended, nothing cut at a 0 arc).
     std::span<const std::uint32_t> arcs;
-    // The same arcs followed by a 0 arc: the design's form of the name once
-    // cut at its first 0 (NameUpToZero).
+    // The same arcs followed by a 0 arc: the vendor naming's form of the name
+    // once cut at its first 0 (NameUpToZero).
     std::span<const std::uint32_t> terminated;
 };
 

@@ -128,7 +128,7 @@ TEST_P(Version2c, BulkWalksBothSubtreesAndAnswersWithVersion2Errors)
 INSTANTIATE_TEST_SUITE_P(Namings, Version2c,
     ::testing::Values(SNaming { 0, ".1.3.6.1.2.1.33.1.3.3.5.3.0", ".1.3.6.1.2.1.33.1.3.3.2.3.0" },
         SNaming { 1, ".1.3.6.1.2.1.33.1.3.3.1.3.5", ".1.3.6.1.2.1.33.1.3.3.1.3.2" }),
-    [](const auto& info) { return info.param.standardNames ? std::string("Standard") : std::string("Design"); });
+    [](const auto& info) { return info.param.standardNames ? std::string("Standard") : std::string("Vendor"); });
 
 // Network UPS Tools' SNMP driver, run once with its data dump, in both
 // versions: it must read the voltage of every line, each from its own line.

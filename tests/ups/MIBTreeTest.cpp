@@ -653,12 +653,12 @@ TEST_F(MIBTreeTest, StandardWalkServesTheSameValuesInLexicographicOrder)
     ups.m_inputLineCount = 3;
     ups.m_inputLines[1].voltage = 231;
     ups.m_inputLines[2].voltage = 232;
-    std::uint32_t designEnd = 0, standardEnd = 0;
-    auto design = Walk(ups, designEnd);
+    std::uint32_t vendorEnd = 0, standardEnd = 0;
+    auto vendor = Walk(ups, vendorEnd);
     ups.SetStandardNames(true);
     auto standard = StandardWalk(ups, standardEnd);
     EXPECT_EQ(standardEnd, kNoSuch);
-    ASSERT_EQ(standard.size(), design.size()) << "every instance once in both namings";
+    ASSERT_EQ(standard.size(), vendor.size()) << "every instance once in both namings";
 
     std::vector<std::vector<std::uint32_t>> names;
     for (const auto& step : standard)
@@ -709,7 +709,7 @@ TEST(MIBTreeStandardNames, GetSetAndNextOfSingleNames)
         { "line 4 of three", "1.3.6.1.2.1.33.1.3.3.1.3.4", false, nullptr, nullptr, kInstance },
         { "cell with a trailing .0", "1.3.6.1.2.1.33.1.3.3.1.3.1.0", false, nullptr, nullptr, kInstance },
         { "index column is not served", "1.3.6.1.2.1.33.1.3.3.1.1.1", false, nullptr, nullptr, kNoSuch },
-        { "the design's cell name", "1.3.6.1.2.1.33.1.3.3.1.3.0", false, nullptr, nullptr, kInstance },
+        { "the vendor naming's cell name", "1.3.6.1.2.1.33.1.3.3.1.3.0", false, nullptr, nullptr, kInstance },
         { "unknown object", "1.3.6.1.2.1.33.1.2.9.0", false, nullptr, nullptr, kNoSuch },
         { "alarm by its id", "1.3.6.1.2.1.33.1.6.2.1.2.3", false, "1.3.6.1.2.1.33.1.6.2.1.2.3",
             "1.3.6.1.2.1.33.1.6.3.3.0", 0 },
