@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(g++ cmake ninja-build libssl-dev libgtest-dev libgmock-dev libbenchmark-dev snmp snmptrapd clang libclang-rt-14-dev
           procps time
           snmpd  # scripts/bench-snmp.sh starts its own; the system service is kept stopped and disabled
+          nut-snmp  # tests/e2e/StandardManagersTest: the SNMP driver of Network UPS Tools
           dpkg-dev man-db groff-base systemd)  # scripts/package-check.sh: package dependencies, manual pages, unit check
 missing=()
 for package in "${packages[@]}"; do

@@ -7,7 +7,7 @@
 namespace pvx {
 
 SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstractUPS* ups, std::uint32_t ms,
-                               bool endOnRelay, unsigned maxServed)
+                               bool endOnRelay)
 {
     constexpr int kSnmpReady = 1; // the relay's socket is bit 2
     SWaitOutcome outcome;
@@ -20,10 +20,6 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstract
         const unsigned served = outcome.snmpServed + outcome.relayServed;
         if (served > 0 && remaining == 0)
             return outcome;
-        if (served >= maxServed) {
-            Sleep(remaining);
-            return outcome;
-        }
         const int ready = WaitReadablePair(agentSocket, relaySocket, remaining);
         if (ready < 0) {
             // A failing poll must not turn the wait into a spin.

@@ -11,11 +11,6 @@ class CAbstractUPS;
 class CNetXCPAgent;
 class CSNMPAgent;
 
-// Datagrams served in one wait at most; once reached, the wait goes on as a
-// plain sleep, so a flood costs at most this much work per wait and the UPS
-// keeps its polling cadence.
-constexpr unsigned kMaxServedPerWait = 512;
-
 struct SWaitOutcome {
     unsigned snmpServed = 0;
     unsigned relayServed = 0;
@@ -26,9 +21,11 @@ struct SWaitOutcome {
 // that a wait of 0 ms still serves one datagram already waiting, as the
 // loop's zero-time poll does. With `endOnRelay` a served relay datagram ends
 // the wait, as it ends the relay's wait in the one-client-per-pass loop.
+// The deadline alone bounds the wait: under a flood it serves until its end
+// and no longer, so the UPS keeps its polling cadence at full speed.
 // `agent` may be null (SNMP disabled), `relay` too (NetXCP disabled), `ups`
 // too (no UPS yet); with neither service the wait is a plain sleep.
 SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstractUPS* ups, std::uint32_t ms,
-                               bool endOnRelay, unsigned maxServed = kMaxServedPerWait);
+                               bool endOnRelay);
 
 } // namespace pvx

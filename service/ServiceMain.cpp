@@ -46,6 +46,8 @@ struct SService {
     CCounterLog counterLog { 0 };
     // Off by default: the loop then serves one network client per pass.
     bool responsive = false;
+    // SNMP/StandardNames: RFC 1628 instance names for every UPS object made.
+    bool standardNames = false;
 };
 
 void ChooseDriver(SService& service)
@@ -124,6 +126,8 @@ void SetUpNetwork(SService& service)
                                                      setCommunity, trapCommunity);
         service.agent->SetSourceLists(std::move(readManagers), std::move(setManagers));
         service.agent->AttachCounters(service.counters);
+        service.agent->SetVersion2c(file.GetUInt("SNMP", "Version2c", 0) != 0);
+        service.standardNames = file.GetUInt("SNMP", "StandardNames", 0) != 0;
     }
     service.responsive = file.GetUInt("Network", "ResponsiveLoop", 0) != 0;
     if (!RelayEnabled(file))
@@ -186,6 +190,7 @@ void DetectUPS(SService& service, std::uint64_t pass)
         ReportNotice(EVENT_NO_UPS_FOUND);
         return;
     }
+    service.ups->SetStandardNames(service.standardNames);
     service.ups->Start();
     if (pass == 0)
         WriteWholeFile(kStatusPath, "Tessary started successfully.\n");

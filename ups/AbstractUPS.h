@@ -79,13 +79,28 @@ public:
     CAbstractUPS(const CAbstractUPS&) = delete;
     CAbstractUPS& operator=(const CAbstractUPS&) = delete;
 
-    // GET (next = false) or GET-NEXT of `name`: the arcs after 1.3.6.1 up to and
-    // including the first 0 arc (COid::Arcs()). Throws CPVXException with
-    // EVENT_NO_SUCH_OBJECT, or whatever a driver's handler throws.
+    // GET (next = false) or GET-NEXT of `name`: the arcs after 1.3.6.1; the
+    // name ends at its first 0 arc, and one is added when there is none
+    // (COid's form). Throws CPVXException with EVENT_NO_SUCH_OBJECT, or
+    // whatever a driver's handler throws.
     virtual std::unique_ptr<CMIBData> GetMIBData(std::span<const std::uint32_t> name, bool next);
     // SET of `value` under *value.GetName(). Throws EVENT_NO_SUCH_OBJECT,
     // EVENT_READ_ONLY, EVENT_BAD_VALUE, or what a driver action throws.
     virtual void SetMIBData(CMIBData& value);
+    // ---- Instance naming: one choice for GET, GET-NEXT, SET and the alarm
+    // traps' bindings. Off (the default): the vendor naming, table.row.
+    // column.0 and names cut at their first 0 arc. On: RFC 1628's, entry.
+    // column.index for every table, scalars .0, walked column by column.
+    void SetStandardNames(bool on) { m_standardNames = on; }
+    bool UsesStandardNames() const { return m_standardNames; }
+    // GET or GET-NEXT of a name exactly as a manager sent it (the arcs after
+    // 1.3.6.1, nothing appended). The answer carries the name it goes out
+    // under. Throws as GetMIBData, and EVENT_NO_SUCH_INSTANCE where the
+    // object exists but the instance asked for does not.
+    std::unique_ptr<CMIBData> GetInstance(std::span<const std::uint32_t> arcs, bool next);
+    // SET of `value` under the name a manager sent; the value keeps that
+    // name for the reply. Throws as SetMIBData and GetInstance.
+    void SetInstance(std::span<const std::uint32_t> arcs, CMIBData& value);
     // Answers one XCP request frame from the model; an empty result means no reply.
     virtual std::vector<std::uint8_t> ProcessXCPRequest(std::span<const std::uint8_t> frame);
     virtual int GetUPSType() = 0;
@@ -339,6 +354,7 @@ private:
     void MarkTestStarted(const COid& testId);
 
     std::deque<std::unique_ptr<CSNMPTrap>> m_traps; // oldest first
+    bool m_standardNames = false;
 };
 
 } // namespace pvx

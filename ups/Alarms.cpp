@@ -114,9 +114,19 @@ void CAbstractUPS::QueueAlarmEntryTrap(std::int32_t specific, const SAlarmEntry&
     auto trap = std::make_unique<CSNMPTrap>(6, specific, kUpsTrapsEnterprise);
     auto id = std::make_unique<CMIBData>(entry.id, static_cast<std::uint32_t>(kMIBIntMax), MIB_UNSIGNED);
     id->SetName(kAlarmIdBindingName);
-    trap->AddBinding(std::move(id));
     auto descriptor = std::make_unique<CMIBData>(entry.descriptor, MIB_OID);
     descriptor->SetName(kAlarmDescrBindingName);
+    if (m_standardNames) {
+        // RFC 1628 names the bindings of the entry reported: upsAlarmId.<id>
+        // and upsAlarmDescr.<id>.
+        auto name = kAlarmIdBindingName.Arcs();
+        std::vector<std::uint32_t> arcs(name.begin(), name.end() - 1);
+        arcs.push_back(entry.id);
+        id->SetInstanceName(arcs);
+        arcs[arcs.size() - 2] = 2;
+        descriptor->SetInstanceName(arcs);
+    }
+    trap->AddBinding(std::move(id));
     trap->AddBinding(std::move(descriptor));
     QueueTrap(std::move(trap));
 }

@@ -152,8 +152,12 @@ std::unique_ptr<CMIBData> CMIBTree::GetCell(
         return GetByName(ups, NameOf(group.prefix, { object.arc, table.rowArc(ups, 0), firstColumn }));
     }
     std::size_t row = 0;
-    if (!FindRow(ups, table, rowArc, row))
+    if (!FindRow(ups, table, rowArc, row)) {
+        // The table exists, the row does not.
+        if (!next)
+            throw CPVXException(EVENT_NO_SUCH_INSTANCE);
         ThrowNoSuchObject();
+    }
     if (!next) {
         if (columnArc < firstColumn || columnArc > lastColumn)
             ThrowNoSuchObject();
@@ -213,6 +217,13 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetMIBData(std::span<const std::uint32_t
     // A private copy that certainly ends with its 0 arc, for every handler below.
     const COid requested(name);
     std::span<const std::uint32_t> arcs = requested.Arcs();
+    // Any name that sorts before the first object (1.3.6.1.2.1.1, mib-2's
+    // other groups, 1.3.6.1.1) is followed by it, as a walk from the root
+    // expects; the descent below does not skip forward.
+    static const std::uint32_t kFirstObject[] = { 2, 1, 33, 1, 1, 1 };
+    static const std::uint32_t kFirstGroup[] = { 2, 1, 33, 1, 1, 0 };
+    if (next && std::ranges::lexicographical_compare(arcs.first(arcs.size() - 1), kFirstObject))
+        arcs = kFirstGroup;
     std::unique_ptr<CMIBData> answer;
     switch (ArcAt(arcs, 0)) {
     case 0:

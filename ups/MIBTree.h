@@ -85,6 +85,13 @@ public:
     // describe the tree (the MIB reference generator).
     static std::span<const SGroup* const> AllGroups();
 
+    // RFC 1628 instance naming (entry.column.index) over the same tables:
+    // the vendor naming's name of a standard instance name (throws when it names no
+    // instance), and GET / GET-NEXT in that naming.
+    static COid StandardToVendorName(const CAbstractUPS& ups, std::span<const std::uint32_t> arcs);
+    static std::unique_ptr<CMIBData> StandardGet(CAbstractUPS& ups, std::span<const std::uint32_t> arcs);
+    static std::unique_ptr<CMIBData> StandardNext(CAbstractUPS& ups, std::span<const std::uint32_t> arcs);
+
 private:
     static std::unique_ptr<CMIBData> FollowFrom(CAbstractUPS& ups, const SGroup& group, std::size_t index);
     static std::unique_ptr<CMIBData> GetCell(

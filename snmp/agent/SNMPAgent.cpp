@@ -1,5 +1,6 @@
-// Request processing of the SNMPv1 agent: set-up, the checks on every
-// received message, Get, GetNext and Set, and the replies.
+// Request processing of the SNMP agent: set-up, the checks on every received
+// message, Get, GetNext, GetBulk and Set written once for both versions, the
+// error codes mapped per version in one place, and the replies.
 #include "snmp/agent/SNMPAgent.h"
 
 #include "service/events/PVXException.h"
@@ -52,26 +53,106 @@ std::unique_ptr<CMIBData> MakeSigned(std::int32_t value, const COid& name)
     return data;
 }
 
-std::int32_t GetStatusFor(std::uint32_t code)
+// How a failure of the object tree reaches the manager, per message version:
+// SNMPv1's few statuses, or SNMPv2's (RFC 3416) for sets. Reads in SNMPv2c
+// turn "no such" failures into exception values instead (ExceptionFor).
+std::int32_t ErrorStatusFor(std::uint32_t code, bool set, std::int32_t version)
 {
-    return code == EVENT_NO_SUCH_OBJECT ? SNMP_NO_SUCH_NAME : SNMP_GEN_ERR;
-}
-
-std::int32_t SetStatusFor(std::uint32_t code)
-{
+    if (version == kSnmpVersion1) {
+        switch (code) {
+        case EVENT_NO_SUCH_OBJECT:
+        case EVENT_NO_SUCH_INSTANCE:
+            return SNMP_NO_SUCH_NAME;
+        case EVENT_READ_ONLY:
+            return set ? SNMP_READ_ONLY : SNMP_GEN_ERR;
+        case EVENT_BAD_VALUE:
+            return set ? SNMP_BAD_VALUE : SNMP_GEN_ERR;
+        default:
+            return SNMP_GEN_ERR;
+        }
+    }
+    if (!set)
+        return SNMP_GEN_ERR;
     switch (code) {
-    case EVENT_NO_SUCH_OBJECT:
-        return SNMP_NO_SUCH_NAME;
+    case EVENT_NO_SUCH_OBJECT: // nothing by that name can ever be written
     case EVENT_READ_ONLY:
-        return SNMP_READ_ONLY;
+        return SNMP_NOT_WRITABLE;
+    case EVENT_NO_SUCH_INSTANCE: // the object exists, the instance cannot be made
+        return SNMP_NO_CREATION;
     case EVENT_BAD_VALUE:
-        return SNMP_BAD_VALUE;
+        return SNMP_WRONG_VALUE;
     default:
         return SNMP_GEN_ERR;
     }
 }
 
+// The SNMPv2 exception value a failed read becomes, or 0 when it stays an
+// error. GET-NEXT and GetBulk have only endOfMibView.
+std::uint8_t ExceptionFor(std::uint32_t code, bool next)
+{
+    if (code != EVENT_NO_SUCH_OBJECT && code != EVENT_NO_SUCH_INSTANCE)
+        return 0;
+    if (next)
+        return ber::kEndOfMibView;
+    return code == EVENT_NO_SUCH_OBJECT ? ber::kNoSuchObject : ber::kNoSuchInstance;
+}
+
 } // namespace
+
+// Builds a GetResponse binding by binding in a datagram-sized array, so that
+// GetBulk can stop at the first binding that no longer fits.
+class CSNMPAgent::CReplyWriter {
+public:
+    explicit CReplyWriter(CSNMPAgent& agent)
+        : m_agent(agent)
+    {
+        m_message = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
+        m_out.WriteInteger(agent.m_version);
+        m_out.WriteOctetString(agent.m_requestCommunity);
+        m_pdu = m_out.BeginItem(ber::kGetResponse, kMessagePlaceholder);
+        m_out.WriteInteger(agent.m_requestId);
+        m_out.WriteInteger(SNMP_NO_ERROR);
+        m_out.WriteInteger(0);
+        m_list = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
+    }
+
+    // False, with nothing of the binding written, when it does not fit.
+    bool Add(const SReplyBinding& binding)
+    {
+        std::size_t before = m_out.Position();
+        try {
+            if (binding.exception != 0)
+                m_out.WriteExceptionVarBind(binding.receivedName, binding.arcs, binding.exception);
+            else
+                m_out.WriteVarBind(*binding.value);
+        } catch (const CPVXException& e) {
+            if (e.GetCode() != EVENT_BER_BOUNDS)
+                throw;
+            m_out.SetPosition(before);
+            return false;
+        }
+        return true;
+    }
+
+    // The datagram ends where the message ends: strict managers reject any
+    // byte after it.
+    ERequestOutcome Finish()
+    {
+        m_out.EndItem(m_list);
+        m_out.EndItem(m_pdu);
+        m_out.EndItem(m_message);
+        auto bytes = m_out.Written();
+        std::copy(bytes.begin(), bytes.end(), m_agent.m_datagram.data.begin());
+        m_agent.m_datagram.length = static_cast<std::uint32_t>(bytes.size());
+        return ERequestOutcome::Answered;
+    }
+
+private:
+    CSNMPAgent& m_agent;
+    std::array<std::uint8_t, kDatagramSize> m_reply;
+    CBasicEncodingRulesBuffer m_out { m_reply };
+    std::size_t m_message = 0, m_pdu = 0, m_list = 0;
+};
 
 CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, std::uint32_t trapHost,
     std::uint32_t sourceAddress, std::string getCommunity, std::string setCommunity, std::string trapCommunity)
@@ -168,8 +249,9 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
     request.ReadHeader(ber::kSequence);
     std::int32_t version = request.ReadInteger();
     auto community = request.ReadOctetStringView();
-    if (version != 0)
+    if (version != kSnmpVersion1 && !(version == kSnmpVersion2c && m_version2c))
         return ERequestOutcome::Dropped;
+    m_version = version;
     bool getAllowed = SameCommunity(community, m_getCommunity);
     bool setAllowed = SameCommunity(community, m_setCommunity);
     if (!getAllowed && !setAllowed)
@@ -181,6 +263,10 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
     case ber::kGetRequest:
     case ber::kGetNextRequest:
         return ServeGet(request);
+    case ber::kGetBulkRequest:
+        if (m_version == kSnmpVersion1)
+            return ERequestOutcome::Dropped;
+        return ServeBulk(request);
     case ber::kSetRequest:
         if (!setAllowed)
             return ERequestOutcome::AuthenticationFailure;
@@ -197,14 +283,48 @@ bool CSNMPAgent::ReadPduHeader(CBasicEncodingRulesBuffer& request)
     if (request.ReadHeader(0) != request.Remaining())
         return false;
     m_requestId = request.ReadInteger();
-    request.ReadInteger(); // error-status
-    request.ReadInteger(); // error-index
+    m_errorStatusField = request.ReadInteger();
+    m_errorIndexField = request.ReadInteger();
     return true;
 }
 
 bool CSNMPAgent::ReadBindingListHeader(CBasicEncodingRulesBuffer& request)
 {
     return request.ReadHeader(ber::kSequence) == request.Remaining();
+}
+
+bool CSNMPAgent::ReadBindingName(CBasicEncodingRulesBuffer& request, SRequestName& name,
+    std::span<const std::uint8_t>& receivedName, std::size_t& end)
+{
+    std::uint32_t length = request.ReadHeader(ber::kSequence);
+    // A binding that claims more than the data holds is skipped; what
+    // follows its header is read as the next binding.
+    if (length > request.Remaining())
+        return false;
+    end = request.Position() + length;
+    std::size_t nameStart = request.Position();
+    name = request.ReadRequestName(m_nameArcs);
+    if (request.Position() > end)
+        throw CPVXException(EVENT_BER_MALFORMED);
+    receivedName = std::span<const std::uint8_t>(m_datagram.data).subspan(nameStart, request.Position() - nameStart);
+    return true;
+}
+
+CSNMPAgent::SReplyBinding CSNMPAgent::ReadBinding(
+    const SRequestName& name, std::span<const std::uint8_t> receivedName, bool next)
+{
+    SReplyBinding binding;
+    try {
+        binding.value = GetValue(name, next);
+    } catch (const CPVXException& e) {
+        std::uint8_t exception = ExceptionFor(e.GetCode(), next);
+        if (m_version == kSnmpVersion1 || exception == 0)
+            throw;
+        binding.exception = exception;
+        binding.receivedName = receivedName;
+        binding.arcs.assign(name.arcs.begin(), name.arcs.end());
+    }
+    return binding;
 }
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::ServeGet(CBasicEncodingRulesBuffer& request)
@@ -215,52 +335,131 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeGet(CBasicEncodingRulesBuffer& requ
         return BuildErrorReply(SNMP_GEN_ERR, 0);
     if (!ReadBindingListHeader(request))
         return ERequestOutcome::Dropped;
-    m_values.clear();
+    m_bindings.clear();
 
     bool next = m_pduType == ber::kGetNextRequest;
-    std::int32_t index = 0; // SNMPv1 error index counts from 1
+    std::int32_t index = 0; // the error index counts from 1
     try {
         while (request.Remaining() > 2) {
             ++index;
-            std::uint32_t length = request.ReadHeader(ber::kSequence);
-            // A binding that claims more than the data holds is skipped; what
-            // follows its header is read as the next binding.
-            if (length > request.Remaining())
+            SRequestName name;
+            std::span<const std::uint8_t> receivedName;
+            std::size_t end = 0;
+            if (!ReadBindingName(request, name, receivedName, end))
                 continue;
-            std::size_t end = request.Position() + length;
-            auto name = request.ReadObjectIdentifier(m_nameArcs);
-            if (request.Position() > end)
-                throw CPVXException(EVENT_BER_MALFORMED);
             request.SetPosition(end); // the value of a Get binding is not looked at
-            m_values.push_back(GetValue(name, next));
+            m_bindings.push_back(ReadBinding(name, receivedName, next));
         }
     } catch (const CPVXException& e) {
-        return BuildErrorReply(GetStatusFor(e.GetCode()), index);
+        return BuildErrorReply(ErrorStatusFor(e.GetCode(), false, m_version), index);
     } catch (const std::exception&) {
         return BuildErrorReply(SNMP_GEN_ERR, index);
     }
     return BuildReply();
 }
 
-std::unique_ptr<CMIBData> CSNMPAgent::GetValue(std::span<const std::uint32_t> name, bool next)
+std::unique_ptr<CMIBData> CSNMPAgent::GetValue(const SRequestName& requested, bool next)
 {
+    // Every served object lies under 1.3.6.1: a name before it is followed
+    // by the first object, a name after it by nothing.
+    if (requested.place == ENamePlace::AfterInternet || (requested.place == ENamePlace::BeforeInternet && !next))
+        throw CPVXException(EVENT_NO_SUCH_OBJECT);
+    std::span<const std::uint32_t> arcs = requested.arcs;
     std::uint32_t manager = m_datagram.address;
-    if (SameName(name, kTrapLevelOid)) {
+    if (SameName(requested.terminated, kTrapLevelOid)) {
         // GetNext of the trap level answers the object after it, the trap type.
         if (next)
             return MakeSigned(TrapTypeOf(manager), kTrapTypeOid);
         return MakeSigned(TrapLevelOf(manager), kTrapLevelOid);
     }
-    if (SameName(name, kTrapTypeOid)) {
+    if (SameName(requested.terminated, kTrapTypeOid)) {
         if (!next)
             return MakeSigned(TrapTypeOf(manager), kTrapTypeOid);
-        name = kAfterTrapTypeOid.Arcs();
+        arcs = kAfterTrapTypeOid.Arcs();
         next = false;
     }
-    auto value = m_ups->GetMIBData(name, next);
+    auto value = m_ups->GetInstance(arcs, next);
     if (!value)
         throw CPVXException(EVENT_NO_SUCH_OBJECT);
     return value;
+}
+
+CSNMPAgent::ERequestOutcome CSNMPAgent::ServeBulk(CBasicEncodingRulesBuffer& request)
+{
+    if (!ReadPduHeader(request))
+        return ERequestOutcome::Dropped;
+    if (m_ups == nullptr)
+        return BuildErrorReply(SNMP_GEN_ERR, 0);
+    if (!ReadBindingListHeader(request))
+        return ERequestOutcome::Dropped;
+    m_bindings.clear();
+
+    // Each binding's name, copied: the scratch space serves one name at a time.
+    struct SStart {
+        SRequestName name;
+        std::span<const std::uint8_t> receivedName;
+        std::vector<std::uint32_t> arcs;
+    };
+    std::vector<SStart> starts;
+    try {
+        while (request.Remaining() > 2) {
+            SStart start;
+            std::size_t end = 0;
+            if (!ReadBindingName(request, start.name, start.receivedName, end))
+                continue;
+            request.SetPosition(end);
+            start.arcs.assign(start.name.terminated.begin(), start.name.terminated.end());
+            starts.push_back(std::move(start));
+        }
+    } catch (const CPVXException&) {
+        return BuildErrorReply(SNMP_GEN_ERR, static_cast<std::int32_t>(starts.size() + 1));
+    }
+    const std::size_t nonRepeaters = std::min<std::size_t>(std::max(m_errorStatusField, 0), starts.size());
+    const std::int32_t maxRepetitions = std::max(m_errorIndexField, 0);
+
+    // The name of a binding as the manager would ask for what follows it.
+    auto nameOf = [](const SReplyBinding& binding, SStart& start) {
+        if (binding.exception != 0)
+            return;
+        const CMIBData& value = *binding.value;
+        auto wire = value.GetInstanceName().empty() ? value.GetName()->Arcs() : value.GetInstanceName();
+        start.arcs.assign(wire.begin(), wire.end());
+        start.arcs.push_back(0);
+        start.name.place = ENamePlace::Internet;
+        start.name.arcs = std::span<const std::uint32_t>(start.arcs).first(wire.size());
+        start.name.terminated = start.arcs;
+        start.receivedName = {};
+    };
+    for (SStart& start : starts) {
+        start.name.arcs = std::span<const std::uint32_t>(start.arcs).first(start.arcs.empty() ? 0 : start.arcs.size() - 1);
+        start.name.terminated = start.arcs;
+    }
+
+    CReplyWriter writer(*this);
+    std::size_t index = 0;
+    try {
+        // The reply holds as many bindings as fit: GetBulk is never tooBig.
+        for (index = 0; index < nonRepeaters; ++index)
+            if (!writer.Add(ReadBinding(starts[index].name, starts[index].receivedName, true)))
+                return writer.Finish();
+        for (std::int32_t round = 0; round < maxRepetitions && nonRepeaters < starts.size(); ++round) {
+            bool allEnded = true;
+            for (index = nonRepeaters; index < starts.size(); ++index) {
+                SReplyBinding binding = ReadBinding(starts[index].name, starts[index].receivedName, true);
+                allEnded = allEnded && binding.exception != 0;
+                nameOf(binding, starts[index]);
+                if (!writer.Add(binding))
+                    return writer.Finish();
+            }
+            if (allEnded)
+                break;
+        }
+    } catch (const CPVXException& e) {
+        return BuildErrorReply(ErrorStatusFor(e.GetCode(), false, m_version), static_cast<std::int32_t>(index + 1));
+    } catch (const std::exception&) {
+        return BuildErrorReply(SNMP_GEN_ERR, static_cast<std::int32_t>(index + 1));
+    }
+    return writer.Finish();
 }
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& request)
@@ -271,34 +470,51 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
         return BuildErrorReply(SNMP_GEN_ERR, 0);
     if (!ReadBindingListHeader(request))
         return ERequestOutcome::Dropped;
-    m_values.clear();
+    m_bindings.clear();
 
     std::int32_t index = 0;
     try {
         while (request.Remaining() > 2) {
             ++index;
-            std::uint32_t length = request.ReadHeader(ber::kSequence);
-            if (length > request.Remaining())
+            SRequestName name;
+            std::span<const std::uint8_t> receivedName;
+            std::size_t end = 0;
+            std::size_t start = request.Position();
+            if (!ReadBindingName(request, name, receivedName, end))
                 continue;
-            std::size_t end = request.Position() + length;
-            auto value = request.ReadVarBind();
+            // The value is read from the binding's start again, name and all.
+            request.SetPosition(start);
+            request.ReadHeader(ber::kSequence);
+            std::unique_ptr<CMIBData> value;
+            try {
+                if (name.place != ENamePlace::Internet || name.arcs.empty())
+                    throw CPVXException(EVENT_NO_SUCH_OBJECT);
+                value = request.ReadVarBind();
+            } catch (const CPVXException& e) {
+                // SNMPv2c: a value of a type no object takes is wrongType.
+                if (m_version != kSnmpVersion1 && e.GetCode() == EVENT_BER_MALFORMED)
+                    return BuildErrorReply(SNMP_WRONG_TYPE, index);
+                throw;
+            }
             if (request.Position() > end)
                 throw CPVXException(EVENT_BER_MALFORMED);
             request.SetPosition(end);
-            m_values.push_back(std::move(value));
-            // Bindings applied before a failing one stay applied: SNMPv1
-            // sets are not rolled back here.
-            SetValue(*m_values.back());
+            SReplyBinding binding;
+            binding.value = std::move(value);
+            m_bindings.push_back(std::move(binding));
+            // Bindings applied before a failing one stay applied: sets are
+            // not rolled back here.
+            SetValue(*m_bindings.back().value, name.arcs);
         }
     } catch (const CPVXException& e) {
-        return BuildErrorReply(SetStatusFor(e.GetCode()), index);
+        return BuildErrorReply(ErrorStatusFor(e.GetCode(), true, m_version), index);
     } catch (const std::exception&) {
         return BuildErrorReply(SNMP_GEN_ERR, index);
     }
     return BuildReply();
 }
 
-void CSNMPAgent::SetValue(CMIBData& value)
+void CSNMPAgent::SetValue(CMIBData& value, std::span<const std::uint32_t> arcs)
 {
     std::uint32_t manager = m_datagram.address;
     const COid& name = *value.GetName();
@@ -312,39 +528,21 @@ void CSNMPAgent::SetValue(CMIBData& value)
     } else if (name == kTrapTypeOid) {
         FindTrapDestination(manager, true)->trapType = value.GetInteger();
     } else {
-        m_ups->SetMIBData(value);
+        m_ups->SetInstance(arcs, value);
     }
 }
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::BuildReply()
 {
-    std::array<std::uint8_t, kDatagramSize> reply;
-    CBasicEncodingRulesBuffer out(reply);
     try {
-        std::size_t message = out.BeginItem(ber::kSequence, kMessagePlaceholder);
-        out.WriteInteger(0);
-        out.WriteOctetString(m_requestCommunity);
-        std::size_t pdu = out.BeginItem(ber::kGetResponse, kMessagePlaceholder);
-        out.WriteInteger(m_requestId);
-        out.WriteInteger(SNMP_NO_ERROR);
-        out.WriteInteger(0);
-        std::size_t list = out.BeginItem(ber::kSequence, kMessagePlaceholder);
-        for (const auto& value : m_values)
-            out.WriteVarBind(*value);
-        std::size_t end = out.Position();
-        // Two bytes after the message, counted by no BER length; managers
-        // ignore them.
-        out.WriteNull();
-        out.EndItem(list, end);
-        out.EndItem(pdu, end);
-        out.EndItem(message, end);
+        CReplyWriter writer(*this);
+        for (const auto& binding : m_bindings)
+            if (!writer.Add(binding))
+                return BuildErrorReply(SNMP_TOO_BIG, 0);
+        return writer.Finish();
     } catch (const CPVXException& e) {
         return BuildErrorReply(e.GetCode() == EVENT_BER_BOUNDS ? SNMP_TOO_BIG : SNMP_GEN_ERR, 0);
     }
-    auto bytes = out.Written();
-    std::copy(bytes.begin(), bytes.end(), m_datagram.data.begin());
-    m_datagram.length = static_cast<std::uint32_t>(bytes.size());
-    return ERequestOutcome::Answered;
 }
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::BuildErrorReply(std::int32_t status, std::int32_t index)

@@ -1,4 +1,5 @@
-// CSNMPAgent: the SNMPv1 agent. It answers Get, GetNext and Set requests from
+// CSNMPAgent: the SNMP agent, SNMPv1 and (when enabled) SNMPv2c with the same
+// communities. It answers Get, GetNext, GetBulk (v2c) and Set requests from
 // the UPS object's MIB tree, keeps the list of trap destinations and sends the
 // agent's own traps and those the UPS object queues.
 #pragma once
@@ -21,8 +22,9 @@ namespace pvx {
 
 class CAbstractUPS;
 class CBasicEncodingRulesBuffer;
+struct SRequestName;
 
-// SNMPv1 error-status values.
+// Error-status values: SNMPv1's (0 to 5) and the SNMPv2 ones the agent uses.
 enum ESNMPErrorStatus : std::int32_t {
     SNMP_NO_ERROR = 0,
     SNMP_TOO_BIG = 1,
@@ -30,7 +32,15 @@ enum ESNMPErrorStatus : std::int32_t {
     SNMP_BAD_VALUE = 3,
     SNMP_READ_ONLY = 4,
     SNMP_GEN_ERR = 5,
+    SNMP_WRONG_TYPE = 7,
+    SNMP_WRONG_VALUE = 10,
+    SNMP_NO_CREATION = 11,
+    SNMP_NOT_WRITABLE = 17,
 };
+
+// The version field of a message: SNMPv1 and SNMPv2c.
+constexpr std::int32_t kSnmpVersion1 = 0;
+constexpr std::int32_t kSnmpVersion2c = 1;
 
 // The agent's two trap-control objects, answered per requesting manager.
 extern const COid kTrapLevelOid; // 1.3.6.1.4.1.534.1.11.1.0
@@ -80,6 +90,9 @@ public:
     // datagram record, dispatches it and leaves any answer in the record.
     // Never throws.
     ERequestOutcome ProcessRequest(CAbstractUPS* ups);
+    // Whether SNMPv2c messages are answered (off: dropped, as any version
+    // other than SNMPv1). Same communities and rules as SNMPv1.
+    void SetVersion2c(bool on) { m_version2c = on; }
     SDatagram& GetDatagram() { return m_datagram; }
 
     std::uint16_t GetBoundPort() const;
@@ -88,17 +101,36 @@ public:
     const std::vector<STrapDestination>& GetTrapDestinations() const { return m_trapDestinations.All(); }
 
 private:
+    // One binding of a reply: a value, or (SNMPv2c) an exception value under
+    // the name asked, as received or as arcs after 1.3.6.1.
+    struct SReplyBinding {
+        std::unique_ptr<CMIBData> value;
+        std::uint8_t exception = 0;
+        std::span<const std::uint8_t> receivedName;
+        std::vector<std::uint32_t> arcs;
+    };
+    class CReplyWriter;
+
     ERequestOutcome Dispatch();
     ERequestOutcome ServeGet(CBasicEncodingRulesBuffer& request);
+    ERequestOutcome ServeBulk(CBasicEncodingRulesBuffer& request);
     ERequestOutcome ServeSet(CBasicEncodingRulesBuffer& request);
+    // Reads the header of the next binding and its name; false when the
+    // binding claims more than the data holds (it is then skipped).
+    bool ReadBindingName(CBasicEncodingRulesBuffer& request, SRequestName& name,
+        std::span<const std::uint8_t>& receivedName, std::size_t& end);
+    // GET or GET-NEXT of one name; an SNMPv2c failure that is an exception
+    // value becomes one, every other failure is thrown.
+    SReplyBinding ReadBinding(const SRequestName& name, std::span<const std::uint8_t> receivedName, bool next);
     // Reads the PDU length, request-id, error-status and error-index; false
     // when the PDU does not end exactly at the end of the data.
     bool ReadPduHeader(CBasicEncodingRulesBuffer& request);
     // False when the variable-binding list does not end exactly at the end.
     bool ReadBindingListHeader(CBasicEncodingRulesBuffer& request);
-    std::unique_ptr<CMIBData> GetValue(std::span<const std::uint32_t> name, bool next);
-    void SetValue(CMIBData& value);
-    // Encodes the GetResponse for the value list into the datagram record.
+    std::unique_ptr<CMIBData> GetValue(const SRequestName& requested, bool next);
+    // `arcs`: the name as the manager sent it.
+    void SetValue(CMIBData& value, std::span<const std::uint32_t> arcs);
+    // Encodes the GetResponse for the bindings into the datagram record.
     ERequestOutcome BuildReply();
     // Turns the received request into its own GetResponse in place.
     ERequestOutcome BuildErrorReply(std::int32_t status, std::int32_t index);
@@ -120,6 +152,12 @@ private:
     std::uint16_t m_agentPort;
     std::uint16_t m_managerPort;
     std::int32_t m_requestId = 0;
+    std::int32_t m_version = kSnmpVersion1; // of the request being served
+    bool m_version2c = false;
+    // error-status and error-index as received: GetBulk's non-repeaters and
+    // max-repetitions.
+    std::int32_t m_errorStatusField = 0;
+    std::int32_t m_errorIndexField = 0;
     CUniqueFd m_socket;
     SDatagram m_datagram;
     std::uint32_t m_agentAddress = 0;
@@ -127,7 +165,7 @@ private:
     std::string m_setCommunity;
     std::string m_trapCommunity;
     std::string m_requestCommunity;
-    std::vector<std::unique_ptr<CMIBData>> m_values;
+    std::vector<SReplyBinding> m_bindings;
     CTrapDestinations m_trapDestinations;
     CAddressList m_readManagers;
     CAddressList m_setManagers;
@@ -136,8 +174,9 @@ private:
     SNetworkCounters* m_counters = &m_ownCounters;
     CAbstractUPS* m_ups = nullptr; // the UPS object of the current call only
     // Scratch space for names decoded from a request: no name in a datagram
-    // can have more arcs than the datagram has bytes.
-    std::array<std::uint32_t, kDatagramSize + 1> m_nameArcs {};
+    // can have more arcs than the datagram has bytes, plus one (the first
+    // byte holds two) and the 0 arc the decoder appends.
+    std::array<std::uint32_t, kDatagramSize + 2> m_nameArcs {};
 };
 
 // Trap levels and families, for the destination filter.

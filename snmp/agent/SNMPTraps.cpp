@@ -94,11 +94,9 @@ void CSNMPAgent::SendTrap(const CSNMPTrap& trap)
     std::size_t list = out.BeginItem(ber::kSequence, kPlaceholder);
     for (const auto& binding : trap.GetBindings())
         out.WriteVarBind(*binding);
-    std::size_t end = out.Position();
-    out.WriteNull();
-    out.EndItem(list, end);
-    out.EndItem(pdu, end);
-    out.EndItem(message, end);
+    out.EndItem(list);
+    out.EndItem(pdu);
+    out.EndItem(message);
 
     m_datagram = SDatagram {};
     auto written = out.Written();

@@ -4,6 +4,7 @@
 
 #include "service/events/PVXException.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -286,6 +287,62 @@ std::span<const std::uint32_t> CBasicEncodingRulesBuffer::ReadObjectIdentifier(s
     return NameUpToZero(arcs.first(count));
 }
 
+SRequestName CBasicEncodingRulesBuffer::ReadRequestName(std::span<std::uint32_t> arcs)
+{
+    std::uint32_t length = ReadHeader(ber::kObjectIdentifier);
+    if (length == 0)
+        ThrowMalformed();
+    if (length > Remaining())
+        ThrowBounds();
+    // Full arcs first (the first subidentifier holds two), so that the
+    // prefix can be compared arc by arc; one slot stays free for the 0 arc.
+    std::size_t count = 0;
+    auto append = [&](std::uint32_t arc) {
+        if (count + 1 >= arcs.size())
+            ThrowMalformed();
+        arcs[count++] = arc;
+    };
+    std::uint32_t value = 0;
+    bool inArc = false;
+    for (std::uint32_t left = length; left > 0; --left) {
+        std::uint8_t b = ReadByte();
+        value = (value << 7) | (b & 0x7Fu); // arcs beyond 32 bits wrap
+        inArc = true;
+        if (b >= 0x80)
+            continue;
+        if (count == 0) {
+            std::uint32_t first = value < 40 ? 0 : value < 80 ? 1 : 2;
+            append(first);
+            append(value - 40 * first);
+        } else {
+            append(value);
+        }
+        value = 0;
+        inArc = false;
+    }
+    if (inArc)
+        append(value);
+
+    constexpr std::array<std::uint32_t, 4> kInternet { 1, 3, 6, 1 };
+    SRequestName name;
+    std::span<const std::uint32_t> full(arcs.data(), count);
+    std::size_t common = std::min(full.size(), kInternet.size());
+    auto differs = std::ranges::mismatch(full.first(common), std::span(kInternet).first(common));
+    if (differs.in1 != full.first(common).end()) {
+        name.place = *differs.in1 < *differs.in2 ? ENamePlace::BeforeInternet : ENamePlace::AfterInternet;
+        return name;
+    }
+    if (full.size() < kInternet.size()) {
+        // 1, 1.3 and 1.3.6 are ancestors of 1.3.6.1 and sort before it.
+        name.place = ENamePlace::BeforeInternet;
+        return name;
+    }
+    arcs[count] = 0;
+    name.arcs = full.subspan(kInternet.size());
+    name.terminated = std::span<const std::uint32_t>(arcs.data() + kInternet.size(), count + 1 - kInternet.size());
+    return name;
+}
+
 COid CBasicEncodingRulesBuffer::ReadObjectIdentifier()
 {
     // Peek at the length first so that the scratch space is sized by the
@@ -336,6 +393,51 @@ void CBasicEncodingRulesBuffer::WriteObjectIdentifier(std::span<const std::uint3
     EndItem(tagPosition);
 }
 
+namespace {
+
+void WriteArc(CBasicEncodingRulesBuffer& out, std::uint32_t arc)
+{
+    std::size_t bits = BitLength(arc);
+    if (bits <= 7) {
+        out.WriteByte(static_cast<std::uint8_t>(arc));
+        return;
+    }
+    if (bits > 28)
+        out.WriteByte(static_cast<std::uint8_t>((arc >> 28) | 0x80));
+    if (bits > 21)
+        out.WriteByte(static_cast<std::uint8_t>(((arc >> 21) & 0x7F) | 0x80));
+    if (bits > 14)
+        out.WriteByte(static_cast<std::uint8_t>(((arc >> 14) & 0x7F) | 0x80));
+    out.WriteByte(static_cast<std::uint8_t>(((arc >> 7) & 0x7F) | 0x80));
+    out.WriteByte(static_cast<std::uint8_t>(arc & 0x7F));
+}
+
+} // namespace
+
+void CBasicEncodingRulesBuffer::WriteInstanceName(std::span<const std::uint32_t> arcs)
+{
+    std::size_t tagPosition = BeginItem(ber::kObjectIdentifier);
+    for (std::uint8_t b : kInternetPrefix)
+        WriteByte(b);
+    for (std::uint32_t arc : arcs)
+        WriteArc(*this, arc);
+    EndItem(tagPosition);
+}
+
+void CBasicEncodingRulesBuffer::WriteExceptionVarBind(
+    std::span<const std::uint8_t> receivedName, std::span<const std::uint32_t> arcs, std::uint8_t exception)
+{
+    std::size_t tagPosition = BeginItem(ber::kSequence);
+    if (!receivedName.empty()) {
+        for (std::uint8_t b : receivedName)
+            WriteByte(b);
+    } else {
+        WriteInstanceName(arcs);
+    }
+    WriteHeader(0, exception);
+    EndItem(tagPosition);
+}
+
 std::unique_ptr<CMIBData> CBasicEncodingRulesBuffer::ReadVarBind()
 {
     COid name = ReadObjectIdentifier();
@@ -369,7 +471,10 @@ void CBasicEncodingRulesBuffer::WriteVarBind(const CMIBData& value)
     if (name == nullptr)
         ThrowMalformed();
     std::size_t tagPosition = BeginItem(ber::kSequence);
-    WriteObjectIdentifier(*name);
+    if (value.GetInstanceName().empty())
+        WriteObjectIdentifier(*name);
+    else
+        WriteInstanceName(value.GetInstanceName());
     switch (value.GetKind()) {
     case MIB_SIGNED:
         WriteInteger(value.GetInteger());

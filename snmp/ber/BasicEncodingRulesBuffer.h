@@ -1,6 +1,7 @@
 // CBasicEncodingRulesBuffer: a bounded cursor that reads and writes the BER
-// subset of SNMPv1 messages (INTEGER, OCTET STRING, NULL, OBJECT IDENTIFIER
-// below 1.3.6.1, SEQUENCE, the PDU tags, IpAddress, TimeTicks).
+// subset of SNMPv1 and SNMPv2c messages (INTEGER, OCTET STRING, NULL, OBJECT
+// IDENTIFIER, SEQUENCE, the PDU tags, IpAddress, TimeTicks, the v2 exception
+// values).
 #pragma once
 
 #include "platform/ByteCursor.h"
@@ -28,6 +29,11 @@ constexpr std::uint8_t kGetNextRequest = 0xA1;
 constexpr std::uint8_t kGetResponse = 0xA2;
 constexpr std::uint8_t kSetRequest = 0xA3;
 constexpr std::uint8_t kTrap = 0xA4;
+// SNMPv2 (RFC 3416): GetBulkRequest and the exception values of a binding.
+constexpr std::uint8_t kGetBulkRequest = 0xA5;
+constexpr std::uint8_t kNoSuchObject = 0x80;
+constexpr std::uint8_t kNoSuchInstance = 0x81;
+constexpr std::uint8_t kEndOfMibView = 0x82;
 
 // Every length this codec writes takes the form 0x82 hi lo, so a header
 // written with a placeholder length can be patched without moving its
@@ -35,6 +41,20 @@ constexpr std::uint8_t kTrap = 0xA4;
 constexpr std::size_t kHeaderSize = 4;
 constexpr std::uint32_t kPlaceholderLength = 0x7FFF;
 } // namespace ber
+
+// Where a name read from a request lies against 1.3.6.1, the subtree every
+// served object belongs to.
+enum class ENamePlace { BeforeInternet, Internet, AfterInternet };
+
+struct SRequestName {
+    ENamePlace place = ENamePlace::Internet;
+    // For names under 1.3.6.1: every arc after that prefix, as received
+    // (nothing appended, nothing cut at a 0 arc).
+    std::span<const std::uint32_t> arcs;
+    // The same arcs followed by a 0 arc: the vendor naming's form of the name
+    // once cut at its first 0 (NameUpToZero).
+    std::span<const std::uint32_t> terminated;
+};
 
 // The buffer does not own its bytes. Every failure throws CPVXException
 // 0xC0020031 (end of data or capacity) or 0xC0020030 (malformed or
@@ -95,8 +115,15 @@ public:
     // than `arcs` can hold is refused as malformed.
     std::span<const std::uint32_t> ReadObjectIdentifier(std::span<std::uint32_t> arcs);
     COid ReadObjectIdentifier();
+    // Decodes any identifier a manager may ask for, including those outside
+    // 1.3.6.1 or of three bytes or fewer (1, 1.3, 1.3.6.1, 0.0, 2.0), into
+    // `arcs`, and says where it lies. An identifier with more arcs than
+    // `arcs` can hold, or without contents, is refused as malformed.
+    SRequestName ReadRequestName(std::span<std::uint32_t> arcs);
     void WriteObjectIdentifier(std::span<const std::uint32_t> arcs);
     void WriteObjectIdentifier(const COid& oid) { WriteObjectIdentifier(oid.Arcs()); }
+    // 1.3.6.1 followed by exactly these arcs: no 0 arc is added or looked for.
+    void WriteInstanceName(std::span<const std::uint32_t> arcs);
 
     // Name and value of one variable binding whose SEQUENCE header has been
     // read; values other than INTEGER, OCTET STRING and OBJECT IDENTIFIER
@@ -105,6 +132,11 @@ public:
     // One whole variable binding, SEQUENCE included. Every number goes out
     // as INTEGER.
     void WriteVarBind(const CMIBData& value);
+    // A binding of `name` (an OBJECT IDENTIFIER as received, tag and length
+    // included, or arcs after 1.3.6.1 when that is empty) with an SNMPv2
+    // exception value (noSuchObject, noSuchInstance, endOfMibView).
+    void WriteExceptionVarBind(
+        std::span<const std::uint8_t> receivedName, std::span<const std::uint32_t> arcs, std::uint8_t exception);
 
 private:
     std::span<std::uint8_t> m_bytes;

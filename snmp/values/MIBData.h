@@ -84,10 +84,17 @@ public:
     const COid* GetName() const { return m_name ? &*m_name : nullptr; }
     void SetName(const COid& name) { m_name = name; }
     void SetName(std::span<const std::uint32_t> arcs) { m_name = COid(arcs); }
+    // The name exactly as it goes on the wire (arcs after 1.3.6.1, nothing
+    // appended), when the instance naming in use is not the COid form: an
+    // RFC 1628 table cell such as upsInputVoltage.2 has no final 0 arc.
+    // Empty: the name above is sent.
+    std::span<const std::uint32_t> GetInstanceName() const { return m_instanceName; }
+    void SetInstanceName(std::span<const std::uint32_t> arcs) { m_instanceName.assign(arcs.begin(), arcs.end()); }
 
 private:
     std::int32_t m_kind;
     std::optional<COid> m_name;
+    std::vector<std::uint32_t> m_instanceName;
     std::variant<std::monostate, std::int32_t, std::uint32_t, std::string, COid> m_value;
 };
 

@@ -167,6 +167,12 @@ TEST(MibReferenceCollect, TablesListTheirColumnsWithTheRowInTheName)
         EXPECT_EQ(node.shown, expected[i].shown);
         EXPECT_EQ(node.type, expected[i].type);
         EXPECT_EQ(node.parent, expected[i].parent);
+        // Cells have a second name in RFC 1628's form; nothing else has.
+        if (node.kind == ENodeKind::Column)
+            EXPECT_EQ(node.standard, node.parent + ".1." + node.key.substr(node.key.rfind('.') + 1) + "."
+                    + (node.parent.starts_with("1.3.6.1.2") ? "<row>" : "<id>"));
+        else
+            EXPECT_EQ(node.standard, "");
     }
     // What the tree does with the rows and the missing index column is told with the table.
     EXPECT_EQ(collected.nodes[3].notes,
@@ -375,9 +381,9 @@ TEST(MibReferenceRender, WritesHeadingsRowsAndTableSections)
         "\n#### upsInputTable (`1.3.6.1.2.1.33.1.3.3`)\n\nOne row per line. Rows are numbered from 1. Column 1 is "
         "not served. While the table has no rows, GET-NEXT into it answers noSuchName.\n\n",
         // A '|' in a text would end the cell.
-        "| `1.3.6.1.2.1.33.1.3.3.<row>.2.0` | upsInputFrequency | INTEGER | read-only | 0..2147483647 | Frequency "
+        "| `1.3.6.1.2.1.33.1.3.3.<row>.2.0`<br>`1.3.6.1.2.1.33.1.3.3.1.2.<row>` | upsInputFrequency | INTEGER | read-only | 0..2147483647 | Frequency "
         "\\| in 0.1 Hz. |\n",
-        "| `1.3.6.1.2.1.33.1.3.3.<row>.3.0` | upsInputLoad | INTEGER | read-only | 0..100 | Load, percent. |\n",
+        "| `1.3.6.1.2.1.33.1.3.3.<row>.3.0`<br>`1.3.6.1.2.1.33.1.3.3.1.3.<row>` | upsInputLoad | INTEGER | read-only | 0..100 | Load, percent. |\n",
     };
     for (const char* part : expected)
         EXPECT_THAT(out, HasSubstr(part));

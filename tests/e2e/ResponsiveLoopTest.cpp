@@ -1,6 +1,7 @@
 // The responsive loop (Network/ResponsiveLoop=1) against the simulated UPS:
 // net-snmp's tools with their default time-out of 1 s walk both subtrees
 // without a retry, and a flood of requests does not slow the UPS's polling.
+#include "tests/e2e/SnmpClient.h"
 #include "tests/support/Daemon.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +75,7 @@ TEST(ResponsiveLoop, WalksBothSubtreesWithTheToolsDefaultsAndNoRetry)
         EXPECT_GE(objects, walk.atLeast) << result.out;
         // One request per object and one that leaves the subtree: no more.
         EXPECT_EQ(CountLines(result.err, "Sending "), objects + 1) << result.err;
+        EXPECT_EQ(snmp::ExpectEveryDumpedDatagramIsOneMessage(result.err), objects + 1);
     }
 }
 

@@ -4,9 +4,12 @@
 
 #include "tests/support/Daemon.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,6 +71,53 @@ inline bool ReadTlv(const Bytes& bytes, std::size_t& at, std::uint8_t& tag, Byte
     return true;
 }
 
+// One message per datagram: the outer SEQUENCE's header and length cover
+// every byte of the datagram, no more and no less.
+inline bool IsOneBerMessage(const Bytes& datagram)
+{
+    std::size_t at = 0;
+    std::uint8_t tag = 0;
+    Bytes contents;
+    return ReadTlv(datagram, at, tag, contents) && tag == 0x30 && at == datagram.size();
+}
+
+// Checks every datagram a net-snmp tool run with -d received ("Received N
+// byte packet from ..." and a hex dump whose first bytes are the message
+// header): the header and its length add up to N. Returns how many were
+// checked; every one that does not add up is a test failure.
+inline int ExpectEveryDumpedDatagramIsOneMessage(const std::string& dump)
+{
+    std::istringstream lines(dump);
+    std::string line;
+    int checked = 0;
+    while (std::getline(lines, line)) {
+        if (!line.starts_with("Received ") || line.find(" byte packet") == std::string::npos)
+            continue;
+        const std::size_t size = std::stoul(line.substr(9));
+        std::string hex;
+        if (!std::getline(lines, hex) || hex.size() < 6 || hex[4] != ':') {
+            ADD_FAILURE() << "no dump after: " << line;
+            continue;
+        }
+        std::istringstream tokens(hex.substr(5));
+        std::vector<std::size_t> bytes;
+        std::string token;
+        while (bytes.size() < 4 && tokens >> token)
+            bytes.push_back(std::stoul(token, nullptr, 16));
+        std::size_t total = 0;
+        if (bytes.size() >= 2 && bytes[1] < 0x80)
+            total = 2 + bytes[1];
+        else if (bytes.size() >= 3 && bytes[1] == 0x81)
+            total = 3 + bytes[2];
+        else if (bytes.size() >= 4 && bytes[1] == 0x82)
+            total = 4 + (bytes[2] << 8 | bytes[3]);
+        EXPECT_TRUE(!bytes.empty() && bytes[0] == 0x30 && total == size)
+            << "a datagram of " << size << " bytes holding a message of " << total << ": " << hex;
+        ++checked;
+    }
+    return checked;
+}
+
 inline std::int64_t DecodeInteger(const Bytes& contents, bool isSigned)
 {
     std::int64_t value = (isSigned && !contents.empty() && (contents[0] & 0x80)) ? -1 : 0;
@@ -99,6 +149,7 @@ inline std::optional<SValue> Get(unsigned short port, const std::vector<std::uin
     Bytes reply;
     if (!UdpExchange(port, message, reply, std::chrono::milliseconds(8000)))
         return std::nullopt;
+    EXPECT_TRUE(IsOneBerMessage(reply)) << "a reply of " << reply.size() << " bytes";
     std::size_t at = 0;
     std::uint8_t tag = 0;
     Bytes sequence, field, response, errorStatus, list, bind, value;

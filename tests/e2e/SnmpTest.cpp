@@ -1,6 +1,7 @@
 // The SNMPv1 agent of the running daemon against net-snmp's own tools and
 // trap receiver: values served from the simulated UPS, complete walks, sets
 // that reach the configuration file and the UPS, communities, and traps.
+#include "tests/e2e/SnmpClient.h"
 #include "tests/support/Daemon.h"
 
 #include <gtest/gtest.h>
@@ -110,16 +111,27 @@ struct SRig {
 
 // Runs one of net-snmp's tools with numeric names and no MIB files.
 // One request lasts at most the tool's time-out times its tries; a walk
-// makes one request per object and needs `bound`.
+// makes one request per object and needs `bound`. Every datagram the tool
+// receives is checked to be exactly one message (from its -d dump, which is
+// then taken out of the tool's standard error).
 SRunResult RunSnmpTool(const std::string& tool, const std::vector<std::string>& arguments, int retries = 1,
     std::chrono::seconds bound = 0s)
 {
     std::vector<std::string> all
-        = { "-m", "", "-On", "-t", std::to_string(kToolTimeoutSeconds), "-r", std::to_string(retries) };
+        = { "-m", "", "-On", "-d", "-t", std::to_string(kToolTimeoutSeconds), "-r", std::to_string(retries) };
     all.insert(all.end(), arguments.begin(), arguments.end());
     if (bound == 0s)
         bound = std::chrono::seconds(kToolTimeoutSeconds * (retries + 1) + 10);
-    return RunProgram("/usr/bin/" + tool, tool, all, bound);
+    SRunResult result = RunProgram("/usr/bin/" + tool, tool, all, bound);
+    snmp::ExpectEveryDumpedDatagramIsOneMessage(result.err);
+    static const std::regex kDumpLine(R"(^(Sending |Received |[0-9A-F]{4}: ).*|^$)");
+    std::istringstream lines(result.err);
+    std::string line, rest;
+    while (std::getline(lines, line))
+        if (!std::regex_match(line, kDumpLine))
+            rest += line + "\n";
+    result.err = rest;
+    return result;
 }
 
 // "OID = TYPE: value" lines of a tool's output, in order.
@@ -249,7 +261,6 @@ struct STrap {
     std::vector<std::uint8_t> agentAddress;
     std::int64_t generic = -1, specific = -1, timeStamp = -1;
     std::vector<std::string> bindings; // "name=INTEGER 1", "name=OID 1.3..."
-    std::vector<std::uint8_t> trailer; // bytes after the message
 
     // Enterprise, generic/specific and bindings: what a manager acts on.
     std::string Summary() const
@@ -266,9 +277,9 @@ std::optional<STrap> DecodeTrap(std::span<const std::uint8_t> datagram)
     STrap trap;
     CBerReader outer(datagram);
     std::span<const std::uint8_t> message, community, pdu, enterprise, address, list;
-    if (!outer.Read(0x30, message))
+    // One message per datagram: nothing may follow it.
+    if (!outer.Read(0x30, message) || !outer.AtEnd())
         return std::nullopt;
-    trap.trailer.assign(outer.Rest().begin(), outer.Rest().end());
     CBerReader fields(message);
     std::int64_t version = -1;
     if (!fields.ReadNumber(0x02, version) || version != 0 || !fields.Read(0x04, community) || !fields.Read(0xA4, pdu)
@@ -339,7 +350,7 @@ std::vector<std::uint8_t> GenericTrapBytes(std::uint8_t generic, std::span<const
 {
     auto m = static_cast<std::uint8_t>(timeStamp.size());
     std::vector<std::uint8_t> bytes = {
-        0x30, 0x82, 0x00, static_cast<std::uint8_t>(56 + m), // message: everything up to the trailer
+        0x30, 0x82, 0x00, static_cast<std::uint8_t>(56 + m), // message
         0x02, 0x82, 0x00, 0x01, 0x00, // version 0 (SNMPv1)
         0x04, 0x82, 0x00, 0x06, 'g', 'a', 'v', 'r', 'e', 'l', // trap community
         0xA4, 0x82, 0x00, static_cast<std::uint8_t>(37 + m), // Trap-PDU
@@ -352,7 +363,6 @@ std::vector<std::uint8_t> GenericTrapBytes(std::uint8_t generic, std::span<const
     bytes.insert(bytes.end(), timeStamp.begin(), timeStamp.end());
     const std::uint8_t tail[] = {
         0x30, 0x82, 0x00, 0x00, // empty variable-binding list
-        0x05, 0x00, // two bytes after the message, outside every length
     };
     bytes.insert(bytes.end(), std::begin(tail), std::end(tail));
     return bytes;

@@ -29,6 +29,16 @@ void WalkItems(CBasicEncodingRulesBuffer& buffer, std::size_t end, int depth, st
             buffer.ReadOctetStringView();
             break;
         case ber::kObjectIdentifier: {
+            // The same bytes as a request name, which takes any identifier.
+            SRequestName requested;
+            try {
+                requested = buffer.ReadRequestName(arcs);
+                PVX_FUZZ_CHECK(requested.place == ENamePlace::Internet
+                        ? requested.terminated.size() == requested.arcs.size() + 1 && requested.terminated.back() == 0
+                        : requested.arcs.empty() && requested.terminated.empty());
+            } catch (const CPVXException&) {
+            }
+            buffer.SetPosition(start);
             auto name = buffer.ReadObjectIdentifier(arcs);
             PVX_FUZZ_CHECK(!name.empty() && name.size() <= arcs.size() && name.back() == 0);
             PVX_FUZZ_CHECK(std::count(name.begin(), name.end(), 0u) == 1);

@@ -20,13 +20,15 @@ constexpr char kGetCommunity[] = "gavrel";
 constexpr char kSetCommunity[] = "sotwick";
 constexpr char kTrapCommunity[] = "trapper";
 
-// Reads the message header every reply and trap starts with and returns the PDU tag.
-std::uint8_t ReadMessageHeader(CBasicEncodingRulesBuffer& message, std::string& community)
+// Reads the message header every reply and trap starts with and returns the
+// PDU tag. Traps are SNMPv1; replies keep the version of their request.
+std::uint8_t ReadMessageHeader(CBasicEncodingRulesBuffer& message, std::string& community, bool reply = false)
 {
     // The message length is not checked on requests, and an error reply is
     // the request's own bytes, so a reply may carry the length the manager sent.
     message.ReadHeader(ber::kSequence);
-    PVX_FUZZ_CHECK(message.ReadInteger() == 0);
+    const std::int32_t version = message.ReadInteger();
+    PVX_FUZZ_CHECK(version == kSnmpVersion1 || (reply && version == kSnmpVersion2c));
     community = message.ReadOctetString();
     return message.ReadByte();
 }
@@ -37,14 +39,15 @@ void CheckReply(std::span<std::uint8_t> reply)
     CBasicEncodingRulesBuffer message(reply);
     try {
         std::string community;
-        PVX_FUZZ_CHECK(ReadMessageHeader(message, community) == ber::kGetResponse);
+        PVX_FUZZ_CHECK(ReadMessageHeader(message, community, true) == ber::kGetResponse);
         // Only a request with one of the two communities may be answered.
         PVX_FUZZ_CHECK(community == kGetCommunity || community == kSetCommunity);
         message.ReadLength();
         message.ReadInteger(); // request-id
         std::int32_t status = message.ReadInteger();
         std::int32_t index = message.ReadInteger();
-        PVX_FUZZ_CHECK(status >= SNMP_NO_ERROR && status <= SNMP_GEN_ERR);
+        PVX_FUZZ_CHECK((status >= SNMP_NO_ERROR && status <= SNMP_GEN_ERR) || status == SNMP_WRONG_TYPE
+            || status == SNMP_WRONG_VALUE || status == SNMP_NO_CREATION || status == SNMP_NOT_WRITABLE);
         PVX_FUZZ_CHECK(index >= 0);
     } catch (const CPVXException&) {
         // The reply header was read from the request by the agent itself, so
@@ -82,6 +85,7 @@ public:
             && SetSocketBlocking(m_traps.Get(), false) && GetSocketAddress(m_traps.Get(), address, m_trapPort));
         m_agent = std::make_unique<CSNMPAgent>(0, m_trapPort, htonl(INADDR_LOOPBACK), htonl(INADDR_LOOPBACK),
             kGetCommunity, kSetCommunity, kTrapCommunity);
+        m_agent->SetVersion2c(true);
         DrainTraps();
         StartUps();
     }
@@ -93,6 +97,8 @@ public:
         datagram.port = 50161;
         datagram.length = static_cast<std::uint32_t>(std::min(input.size(), kDatagramSize));
         std::copy_n(input.begin(), datagram.length, datagram.data.begin());
+        // Both instance namings, chosen by the input so that a finding replays.
+        m_ups->SetStandardNames(input.size() % 2 == 1);
 
         switch (m_agent->ProcessRequest(m_ups.get())) {
         case CSNMPAgent::ERequestOutcome::Answered:

@@ -71,12 +71,12 @@ def binding(name, value=NULL):
     return tlv(0x30, oid(name) + value)
 
 
-def message(community, pdu, bindings, request_id=1, version=0):
-    pdu_bytes = tlv(pdu, integer(request_id) + integer(0) + integer(0) + tlv(0x30, b"".join(bindings)))
+def message(community, pdu, bindings, request_id=1, version=0, status=0, index=0):
+    pdu_bytes = tlv(pdu, integer(request_id) + integer(status) + integer(index) + tlv(0x30, b"".join(bindings)))
     return tlv(0x30, integer(version) + octets(community) + pdu_bytes)
 
 
-GET, GETNEXT, SET = 0xA0, 0xA1, 0xA3
+GET, GETNEXT, SET, GETBULK = 0xA0, 0xA1, 0xA3, 0xA5
 UPS = "1.3.6.1.2.1.33.1"
 VENDOR = "1.3.6.1.4.1.534.1"
 
@@ -100,6 +100,15 @@ SNMP_SEEDS = {
     "wrong-community": message("nobody", GET, [binding(UPS + ".1.1.0")], 22),
     "version-2c": message("gavrel", GET, [binding(UPS + ".1.1.0")], 23, version=1),
     "unknown-object": message("gavrel", GET, [binding("1.3.6.1.2.1.1.1.0")], 24),
+    "getnext-from-1": message("gavrel", GETNEXT, [tlv(0x06, bytes([0x01]))], 25),
+    "getnext-from-2.0": message("gavrel", GETNEXT, [tlv(0x06, bytes([0x50]))], 26),
+    "v2c-get-absent-row": message("gavrel", GET, [binding(UPS + ".3.3.1.3.9"), binding(UPS + ".3.3.9.3.0")], 27,
+                                  version=1),
+    "v2c-getbulk": message("gavrel", GETBULK, [binding(UPS + ".1.1.0"), binding(UPS + ".3.3"), binding(VENDOR + ".7")],
+                           28, version=1, status=1, index=20),
+    "v2c-getbulk-huge": message("gavrel", GETBULK, [binding("1.3.6.1")], 29, version=1, status=-3, index=0x7FFFFFFF),
+    "v2c-set-read-only": message("sotwick", SET, [binding(UPS + ".2.1.0", integer(2))], 30, version=1),
+    "v2c-set-wrong-type": message("sotwick", SET, [binding(UPS + ".1.5.0", tlv(0x40, bytes(4)))], 31, version=1),
     "long-form-lengths": tlv_long(0x30, integer(0) + octets("gavrel") + tlv_long(
         GET, integer(5) + integer(0) + integer(0) + tlv_long(0x30, tlv_long(0x30, oid(UPS + ".1.1.0") + NULL)))),
 }

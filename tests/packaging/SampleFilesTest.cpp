@@ -118,8 +118,8 @@ protected:
 };
 
 // Every key of pvx.ini with the value the sample gives it: the built-in
-// default, except that the sample turns the SNMP agent and the counters
-// line on.
+// default, except that the sample turns on the SNMP agent, SNMPv2c, RFC 1628
+// names, the responsive loop and the counters line.
 struct SExpectedKey {
     const char* section;
     const char* key;
@@ -140,9 +140,11 @@ const std::vector<SExpectedKey> kPvxKeys = {
     {"SNMP", "AgentPort", "161"},
     {"SNMP", "ReadManagers", ""},
     {"SNMP", "SetManagers", ""},
+    {"SNMP", "Version2c", "1"},
+    {"SNMP", "StandardNames", "1"},
     {"Network", "SourceAddress", ""},
     {"Network", "Passwd", "Kq4Tz9"},
-    {"Network", "ResponsiveLoop", "0"},
+    {"Network", "ResponsiveLoop", "1"},
     {"Network", "CounterLogInterval", "3600"},
     {"NetXCP", "Enabled", "1"},
     {"NetXCP", "AgentPort", "7010"},

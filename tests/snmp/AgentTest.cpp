@@ -104,7 +104,6 @@ TEST(AgentTraps, ColdStartBytes)
         0x02, 0x82, 0x00, 0x01, 0x00, //     specific-trap 0
         0x43, 0x82, 0x00, 0x03, 0x01, 0x86, 0xA0, //     time-stamp 100000
         0x30, 0x82, 0x00, 0x00, //     no bindings
-        0x05, 0x00, // outside the message
     };
     auto trap = listener.Receive(2000);
     ASSERT_TRUE(trap.has_value());
@@ -156,7 +155,6 @@ TEST_F(AgentTest, GetReplyBytes)
         0x30, 0x82, 0x00, 0x16, //       binding
         0x06, 0x82, 0x00, 0x0A, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x21, 0x01, 0x01, 0x01, 0x00, 0x04, 0x82, 0x00, 0x04, 'V',
         'o', 'l', 't', //         "Volt"
-        0x05, 0x00, // outside the message
     };
     EXPECT_EQ(*reply, expected);
     ASSERT_EQ(m_ups.m_gets.size(), 1u);
@@ -182,6 +180,13 @@ TEST_F(AgentTest, AnsweredRequests)
             { { kBatteryStatus, { 0x02, 0x01, 0x02 } } } },
         { "get-next of 1.3.6.1", Message("public", 0xA1, { Binding(Oid({ 0 })) }),
             { { kManufacturer, { 0x04, 0x04, 'V', 'o', 'l', 't' } } } },
+        // The start of a walk of everything: names before 1.3.6.1.
+        { "get-next of 1", Message("public", 0xA1, { Binding(Tlv(0x06, { 0x01 })) }),
+            { { kManufacturer, { 0x04, 0x04, 'V', 'o', 'l', 't' } } } },
+        { "get-next of 1.3", Message("public", 0xA1, { Binding(Tlv(0x06, { 0x2B })) }),
+            { { kManufacturer, { 0x04, 0x04, 'V', 'o', 'l', 't' } } } },
+        { "get-next of 0.0", Message("public", 0xA1, { Binding(Tlv(0x06, { 0x00 })) }),
+            { { kManufacturer, { 0x04, 0x04, 'V', 'o', 'l', 't' } } } },
         { "the value sent with a get is not looked at",
             Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 }), Int(77)) }),
             { { kBatteryStatus, { 0x02, 0x01, 0x02 } } } },
@@ -204,13 +209,139 @@ TEST_F(AgentTest, AnsweredRequests)
         EXPECT_EQ(reply.requestId, 42);
         EXPECT_EQ(reply.errorStatus, 0);
         EXPECT_EQ(reply.errorIndex, 0);
-        EXPECT_EQ(reply.trailer, Null());
+        EXPECT_TRUE(reply.trailer.empty());
         ASSERT_EQ(reply.bindings.size(), c.expected.size());
         for (std::size_t i = 0; i < c.expected.size(); ++i) {
             EXPECT_EQ(reply.bindings[i].name, c.expected[i].first) << reply.bindings[i].name.ToString();
             Bytes value { reply.bindings[i].tag, static_cast<std::uint8_t>(reply.bindings[i].contents.size()) };
             value.insert(value.end(), reply.bindings[i].contents.begin(), reply.bindings[i].contents.end());
             EXPECT_EQ(value, c.expected[i].second);
+        }
+    }
+}
+
+// SNMPv2c: the same tree, RFC 3416 answers. Each case: what the reply holds.
+TEST_F(AgentTest, Version2cReadsAndSets)
+{
+    const COid kAbsentInstance { 2, 1, 33, 1, 3, 3, 5, 3, 0 };
+    const COid kUnwritable { 2, 1, 33, 1, 9, 1, 0 };
+    m_ups.FailGet(kAbsentInstance, EVENT_NO_SUCH_INSTANCE);
+    m_ups.FailSet(kBatteryStatus, EVENT_READ_ONLY);
+    m_ups.FailSet(kManufacturer, EVENT_NO_SUCH_INSTANCE);
+    m_ups.FailSet(kMinutesRemaining, EVENT_BAD_VALUE);
+    m_ups.FailSet(kUnwritable, EVENT_NO_SUCH_OBJECT);
+    struct Case {
+        const char* name;
+        Bytes request;
+        std::int32_t status, index;
+        std::vector<std::pair<COid, std::uint8_t>> bindings; // name and value tag of a normal reply
+    };
+    auto v2 = [](std::uint8_t pdu, const std::vector<Bytes>& bindings) {
+        return Message("private", pdu, bindings, 42, 1);
+    };
+    const Bytes battery = Oid({ 2, 1, 33, 1, 2, 1, 0 });
+    const Case cases[] = {
+        { "get of a value, an unknown object and an absent instance",
+            v2(0xA0, { Binding(battery), Binding(Oid({ 2, 1, 33, 1, 2, 9, 0 })), Binding(Oid({ 2, 1, 33, 1, 3, 3, 5, 3, 0 })) }),
+            0, 0, { { kBatteryStatus, 0x02 }, { { 2, 1, 33, 1, 2, 9, 0 }, 0x80 }, { kAbsentInstance, 0x81 } } },
+        { "get-next after the last object is endOfMibView", v2(0xA1, { Binding(Oid({ 4, 1, 534, 1, 10, 5, 0 })) }), 0, 0,
+            { { kLastObject, 0x82 } } },
+        { "a failure that is no exception value stays an error",
+            v2(0xA0, { Binding(battery), Binding(Oid({ 2, 1, 33, 1, 7, 1, 0 })) }), SNMP_GEN_ERR, 2, {} },
+        { "bulk: one non-repeater, two rounds of two repeaters",
+            BulkMessage(1, 2, { Binding(Oid({ 0 })), Binding(battery), Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 })) }), 0, 0,
+            { { kManufacturer, 0x04 }, { kMinutesRemaining, 0x02 }, { kLastObject, 0x04 }, { kShutdownType, 0x02 },
+                { kLastObject, 0x82 } } },
+        { "bulk stops once every repeater has ended",
+            BulkMessage(0, 1000, { Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 })) }), 0, 0,
+            { { kLastObject, 0x04 }, { kLastObject, 0x82 } } },
+        { "bulk with no repeaters answers the non-repeaters", BulkMessage(5, 9, { Binding(battery) }), 0, 0,
+            { { kMinutesRemaining, 0x02 } } },
+        { "set of a read-only object is notWritable", v2(0xA3, { Binding(battery, Int(3)) }), SNMP_NOT_WRITABLE, 1, {} },
+        { "set of an unknown object is notWritable", v2(0xA3, { Binding(Oid({ 2, 1, 33, 1, 9, 1, 0 }), Int(3)) }),
+            SNMP_NOT_WRITABLE, 1, {} },
+        { "set of an absent instance is noCreation", v2(0xA3, { Binding(Oid({ 2, 1, 33, 1, 1, 1, 0 }), Str("x")) }),
+            SNMP_NO_CREATION, 1, {} },
+        { "set of a refused value is wrongValue", v2(0xA3, { Binding(Oid({ 2, 1, 33, 1, 2, 3, 0 }), Int(3)) }),
+            SNMP_WRONG_VALUE, 1, {} },
+        { "set of a type no object takes is wrongType", v2(0xA3, { Binding(battery, Tlv(0x40, { 1, 2, 3, 4 })) }),
+            SNMP_WRONG_TYPE, 1, {} },
+    };
+    m_ups.FailGet(COid { 2, 1, 33, 1, 7, 1, 0 }, 0xC0020034);
+    m_agent->SetVersion2c(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(Process(c.request), Outcome::Answered);
+        auto reply = ParseMessage(Answer());
+        EXPECT_EQ(reply.version, 1);
+        EXPECT_EQ(reply.pduTag, 0xA2);
+        EXPECT_TRUE(reply.trailer.empty());
+        EXPECT_EQ(reply.errorStatus, c.status);
+        EXPECT_EQ(reply.errorIndex, c.index);
+        if (c.status != 0)
+            continue;
+        ASSERT_EQ(reply.bindings.size(), c.bindings.size());
+        for (std::size_t i = 0; i < c.bindings.size(); ++i) {
+            EXPECT_EQ(reply.bindings[i].name, c.bindings[i].first) << i << " " << reply.bindings[i].name.ToString();
+            EXPECT_EQ(reply.bindings[i].tag, c.bindings[i].second) << i;
+        }
+    }
+}
+
+TEST_F(AgentTest, Version2cIsDroppedUnlessEnabledAndGetBulkFillsTheReplyWithoutTooBig)
+{
+    const COid kBig { 2, 1, 33, 1, 1, 2, 0 };
+    m_ups.AddObject(kBig, CMIBData(std::string(250, 'x'), 255, MIB_TEXT));
+    const Bytes request = BulkMessage(0, 1, std::vector<Bytes>(10, Binding(Oid({ 2, 1, 33, 1, 1, 1, 0 }))));
+    EXPECT_EQ(Process(request), Outcome::Dropped);
+    EXPECT_EQ(Process(Message("public", 0xA0, { Binding(Oid({ 0 })) }, 42, 1)), Outcome::Dropped);
+    m_agent->SetVersion2c(true);
+    EXPECT_EQ(Process(Message("public", 0xA5, { Binding(Oid({ 0 })) })), Outcome::Dropped) << "GetBulk is not SNMPv1";
+    ASSERT_EQ(Process(request), Outcome::Answered);
+    auto reply = ParseMessage(Answer());
+    EXPECT_EQ(reply.errorStatus, 0);
+    EXPECT_EQ(reply.bindings.size(), 4u) << "as many 250-byte values as fit in 1172 bytes";
+    EXPECT_LE(Answer().size(), 1172u);
+}
+
+// With RFC 1628 names every reply names its bindings exactly as asked: no 0
+// arc is added to a table cell.
+TEST_F(AgentTest, StandardNamesAnswerUnderTheNameAsked)
+{
+    m_ups.AddObject(COid { 2, 1, 33, 1, 3, 3, 1, 3, 0 }, CMIBData(230u, 2147483647u, MIB_UNSIGNED));
+    m_ups.SetStandardNames(true);
+    // The name's contents on the wire, then the tag of the value that follows it.
+    auto nameThenValue = [](std::initializer_list<std::uint32_t> arcs, std::uint8_t valueTag) {
+        Bytes name = Oid(arcs);
+        Bytes contents(name.begin() + 2, name.end());
+        contents.push_back(valueTag);
+        return contents;
+    };
+    struct Case {
+        const char* name;
+        Bytes request;
+        std::int32_t status;
+        Bytes expected; // found in the reply
+    };
+    const Case cases[] = {
+        { "input voltage of line 1", Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 3, 3, 1, 3, 1 })) }), 0,
+            nameThenValue({ 2, 1, 33, 1, 3, 3, 1, 3, 1 }, 0x02) },
+        { "scalar .0", Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 })) }), 0,
+            nameThenValue({ 2, 1, 33, 1, 2, 1, 0 }, 0x02) },
+        { "a scalar without .0 is no instance", Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1 })) }),
+            SNMP_NO_SUCH_NAME, {} },
+        { "set repeats the name asked", Message("private", 0xA3, { Binding(Oid({ 2, 1, 33, 1, 1, 5, 0 }), Str("r")) }),
+            0, nameThenValue({ 2, 1, 33, 1, 1, 5, 0 }, 0x04) },
+        { "set of a scalar without .0", Message("private", 0xA3, { Binding(Oid({ 2, 1, 33, 1, 1, 5 }), Str("r")) }),
+            SNMP_NO_SUCH_NAME, {} },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(Process(c.request), Outcome::Answered);
+        const Bytes reply = Answer();
+        EXPECT_EQ(ParseMessage(reply).errorStatus, c.status);
+        if (!c.expected.empty()) {
+            EXPECT_NE(std::search(reply.begin(), reply.end(), c.expected.begin(), c.expected.end()), reply.end());
         }
     }
 }
@@ -227,7 +358,7 @@ TEST_F(AgentTest, SetAppliesValuesAndRepeatsTheBindings)
     auto parsed = ParseMessage(*reply);
     EXPECT_EQ(parsed.requestId, 7);
     EXPECT_EQ(parsed.errorStatus, 0);
-    EXPECT_EQ(parsed.trailer, Null());
+    EXPECT_TRUE(parsed.trailer.empty());
     ASSERT_EQ(parsed.bindings.size(), 3u);
     EXPECT_EQ(parsed.bindings[0].contents, Bytes { 0x02 });
     EXPECT_EQ(parsed.bindings[1].contents, Bytes({ 'r', 'a', 'c', 'k', ' ', '4' }));
@@ -281,8 +412,11 @@ TEST_F(AgentTest, ErrorReplies)
         { "other tree failure", Message("public", 0xA0, { Binding(battery), Binding(shutdownType) }), SNMP_GEN_ERR, 2 },
         { "walk ends after the last object", Message("public", 0xA1, { Binding(Oid({ 4, 1, 534, 1, 10, 5, 0 })) }),
             SNMP_NO_SUCH_NAME, 1 },
-        { "name outside 1.3.6.1", Message("public", 0xA0, { Binding(Tlv(0x06, { 0x2B, 0x06, 0x02, 0x01 })) }),
-            SNMP_GEN_ERR, 1 },
+        { "name after 1.3.6.1", Message("public", 0xA0, { Binding(Tlv(0x06, { 0x2B, 0x06, 0x02, 0x01 })) }),
+            SNMP_NO_SUCH_NAME, 1 },
+        { "walk past 1.3.6.1 ends", Message("public", 0xA1, { Binding(Tlv(0x06, { 0x50 })) }), SNMP_NO_SUCH_NAME, 1 },
+        { "GET of a name before 1.3.6.1", Message("public", 0xA0, { Binding(Tlv(0x06, { 0x2B })) }),
+            SNMP_NO_SUCH_NAME, 1 },
         { "binding that is not a SEQUENCE", Message("public", 0xA0, { Binding(battery), Tlv(0x31, battery) }),
             SNMP_GEN_ERR, 2 },
         { "name running past its binding",
@@ -392,7 +526,7 @@ TEST_F(AgentTest, WrongCommunityGetsNoReplyButAnAuthenticationFailureTrap)
     EXPECT_EQ(parsed.genericTrap, 4);
     EXPECT_EQ(parsed.specificTrap, 0);
     EXPECT_TRUE(parsed.bindings.empty());
-    EXPECT_EQ(parsed.trailer, Null());
+    EXPECT_TRUE(parsed.trailer.empty());
     EXPECT_TRUE(m_ups.m_gets.empty());
 
     // A set with the get community is refused the same way (once the rate
@@ -585,7 +719,7 @@ TEST_F(AgentTest, PendingTrapsGoToTheDestinationsThatAdmitThem)
     ASSERT_EQ(parsed.bindings.size(), 1u);
     EXPECT_EQ(parsed.bindings[0].name, kMinutesRemaining);
     EXPECT_EQ(parsed.bindings[0].tag, 0x02);
-    EXPECT_EQ(parsed.trailer, Null());
+    EXPECT_TRUE(parsed.trailer.empty());
     EXPECT_EQ(ReceivedSpecifics(m_trapListener), std::vector<std::int32_t> { 3 });
     EXPECT_EQ(ReceivedSpecifics(*m_secondListener), (std::vector<std::int32_t> { 2, 18 }));
 }

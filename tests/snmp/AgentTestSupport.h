@@ -100,6 +100,17 @@ inline Bytes Message(std::string_view community, std::uint8_t pdu, const std::ve
     return Tlv(0x30, Concat({ Int(version), Str(community), pduBytes }));
 }
 
+// An SNMPv2c GetBulkRequest: non-repeaters and max-repetitions stand where
+// error-status and error-index stand in the other PDUs.
+inline Bytes BulkMessage(std::int32_t nonRepeaters, std::int32_t maxRepetitions, const std::vector<Bytes>& bindings)
+{
+    Bytes list;
+    for (const Bytes& binding : bindings)
+        list.insert(list.end(), binding.begin(), binding.end());
+    Bytes pduBytes = Tlv(0xA5, Concat({ Int(42), Int(nonRepeaters), Int(maxRepetitions), Tlv(0x30, list) }));
+    return Tlv(0x30, Concat({ Int(1), Str("public"), pduBytes }));
+}
+
 // The fields of a GetResponse or Trap-PDU as received.
 struct SParsedBinding {
     COid name;

@@ -279,6 +279,50 @@ TEST(BerOid, DecodingIntoFixedStorageRefusesMoreArcsThanItHolds)
     EXPECT_EQ(std::vector<std::uint32_t>(name.begin(), name.end()), (std::vector<std::uint32_t> { 1, 2, 3, 4, 0 }));
 }
 
+TEST(BerOid, RequestNamesAreReadWhereverTheyLie)
+{
+    struct Case {
+        const char* name;
+        Bytes input;
+        ENamePlace place;
+        std::vector<std::uint32_t> arcs; // after 1.3.6.1, as received
+        std::uint32_t event;
+    };
+    using enum ENamePlace;
+    const Case cases[] = {
+        { "1", { 0x06, 0x01, 0x01 }, BeforeInternet, {}, kNoEvent },
+        { "0.0", { 0x06, 0x01, 0x00 }, BeforeInternet, {}, kNoEvent },
+        { "1.3", { 0x06, 0x01, 0x2B }, BeforeInternet, {}, kNoEvent },
+        { "1.3.6", { 0x06, 0x02, 0x2B, 0x06 }, BeforeInternet, {}, kNoEvent },
+        { "1.3.5.9", { 0x06, 0x03, 0x2B, 0x05, 0x09 }, BeforeInternet, {}, kNoEvent },
+        { "1.3.6.1 itself", { 0x06, 0x03, 0x2B, 0x06, 0x01 }, Internet, {}, kNoEvent },
+        { "instance name kept whole, 0 arcs included",
+            { 0x06, 0x08, 0x2B, 0x06, 0x01, 0x02, 0x01, 0x00, 0x84, 0x16 }, Internet, { 2, 1, 0, 534 }, kNoEvent },
+        { "1.3.6.2", { 0x06, 0x03, 0x2B, 0x06, 0x02 }, AfterInternet, {}, kNoEvent },
+        { "2.0", { 0x06, 0x01, 0x50 }, AfterInternet, {}, kNoEvent },
+        { "2.100 (first subidentifier above 127)", { 0x06, 0x02, 0x81, 0x34 }, AfterInternet, {}, kNoEvent },
+        { "empty", { 0x06, 0x00 }, Internet, {}, EVENT_BER_MALFORMED },
+        { "cut short", { 0x06, 0x05, 0x2B, 0x06 }, Internet, {}, EVENT_BER_BOUNDS },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes input = c.input;
+        CBasicEncodingRulesBuffer buffer(input);
+        std::uint32_t storage[16];
+        SRequestName name;
+        EXPECT_EQ(EventOf([&] { name = buffer.ReadRequestName(storage); }), c.event);
+        if (c.event != kNoEvent)
+            continue;
+        EXPECT_EQ(name.place, c.place);
+        EXPECT_EQ(std::vector<std::uint32_t>(name.arcs.begin(), name.arcs.end()), c.arcs);
+        if (c.place == Internet) {
+            ASSERT_EQ(name.terminated.size(), c.arcs.size() + 1);
+            EXPECT_EQ(name.terminated.back(), 0u);
+        }
+        EXPECT_EQ(buffer.Remaining(), 0u);
+    }
+}
+
 TEST(BerOid, EncodesEveryArcWidthAndTheFinalZero)
 {
     struct Case {

@@ -106,6 +106,26 @@ TEST_F(AlarmsTest, RaiseAndRemovalQueueTheirTraps)
     }
 }
 
+TEST_F(AlarmsTest, StandardNamesNameTheTrapBindingsByTheEntrysId)
+{
+    ups.SetStandardNames(true);
+    ups.m_nextAlarmId = 9;
+    Poll({ &kUpsAlarmInputBad });
+    Poll({});
+    std::vector<std::string> names;
+    while (auto trap = ups.TakeNextTrap()) {
+        for (const auto& binding : trap->GetBindings()) {
+            std::string text = "1.3.6.1";
+            for (std::uint32_t arc : binding->GetInstanceName())
+                text += "." + std::to_string(arc);
+            names.push_back(text);
+        }
+    }
+    const std::vector<std::string> expected = { "1.3.6.1.2.1.33.1.6.2.1.1.9", "1.3.6.1.2.1.33.1.6.2.1.2.9",
+        "1.3.6.1.2.1.33.1.6.2.1.1.9", "1.3.6.1.2.1.33.1.6.2.1.2.9" };
+    EXPECT_EQ(names, expected) << "added, then removed";
+}
+
 TEST_F(AlarmsTest, VendorTrapOfEveryNewWellKnownAlarm)
 {
     struct Case {

@@ -62,7 +62,7 @@ public:
     {
         std::string key = Dotted(arcs);
         if (m_subtrees.insert(key).second)
-            Add({ ENodeKind::Subtree, key, key, {}, {}, {}, {}, {} });
+            Add({ ENodeKind::Subtree, key, key, {}, {}, {}, {}, {}, {} });
     }
 
     // Adds a node; a key met twice is a fault of the tables.
@@ -101,7 +101,7 @@ public:
         const std::string key = Dotted(group.prefix);
         const auto subtree = group.prefix.first(group.prefix.size() - 1);
         AddSubtreeOnce(subtree);
-        Add({ ENodeKind::Group, key, key, {}, {}, {}, {}, Dotted(subtree) });
+        Add({ ENodeKind::Group, key, key, {}, {}, {}, {}, Dotted(subtree), {} });
 
         // The list must be the walk: each group hands GET-NEXT on to the next one.
         if (next) {
@@ -130,7 +130,7 @@ public:
         const bool readable = object.get != nullptr;
         const bool writable = object.access != EAccess::ReadOnly && object.write != nullptr;
         const std::string key = WithArc(groupKey, object.arc);
-        SNode node { ENodeKind::Scalar, key, key + ".0", "any", AccessOf(readable, writable), {}, {}, groupKey };
+        SNode node { ENodeKind::Scalar, key, key + ".0", "any", AccessOf(readable, writable), {}, {}, groupKey, {} };
         if (readable)
             AddType(node, object.kind);
         else if (writable)
@@ -143,7 +143,7 @@ public:
     void AddTable(const std::string& groupKey, std::uint32_t arc, const STable& table)
     {
         const std::string key = WithArc(groupKey, arc);
-        SNode node { ENodeKind::Table, key, key, "table", "not-accessible", {}, {}, groupKey };
+        SNode node { ENodeKind::Table, key, key, "table", "not-accessible", {}, {}, groupKey, {} };
         node.notes = table.numberedRows ? "Rows are numbered from 1." : "Rows are named by an id.";
         if (table.columns.empty()) {
             Problem(key, "a table without columns");
@@ -167,7 +167,7 @@ public:
             if (column.arc != first + i)
                 Problem(columnKey, "columns are not consecutive");
             SNode cell { ENodeKind::Column, columnKey, key + "." + row + "." + Number(column.arc) + ".0", {},
-                "read-only", {}, {}, key };
+                "read-only", {}, {}, key, key + ".1." + Number(column.arc) + "." + row };
             AddType(cell, column.kind);
             Walked(Add(std::move(cell)));
         }
@@ -194,11 +194,11 @@ public:
         const std::string groupKey = Dotted(groupArcs);
         const auto subtree = groupArcs.first(groupArcs.size() - 1);
         AddSubtreeOnce(subtree);
-        Add({ ENodeKind::Group, groupKey, groupKey, {}, {}, {}, {}, Dotted(subtree) });
+        Add({ ENodeKind::Group, groupKey, groupKey, {}, {}, {}, {}, Dotted(subtree), {} });
         for (const SAgentObject& object : objects) {
             auto arcs = object.name->Arcs();
             const std::string key = Dotted(arcs.first(arcs.size() - 1));
-            SNode node { ENodeKind::Scalar, key, key + ".0", {}, AccessOf(true, object.writable), {}, {}, groupKey };
+            SNode node { ENodeKind::Scalar, key, key + ".0", {}, AccessOf(true, object.writable), {}, {}, groupKey, {} };
             AddType(node, object.kind);
             Add(std::move(node));
         }
@@ -271,7 +271,10 @@ public:
             // A table's own line points to its section; its facts are told there.
             const std::string meaning
                 = node->kind == ENodeKind::Table ? std::string(text.meaning) : Joined(text.meaning, node->notes);
-            out += "| `" + node->shown + "` | " + Cell(text.name) + " | " + node->type + " | " + node->access + " | "
+            const std::string oid = node->standard.empty()
+                ? "`" + node->shown + "`"
+                : "`" + node->shown + "`<br>`" + node->standard + "`";
+            out += "| " + oid + " | " + Cell(text.name) + " | " + node->type + " | " + node->access + " | "
                 + Cell(node->range) + " | " + Cell(meaning) + " |\n";
         }
         out += "\n";
@@ -404,9 +407,10 @@ std::string Render(const SCollected& collected, std::span<const SObjectText> tex
     const std::string lines = std::to_string(maxLines);
     std::string out = kGeneratedNote;
     out += "# SNMP objects served by pvx\n\n"
-           "pvx's SNMP agent (SNMPv1) answers GET, GET-NEXT and SET for the objects listed here, by subtree and\n"
-           "group. Each line gives the name a manager uses (the numeric OID), the object's name, the type its\n"
-           "value is sent with, its access, the range or size its values are held to, and what it means.\n\n"
+           "pvx's SNMP agent (SNMPv1, and SNMPv2c with `SNMP/Version2c=1`) answers GET, GET-NEXT, GetBulk and\n"
+           "SET for the objects listed here, by subtree and group. Each line gives the name a manager uses\n"
+           "(the numeric OID), the object's name, the type its value is sent with, its access, the range or\n"
+           "size its values are held to, and what it means.\n\n"
            "How to read the lists:\n\n"
            "- Scalars are named by their OID and `.0`; any arcs after the object's own are ignored. Table cells\n"
            "  are named *table*.*row*.*column*.0: the row comes before the column, unlike RFC 1628's\n"
@@ -417,6 +421,10 @@ std::string Render(const SCollected& collected, std::span<const SObjectText> tex
           "  a UPS with more lines is served as having "
         + lines
         + ".\n"
+          "- With `SNMP/StandardNames=1` every table is named as its MIB defines it, *entry*.*column*.*row*\n"
+          "  (the second name of each cell in the lists), walked column by column; a scalar answers only as\n"
+          "  *OID*.0, GET and SET answer with exactly the name asked, and GET-NEXT skips ahead over names the\n"
+          "  agent does not know. Index columns RFC 1628 declares not-accessible stay unserved.\n"
           "- Types are what goes on the wire. Every number is sent as INTEGER, also where RFC 1628 declares a\n"
           "  counter, gauge or time stamp; a range \"in decimal digits\" marks a number sent as text.\n"
           "- Values read are held to the range shown: numbers are clamped into it, an enumerated value (range\n"
@@ -432,8 +440,9 @@ std::string Render(const SCollected& collected, std::span<const SObjectText> tex
           "  order listed and, after `"
         + collected.walkEnd
         + "`, answers noSuchName: the SNMPv1 end of a walk.\n"
-          "  GET-NEXT of a name with an arc the agent does not know answers noSuchName too; it does not skip\n"
-          "  ahead.\n"
+          "  GET-NEXT of any name before the first object (`1`, `1.3`, mib-2's other groups) answers the\n"
+          "  first object; GET-NEXT of a name with an arc the agent does not know answers noSuchName; it\n"
+          "  does not skip ahead.\n"
           "- The access shown is what every UPS driver serves; a driver can accept SET of an object listed\n"
           "  read-only, as noted in its meaning.\n"
           "- Names in RFC 1628's subtree are the standard ones; names of the other objects are labels of this\n"

@@ -42,6 +42,9 @@ struct SNode {
     std::string range;
     std::string notes; // facts of the tree added after the meaning
     std::string parent; // key of the enclosing subtree, group or table
+    // A table cell's name with SNMP/StandardNames=1 (RFC 1628's entry.column.
+    // index); empty where both namings agree.
+    std::string standard;
 };
 
 struct SCollected {
