@@ -8,6 +8,7 @@
 namespace pvx {
 
 class CAbstractUPS;
+class CHttpServer;
 class CNetXCPAgent;
 class CSNMPAgent;
 
@@ -19,6 +20,7 @@ constexpr unsigned kMaxServedPerWait = 512;
 struct SWaitOutcome {
     unsigned snmpServed = 0;
     unsigned relayServed = 0;
+    unsigned httpRuns = 0; // calls of the HTTP server's Run
 };
 
 // Waits `ms`, serving each datagram as it arrives: an SNMP request first when
@@ -27,8 +29,10 @@ struct SWaitOutcome {
 // loop's zero-time poll does. With `endOnRelay` a served relay datagram ends
 // the wait, as it ends the relay's wait in the one-client-per-pass loop.
 // `agent` may be null (SNMP disabled), `relay` too (NetXCP disabled), `ups`
-// too (no UPS yet); with neither service the wait is a plain sleep.
+// too (no UPS yet); with no service the wait is a plain sleep. `http` (may
+// be null) is run whenever its descriptor is readable or its time-out comes;
+// its runs count towards `maxServed` but never end the wait.
 SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstractUPS* ups, std::uint32_t ms,
-                               bool endOnRelay, unsigned maxServed = kMaxServedPerWait);
+                               bool endOnRelay, unsigned maxServed = kMaxServedPerWait, CHttpServer* http = nullptr);
 
 } // namespace pvx

@@ -3,6 +3,7 @@
 // lets the UPS poll once and sends its traps, about once a second.
 #include "service/ServiceMain.h"
 
+#include "http/HttpServer.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "relay/NetXCPAgent.h"
@@ -33,6 +34,8 @@ struct SService {
     std::unique_ptr<CCommPort> port;
     std::unique_ptr<CSNMPAgent> agent;
     std::unique_ptr<CNetXCPAgent> relay; // none when NetXCP/Enabled is 0
+    SPollCounters polls; // kept across UPS objects
+    std::unique_ptr<CHttpServer> http; // none unless HTTP/Enabled is 1
     std::unique_ptr<CAbstractUPS> ups;
     CCounterLog counterLog { 0 };
     // Off by default: the loop then serves one network client per pass.
@@ -60,6 +63,7 @@ void SetUpNetwork(SService& service)
     CAddressList readManagers = ReadAddressListKey(file, "SNMP", "ReadManagers");
     CAddressList setManagers = ReadAddressListKey(file, "SNMP", "SetManagers");
     CAddressList clients = ReadAddressListKey(file, "NetXCP", "Clients");
+    CAddressList httpClients = ReadAddressListKey(file, "HTTP", "Clients");
     service.counterLog = CCounterLog(file.GetUInt("Network", "CounterLogInterval", 0));
     if (!NetworkStartup())
         throw CPVXException(EVENT_NETWORK_STARTUP);
@@ -77,6 +81,12 @@ void SetUpNetwork(SService& service)
         service.agent->AttachCounters(service.counters);
     }
     service.responsive = file.GetUInt("Network", "ResponsiveLoop", 0) != 0;
+    if (file.GetUInt("HTTP", "Enabled", 0) != 0) {
+        std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
+        auto httpPort = static_cast<std::uint16_t>(file.GetUInt("HTTP", "Port", 8080));
+        service.http = std::make_unique<CHttpServer>(httpPort, sourceAddress, std::move(httpClients), service.polls,
+                                                     service.counters);
+    }
     if (file.GetUInt("NetXCP", "Enabled", 1) == 0)
         return; // no relay socket at all
     std::string password = kDefaultPassword;
@@ -94,6 +104,18 @@ void SetUpNetwork(SService& service)
     service.relay->AttachCounters(service.counters);
 }
 
+// The loop's sleeps; the responsive loop serves the network meanwhile.
+void Pause(SService& service, std::uint32_t ms)
+{
+    if (service.responsive)
+        ServeWhileWaiting(service.agent.get(), service.relay.get(), service.ups.get(), ms, false, kMaxServedPerWait,
+                          service.http.get());
+    else if (service.http) // HTTP only: SNMP and the relay keep one client per pass
+        ServeWhileWaiting(nullptr, nullptr, service.ups.get(), ms, false, kMaxServedPerWait, service.http.get());
+    else
+        Sleep(ms);
+}
+
 // One network client per pass: an SNMP request when one waits, otherwise the
 // relay, which may wait for a datagram only while a real XCP UPS is polled.
 // The responsive loop serves every client that comes within that wait.
@@ -102,7 +124,8 @@ void ServeNetwork(SService& service)
     CAbstractUPS* ups = service.ups.get();
     bool mayWait = ups != nullptr && !g_bUseInternalXCP && ups->GetUPSType() == kXCPUPSType;
     if (service.responsive) {
-        ServeWhileWaiting(service.agent.get(), service.relay.get(), ups, mayWait ? 1000 : 0, true);
+        ServeWhileWaiting(service.agent.get(), service.relay.get(), ups, mayWait ? 1000 : 0, true, kMaxServedPerWait,
+                          service.http.get());
         return;
     }
     if (service.agent && service.agent->IsRequestWaiting()) {
@@ -112,20 +135,11 @@ void ServeNetwork(SService& service)
     if (!service.relay) {
         // The pass keeps the length it has with a relay that gets nothing.
         if (mayWait)
-            Sleep(1000);
+            Pause(service, 1000);
         return;
     }
     if (service.relay->WaitForRequest(mayWait ? 1000 : 0))
         service.relay->RelayRequests(ups);
-}
-
-// The loop's sleeps; the responsive loop serves the network meanwhile.
-void Pause(SService& service, std::uint32_t ms)
-{
-    if (service.responsive)
-        ServeWhileWaiting(service.agent.get(), service.relay.get(), service.ups.get(), ms, false);
-    else
-        Sleep(ms);
 }
 
 void DetectUPS(SService& service, std::uint64_t pass)
@@ -137,6 +151,7 @@ void DetectUPS(SService& service, std::uint64_t pass)
         ReportNotice(EVENT_NO_UPS_FOUND);
         return;
     }
+    service.ups->AttachPollCounters(service.polls);
     service.ups->Start();
     if (pass == 0)
         WriteWholeFile(kStatusPath, "Tessary started successfully.\n");
@@ -173,6 +188,7 @@ int ServiceMain(int /*argument*/)
         return 0;
     } catch (const CPVXException& event) {
         event.Report();
+        service.http.reset();
         service.agent.reset();
         service.ups.reset();
         return -1;
