@@ -71,7 +71,8 @@ SBody ErrorBody(int status)
 
 CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddressList clients,
                          const SPollCounters& polls, const SNetworkCounters& network, SHttpLimits limits)
-    : m_clients(std::move(clients))
+    : m_connectionLimit(limits.connections)
+    , m_clients(std::move(clients))
     , m_polls(polls)
     , m_network(network)
 {
@@ -111,16 +112,32 @@ CHttpServer::~CHttpServer()
 
 std::uint32_t CHttpServer::TimeoutWithin(std::uint32_t atMost) const
 {
-    MHD_UNSIGNED_LONG_LONG timeout = 0;
+    // A run at least once a second whatever the library says: should it ever
+    // stop listening without a descriptor or a time-out to wake it (as at
+    // its connection bound), it listens again within that second.
+    constexpr MHD_UNSIGNED_LONG_LONG kLongestNap = 1000;
+    MHD_UNSIGNED_LONG_LONG timeout = kLongestNap;
     if (MHD_get_timeout(m_daemon, &timeout) != MHD_YES)
-        return atMost; // nothing is timed
-    return static_cast<std::uint32_t>(std::min<MHD_UNSIGNED_LONG_LONG>(timeout, atMost));
+        timeout = kLongestNap; // nothing is timed
+    return static_cast<std::uint32_t>(std::min<MHD_UNSIGNED_LONG_LONG>({ timeout, kLongestNap, atMost }));
+}
+
+unsigned CHttpServer::OpenConnections() const
+{
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
+    return info != nullptr ? info->num_connections : 0;
 }
 
 void CHttpServer::Run(const CAbstractUPS* ups)
 {
     m_ups = ups;
+    const bool wasFull = OpenConnections() >= m_connectionLimit;
     MHD_run(m_daemon);
+    // At the bound the library stops listening, and it listens again only at
+    // the start of its next run: once a connection has closed, that run must
+    // come now, since no readiness of the polled descriptor would bring it.
+    if (wasFull && OpenConnections() < m_connectionLimit)
+        MHD_run(m_daemon);
     m_ups = nullptr;
 }
 

@@ -53,7 +53,10 @@ private:
     friend struct SHttpCallbacks; // the library's callbacks, HttpServer.cpp
     int Respond(MHD_Connection* connection, const char* url, const char* method);
 
+    unsigned OpenConnections() const;
+
     MHD_Daemon* m_daemon = nullptr;
+    unsigned m_connectionLimit;
     int m_descriptor = -1;
     std::uint16_t m_port = 0;
     CAddressList m_clients;

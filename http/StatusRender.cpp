@@ -330,40 +330,41 @@ constexpr std::string_view kStyle = "body{font-family:sans-serif;margin:0 auto;m
                                     ".unknown{background:#616161}"
                                     "table{border-collapse:collapse;width:100%}th,td{padding:.25em .4em;"
                                     "border-bottom:1px solid #ddd;text-align:left}td.n{text-align:right}"
-                                    "ul{padding-left:1.2em}";
+                                    "ul{padding-left:1.2em}.lines th,.lines td{white-space:nowrap}";
 
 void LinesTable(std::string& html, const SUPSReadings& u)
 {
-    html += "<h2>Lines</h2>\n<table>\n<tr><th>Line</th><th>Voltage</th><th>Frequency</th><th>Current</th>"
-            "<th>Power</th><th>Load</th></tr>\n";
+    // Units in the header keep the table narrow enough for a phone.
+    html += "<h2>Lines</h2>\n<table class=\"lines\">\n<tr><th>Line</th><th>V</th><th>Hz</th><th>A</th>"
+            "<th>W</th><th>Load</th></tr>\n";
     auto cell = [&html](const std::string& text) { html += "<td class=\"n\">" + text + "</td>"; };
     for (std::size_t i = 0; i < u.inputLines.size(); ++i) {
         const SInputLine& l = u.inputLines[i];
         html += "<tr><th>Input " + std::to_string(i + 1) + "</th>";
-        cell(Number(l.voltage) + " V");
-        cell(Scaled(l.frequency, 10) + " Hz");
-        cell(Scaled(l.current, 10) + " A");
-        cell(Number(l.truePower) + " W");
+        cell(Number(l.voltage));
+        cell(Scaled(l.frequency, 10));
+        cell(Scaled(l.current, 10));
+        cell(Number(l.truePower));
         cell("");
         html += "</tr>\n";
     }
     for (std::size_t i = 0; i < u.outputLines.size(); ++i) {
         const SOutputLine& l = u.outputLines[i];
         html += "<tr><th>Output " + std::to_string(i + 1) + "</th>";
-        cell(Number(l.voltage) + " V");
-        cell(Scaled(u.outputFrequency, 10) + " Hz");
-        cell(Scaled(l.current, 10) + " A");
-        cell(Number(l.power) + " W");
+        cell(Number(l.voltage));
+        cell(Scaled(u.outputFrequency, 10));
+        cell(Scaled(l.current, 10));
+        cell(Number(l.power));
         cell(Number(l.percentLoad) + " %");
         html += "</tr>\n";
     }
     for (std::size_t i = 0; i < u.bypassLines.size(); ++i) {
         const SBypassLine& l = u.bypassLines[i];
         html += "<tr><th>Bypass " + std::to_string(i + 1) + "</th>";
-        cell(Number(l.voltage) + " V");
-        cell(Scaled(u.bypassFrequency, 10) + " Hz");
-        cell(Scaled(l.current, 10) + " A");
-        cell(Number(l.power) + " W");
+        cell(Number(l.voltage));
+        cell(Scaled(u.bypassFrequency, 10));
+        cell(Scaled(l.current, 10));
+        cell(Number(l.power));
         cell("");
         html += "</tr>\n";
     }

@@ -169,6 +169,10 @@ TEST_F(CRender, ThePageStatesTheSourceInWordsAndColour)
     EXPECT_NE(page.find("<li>Low battery, since 90 s</li>"), std::string::npos) << page;
     EXPECT_NE(page.find("<meta http-equiv=\"refresh\" content=\"10\">"), std::string::npos);
     EXPECT_NE(page.find("<meta name=\"viewport\""), std::string::npos);
+    EXPECT_NE(page.find("<tr><th>Input 2</th><td class=\"n\">230</td><td class=\"n\">49.9</td>"), std::string::npos);
+    EXPECT_NE(page.find("<tr><th>Output 1</th><td class=\"n\">230</td><td class=\"n\">50.1</td><td class=\"n\">4.1</td>"
+                        "<td class=\"n\">900</td><td class=\"n\">5 %</td></tr>"),
+        std::string::npos);
     EXPECT_EQ(page.find("<script"), std::string::npos);
 }
 
