@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev snmp snmptrapd clang libclang-rt-14-dev
           procps time
+          libmicrohttpd-dev pkg-config prometheus chromium  # the HTTP server; promtool and a browser for its tests
           dpkg-dev man-db groff-base systemd)  # scripts/package-check.sh: package dependencies, manual pages, unit check
 missing=()
 for package in "${packages[@]}"; do

@@ -142,6 +142,9 @@ const std::vector<SExpectedKey> kPvxKeys = {
     {"NetXCP", "AgentPort", "7010"},
     {"UPSIdent", "Name", ""},
     {"UPSIdent", "AttachedDevices", ""},
+    {"HTTP", "Enabled", "0"},
+    {"HTTP", "Port", "8080"},
+    {"HTTP", "Clients", ""},
 };
 
 } // namespace
