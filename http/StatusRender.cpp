@@ -330,7 +330,7 @@ constexpr std::string_view kStyle = "body{font-family:sans-serif;margin:0 auto;m
                                     ".unknown{background:#616161}"
                                     "table{border-collapse:collapse;width:100%}th,td{padding:.25em .4em;"
                                     "border-bottom:1px solid #ddd;text-align:left}td.n{text-align:right}"
-                                    "ul{padding-left:1.2em}.lines th,.lines td{white-space:nowrap}";
+                                    "ul{padding-left:1.2em}.lines th,.lines td{white-space:nowrap}.lines th+th{text-align:right}";
 
 void LinesTable(std::string& html, const SUPSReadings& u)
 {
