@@ -141,7 +141,9 @@ struct SHttpRig {
     {
         SDaemonOptions options;
         options.snmp = true;
-        options.extraIni = "[Network]\nSourceAddress=127.0.0.1\nResponsiveLoop=" + std::string(responsive ? "1" : "0")
+        // The relay's keys first: a key missing from its section is read
+        // from a later one, and NetXCP/Clients would otherwise be HTTP's.
+        options.extraIni = "[NetXCP]\nEnabled=1\nClients=\n[Network]\nSourceAddress=127.0.0.1\nResponsiveLoop=" + std::string(responsive ? "1" : "0")
             + "\n[HTTP]\nEnabled=1\nPort=" + std::to_string(port) + "\n" + httpExtra + "[UPSIdent]\nName=Rack <4> & \"B\"\n";
         pvx = std::make_unique<CPvxDaemon>(folder.Path(), ups.DevicePath(), options);
     }
@@ -230,6 +232,26 @@ TEST_P(Http, RequestsOtherThanGetOrHeadOfThePagesGetTheirErrorAndChangeNothing)
     }
     EXPECT_TRUE(rig.pvx->IsRunning());
     EXPECT_EQ(Sample(rig.Metrics(), "pvx_ups_connected"), "1");
+}
+
+// HTTP/Clients: a source outside the list is closed unanswered; a list that
+// does not parse stops pvx before any socket opens.
+TEST(HttpClients, OnlyListedSourcesAreAnsweredAndABadListStopsPvx)
+{
+    struct SCase {
+        const char* clients;
+        bool answered;
+    };
+    for (const SCase& c : { SCase { "127.0.0.0/8", true }, SCase { "192.0.2.1, 127.0.0.2", false } }) {
+        SCOPED_TRACE(c.clients);
+        SHttpRig rig(false, "Clients=" + std::string(c.clients) + "\n");
+        ASSERT_TRUE(rig.ups.IsReady() && rig.pvx->WaitForStdout("UPS found is [", 30s)) << rig.pvx->Stderr();
+        EXPECT_EQ(StatusOf(rig.Get("/")), c.answered ? 200 : 0);
+        EXPECT_TRUE(rig.pvx->IsRunning());
+    }
+    SHttpRig bad(false, "Clients=127.0.0.1, 10.0.0.0/33\n");
+    EXPECT_EQ(bad.pvx->Wait(30s), 255);
+    EXPECT_NE(bad.pvx->Stderr().find("HTTP/Clients"), std::string::npos) << bad.pvx->Stderr();
 }
 
 // The longest gap between two frames the simulator received, sampled for `span`.
