@@ -40,11 +40,12 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pvx)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${PVX_PACKAGE_CONTACT}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "UPS on a serial port served over SNMPv1 and a UDP XCP relay")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "UPS on a serial port served over SNMPv1, a UDP XCP relay and HTTP")
 set(CPACK_PACKAGE_DESCRIPTION
     "pvx identifies a UPS on a serial port with the XCP protocol, polls it and\n"
     "serves its state over SNMPv1 (the UPS-MIB and a vendor subtree, with traps)\n"
-    "and relays raw XCP frames over UDP. The package holds the daemon and its\n"
+    "and relays raw XCP frames over UDP; optionally it shows a status page and\n"
+    "Prometheus metrics over HTTP. The package holds the daemon and its\n"
     "files in ${PVX_HOME}, a systemd unit (not enabled), a simulated XCP UPS\n"
     "and the relay password tool.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
@@ -54,9 +55,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# libcrypto (SNMPv3 keys, digests and privacy) is in libssl3 on Debian 12;
-# named here as well so the dependency holds even where shlibdeps is off.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
+# Named as well as found by shlibdeps, so the dependencies hold even where
+# shlibdeps is off: libcrypto (SNMPv3 keys, digests and privacy) is in
+# libssl3 on Debian 12, and the HTTP server's library.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3, libmicrohttpd12")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS snmp)
 
 # apt keeps an administrator's changes to these files across upgrades.

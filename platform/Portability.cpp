@@ -622,12 +622,21 @@ int WaitReadable(std::span<const int> fds, std::uint32_t ms, std::vector<int>& r
 
 int WaitReadablePair(int first, int second, std::uint32_t ms)
 {
-    std::array<pollfd, 2> entries{{{first, POLLIN, 0}, {second, POLLIN, 0}}};
-    int n = PollEntries(entries, ms);
+    const int fds[] = {first, second};
+    return WaitReadableMask(fds, ms);
+}
+
+int WaitReadableMask(std::span<const int> fds, std::uint32_t ms)
+{
+    std::array<pollfd, kMaxWaitDescriptors> entries{};
+    const std::size_t count = std::min(fds.size(), entries.size());
+    for (std::size_t i = 0; i < count; ++i)
+        entries[i] = {fds[i], POLLIN, 0};
+    int n = PollEntries(std::span(entries).first(count), ms);
     if (n <= 0)
         return n;
     int mask = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i)
+    for (std::size_t i = 0; i < count; ++i)
         if (entries[i].fd >= 0 && IsReadable(entries[i]))
             mask |= 1 << i;
     return mask;

@@ -122,6 +122,9 @@ int WaitReadable(std::span<const int> fds, std::uint32_t ms, std::vector<int>& r
 // allocating: bit 0 = first readable, bit 1 = second; 0 on time-out, < 0 on
 // error. A negative descriptor is never readable.
 int WaitReadablePair(int first, int second, std::uint32_t ms);
+// The same for up to kMaxWaitDescriptors descriptors: bit i = fds[i] readable.
+constexpr std::size_t kMaxWaitDescriptors = 8;
+int WaitReadableMask(std::span<const int> fds, std::uint32_t ms);
 
 // ---- Arithmetic ---------------------------------------------------------------
 

@@ -6,6 +6,7 @@ packages=(g++ cmake ninja-build libssl-dev libgtest-dev libgmock-dev libbenchmar
           procps time
           snmpd  # scripts/bench-snmp.sh starts its own; the system service is kept stopped and disabled
           nut-snmp  # tests/e2e/StandardManagersTest: the SNMP driver of Network UPS Tools
+          libmicrohttpd-dev pkg-config prometheus chromium  # the HTTP server; promtool and a browser for its tests
           dpkg-dev man-db groff-base systemd)  # scripts/package-check.sh: package dependencies, manual pages, unit check
 missing=()
 for package in "${packages[@]}"; do

@@ -69,7 +69,7 @@ fi
 conffiles=$(dpkg-deb -I "$deb" conffiles)
 [[ $conffiles = "$home/pvx.ini"$'\n'"$home/DummyUPS.ini" ]] || fail "conffiles are not pvx.ini and DummyUPS.ini: $conffiles"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libgcc-s1; do
+for library in libc6 libstdc++6 libgcc-s1 libssl3 libmicrohttpd12; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
 [[ $(dpkg-deb -f "$deb" Package) = pvx ]] || fail "the package is not named pvx"

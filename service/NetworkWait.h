@@ -8,12 +8,14 @@
 namespace pvx {
 
 class CAbstractUPS;
+class CHttpServer;
 class CNetXCPAgent;
 class CSNMPAgent;
 
 struct SWaitOutcome {
     unsigned snmpServed = 0;
     unsigned relayServed = 0;
+    unsigned httpRuns = 0; // calls of the HTTP server's Run
 };
 
 // Waits `ms`, serving each datagram as it arrives: an SNMP request first when
@@ -24,8 +26,10 @@ struct SWaitOutcome {
 // The deadline alone bounds the wait: under a flood it serves until its end
 // and no longer, so the UPS keeps its polling cadence at full speed.
 // `agent` may be null (SNMP disabled), `relay` too (NetXCP disabled), `ups`
-// too (no UPS yet); with neither service the wait is a plain sleep.
+// too (no UPS yet); with no service the wait is a plain sleep. `http` (may
+// be null) is run whenever its descriptor is readable or its time-out comes;
+// its runs never end the wait.
 SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstractUPS* ups, std::uint32_t ms,
-                               bool endOnRelay);
+                               bool endOnRelay, CHttpServer* http = nullptr);
 
 } // namespace pvx

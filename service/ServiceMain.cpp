@@ -4,6 +4,7 @@
 #include "service/ServiceMain.h"
 
 #include "dummy/DummyUPS.h"
+#include "http/HttpServer.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "relay/NetXCPAgent.h"
@@ -42,6 +43,8 @@ struct SService {
     std::unique_ptr<CCommPort> port;
     std::unique_ptr<CSNMPAgent> agent;
     std::unique_ptr<CNetXCPAgent> relay; // none when NetXCP/Enabled is 0
+    SPollCounters polls; // kept across UPS objects
+    std::unique_ptr<CHttpServer> http; // none unless HTTP/Enabled is 1
     std::unique_ptr<CAbstractUPS> ups;
     CCounterLog counterLog { 0 };
     // Off by default: the loop then serves one network client per pass.
@@ -111,6 +114,7 @@ void SetUpNetwork(SService& service)
     CAddressList readManagers = ReadAddressListKey(file, "SNMP", "ReadManagers");
     CAddressList setManagers = ReadAddressListKey(file, "SNMP", "SetManagers");
     CAddressList clients = ReadAddressListKey(file, "NetXCP", "Clients");
+    CAddressList httpClients = ReadAddressListKey(file, "HTTP", "Clients");
     service.counterLog = CCounterLog(file.GetUInt("Network", "CounterLogInterval", 0));
     if (!NetworkStartup())
         throw CPVXException(EVENT_NETWORK_STARTUP);
@@ -130,6 +134,12 @@ void SetUpNetwork(SService& service)
         service.standardNames = file.GetUInt("SNMP", "StandardNames", 0) != 0;
     }
     service.responsive = file.GetUInt("Network", "ResponsiveLoop", 0) != 0;
+    if (file.GetUInt("HTTP", "Enabled", 0) != 0) {
+        std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
+        auto httpPort = static_cast<std::uint16_t>(file.GetUInt("HTTP", "Port", 8080));
+        service.http = std::make_unique<CHttpServer>(httpPort, sourceAddress, std::move(httpClients), service.polls,
+                                                     service.counters);
+    }
     if (!RelayEnabled(file))
         return; // no relay socket at all
     std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
@@ -137,6 +147,18 @@ void SetUpNetwork(SService& service)
     service.relay = std::make_unique<CNetXCPAgent>(service.relayPassword, relayPort, sourceAddress);
     service.relay->SetClients(std::move(clients));
     service.relay->AttachCounters(service.counters);
+}
+
+// The loop's sleeps; the responsive loop serves the network meanwhile.
+void Pause(SService& service, std::uint32_t ms)
+{
+    if (service.responsive)
+        ServeWhileWaiting(service.agent.get(), service.relay.get(), service.ups.get(), ms, false,
+                          service.http.get());
+    else if (service.http) // HTTP only: SNMP and the relay keep one client per pass
+        ServeWhileWaiting(nullptr, nullptr, service.ups.get(), ms, false, service.http.get());
+    else
+        Sleep(ms);
 }
 
 // One network client per pass: an SNMP request when one waits, otherwise the
@@ -149,7 +171,8 @@ void ServeNetwork(SService& service)
         service.relay->BeginPass(); // the relay's serial time is bounded per pass
     bool mayWait = ups != nullptr && !g_bUseInternalXCP && ups->GetUPSType() == kXCPUPSType;
     if (service.responsive) {
-        ServeWhileWaiting(service.agent.get(), service.relay.get(), ups, mayWait ? 1000 : 0, true);
+        ServeWhileWaiting(service.agent.get(), service.relay.get(), ups, mayWait ? 1000 : 0, true,
+                          service.http.get());
         return;
     }
     if (service.agent && service.agent->IsRequestWaiting()) {
@@ -159,20 +182,11 @@ void ServeNetwork(SService& service)
     if (!service.relay) {
         // The pass keeps the length it has with a relay that gets nothing.
         if (mayWait)
-            Sleep(1000);
+            Pause(service, 1000);
         return;
     }
     if (service.relay->WaitForRequest(mayWait ? 1000 : 0))
         service.relay->RelayRequests(ups);
-}
-
-// The loop's sleeps; the responsive loop serves the network meanwhile.
-void Pause(SService& service, std::uint32_t ms)
-{
-    if (service.responsive)
-        ServeWhileWaiting(service.agent.get(), service.relay.get(), service.ups.get(), ms, false);
-    else
-        Sleep(ms);
 }
 
 void DetectUPS(SService& service, std::uint64_t pass)
@@ -191,6 +205,7 @@ void DetectUPS(SService& service, std::uint64_t pass)
         return;
     }
     service.ups->SetStandardNames(service.standardNames);
+    service.ups->AttachPollCounters(service.polls);
     service.ups->Start();
     if (pass == 0)
         WriteWholeFile(kStatusPath, "Tessary started successfully.\n");
@@ -230,6 +245,7 @@ int ServiceMain(int /*argument*/)
         return 0;
     } catch (const CPVXException& event) {
         event.Report();
+        service.http.reset();
         service.agent.reset();
         service.ups.reset();
         return -1;

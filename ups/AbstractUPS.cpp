@@ -150,9 +150,22 @@ void CAbstractUPS::Start()
             m_secondsOnBattery = 0;
         }
         m_linkState = 0;
+        CountPoll(true);
     } catch (const CPVXException&) {
         ResetValues();
+        CountPoll(false);
     }
+}
+
+void CAbstractUPS::CountPoll(bool success)
+{
+    if (m_pollCounters == nullptr)
+        return;
+    ++m_pollCounters->polls;
+    if (success)
+        m_pollCounters->lastSuccess = Now();
+    else
+        ++m_pollCounters->failedPolls;
 }
 
 void CAbstractUPS::RunControlTimers()
@@ -221,7 +234,9 @@ void CAbstractUPS::Update()
             m_secondsOnBattery = 0;
         }
         m_linkState = 0;
+        CountPoll(true);
     } catch (const CPVXException&) {
+        CountPoll(false);
         // A lost link stays lost; only a successful pass brings it back.
         if (m_linkState >= 0)
             ++m_linkState;

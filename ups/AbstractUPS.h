@@ -20,6 +20,15 @@ namespace pvx {
 
 class CCommPort; // platform/CommPort.h; the model only keeps the pointer for its driver
 class CMIBTree;
+struct SUPSReadings; // ups/Readings.h
+
+// Polls of the UPS (identification and every Update), kept by the service
+// across UPS objects so that they survive a lost link.
+struct SPollCounters {
+    std::uint64_t polls = 0;
+    std::uint64_t failedPolls = 0;
+    std::optional<std::int64_t> lastSuccess; // Now() reading of the last good poll
+};
 
 // One outlet (load segment) as the driver reports it, carried unchanged into emulated replies.
 struct OutletEntry {
@@ -249,6 +258,10 @@ public:
     // Appends a trap; beyond kMaxPendingTraps the oldest pending one is dropped.
     void QueueTrap(std::unique_ptr<CSNMPTrap> trap);
     void SetRelayAddress(std::uint32_t address) { m_relayAddress = address; }
+    // Start and Update count their polls here from now on.
+    void AttachPollCounters(SPollCounters& counters) { m_pollCounters = &counters; }
+    // A copy of the values a status display shows (ups/Readings.h).
+    SUPSReadings GetReadings() const;
 
     // ---- Alarm table (one poll: MarkAlarmsStale, RaiseAlarm per alarm, RemoveStaleAlarms)
     void MarkAlarmsStale();
@@ -353,8 +366,11 @@ private:
     void WriteVendorTimedCommand(const CMIBData& value);
     void MarkTestStarted(const COid& testId);
 
+    void CountPoll(bool success);
+
     std::deque<std::unique_ptr<CSNMPTrap>> m_traps; // oldest first
     bool m_standardNames = false;
+    SPollCounters* m_pollCounters = nullptr;
 };
 
 } // namespace pvx

@@ -291,6 +291,14 @@ AttachedDevices=servers
     write("config_file", "source-lists", b"[SNMP]\nReadManagers= 192.0.2.10 ,198.51.100.0/24\r\n"
           b"SetManagers=10.0.0.0/33\n[NetXCP]\nEnabled=0\nClients=0.0.0.0/0,,\n")
 
+    # HTTP request lines: the routed paths, a query, other methods, bad targets.
+    write("http_request", "get-metrics", b"GET /metrics")
+    write("http_request", "head-page", b"HEAD /")
+    write("http_request", "get-json-query", b"GET /status.json?pretty=1&x=%41")
+    write("http_request", "post-page", b"POST /")
+    write("http_request", "absolute-form", b"GET http://127.0.0.1:8080/metrics")
+    write("http_request", "control-bytes", b"GET /\x00\r\n<script>\"'\\\xff")
+
     # Message catalog: the compiled one from a build, and cut copies of it.
     build = sys.argv[1] if len(sys.argv) > 1 else None
     if build and os.path.exists(os.path.join(build, "messages")):

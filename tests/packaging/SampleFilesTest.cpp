@@ -151,6 +151,9 @@ const std::vector<SExpectedKey> kPvxKeys = {
     {"NetXCP", "Clients", ""},
     {"UPSIdent", "Name", ""},
     {"UPSIdent", "AttachedDevices", ""},
+    {"HTTP", "Enabled", "0"},
+    {"HTTP", "Port", "8080"},
+    {"HTTP", "Clients", ""},
 };
 
 } // namespace

@@ -1,5 +1,6 @@
 // The responsive wait against real loopback sockets: what it serves, in which
 // order, and where it stops.
+#include "http/HttpServer.h"
 #include "platform/Portability.h"
 #include "relay/NetXCPAgent.h"
 #include "service/NetworkWait.h"
@@ -9,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace pvx {
 namespace {
@@ -129,6 +134,48 @@ TEST_F(NetworkWait, ASleepThatServesStillLastsItsLength)
     SWaitOutcome outcome = ServeWhileWaiting(m_agent.get(), m_relay.get(), nullptr, 300, false);
     EXPECT_EQ(outcome.snmpServed, 1u);
     EXPECT_GE(GetMonotonicMilliseconds() - start, 300u) << "a sleep keeps its length";
+    EXPECT_EQ(RepliesWaiting(), 1);
+}
+
+// The HTTP server is served inside the same wait, beside SNMP, while a
+// client that connects and sends nothing holds nothing up.
+TEST_F(NetworkWait, HttpIsServedInsideTheWaitBesideSnmp)
+{
+    SPollCounters polls;
+    SNetworkCounters counters;
+    CHttpServer http(0, kLoopback, CAddressList(), polls, counters);
+    auto connect = [&http] {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(http.GetPort());
+        to.sin_addr.s_addr = kLoopback;
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        return fd;
+    };
+    const int silent = connect();
+    std::string answer;
+    std::thread client([&] {
+        const int fd = connect();
+        const std::string request = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        timeval wait { 5, 0 };
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char buffer[16384];
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            answer.append(buffer, static_cast<std::size_t>(n));
+        ::close(fd);
+    });
+    SendSnmp(1);
+    const std::uint64_t start = GetMonotonicMilliseconds();
+    SWaitOutcome outcome = ServeWhileWaiting(m_agent.get(), m_relay.get(), nullptr, 800, false, &http);
+    EXPECT_GE(GetMonotonicMilliseconds() - start, 800u) << "a sleep keeps its length";
+    client.join();
+    ::close(silent);
+    EXPECT_EQ(outcome.snmpServed, 1u);
+    EXPECT_GE(outcome.httpRuns, 1u);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << answer;
+    EXPECT_NE(answer.find("\npvx_ups_connected 0\n"), std::string::npos) << answer;
     EXPECT_EQ(RepliesWaiting(), 1);
 }
 

@@ -574,5 +574,34 @@ TEST_F(ModelTest, DefaultCapabilitiesOfferNothing)
     EXPECT_TRUE(bare.IsConnected());
 }
 
+// Every identification and every pass is one poll; a failed one is counted
+// as failed and leaves the time of the last good one where it was.
+TEST_F(ModelTest, PollsAreCountedIntoTheAttachedCounters)
+{
+    SPollCounters polls;
+    ups.AttachPollCounters(polls);
+    bool fail = false;
+    ups.readValues = [&fail](CTestUPS&) {
+        if (fail)
+            throw CPVXException(EVENT_TIMEOUT);
+    };
+    ups.Start();
+    EXPECT_EQ(polls.lastSuccess, CAbstractUPS::Now());
+    clock.Advance(1000);
+    ups.Update();
+    const auto lastGood = CAbstractUPS::Now();
+    fail = true;
+    clock.Advance(1000);
+    ups.Update();
+    ups.Update();
+    EXPECT_EQ(polls.polls, 4u);
+    EXPECT_EQ(polls.failedPolls, 2u);
+    EXPECT_EQ(polls.lastSuccess, lastGood);
+    ups.identify = [](CTestUPS&) { throw CPVXException(EVENT_TIMEOUT); };
+    ups.Start();
+    EXPECT_EQ(polls.polls, 5u);
+    EXPECT_EQ(polls.failedPolls, 3u);
+}
+
 } // namespace
 } // namespace pvx::test

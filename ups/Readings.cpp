@@ -1,0 +1,65 @@
+// The model's values copied for read-only displays, in the units the MIB
+// serves them, with the same derived values (battery status, time left).
+#include "ups/Readings.h"
+
+#include "platform/Portability.h"
+
+#include <algorithm>
+
+namespace pvx {
+
+namespace {
+
+constexpr std::uint32_t kChargeUnknown = 0xFFFFFFFF;
+
+template <typename Line, std::size_t N>
+std::vector<Line> FirstLines(const std::array<Line, N>& lines, std::uint32_t count)
+{
+    return std::vector<Line>(lines.begin(), lines.begin() + std::min<std::size_t>(count, N));
+}
+
+std::optional<std::int64_t> SecondsUntil(std::int64_t due)
+{
+    auto ms = CAbstractUPS::MillisecondsUntil(due);
+    if (!ms)
+        return std::nullopt;
+    return *ms / 1000;
+}
+
+} // namespace
+
+SUPSReadings CAbstractUPS::GetReadings() const
+{
+    SUPSReadings r;
+    r.manufacturer = m_manufacturer;
+    r.model = m_model;
+    r.softwareVersion = m_upsSoftwareVersion;
+    r.name = m_upsName;
+    r.attachedDevices = m_attachedDevices;
+    r.outputSource = m_outputSource;
+    r.batteryStatus = m_minutesRemaining == 0 ? 4 : m_minutesRemaining <= m_lowBatteryTime ? 3 : 2;
+    r.secondsOnBattery = m_secondsOnBattery;
+    r.minutesRemaining = m_minutesRemaining;
+    if (m_chargeRemaining != kChargeUnknown)
+        r.chargeRemaining = std::min<std::uint32_t>(m_chargeRemaining, 100);
+    r.batteryVoltage = m_batteryVoltage;
+    r.batteryCurrent = m_batteryCurrent;
+    r.batteryTemperature = m_batteryTemperature;
+    r.ambientTemperature = m_ambientTemperature;
+    r.inputLineBads = m_inputLineBads;
+    r.inputLines = FirstLines(m_inputLines, m_inputLineCount);
+    r.outputFrequency = m_outputFrequency;
+    r.outputLines = FirstLines(m_outputLines, m_outputLineCount);
+    r.bypassFrequency = m_bypassFrequency;
+    r.bypassLines = FirstLines(m_bypassLines, m_bypassLineCount);
+    const std::uint32_t now = GetMilliseconds(); // the clock alarm times are read on
+    for (const SAlarmEntry& alarm : m_alarms)
+        r.alarms.push_back({ alarm.id, alarm.descriptor, (now - alarm.time) / 1000 });
+    r.testResultSummary = m_testResultSummary;
+    r.testResultDetail = m_testResultDetail;
+    r.secondsToShutdown = SecondsUntil(m_shutdownDue);
+    r.secondsToStartup = SecondsUntil(m_startupDue);
+    return r;
+}
+
+} // namespace pvx
