@@ -89,7 +89,7 @@ CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddre
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.requestBytes,
         MHD_OPTION_END);
     if (m_daemon == nullptr) {
-        CPVXException event(EVENT_SOCKET_BIND);
+        CPVXException event(EVENT_HTTP_BIND);
         event.SetDetail("HTTP/Port " + std::to_string(port) + ": the HTTP server could not listen");
         throw event;
     }
@@ -99,7 +99,7 @@ CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddre
     m_port = info != nullptr ? info->port : port;
     if (m_descriptor < 0) {
         MHD_stop_daemon(m_daemon);
-        CPVXException event(EVENT_SOCKET_BIND);
+        CPVXException event(EVENT_HTTP_BIND);
         event.SetDetail("HTTP/Port " + std::to_string(port) + ": the HTTP server has no descriptor to poll");
         throw event;
     }

@@ -38,6 +38,7 @@ enum EventCode : std::uint32_t {
     EVENT_BAD_ADDRESS_LIST = 0xC002003D,
     EVENT_USM_USER_MALFORMED = 0xC002003E,
     EVENT_USM_ENGINE_STATE = 0xC002003F,
+    EVENT_HTTP_BIND = 0xC0020040,
 };
 
 // Text of a code: the system's error text for codes below 0x10000, otherwise

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <unistd.h>
 
 namespace pvx::test {
 namespace {
@@ -464,7 +466,8 @@ class IdentWriteTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        path = ::testing::TempDir() + "pvx_ident_write.ini";
+        // One file per process: ctest runs the tests of this fixture side by side.
+        path = ::testing::TempDir() + "pvx_ident_write." + std::to_string(::getpid()) + ".ini";
         std::ofstream file(path);
         file << "[UPSIdent]\nName=old\nAttachedDevices=old devices\n[Other]\nKey=after\n";
     }
