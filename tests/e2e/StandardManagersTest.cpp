@@ -46,8 +46,8 @@ struct SRig {
     }
     bool Identified()
     {
-        return ups->IsReady() && pvx->WaitForStdout("UPS found is [Zentra Triad 10000]", 30s)
-            && WaitFor([this] { return std::ranges::count(ups->ReceivedFrames(), std::string("rx 32")) > 0; }, 30s);
+        return ups->IsReady() && pvx->WaitForStdout("UPS found is [Zentra Triad 10000]", 60s)
+            && WaitFor([this] { return std::ranges::count(ups->ReceivedFrames(), std::string("rx 32")) > 0; }, 60s);
     }
     std::string Target() const { return "127.0.0.1:" + std::to_string(pvx->AgentPort()); }
 
