@@ -33,7 +33,7 @@ struct SRig {
         ups = std::make_unique<CSimulatedUps>(folder.Path());
         ini = "[SNMPv3]\nEnabled=1\nUser1=ops,authPriv,SHA," + StoredKey("SHA", "ops auth phrase") + ",AES,"
             + StoredKey("SHA", "ops priv phrase") + ",write\nUser2=mon,authNoPriv,SHA256,"
-            + StoredKey("SHA256", "mon auth phrase") + ",-,-,read\n[SNMP]\nVersion1=0\n";
+            + StoredKey("SHA256", "mon auth phrase") + ",-,-,read\n[SNMP]\nVersion1=0\n[Network]\nResponsiveLoop=1\n";
         Start();
     }
     void Start()
