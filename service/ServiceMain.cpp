@@ -127,8 +127,24 @@ void SetUpNetwork(SService& service)
         std::vector<std::string> lines;
         for (std::size_t i = 0; i < usm::kMaxUsers; ++i)
             lines.push_back(file.GetString("SNMPv3", usm::UserKeyName(i), ""));
-        std::vector<usm::SUsmUser> users = usm::ParseUsmUsers(lines);
-        usm::SEngineState engine = usm::StartEngine(usm::EngineStatePath(file.GetPath()));
+        // The operator must see which line is wrong and why (never its
+        // value: it holds keys), or which file.
+        std::vector<usm::SUsmUser> users;
+        try {
+            users = usm::ParseUsmUsers(lines);
+        } catch (CPVXException& e) {
+            if (e.GetArguments().size() == 2)
+                e.SetDetail("SNMPv3/" + e.GetArguments()[0] + ": " + e.GetArguments()[1]);
+            throw;
+        }
+        std::string statePath = usm::EngineStatePath(file.GetPath());
+        usm::SEngineState engine;
+        try {
+            engine = usm::StartEngine(statePath);
+        } catch (CPVXException& e) {
+            e.SetDetail(statePath);
+            throw;
+        }
         v3 = std::make_unique<usm::CSNMPv3Processor>(std::move(engine), users);
     }
     service.counterLog = CCounterLog(file.GetUInt("Network", "CounterLogInterval", 0));

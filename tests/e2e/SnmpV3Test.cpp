@@ -135,3 +135,37 @@ TEST(SnmpV3, NetSnmpToolsReadSetAndMeetTheSecurityChecks)
 }
 
 } // namespace
+
+namespace {
+
+// Start-up refuses what it cannot serve safely, naming the line or the file.
+TEST(SnmpV3, AMalformedUserOrADamagedEngineStateStopsPvx)
+{
+    struct Case {
+        const char* name;
+        std::string user;
+        const char* state; // written as pvx-engine.state first; null: none
+        const char* stderrHas;
+    };
+    const Case cases[] = {
+        { "a pass phrase where a stored key belongs", "ops,authNoPriv,SHA,maplesyrup,-,-,read", nullptr,
+            "\nSNMPv3/User1: " },
+        { "a damaged engine state", "", "EngineID=zz\n", "/pvx-engine.state\n" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTempDir folder;
+        CSimulatedUps ups(folder.Path());
+        ASSERT_TRUE(ups.IsReady());
+        if (c.state)
+            WriteTextFile(folder.File("pvx-engine.state"), c.state);
+        SDaemonOptions options;
+        options.snmp = true;
+        options.extraIni = "[SNMPv3]\nEnabled=1\nUser1=" + c.user + "\n";
+        CPvxDaemon pvx(folder.Path(), ups.DevicePath(), options);
+        EXPECT_EQ(pvx.Wait(20s), 255);
+        EXPECT_NE(pvx.Stderr().find(c.stderrHas), std::string::npos) << pvx.Stderr();
+    }
+}
+
+} // namespace
