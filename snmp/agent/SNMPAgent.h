@@ -1,5 +1,5 @@
 // CSNMPAgent: the SNMP agent, SNMPv1 and (when enabled) SNMPv2c with the same
-// communities. It answers Get, GetNext, GetBulk (v2c) and Set requests from
+// communities, and SNMPv3 through its message layer when one is attached. It answers Get, GetNext, GetBulk (v2c) and Set requests from
 // the UPS object's MIB tree, keeps the list of trap destinations and sends the
 // agent's own traps and those the UPS object queues.
 #pragma once
