@@ -16,10 +16,14 @@
 #include "service/encryption/Encryption.h"
 #include "service/events/PVXException.h"
 #include "snmp/agent/SNMPAgent.h"
+#include "snmp/usm/EngineState.h"
+#include "snmp/usm/UsmUsers.h"
 #include "ups/AbstractUPS.h"
 #include "xcp/driver/Settings.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace pvx {
 
@@ -115,6 +119,34 @@ void SetUpNetwork(SService& service)
     CAddressList setManagers = ReadAddressListKey(file, "SNMP", "SetManagers");
     CAddressList clients = ReadAddressListKey(file, "NetXCP", "Clients");
     CAddressList httpClients = ReadAddressListKey(file, "HTTP", "Clients");
+    // SNMPv3's users and engine, before any socket opens: a malformed user
+    // line or a damaged engine state stops pvx. The engine's clock starts
+    // with the processor.
+    std::unique_ptr<usm::CSNMPv3Processor> v3;
+    if (file.GetUInt("SNMP", "Enabled", 0) != 0 && file.GetUInt("SNMPv3", "Enabled", 0) != 0) {
+        std::vector<std::string> lines;
+        for (std::size_t i = 0; i < usm::kMaxUsers; ++i)
+            lines.push_back(file.GetString("SNMPv3", usm::UserKeyName(i), ""));
+        // The operator must see which line is wrong and why (never its
+        // value: it holds keys), or which file.
+        std::vector<usm::SUsmUser> users;
+        try {
+            users = usm::ParseUsmUsers(lines);
+        } catch (CPVXException& e) {
+            if (e.GetArguments().size() == 2)
+                e.SetDetail("SNMPv3/" + e.GetArguments()[0] + ": " + e.GetArguments()[1]);
+            throw;
+        }
+        std::string statePath = usm::EngineStatePath(file.GetPath());
+        usm::SEngineState engine;
+        try {
+            engine = usm::StartEngine(statePath);
+        } catch (CPVXException& e) {
+            e.SetDetail(statePath);
+            throw;
+        }
+        v3 = std::make_unique<usm::CSNMPv3Processor>(std::move(engine), users);
+    }
     service.counterLog = CCounterLog(file.GetUInt("Network", "CounterLogInterval", 0));
     if (!NetworkStartup())
         throw CPVXException(EVENT_NETWORK_STARTUP);
@@ -132,6 +164,9 @@ void SetUpNetwork(SService& service)
         service.agent->AttachCounters(service.counters);
         service.agent->SetVersion2c(file.GetUInt("SNMP", "Version2c", 0) != 0);
         service.standardNames = file.GetUInt("SNMP", "StandardNames", 0) != 0;
+        if (v3)
+            service.agent->SetSNMPv3(std::move(v3));
+        service.agent->SetVersion1(file.GetUInt("SNMP", "Version1", 1) != 0);
     }
     service.responsive = file.GetUInt("Network", "ResponsiveLoop", 0) != 0;
     if (file.GetUInt("HTTP", "Enabled", 0) != 0) {

@@ -24,6 +24,11 @@ namespace {
 // length, patched once their contents are written.
 constexpr std::uint32_t kMessagePlaceholder = static_cast<std::uint32_t>(kDatagramSize);
 
+// An SNMPv3 response PDU leaves this much of the datagram to the message
+// around it (header, security parameters, scoped PDU), so that a GetBulk
+// reply cut to fit still fits once secured.
+constexpr std::size_t kV3MessageOverhead = 256;
+
 // A system error number (no space left): any code but the three of the
 // object tree becomes genErr.
 constexpr std::uint32_t kRegistrationsFull = ENOSPC;
@@ -106,9 +111,12 @@ public:
     explicit CReplyWriter(CSNMPAgent& agent)
         : m_agent(agent)
     {
-        m_message = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
-        m_out.WriteInteger(agent.m_version);
-        m_out.WriteOctetString(agent.m_requestCommunity);
+        // SNMPv3 replies are bare PDUs: the message layer secures them.
+        if (!agent.m_serving3) {
+            m_message = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
+            m_out.WriteInteger(agent.m_version);
+            m_out.WriteOctetString(agent.m_requestCommunity);
+        }
         m_pdu = m_out.BeginItem(ber::kGetResponse, kMessagePlaceholder);
         m_out.WriteInteger(agent.m_requestId);
         m_out.WriteInteger(SNMP_NO_ERROR);
@@ -140,8 +148,13 @@ public:
     {
         m_out.EndItem(m_list);
         m_out.EndItem(m_pdu);
-        m_out.EndItem(m_message);
         auto bytes = m_out.Written();
+        if (m_agent.m_serving3) {
+            m_agent.m_v3Response.assign(bytes.begin(), bytes.end());
+            return ERequestOutcome::Answered;
+        }
+        m_out.EndItem(m_message);
+        bytes = m_out.Written();
         std::copy(bytes.begin(), bytes.end(), m_agent.m_datagram.data.begin());
         m_agent.m_datagram.length = static_cast<std::uint32_t>(bytes.size());
         return ERequestOutcome::Answered;
@@ -150,7 +163,8 @@ public:
 private:
     CSNMPAgent& m_agent;
     std::array<std::uint8_t, kDatagramSize> m_reply;
-    CBasicEncodingRulesBuffer m_out { m_reply };
+    CBasicEncodingRulesBuffer m_out { std::span(m_reply).first(
+        m_agent.m_serving3 ? kDatagramSize - kV3MessageOverhead : kDatagramSize) };
     std::size_t m_message = 0, m_pdu = 0, m_list = 0;
 };
 
@@ -243,11 +257,23 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
     return outcome;
 }
 
+void CSNMPAgent::SetSNMPv3(std::unique_ptr<usm::CSNMPv3Processor> processor)
+{
+    m_v3 = std::move(processor);
+}
+
 CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
 {
-    CBasicEncodingRulesBuffer request(m_datagram.data.data(), m_datagram.length);
+    m_serving3 = false;
+    m_request = std::span<std::uint8_t>(m_datagram.data.data(), m_datagram.length);
+    CBasicEncodingRulesBuffer request(m_request);
     request.ReadHeader(ber::kSequence);
     std::int32_t version = request.ReadInteger();
+    if (version == kSnmpVersion3 && m_v3)
+        return DispatchV3();
+    // A site that wants SNMPv3 only turns the community versions off.
+    if (m_v3 && !m_version1)
+        return ERequestOutcome::Dropped;
     auto community = request.ReadOctetStringView();
     if (version != kSnmpVersion1 && !(version == kSnmpVersion2c && m_version2c))
         return ERequestOutcome::Dropped;
@@ -257,7 +283,62 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
     if (!getAllowed && !setAllowed)
         return ERequestOutcome::AuthenticationFailure;
     m_requestCommunity.assign(community.begin(), community.end());
+    return ServePdu(request, setAllowed);
+}
 
+CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
+{
+    usm::SIncomingV3 in = m_v3->Process(std::span<const std::uint8_t>(m_datagram.data.data(), m_datagram.length));
+    std::span<std::uint8_t> out(m_datagram.data);
+    switch (in.outcome) {
+    case usm::EV3Outcome::Drop:
+        return ERequestOutcome::Dropped;
+    case usm::EV3Outcome::Report:
+        m_datagram.length = static_cast<std::uint32_t>(m_v3->BuildReport(in.security, in.report, out));
+        return ERequestOutcome::Answered;
+    case usm::EV3Outcome::Accept:
+        break;
+    }
+    // pvx serves the default context only; other contexts get nothing.
+    if (!in.security.contextName.empty() || in.pdu.empty())
+        return ERequestOutcome::Dropped;
+    std::uint8_t tag = in.pdu.front();
+    if (tag != ber::kGetRequest && tag != ber::kGetNextRequest && tag != ber::kGetBulkRequest
+        && tag != ber::kSetRequest)
+        return ERequestOutcome::Dropped;
+
+    m_serving3 = true;
+    m_version = kSnmpVersion3;
+    m_v3Pdu = std::move(in.pdu);
+    m_v3Response.clear();
+    m_request = m_v3Pdu;
+    CBasicEncodingRulesBuffer request(m_request);
+    // A message below the user's configured level is served nothing.
+    ERequestOutcome outcome = in.authorized ? ServePdu(request, in.access == usm::EAccess::Write)
+                                            : BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
+    if (outcome != ERequestOutcome::Answered)
+        return outcome;
+    try {
+        m_datagram.length = static_cast<std::uint32_t>(m_v3->BuildResponse(in.security, m_v3Response, out));
+    } catch (const CPVXException& e) {
+        if (e.GetCode() != EVENT_BER_BOUNDS)
+            throw;
+        // Too big for the manager's msgMaxSize: tooBig, without bindings.
+        std::array<std::uint8_t, 64> pdu {};
+        CBasicEncodingRulesBuffer tooBig(pdu);
+        std::size_t item = tooBig.BeginItem(ber::kGetResponse);
+        tooBig.WriteInteger(in.security.requestId);
+        tooBig.WriteInteger(SNMP_TOO_BIG);
+        tooBig.WriteInteger(0);
+        tooBig.EndItem(tooBig.BeginItem(ber::kSequence));
+        tooBig.EndItem(item);
+        m_datagram.length = static_cast<std::uint32_t>(m_v3->BuildResponse(in.security, tooBig.Written(), out));
+    }
+    return ERequestOutcome::Answered;
+}
+
+CSNMPAgent::ERequestOutcome CSNMPAgent::ServePdu(CBasicEncodingRulesBuffer& request, bool setAllowed)
+{
     m_pduType = request.ReadByte();
     switch (m_pduType) {
     case ber::kGetRequest:
@@ -268,6 +349,15 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
             return ERequestOutcome::Dropped;
         return ServeBulk(request);
     case ber::kSetRequest:
+        if (m_serving3) {
+            // The source lists first, as for the other versions; then the
+            // user's access: a read user's Set is an authorizationError.
+            if (!AdmitsSetSource())
+                return ERequestOutcome::Refused;
+            if (!setAllowed)
+                return BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
+            return ServeSet(request);
+        }
         if (!setAllowed)
             return ERequestOutcome::AuthenticationFailure;
         if (!AdmitsSetSource())
@@ -306,7 +396,7 @@ bool CSNMPAgent::ReadBindingName(CBasicEncodingRulesBuffer& request, SRequestNam
     name = request.ReadRequestName(m_nameArcs);
     if (request.Position() > end)
         throw CPVXException(EVENT_BER_MALFORMED);
-    receivedName = std::span<const std::uint8_t>(m_datagram.data).subspan(nameStart, request.Position() - nameStart);
+    receivedName = std::span<const std::uint8_t>(m_request).subspan(nameStart, request.Position() - nameStart);
     return true;
 }
 
@@ -549,15 +639,19 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::BuildErrorReply(std::int32_t status, std
 {
     // The request itself becomes the reply: same size, same bindings, only
     // the PDU tag, error-status and error-index change.
-    CBasicEncodingRulesBuffer message(m_datagram.data.data(), m_datagram.length);
-    message.ReadHeader(ber::kSequence);
-    message.ReadInteger();
-    message.ReadOctetStringView();
+    CBasicEncodingRulesBuffer message(m_request);
+    if (!m_serving3) {
+        message.ReadHeader(ber::kSequence);
+        message.ReadInteger();
+        message.ReadOctetStringView();
+    }
     message.WriteByte(ber::kGetResponse);
     message.ReadLength();
     message.ReadInteger(); // request-id
     message.OverwriteInteger(status);
     message.OverwriteInteger(index);
+    if (m_serving3)
+        m_v3Response.assign(m_request.begin(), m_request.end());
     return ERequestOutcome::Answered;
 }
 

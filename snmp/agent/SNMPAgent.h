@@ -1,5 +1,5 @@
 // CSNMPAgent: the SNMP agent, SNMPv1 and (when enabled) SNMPv2c with the same
-// communities. It answers Get, GetNext, GetBulk (v2c) and Set requests from
+// communities, and SNMPv3 through its message layer when one is attached. It answers Get, GetNext, GetBulk (v2c) and Set requests from
 // the UPS object's MIB tree, keeps the list of trap destinations and sends the
 // agent's own traps and those the UPS object queues.
 #pragma once
@@ -9,6 +9,7 @@
 #include "service/events/NetworkCounters.h"
 #include "snmp/agent/AuthFailureLimiter.h"
 #include "snmp/agent/TrapDestinations.h"
+#include "snmp/usm/SNMPv3Message.h"
 #include "snmp/values/MIBData.h"
 
 #include <array>
@@ -35,12 +36,14 @@ enum ESNMPErrorStatus : std::int32_t {
     SNMP_WRONG_TYPE = 7,
     SNMP_WRONG_VALUE = 10,
     SNMP_NO_CREATION = 11,
+    SNMP_AUTHORIZATION_ERROR = 16,
     SNMP_NOT_WRITABLE = 17,
 };
 
 // The version field of a message: SNMPv1 and SNMPv2c.
 constexpr std::int32_t kSnmpVersion1 = 0;
 constexpr std::int32_t kSnmpVersion2c = 1;
+constexpr std::int32_t kSnmpVersion3 = 3;
 
 // The agent's two trap-control objects, answered per requesting manager.
 extern const COid kTrapLevelOid; // 1.3.6.1.4.1.534.1.11.1.0
@@ -93,6 +96,11 @@ public:
     // Whether SNMPv2c messages are answered (off: dropped, as any version
     // other than SNMPv1). Same communities and rules as SNMPv1.
     void SetVersion2c(bool on) { m_version2c = on; }
+    // SNMPv3: messages of version 3 go through `processor` (none: dropped).
+    void SetSNMPv3(std::unique_ptr<usm::CSNMPv3Processor> processor);
+    usm::CSNMPv3Processor* GetSNMPv3() { return m_v3.get(); }
+    // Off: with SNMPv3 on, SNMPv1 and SNMPv2c requests are dropped.
+    void SetVersion1(bool on) { m_version1 = on; }
     SDatagram& GetDatagram() { return m_datagram; }
 
     std::uint16_t GetBoundPort() const;
@@ -112,6 +120,9 @@ private:
     class CReplyWriter;
 
     ERequestOutcome Dispatch();
+    ERequestOutcome DispatchV3();
+    // Serves the PDU that starts at the buffer's position (its tag next).
+    ERequestOutcome ServePdu(CBasicEncodingRulesBuffer& request, bool setAllowed);
     ERequestOutcome ServeGet(CBasicEncodingRulesBuffer& request);
     ERequestOutcome ServeBulk(CBasicEncodingRulesBuffer& request);
     ERequestOutcome ServeSet(CBasicEncodingRulesBuffer& request);
@@ -166,6 +177,13 @@ private:
     std::string m_trapCommunity;
     std::string m_requestCommunity;
     std::vector<SReplyBinding> m_bindings;
+    // The request being parsed: the datagram, or an SNMPv3 message's PDU.
+    std::span<std::uint8_t> m_request;
+    std::unique_ptr<usm::CSNMPv3Processor> m_v3;
+    bool m_version1 = true;
+    bool m_serving3 = false; // the request is SNMPv3: replies are bare PDUs
+    std::vector<std::uint8_t> m_v3Pdu; // the SNMPv3 request's PDU
+    std::vector<std::uint8_t> m_v3Response; // and its response PDU
     CTrapDestinations m_trapDestinations;
     CAddressList m_readManagers;
     CAddressList m_setManagers;

@@ -142,6 +142,7 @@ const std::vector<SExpectedKey> kPvxKeys = {
     {"SNMP", "SetManagers", ""},
     {"SNMP", "Version2c", "1"},
     {"SNMP", "StandardNames", "1"},
+    {"SNMP", "Version1", "1"},
     {"Network", "SourceAddress", ""},
     {"Network", "Passwd", "Kq4Tz9"},
     {"Network", "ResponsiveLoop", "1"},
@@ -154,6 +155,7 @@ const std::vector<SExpectedKey> kPvxKeys = {
     {"HTTP", "Enabled", "0"},
     {"HTTP", "Port", "8080"},
     {"HTTP", "Clients", ""},
+    {"SNMPv3", "Enabled", "0"},
 };
 
 } // namespace

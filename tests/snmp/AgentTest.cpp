@@ -1063,3 +1063,155 @@ TEST_F(AgentTest, AuthenticationFailureTrapsAreRateBounded)
 
 } // namespace
 } // namespace pvx
+
+namespace pvx {
+namespace {
+
+// SNMPv3 through the agent: the message layer's outcome, the user's access,
+// the source lists and the shared PDU handling answering inside the secured
+// response.
+TEST_F(AgentTest, Version3RequestsAreServedPerUserAndLevel)
+{
+    using namespace pvx::usm;
+    const Bytes engineId { 0x80, 0x00, 0x02, 0x16, 0x05, 1, 2, 3, 4, 5, 6, 7, 8 };
+    const std::vector<SUsmUser> users {
+        { "ops", ESecurityLevel::AuthPriv, EAuthProtocol::Sha1, PasswordToKey(EAuthProtocol::Sha1, "maplesyrup"),
+            PasswordToKey(EAuthProtocol::Sha1, "pancakes and bacon"), EAccess::Write },
+        { "mon", ESecurityLevel::AuthNoPriv, EAuthProtocol::Sha256, PasswordToKey(EAuthProtocol::Sha256, "maplesyrup"),
+            {}, EAccess::Read },
+    };
+    const COid kBig { 2, 1, 33, 1, 1, 2, 0 };
+    m_ups.AddObject(kBig, CMIBData(std::string(250, 'x'), 255, MIB_TEXT));
+    const std::uint32_t outside = Ipv4(203, 0, 113, 1);
+    const Bytes battery = Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 }));
+    const Bytes big = Binding(Oid({ 2, 1, 33, 1, 1, 2, 0 }));
+    const Bytes setShutdown = Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(2));
+    auto pdu = [](std::uint8_t tag, std::vector<Bytes> bindings, std::int32_t a = 0, std::int32_t b = 0) {
+        Bytes list;
+        for (const Bytes& binding : bindings)
+            list = Concat({ list, binding });
+        return Tlv(tag, Concat({ Int(7), Int(a), Int(b), Tlv(0x30, list) }));
+    };
+    // The arcs of usmStats.<n>.0, as a Report carries them.
+    auto usmStat = [](std::uint32_t n) {
+        Bytes oid = Oid({ 6, 3, 15, 1, 1, n, 0 });
+        return Bytes(oid.begin() + 2, oid.end());
+    };
+    struct Case {
+        const char* name;
+        std::size_t user;
+        ESecurityLevel level;
+        Bytes pdu;
+        Outcome outcome;
+        std::int32_t status = 0; // of the response PDU
+        std::vector<std::pair<COid, std::uint8_t>> bindings {}; // name and value tag
+        std::size_t sets = 0;
+        Bytes reportOid {}; // set: the answer is this Report, unsecured
+        std::uint32_t from = kLoopback;
+        std::int32_t maxSize = 1500;
+        std::string context {};
+        Bytes userName {}; // set: sent under this name instead
+        bool badEngine = false;
+    };
+    const Case cases[] = {
+        { "authPriv get", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { battery }), Outcome::Answered, 0,
+            { { kBatteryStatus, 0x02 } } },
+        { "authNoPriv bulk", 1, ESecurityLevel::AuthNoPriv, pdu(0xA5, { battery }, 0, 2), Outcome::Answered, 0,
+            { { kMinutesRemaining, 0x02 }, { kShutdownType, 0x02 } } },
+        { "an unknown object is an exception value", 1, ESecurityLevel::AuthNoPriv,
+            pdu(0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 9, 0 })) }), Outcome::Answered, 0,
+            { { { 2, 1, 33, 1, 2, 9, 0 }, 0x80 } } },
+        { "a write user sets", 0, ESecurityLevel::AuthPriv, pdu(0xA3, { setShutdown }), Outcome::Answered, 0,
+            { { kShutdownType, 0x02 } }, 1 },
+        { "a read user's set is an authorizationError", 1, ESecurityLevel::AuthNoPriv, pdu(0xA3, { setShutdown }),
+            Outcome::Answered, SNMP_AUTHORIZATION_ERROR },
+        { "below the user's level nothing is served", 0, ESecurityLevel::AuthNoPriv, pdu(0xA0, { battery }),
+            Outcome::Answered, SNMP_AUTHORIZATION_ERROR },
+        { "too big for the manager's msgMaxSize", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { big, big }),
+            Outcome::Answered, SNMP_TOO_BIG, {}, 0, {}, kLoopback, 484 },
+        { "a set from outside SetManagers", 0, ESecurityLevel::AuthPriv, pdu(0xA3, { setShutdown }), Outcome::Refused,
+            0, {}, 0, {}, Ipv4(192, 0, 2, 10) },
+        { "a read from outside ReadManagers", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { battery }), Outcome::Refused, 0,
+            {}, 0, {}, outside },
+        { "another context is dropped", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { battery }), Outcome::Dropped, 0, {},
+            0, {}, kLoopback, 1500, "other" },
+        { "an unknown user gets its report", 0, ESecurityLevel::AuthNoPriv, pdu(0xA0, { battery }), Outcome::Answered,
+            0, {}, 0, usmStat(3), kLoopback, 1500, {}, { 'e', 'v', 'e' } },
+        { "discovery gets the engine's report", 0, ESecurityLevel::NoAuthNoPriv, pdu(0xA0, {}), Outcome::Answered, 0,
+            {}, 0, usmStat(4), kLoopback, 1500, {}, {}, true },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_agent = std::make_unique<CSNMPAgent>(0, 162, 0, kLoopback, "public", "private", "traps");
+        m_agent->SetSourceLists(*CAddressList::Parse("127.0.0.0/8, 192.0.2.10"), *CAddressList::Parse("127.0.0.1"));
+        m_agent->SetSNMPv3(std::make_unique<CSNMPv3Processor>(SEngineState { engineId, 5 }, users));
+        CSNMPv3Processor& engine = *m_agent->GetSNMPv3();
+        m_ups.m_sets.clear();
+
+        const SUsmUser& u = users[c.user];
+        SV3MessageFields f;
+        f.msgId = 42;
+        f.maxSize = c.maxSize;
+        f.flags = static_cast<std::uint8_t>(static_cast<std::uint8_t>(c.level) | kFlagReportable);
+        if (!c.badEngine) {
+            f.engineId = engineId;
+            f.boots = 5;
+            f.time = engine.EngineTime();
+        }
+        f.userName = c.userName.empty() ? Bytes(u.name.begin(), u.name.end()) : c.userName;
+        f.authProtocol = u.authProtocol;
+        if (c.level != ESecurityLevel::NoAuthNoPriv)
+            f.authKey = LocalizeKey(u.authProtocol, u.authKey, engineId);
+        if (c.level == ESecurityLevel::AuthPriv)
+            f.privKey = AesKeyFromLocalized(LocalizeKey(u.authProtocol, u.privKey, engineId));
+        f.scopedPdu = EncodeScopedPdu(f.engineId, Bytes(c.context.begin(), c.context.end()), c.pdu);
+        std::array<std::uint8_t, 1500> request {};
+        std::size_t length = EncodeV3Message(f, request);
+
+        ASSERT_EQ(Process(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(length)), c.from),
+            c.outcome);
+        EXPECT_EQ(m_ups.m_sets.size(), c.sets);
+        if (c.outcome != Outcome::Answered)
+            continue;
+        Bytes answer = Answer();
+        if (!c.reportOid.empty()) {
+            EXPECT_NE(std::search(answer.begin(), answer.end(), c.reportOid.begin(), c.reportOid.end()), answer.end());
+            continue;
+        }
+        // The response reads back through the same engine, secured as asked.
+        SIncomingV3 back = engine.Process(answer);
+        ASSERT_EQ(back.outcome, EV3Outcome::Accept);
+        EXPECT_EQ(back.security.level, c.level);
+        auto reply = ParseMessage(Tlv(0x30, Concat({ Int(3), Str(""), back.pdu })));
+        EXPECT_EQ(reply.pduTag, 0xA2);
+        EXPECT_EQ(reply.requestId, 7);
+        EXPECT_EQ(reply.errorStatus, c.status);
+        EXPECT_EQ(reply.errorIndex, 0);
+        if (c.status != 0)
+            continue;
+        ASSERT_EQ(reply.bindings.size(), c.bindings.size());
+        for (std::size_t i = 0; i < c.bindings.size(); ++i) {
+            EXPECT_EQ(reply.bindings[i].name, c.bindings[i].first) << i;
+            EXPECT_EQ(reply.bindings[i].tag, c.bindings[i].second) << i;
+        }
+    }
+}
+
+// Version1=0 leaves SNMPv3 only; without an SNMPv3 engine the key is moot
+// and version 3 is dropped as any unknown version.
+TEST_F(AgentTest, Version1OffDropsCommunityVersionsOnlyWithSNMPv3)
+{
+    const Bytes v1 = Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 })) });
+    const Bytes v3 = Tlv(0x30, Concat({ Int(3), Tlv(0x30, Concat({ Int(1), Int(1500), Str("\x04"), Int(3) })) }));
+    m_agent->SetVersion1(false);
+    EXPECT_EQ(Process(v1), Outcome::Answered);
+    EXPECT_EQ(Process(v3), Outcome::Dropped);
+    m_agent->SetSNMPv3(std::make_unique<usm::CSNMPv3Processor>(usm::SEngineState { { 0x80, 0, 2, 0x16, 5, 1 }, 1 },
+        std::vector<usm::SUsmUser> {}));
+    EXPECT_EQ(Process(v1), Outcome::Dropped);
+    m_agent->SetVersion1(true);
+    EXPECT_EQ(Process(v1), Outcome::Answered);
+}
+
+} // namespace
+} // namespace pvx
