@@ -383,6 +383,18 @@ bool CSNMPAgent::ReadBindingListHeader(CBasicEncodingRulesBuffer& request)
     return request.ReadHeader(ber::kSequence) == request.Remaining();
 }
 
+std::optional<CSNMPAgent::ERequestOutcome> CSNMPAgent::BeginPdu(CBasicEncodingRulesBuffer& request)
+{
+    if (!ReadPduHeader(request))
+        return ERequestOutcome::Dropped;
+    if (m_ups == nullptr)
+        return BuildErrorReply(SNMP_GEN_ERR, 0);
+    if (!ReadBindingListHeader(request))
+        return ERequestOutcome::Dropped;
+    m_bindings.clear();
+    return std::nullopt;
+}
+
 bool CSNMPAgent::ReadBindingName(CBasicEncodingRulesBuffer& request, SRequestName& name,
     std::span<const std::uint8_t>& receivedName, std::size_t& end)
 {
@@ -419,13 +431,8 @@ CSNMPAgent::SReplyBinding CSNMPAgent::ReadBinding(
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::ServeGet(CBasicEncodingRulesBuffer& request)
 {
-    if (!ReadPduHeader(request))
-        return ERequestOutcome::Dropped;
-    if (m_ups == nullptr)
-        return BuildErrorReply(SNMP_GEN_ERR, 0);
-    if (!ReadBindingListHeader(request))
-        return ERequestOutcome::Dropped;
-    m_bindings.clear();
+    if (auto outcome = BeginPdu(request))
+        return *outcome;
 
     bool next = m_pduType == ber::kGetNextRequest;
     std::int32_t index = 0; // the error index counts from 1
@@ -476,13 +483,8 @@ std::unique_ptr<CMIBData> CSNMPAgent::GetValue(const SRequestName& requested, bo
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::ServeBulk(CBasicEncodingRulesBuffer& request)
 {
-    if (!ReadPduHeader(request))
-        return ERequestOutcome::Dropped;
-    if (m_ups == nullptr)
-        return BuildErrorReply(SNMP_GEN_ERR, 0);
-    if (!ReadBindingListHeader(request))
-        return ERequestOutcome::Dropped;
-    m_bindings.clear();
+    if (auto outcome = BeginPdu(request))
+        return *outcome;
 
     // Each binding's name, copied: the scratch space serves one name at a time.
     struct SStart {
@@ -554,13 +556,8 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeBulk(CBasicEncodingRulesBuffer& req
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& request)
 {
-    if (!ReadPduHeader(request))
-        return ERequestOutcome::Dropped;
-    if (m_ups == nullptr)
-        return BuildErrorReply(SNMP_GEN_ERR, 0);
-    if (!ReadBindingListHeader(request))
-        return ERequestOutcome::Dropped;
-    m_bindings.clear();
+    if (auto outcome = BeginPdu(request))
+        return *outcome;
 
     std::int32_t index = 0;
     try {

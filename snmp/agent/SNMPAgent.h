@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -138,6 +139,9 @@ private:
     bool ReadPduHeader(CBasicEncodingRulesBuffer& request);
     // False when the variable-binding list does not end exactly at the end.
     bool ReadBindingListHeader(CBasicEncodingRulesBuffer& request);
+    // The checks every Get, GetNext, GetBulk and Set makes before its
+    // bindings: an outcome ends the request, nullopt goes on to the bindings.
+    std::optional<ERequestOutcome> BeginPdu(CBasicEncodingRulesBuffer& request);
     std::unique_ptr<CMIBData> GetValue(const SRequestName& requested, bool next);
     // `arcs`: the name as the manager sent it.
     void SetValue(CMIBData& value, std::span<const std::uint32_t> arcs);
