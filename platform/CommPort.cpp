@@ -3,6 +3,7 @@
 #include "platform/CommPort.h"
 
 #include "platform/ByteCursor.h"
+#include "platform/HexText.h"
 #include "platform/Clock.h"
 #include "platform/Portability.h"
 #include "service/events/PVXException.h"
@@ -24,24 +25,13 @@ constexpr std::uint8_t kBegin6 = 0x08;
 constexpr std::uint8_t kEnd6 = 0x09;
 constexpr char kFieldMark = '\\';
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool ParseHex(std::string_view text, std::uint32_t& value)
 {
     value = 0;
     if (text.empty())
         return false;
     for (char c : text) {
-        int digit = HexDigit(c);
+        int digit = HexDigitValue(c);
         if (digit < 0)
             return false;
         value = value * 16 + static_cast<std::uint32_t>(digit);

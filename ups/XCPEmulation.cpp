@@ -3,6 +3,7 @@
 // commands turned into the model's capability queries and actions.
 #include "ups/XCPEmulation.h"
 
+#include "platform/HexText.h"
 #include "ups/AbstractUPS.h"
 #include "xcp/link/XCPFrame.h"
 
@@ -188,20 +189,6 @@ std::vector<std::uint8_t> Answer(CAbstractUPS& ups, const CXCPRequest& request, 
     return ups.BuildCommandStatusReply(static_cast<std::uint8_t>(request.Length()), request.Contents(), status);
 }
 
-bool IsHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-unsigned HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return static_cast<unsigned>(c - '0');
-    if (c >= 'a' && c <= 'f')
-        return static_cast<unsigned>(c - 'a' + 10);
-    return static_cast<unsigned>(c - 'A' + 10);
-}
-
 std::size_t SkipBlanks(std::string_view text)
 {
     std::size_t i = 0;
@@ -238,13 +225,14 @@ bool FinishXCPReply(std::vector<std::uint8_t>& reply)
 bool ReadVersionAsHex(std::string_view text, std::uint8_t& lowByte)
 {
     std::size_t i = SkipBlanks(text);
-    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') && IsHexDigit(text[i + 2]))
+    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') && HexDigitValue(text[i + 2]) >= 0)
         i += 2;
     bool nonzero = false;
     unsigned low = 0;
-    for (; i < text.size() && IsHexDigit(text[i]); ++i) {
-        nonzero = nonzero || HexValue(text[i]) != 0;
-        low = ((low << 4) | HexValue(text[i])) & 0xFF;
+    for (; i < text.size() && HexDigitValue(text[i]) >= 0; ++i) {
+        const auto digit = static_cast<unsigned>(HexDigitValue(text[i]));
+        nonzero = nonzero || digit != 0;
+        low = ((low << 4) | digit) & 0xFF;
     }
     lowByte = static_cast<std::uint8_t>(low);
     return nonzero;

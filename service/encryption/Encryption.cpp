@@ -2,6 +2,8 @@
 // a fixed key byte and its position, then written as hexadecimal.
 #include "service/encryption/Encryption.h"
 
+#include "platform/HexText.h"
+
 #include <array>
 #include <cstdint>
 
@@ -16,17 +18,6 @@ constexpr char kDigits[] = "0123456789abcdef";
 std::uint8_t Mask(std::size_t position)
 {
     return static_cast<std::uint8_t>(kKey[position % kKey.size()] ^ static_cast<std::uint8_t>(position * 29));
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 } // namespace
@@ -51,8 +42,8 @@ std::optional<std::string> CEncryption::UnEncrypt(std::string_view stored)
         return std::nullopt;
     std::string plain;
     for (std::size_t i = 0; i < digits.size() / 2; ++i) {
-        int high = HexValue(digits[2 * i]);
-        int low = HexValue(digits[2 * i + 1]);
+        int high = HexDigitValue(digits[2 * i]);
+        int low = HexDigitValue(digits[2 * i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         auto byte = static_cast<std::uint8_t>(((high << 4) | low) ^ Mask(i));

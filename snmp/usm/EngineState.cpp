@@ -1,6 +1,7 @@
 // Reading, advancing and writing the SNMPv3 engine state file.
 #include "snmp/usm/EngineState.h"
 
+#include "platform/HexText.h"
 #include "platform/Portability.h"
 #include "service/events/PVXException.h"
 
@@ -16,25 +17,14 @@ constexpr std::size_t kRandomPartSize = 8;
 constexpr std::size_t kMinEngineIdSize = 5;
 constexpr std::size_t kMaxEngineIdSize = 32;
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<Bytes> ParseHex(std::string_view text)
 {
     if (text.empty() || text.size() % 2 != 0)
         return std::nullopt;
     Bytes bytes;
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        int high = HexDigit(text[i]);
-        int low = HexDigit(text[i + 1]);
+        int high = HexDigitValue(text[i]);
+        int low = HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
