@@ -19,6 +19,13 @@
 # the latter are 10 ms, too coarse for runs of a few thousand requests of a
 # few microseconds each.
 #
+# SNMPv3: both servers know the same authPriv user (HMAC-SHA-96, AES-128).
+# The GET that net-snmp's snmpget sends after discovering the engine is
+# captured (its -d dump) and sent again and again at K=1 for RUN_SECONDS, well
+# inside the 150 s time window, beside a v1 GET sent the same way: each copy
+# is authenticated, decrypted, answered, encrypted and signed anew, so the
+# server's CPU time per reply is the price of authPriv against v1.
+#
 # A request that a server does not serve yet (GetBulk needs SNMPv2c) shows as
 # "no answer". Nothing here is a pass/fail test; figures on a shared machine
 # are noisy.
@@ -43,7 +50,7 @@ fi
 if [[ ! -f $build/build.ninja ]]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-ninja -C "$build" pvx pvx-upssim pvx-snmpload >/dev/null
+ninja -C "$build" pvx pvx-upssim pvx-snmpload pvx-passwd >/dev/null
 load=$top/$build/pvx-snmpload
 
 run=$(mktemp -d /tmp/pvx-bench-snmp.XXXXXX)
@@ -97,6 +104,9 @@ ResponsiveLoop=1
 SourceAddress=127.0.0.1
 [NetXCP]
 AgentPort=$(free_port)
+[SNMPv3]
+Enabled=1
+User1=ops,authPriv,SHA,$("$top/$build/pvx-passwd" -3 SHA 'ops auth phrase'),AES,$("$top/$build/pvx-passwd" -3 SHA 'ops priv phrase'),read
 INI
 # Version2c=1 lets a pvx that knows SNMPv2c answer GetBulk; one that does
 # not ignores the key and drops version-2c messages.
@@ -126,6 +136,8 @@ cat >"$run/snmpd/snmpd.conf" <<CONF
 agentaddress udp:127.0.0.1:$snmpd_port
 view systemonly included .1.3.6.1.2.1.1
 rocommunity gavrel 127.0.0.0/8 -V systemonly
+createUser ops SHA "ops auth phrase" AES "ops priv phrase"
+rouser ops priv -V systemonly
 sysLocation bench
 sysContact bench
 CONF
@@ -228,6 +240,79 @@ for server in pvx snmpd; do
   sleep 0.3
 done
 
+# SNMPv3 authPriv GET against v1 GET, one captured message sent again and
+# again at K=1 (see the top of this file).
+v3_security=(-v3 -l authPriv -u ops -a SHA -A 'ops auth phrase' -x AES -X 'ops priv phrase')
+# The replies are counted by what they are: a response of the request's
+# version and, for v3, encrypted and signed (msgFlags 3), not a report.
+replay() {
+  python3 - "$@" <<'PY'
+import socket, sys, time
+
+port, hexdump, seconds = int(sys.argv[1]), sys.argv[2], float(sys.argv[3])
+# net-snmp's -d dump: the last "Sending" block is the request itself.
+data = b""
+for line in hexdump.splitlines():
+    if line.startswith("Sending "):
+        data = b""
+    elif len(line) > 6 and line[4] == ":":
+        data += bytes(int(x, 16) for x in line[6:56].split() if len(x) == 2)
+
+def tlv(buf, at):
+    tag, size, at = buf[at], buf[at + 1], at + 2
+    if size & 0x80:
+        count = size & 0x7F
+        size, at = int.from_bytes(buf[at:at + count], "big"), at + count
+    return tag, at, size
+
+def good(reply):
+    try:
+        _, at, _ = tlv(reply, 0)
+        _, at, size = tlv(reply, at)
+        version = reply[at]
+        at += size
+        if version != 3:
+            _, at, size = tlv(reply, at)  # community
+            return reply[at + size] == 0xA2
+        _, at, _ = tlv(reply, at)  # msgGlobalData
+        for _ in range(2):
+            _, at, size = tlv(reply, at)
+            at += size
+        _, at, size = tlv(reply, at)
+        return reply[at] & 3 == 3
+    except IndexError:
+        return False
+
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.1", 0))
+s.settimeout(1)
+answered = lost = errors = 0
+end = time.monotonic() + seconds
+while time.monotonic() < end:
+    s.sendto(data, ("127.0.0.1", port))
+    try:
+        if good(s.recv(65536)):
+            answered += 1
+        else:
+            errors += 1
+    except socket.timeout:
+        lost += 1
+print(f"bytes={len(data)} answered={answered} lost={lost} errors={errors}")
+PY
+}
+for server in pvx snmpd; do
+  if [[ $server == pvx ]]; then oid=1.3.6.1.2.1.33.1.2.1.0; else oid=1.3.6.1.2.1.1.3.0; fi
+  for version in 1 3; do
+    if [[ $version == 1 ]]; then security=(-v1 -c gavrel); else security=("${v3_security[@]}"); fi
+    dump=$(snmpget "${security[@]}" -d -m '' -t 1 -r 0 "127.0.0.1:$(port_of "$server")" "$oid" 2>&1 || true)
+    pid=$(pid_of "$server")
+    before=$(cpu_ns "$pid")
+    line=$(replay "$(port_of "$server")" "$dump" "$run_seconds")
+    echo "$server version=$version $line cpu_ns=$(($(cpu_ns "$pid") - before))" >>"$run/v3"
+    sleep 0.3
+  done
+done
+
 # Idle: both servers side by side, pvx polling its UPS.
 sleep 2
 pvx_idle=$(cpu_ns "$pvx_pid")
@@ -286,6 +371,18 @@ for server in pvx snmpd; do
       "$(field "$manager" max_us)" "$gap"
   fi
 done
+
+echo
+echo "One GET sent again and again at K=1: SNMPv1 against SNMPv3 authPriv (HMAC-SHA-96, AES-128)"
+printf '%-6s %-15s %6s %9s %6s %6s %8s\n' server request bytes 'req/s' lost errors 'CPU µs'
+while read -r line; do
+  answered=$(field "$line" answered)
+  if [[ $(field "$line" version) == 1 ]]; then name="GET v1"; else name="GET v3 authPriv"; fi
+  printf '%-6s %-15s %6s %9s %6s %6s %7s\n' "${line%% *}" "$name" "$(field "$line" bytes)" \
+    "$(awk -v n="$answered" -v s="$run_seconds" 'BEGIN { printf "%.0f", n / s }')" "$(field "$line" lost)" \
+    "$(field "$line" errors)" \
+    "$(awk -v ns="$(field "$line" cpu_ns)" -v n="$answered" 'BEGIN { if (n > 0) printf "%.1f", ns / 1000 / n; else print "-" }')"
+done <"$run/v3"
 
 echo
 echo "Idle for $idle_seconds s (pvx polling its UPS)"

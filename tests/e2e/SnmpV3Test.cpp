@@ -1,13 +1,14 @@
 // SNMPv3 against the running daemon with net-snmp's own tools: walks under
 // authPriv, SHA-256 without privacy, sets by a write and by a read user, the
 // security failures a manager meets, and the engine's boot count across a
-// restart.
+// restart, and a captured message replayed after it.
 #include "tests/support/Daemon.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <regex>
+#include <sstream>
 
 using namespace std::chrono_literals;
 using namespace pvx::test;
@@ -71,6 +72,30 @@ SRunResult RunV3Tool(const std::string& tool, const std::vector<std::string>& se
     return RunProgram("/usr/bin/" + tool, tool, all, 60s);
 }
 
+// The last datagram a net-snmp tool run with -d says it sent, read from its
+// hex dump ("0000: 30 3E 02 01  03 30 ...", sixteen bytes a line).
+std::vector<std::uint8_t> LastSentDatagram(const std::string& dump)
+{
+    std::vector<std::uint8_t> bytes;
+    std::istringstream lines(dump);
+    std::string line;
+    bool sending = false;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Sending ", 0) == 0) {
+            bytes.clear();
+            sending = true;
+        } else if (line.size() < 6 || line[4] != ':') {
+            sending = false;
+        } else if (sending) {
+            std::istringstream hex(line.substr(6, 50));
+            std::string digits;
+            while (hex >> digits && digits.size() == 2)
+                bytes.push_back(static_cast<std::uint8_t>(std::stoul(digits, nullptr, 16)));
+        }
+    }
+    return bytes;
+}
+
 const std::vector<std::string> kOps = { "-l", "authPriv", "-u", "ops", "-a", "SHA", "-A", "ops auth phrase", "-x",
     "AES", "-X", "ops priv phrase" };
 const std::vector<std::string> kMon = { "-l", "authNoPriv", "-u", "mon", "-a", "SHA-256", "-A", "mon auth phrase" };
@@ -104,6 +129,7 @@ TEST(SnmpV3, NetSnmpToolsReadSetAndMeetTheSecurityChecks)
         bool succeeds;
         const char* error; // in standard error
     };
+    std::vector<std::uint8_t> captured;
     const Case cases[] = {
         { "the write user", kOps, true, "" },
         { "a read user", kMon, false, "authorizationError" },
@@ -114,8 +140,13 @@ TEST(SnmpV3, NetSnmpToolsReadSetAndMeetTheSecurityChecks)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string value = c.succeeds ? "Rack v3" : std::string("by ") + c.name;
-        SRunResult set = RunV3Tool("snmpset", c.security, rig.Target(), { kName, "s", value });
+        std::vector<std::string> security = c.security;
+        if (c.succeeds)
+            security.push_back("-d"); // keeps the set's bytes for the replay below
+        SRunResult set = RunV3Tool("snmpset", security, rig.Target(), { kName, "s", value });
         EXPECT_EQ(set.status == 0, c.succeeds) << set.out << set.err;
+        if (c.succeeds)
+            captured = LastSentDatagram(set.out + set.err);
         EXPECT_NE(set.err.find(c.error), std::string::npos) << set.err;
         SRunResult get = RunV3Tool("snmpget", kOps, rig.Target(), { kName });
         EXPECT_EQ(get.out, kName + " = STRING: \"Rack v3\"\n") << get.err;
@@ -131,6 +162,19 @@ TEST(SnmpV3, NetSnmpToolsReadSetAndMeetTheSecurityChecks)
     SRunResult v1 = RunProgram("/usr/bin/snmpget", "snmpget",
         { "-v1", "-c", "gavrel", "-t", "1", "-r", "0", "-On", rig.Target(), ".1.3.6.1.2.1.33.1.1.1.0" }, 30s);
     EXPECT_NE(v1.status, 0) << "Version1=0 leaves SNMPv3 only: " << v1.out;
+
+    // The write user's set, captured before the restart and sent again with
+    // its older boot count, is outside the time window: pvx answers with the
+    // usmStatsNotInTimeWindows report and the name stays as it is now.
+    ASSERT_EQ(RunV3Tool("snmpset", kOps, rig.Target(), { kName, "s", "After restart" }).status, 0);
+    ASSERT_GT(captured.size(), 64u);
+    std::vector<std::uint8_t> reply;
+    ASSERT_TRUE(UdpExchange(rig.pvx->AgentPort(), captured, reply, 5000ms));
+    // The contents of 1.3.6.1.6.3.15.1.1.2.0; pvx writes every length long.
+    const std::vector<std::uint8_t> notInTimeWindows = { 0x2B, 0x06, 0x01, 0x06, 0x03, 0x0F, 0x01, 0x01, 0x02, 0x00 };
+    EXPECT_NE(std::search(reply.begin(), reply.end(), notInTimeWindows.begin(), notInTimeWindows.end()), reply.end()) << testing::PrintToString(reply);
+    SRunResult after = RunV3Tool("snmpget", kOps, rig.Target(), { kName });
+    EXPECT_EQ(after.out, kName + " = STRING: \"After restart\"\n") << after.err;
     EXPECT_TRUE(rig.pvx->IsRunning());
 }
 
