@@ -251,11 +251,13 @@ import socket, sys, time
 
 port, hexdump, seconds = int(sys.argv[1]), sys.argv[2], float(sys.argv[3])
 # net-snmp's -d dump: the last "Sending" block is the request itself.
-data = b""
+data, sending = b"", False
 for line in hexdump.splitlines():
     if line.startswith("Sending "):
-        data = b""
-    elif len(line) > 6 and line[4] == ":":
+        data, sending = b"", True
+    elif len(line) < 6 or line[4] != ":":
+        sending = False
+    elif sending:
         data += bytes(int(x, 16) for x in line[6:56].split() if len(x) == 2)
 
 def tlv(buf, at):
