@@ -25,30 +25,35 @@ std::uint8_t StatusFromResult(int result)
     return kXCPNotAvailable;
 }
 
-// Sets a due time (and the shutdown type when given), then lets the driver
-// act on it; if the driver throws, both return to what they were and the
-// exception goes on to the caller, which answers nothing for the frame.
-template <typename Action> void ArmThenAct(std::int64_t& due, std::int64_t newDue, int* type, Action action)
-{
-    const std::int64_t savedDue = due;
-    const int savedType = type ? *type : 0;
-    due = newDue;
-    if (type)
-        *type = kShutdownOutput;
-    try {
-        action();
-    } catch (...) {
-        due = savedDue;
-        if (type)
-            *type = savedType;
-        throw;
-    }
-}
-
 // The command-status reply to `request`, echoing it.
 std::vector<std::uint8_t> Answer(CAbstractUPS& ups, const CXCPRequest& request, std::uint8_t status)
 {
     return ups.BuildCommandStatusReply(static_cast<std::uint8_t>(request.Length()), request.Contents(), status);
+}
+
+// Delayed start-up and shutdown share their form: minutes in 16 bits, then
+// the outlet byte, which 0xFF (or its absence) makes the whole UPS. A driver
+// that throws leaves the schedule as it was, and the frame gets no answer.
+template <typename Schedule, typename CanOutlet, typename OutletDelay>
+std::vector<std::uint8_t> AnswerDelayed(CAbstractUPS& ups, const CXCPRequest& request, bool available,
+    Schedule schedule, CanOutlet canOutlet, OutletDelay outletDelay)
+{
+    if (!available)
+        return Answer(ups, request, kXCPNotAvailable);
+    const std::int64_t minutes = request.Data16(0);
+    if (request.Length() == 3 || (request.Length() == 4 && request.Data(2) == kNoOutlet)) {
+        const auto due = CAbstractUPS::DueTimeAfter(CAbstractUPS::Now(), minutes * 60);
+        if (!due)
+            return Answer(ups, request, kXCPBadParameter);
+        schedule(*due);
+        return Answer(ups, request, kXCPAccepted);
+    }
+    if (request.Length() == 4) {
+        if (!canOutlet())
+            return Answer(ups, request, kXCPNotAvailable);
+        return Answer(ups, request, StatusFromResult(outletDelay(request.Data(2), static_cast<int>(minutes * 60))));
+    }
+    return Answer(ups, request, kXCPBadParameter);
 }
 
 } // namespace
@@ -65,7 +70,7 @@ std::vector<std::uint8_t> CAbstractUPS::DoStartupNow(std::span<const std::uint8_
         return answer(kXCPNotAvailable);
     if (!(request.Length() == 1 || (request.Length() == 2 && request.Data(0) == kNoOutlet)))
         return answer(kXCPBadParameter);
-    ArmThenAct(m_startupDue, Now(), nullptr, [this] { ApplyStartupSchedule(); });
+    ScheduleStartup(Now());
     return answer(kXCPAccepted);
 }
 
@@ -85,7 +90,7 @@ std::vector<std::uint8_t> CAbstractUPS::DoReboot(std::span<const std::uint8_t> f
     const auto due = DueTimeAfter(Now(), seconds);
     if (!due)
         return answer(kXCPBadParameter);
-    ArmThenAct(m_startupDue, *due, nullptr, [this] { ApplyRebootSchedule(); });
+    ScheduleReboot(*due);
     return answer(kXCPAccepted);
 }
 
@@ -96,7 +101,7 @@ std::vector<std::uint8_t> CAbstractUPS::DoShutdownNow(std::span<const std::uint8
     if (!CanShutdown(kShutdownOutput))
         return answer(kXCPNotAvailable);
     if (request.Length() == 1 || (request.Length() == 2 && request.Data(0) == kNoOutlet)) {
-        ArmThenAct(m_shutdownDue, Now(), &m_shutdownType, [this] { ApplyShutdownSchedule(); });
+        ScheduleShutdown(Now(), { .outputShutdown = true });
         return answer(kXCPAccepted);
     }
     if (request.Length() == 2) {
@@ -110,46 +115,19 @@ std::vector<std::uint8_t> CAbstractUPS::DoShutdownNow(std::span<const std::uint8
 
 std::vector<std::uint8_t> CAbstractUPS::DoDelayedStartup(std::span<const std::uint8_t> frame)
 {
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanStartup())
-        return answer(kXCPNotAvailable);
-    const std::int64_t minutes = request.Data16(0);
-    if (request.Length() == 3 || (request.Length() == 4 && request.Data(2) == kNoOutlet)) {
-        const auto due = DueTimeAfter(Now(), minutes * 60);
-        if (!due)
-            return answer(kXCPBadParameter);
-        ArmThenAct(m_startupDue, *due, nullptr, [this] { ApplyStartupSchedule(); });
-        return answer(kXCPAccepted);
-    }
-    if (request.Length() == 4) {
-        if (!CanOutletOnDelay())
-            return answer(kXCPNotAvailable);
-        return answer(StatusFromResult(OutletOnDelay(request.Data(2), static_cast<int>(minutes * 60))));
-    }
-    return answer(kXCPBadParameter);
+    return AnswerDelayed(
+        *this, CXCPRequest(frame), CanStartup(), [this](std::int64_t due) { ScheduleStartup(due); },
+        [this] { return CanOutletOnDelay(); },
+        [this](int outlet, int seconds) { return OutletOnDelay(outlet, seconds); });
 }
 
 std::vector<std::uint8_t> CAbstractUPS::DoDelayedShutdown(std::span<const std::uint8_t> frame)
 {
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanShutdown(kShutdownOutput))
-        return answer(kXCPNotAvailable);
-    const std::int64_t minutes = request.Data16(0);
-    if (request.Length() == 3 || (request.Length() == 4 && request.Data(2) == kNoOutlet)) {
-        const auto due = DueTimeAfter(Now(), minutes * 60);
-        if (!due)
-            return answer(kXCPBadParameter);
-        ArmThenAct(m_shutdownDue, *due, nullptr, [this] { ApplyShutdownSchedule(); });
-        return answer(kXCPAccepted);
-    }
-    if (request.Length() == 4) {
-        if (!CanOutletOffDelay())
-            return answer(kXCPNotAvailable);
-        return answer(StatusFromResult(OutletOffDelay(request.Data(2), static_cast<int>(minutes * 60 + 30))));
-    }
-    return answer(kXCPBadParameter);
+    // One outlet goes off after the UPS's 30-second warning.
+    return AnswerDelayed(
+        *this, CXCPRequest(frame), CanShutdown(kShutdownOutput), [this](std::int64_t due) { ScheduleShutdown(due); },
+        [this] { return CanOutletOffDelay(); },
+        [this](int outlet, int seconds) { return OutletOffDelay(outlet, seconds + 30); });
 }
 
 std::vector<std::uint8_t> CAbstractUPS::DoCommand95(std::span<const std::uint8_t>)
@@ -199,8 +177,7 @@ std::vector<std::uint8_t> CAbstractUPS::DoBatteryTest(std::span<const std::uint8
     // The test type and its duration.
     if (request.Length() < 3)
         return answer(kXCPBadParameter);
-    StartBatteryTest(request.Data(0), request.Data(1));
-    MarkTestStarted(kUpsTestQuickBatteryTest);
+    RunQuickBatteryTest(request.Data(0), request.Data(1));
     return answer(kXCPAccepted);
 }
 
@@ -212,8 +189,7 @@ std::vector<std::uint8_t> CAbstractUPS::DoTestCommand(std::span<const std::uint8
         return answer(kXCPNotAvailable);
     if (request.Length() < 2 || request.Data(0) != 1)
         return answer(kXCPBadParameter);
-    StartGeneralSystemsTest();
-    MarkTestStarted(kUpsTestGeneralSystemsTest);
+    RunGeneralSystemsTest();
     return answer(kXCPAccepted);
 }
 
