@@ -16,34 +16,56 @@ constexpr int kShutdownOutput = 1;
 // The command-status data is the status byte and then the echo.
 constexpr std::size_t kMaxEcho = kXCPMaxBlockData - 1;
 
-using Builder = std::vector<std::uint8_t> (CAbstractUPS::*)(std::span<const std::uint8_t>);
+using Handler = std::vector<std::uint8_t> (CAbstractUPS::*)(std::span<const std::uint8_t>);
 
-struct SRoute {
-    std::uint8_t command;
-    Builder builder;
-};
-
-const SRoute kRoutes[] = {
-    { kXCPIdentification, &CAbstractUPS::BuildIdentificationReply },
-    { kXCPStatus, &CAbstractUPS::BuildStatusReply },
-    { kXCPMeters, &CAbstractUPS::BuildMeterReply },
-    { kXCPAlarms, &CAbstractUPS::BuildAlarmReply },
-    { kXCPNominalOutput, &CAbstractUPS::BuildBlock6Reply },
-    { kXCPBattery, &CAbstractUPS::BuildBlock0BReply },
-    { kXCPNominalInput, &CAbstractUPS::BuildBlock0CReply },
-    { kXCPTestResult, &CAbstractUPS::BuildBlock0FReply },
-    { kXCPCommandList, &CAbstractUPS::BuildCommandListReply },
-    { kXCPOutlets, &CAbstractUPS::BuildOutletReply },
-    { kXCPStartupNow, &CAbstractUPS::DoStartupNow },
-    { kXCPReboot, &CAbstractUPS::DoReboot },
-    { kXCPShutdownNow, &CAbstractUPS::DoShutdownNow },
-    { kXCPDelayedStartup, &CAbstractUPS::DoDelayedStartup },
-    { kXCPDelayedShutdown, &CAbstractUPS::DoDelayedShutdown },
-    { kXCPSetParameter, &CAbstractUPS::DoCommand95 },
-    { kXCPOutletCommand, &CAbstractUPS::DoOutletCommand },
-    { kXCPBatteryTest, &CAbstractUPS::DoBatteryTest },
-    { kXCPGeneralSystemsTest, &CAbstractUPS::DoTestCommand },
-};
+// The model's handler for each of the command table's handler ids.
+Handler HandlerFor(EXCPHandler id)
+{
+    switch (id) {
+    case EXCPHandler::Identification:
+        return &CAbstractUPS::BuildIdentificationReply;
+    case EXCPHandler::Status:
+        return &CAbstractUPS::BuildStatusReply;
+    case EXCPHandler::Meters:
+        return &CAbstractUPS::BuildMeterReply;
+    case EXCPHandler::Alarms:
+        return &CAbstractUPS::BuildAlarmReply;
+    case EXCPHandler::NominalOutput:
+        return &CAbstractUPS::BuildBlock6Reply;
+    case EXCPHandler::Battery:
+        return &CAbstractUPS::BuildBlock0BReply;
+    case EXCPHandler::NominalInput:
+        return &CAbstractUPS::BuildBlock0CReply;
+    case EXCPHandler::TestResult:
+        return &CAbstractUPS::BuildBlock0FReply;
+    case EXCPHandler::CommandList:
+        return &CAbstractUPS::BuildCommandListReply;
+    case EXCPHandler::Outlets:
+        return &CAbstractUPS::BuildOutletReply;
+    case EXCPHandler::StartupNow:
+        return &CAbstractUPS::DoStartupNow;
+    case EXCPHandler::Reboot:
+        return &CAbstractUPS::DoReboot;
+    case EXCPHandler::ShutdownNow:
+        return &CAbstractUPS::DoShutdownNow;
+    case EXCPHandler::DelayedStartup:
+        return &CAbstractUPS::DoDelayedStartup;
+    case EXCPHandler::DelayedShutdown:
+        return &CAbstractUPS::DoDelayedShutdown;
+    case EXCPHandler::SetParameter:
+        return &CAbstractUPS::DoCommand95;
+    case EXCPHandler::OutletCommand:
+        return &CAbstractUPS::DoOutletCommand;
+    case EXCPHandler::BatteryTest:
+        return &CAbstractUPS::DoBatteryTest;
+    case EXCPHandler::GeneralSystemsTest:
+        return &CAbstractUPS::DoTestCommand;
+    case EXCPHandler::None:
+    case EXCPHandler::EndSession:
+        break;
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -75,18 +97,15 @@ std::vector<std::uint8_t> CAbstractUPS::ProcessXCPRequest(std::span<const std::u
     const CXCPRequest request(frame);
     if (!request.HasCommand())
         return {};
-    const std::uint8_t command = request.Command();
+    const SXCPCommand* command = FindXCPCommand(request.Command());
+    const EXCPHandler id = command ? command->handler : EXCPHandler::None;
     // Ends a client's session: the UPS answers it with silence.
-    if (command == kXCPEndSession && request.Length() == 2 && request.Data(0) == 1)
+    if (id == EXCPHandler::EndSession && request.Length() == 2 && request.Data(0) == 1)
         return {};
 
     std::vector<std::uint8_t> reply;
-    for (const SRoute& route : kRoutes) {
-        if (route.command == command) {
-            reply = (this->*route.builder)(frame);
-            break;
-        }
-    }
+    if (const Handler handler = HandlerFor(id))
+        reply = (this->*handler)(frame);
     // A builder that has no answer, or whose blocks do not hold together,
     // is answered as a command the UPS does not offer.
     if (reply.empty() || !FinishXCPReply(reply)) {
@@ -113,36 +132,38 @@ std::vector<std::uint8_t> CAbstractUPS::BuildCommandListReply(std::span<const st
 {
     std::vector<OutletEntry> outlets;
     GetOutlets(outlets);
-    const bool canShutdown = CanShutdown(kShutdownOutput);
-    const std::pair<std::uint8_t, bool> kCommands[] = {
-        { kXCPIdentification, true },
-        { kXCPStatus, true },
-        { kXCPMeters, true },
-        { kXCPAlarms, true },
-        { kXCPNominalOutput, true },
-        { kXCPBattery, CanQuickBatteryTest() },
-        { kXCPNominalInput, true },
-        { kXCPTestResult, CanGeneralSystemsTest() },
-        { kXCPCommandList, true },
-        { kXCPOutlets, outlets.size() >= 2 },
-        { kXCPStartupNow, CanStartup() },
-        { kXCPReboot, CanReboot() },
-        { kXCPShutdownNow, canShutdown },
-        { kXCPDelayedStartup, CanStartup() },
-        { kXCPDelayedShutdown, canShutdown },
-        { kXCPSetParameter, CanCommand95() },
-        { kXCPOutletCommand, CanOutletCommand2() || CanOutletCommand1() },
-        { kXCPBatteryTest, CanQuickBatteryTest() },
-        { kXCPGeneralSystemsTest, CanGeneralSystemsTest() },
-        { kXCPEndSession, true },
+    const auto offered = [&](EXCPOffer offer) {
+        switch (offer) {
+        case EXCPOffer::Never:
+            return false;
+        case EXCPOffer::Always:
+            return true;
+        case EXCPOffer::Startup:
+            return CanStartup();
+        case EXCPOffer::Reboot:
+            return CanReboot();
+        case EXCPOffer::Shutdown:
+            return CanShutdown(kShutdownOutput);
+        case EXCPOffer::QuickBatteryTest:
+            return CanQuickBatteryTest();
+        case EXCPOffer::GeneralSystemsTest:
+            return CanGeneralSystemsTest();
+        case EXCPOffer::Outlets:
+            return outlets.size() >= 2;
+        case EXCPOffer::SetParameter:
+            return CanCommand95();
+        case EXCPOffer::OutletCommand:
+            return CanOutletCommand2() || CanOutletCommand1();
+        }
+        return false;
     };
     std::vector<std::uint8_t> data = { 0, 1 };
-    for (const auto& [code, offered] : kCommands) {
-        if (offered)
-            data.push_back(code);
+    for (const SXCPCommand& command : kXCPCommandTable) {
+        if (offered(command.offer))
+            data.push_back(command.code);
     }
     data[0] = static_cast<std::uint8_t>(data.size() - 2);
-    return BuildReply(0x10, data);
+    return BuildReply(kXCPCommandListBlock, data);
 }
 
 } // namespace pvx

@@ -161,8 +161,8 @@ std::vector<std::uint8_t> CAbstractUPS::BuildIdentificationReply(std::span<const
 {
     // Two blocks, both numbered 1: 121 data bytes, then 34.
     CReplyImage image(165);
-    image.Block(0, 1, 121, 0x01);
-    image.Block(126, 1, 34, 0x82);
+    image.Block(0, kXCPIdentificationBlock, 121, 0x01);
+    image.Block(126, kXCPIdentificationBlock, 34, 0x82);
 
     image.Put(4, 4);
     if (std::uint8_t low = 0; ReadVersionAsHex(m_upsSoftwareVersion, low)) {
@@ -209,7 +209,7 @@ std::vector<std::uint8_t> CAbstractUPS::BuildIdentificationReply(std::span<const
 std::vector<std::uint8_t> CAbstractUPS::BuildStatusReply(std::span<const std::uint8_t>)
 {
     CReplyImage image(25);
-    image.Block(0, 3, 20, 1 | kXCPLastBlock);
+    image.Block(0, kXCPUpsStatusBlock, 20, 1 | kXCPLastBlock);
     image.Put(4, StatusSourceByte(m_outputSource));
 
     std::uint8_t flags = (m_outputSource == 3 || m_outputSource == 4) ? 0xA0 : 0x20;
@@ -274,7 +274,7 @@ std::vector<std::uint8_t> CAbstractUPS::BuildMeterReply(std::span<const std::uin
     AppendFloat(data, static_cast<float>(m_batteryTemperature));
     perLine([&](std::size_t i) { return static_cast<float>(m_outputLines[i].voltage); });
     data.resize(length, 0);
-    return BuildReply(4, data);
+    return BuildReply(kXCPMeterBlock, data);
 }
 
 std::vector<std::uint8_t> CAbstractUPS::BuildAlarmReply(std::span<const std::uint8_t>)
@@ -304,7 +304,7 @@ std::vector<std::uint8_t> CAbstractUPS::BuildAlarmReply(std::span<const std::uin
         { &kUpsAlarmShutdownPending, 21 },
     };
     CReplyImage image(35);
-    image.Block(0, 5, 30, 1 | kXCPLastBlock);
+    image.Block(0, kXCPAlarmBlock, 30, 1 | kXCPLastBlock);
     for (const SAlarmEntry& alarm : m_alarms) {
         for (const SAlarmByte& entry : kAlarmBytes) {
             if (alarm.descriptor == *entry.descriptor)
@@ -317,7 +317,7 @@ std::vector<std::uint8_t> CAbstractUPS::BuildAlarmReply(std::span<const std::uin
 std::vector<std::uint8_t> CAbstractUPS::BuildBlock6Reply(std::span<const std::uint8_t>)
 {
     CReplyImage image(111);
-    image.Block(0, 6, 106, 1 | kXCPLastBlock);
+    image.Block(0, kXCPNominalOutputBlock, 106, 1 | kXCPLastBlock);
     image.Put16(6, ReadVersionTimesTen(m_upsSoftwareVersion));
     image.Put16(10, 500);
     image.Put16(12, m_nominalOutputVoltage);
@@ -341,7 +341,7 @@ std::vector<std::uint8_t> CAbstractUPS::BuildBlock6Reply(std::span<const std::ui
 std::vector<std::uint8_t> CAbstractUPS::BuildBlock0BReply(std::span<const std::uint8_t>)
 {
     CReplyImage image(25);
-    image.Block(0, 0x0B, 20, 1 | kXCPLastBlock);
+    image.Block(0, kXCPBatteryBlock, 20, 1 | kXCPLastBlock);
     std::uint8_t result = 0;
     switch (m_vendorTestResult) {
     case 2:
@@ -366,7 +366,7 @@ std::vector<std::uint8_t> CAbstractUPS::BuildBlock0BReply(std::span<const std::u
 std::vector<std::uint8_t> CAbstractUPS::BuildBlock0CReply(std::span<const std::uint8_t>)
 {
     CReplyImage image(36);
-    image.Block(0, 0x0C, 31, 1 | kXCPLastBlock);
+    image.Block(0, kXCPNominalInputBlock, 31, 1 | kXCPLastBlock);
     image.Put16(4, m_nominalInputVoltage);
     image.Put16(6, m_nominalInputFrequency);
     image.Put(20, static_cast<std::uint8_t>(m_lowBatteryTime & 0xFF));
@@ -381,7 +381,7 @@ std::vector<std::uint8_t> CAbstractUPS::BuildBlock0CReply(std::span<const std::u
 std::vector<std::uint8_t> CAbstractUPS::BuildBlock0FReply(std::span<const std::uint8_t>)
 {
     CReplyImage image(8);
-    image.Block(0, 0x0F, 3, 1 | kXCPLastBlock);
+    image.Block(0, kXCPTestResultBlock, 3, 1 | kXCPLastBlock);
     image.Put(4, 1);
     image.Put(5, 1);
     std::uint8_t summary = 0;
@@ -426,7 +426,7 @@ std::vector<std::uint8_t> CAbstractUPS::BuildOutletReply(std::span<const std::ui
         data.push_back(static_cast<std::uint8_t>(outlets[i].value2 & 0xFF));
         data.push_back(static_cast<std::uint8_t>(outlets[i].value2 >> 8));
     }
-    return BuildReply(0x11, data);
+    return BuildReply(kXCPOutletBlock, data);
 }
 
 } // namespace pvx

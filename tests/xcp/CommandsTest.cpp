@@ -68,7 +68,7 @@ TEST(XCPFrame, ParsersStayInsideTheirBuffers)
     for (const auto& c : requests) {
         SCOPED_TRACE(c.name);
         CByteCursor cursor(c.input);
-        SXCPRequest request;
+        CXCPRequest request;
         EXPECT_EQ(ParseRequestFrame(cursor, request), c.result);
         EXPECT_EQ(cursor.Offset(), c.consumed);
     }
@@ -84,6 +84,27 @@ TEST(XCPFrame, ParsersStayInsideTheirBuffers)
         SXCPBlock block;
         EXPECT_EQ(ParseReplyBlock(cursor, block), c.result);
         EXPECT_EQ(cursor.Offset(), c.consumed);
+    }
+}
+
+TEST(XCPCommandTable, AgreesWithTheRulesForCodesItDoesNotList)
+{
+    // The relay asks for its password before any code above the last open
+    // one that the table does not list; a listed command flagged otherwise
+    // would let a client without the password switch the UPS. The relay
+    // answers the end of session and its password frame itself.
+    std::uint8_t previous = 0;
+    for (const SXCPCommand& command : kXCPCommandTable) {
+        SCOPED_TRACE(static_cast<int>(command.code));
+        EXPECT_GT(command.code, previous) << "ascending, as the emulated command list is sent";
+        previous = command.code;
+        if (command.code != kXCPEndSession && command.code != kXCPAuthorize) {
+            EXPECT_EQ(command.needsPassword, command.code > kXCPLastOpenCommand);
+        }
+        // A request is answered with the block the link expects for it.
+        if (command.replyBlock != kXCPStatusBlock) {
+            EXPECT_EQ(command.replyBlock, ReplyBlockFor(command.code));
+        }
     }
 }
 
