@@ -190,7 +190,7 @@ public:
 
     // ---- XCP request emulation ---------------------------------------------------
     // Each builder answers one request frame (0xAB, L, command, data, checksum;
-    // read it through CXCPRequest, ups/XCPEmulation.h) with reply blocks laid
+    // read it through CXCPRequest, xcp/link/XCPRequest.h) with reply blocks laid
     // back to back. ProcessXCPRequest writes every block's checksum after the
     // builder, so an override may leave them 0; an empty result is answered
     // with the command status 0x32 (not available). Driver actions may throw.

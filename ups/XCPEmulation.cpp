@@ -16,57 +16,6 @@ constexpr int kShutdownOutput = 1;
 // The command-status data is the status byte and then the echo.
 constexpr std::size_t kMaxEcho = kXCPMaxBlockData - 1;
 
-using Handler = std::vector<std::uint8_t> (CAbstractUPS::*)(std::span<const std::uint8_t>);
-
-// The model's handler for each of the command table's handler ids.
-Handler HandlerFor(EXCPHandler id)
-{
-    switch (id) {
-    case EXCPHandler::Identification:
-        return &CAbstractUPS::BuildIdentificationReply;
-    case EXCPHandler::Status:
-        return &CAbstractUPS::BuildStatusReply;
-    case EXCPHandler::Meters:
-        return &CAbstractUPS::BuildMeterReply;
-    case EXCPHandler::Alarms:
-        return &CAbstractUPS::BuildAlarmReply;
-    case EXCPHandler::NominalOutput:
-        return &CAbstractUPS::BuildBlock6Reply;
-    case EXCPHandler::Battery:
-        return &CAbstractUPS::BuildBlock0BReply;
-    case EXCPHandler::NominalInput:
-        return &CAbstractUPS::BuildBlock0CReply;
-    case EXCPHandler::TestResult:
-        return &CAbstractUPS::BuildBlock0FReply;
-    case EXCPHandler::CommandList:
-        return &CAbstractUPS::BuildCommandListReply;
-    case EXCPHandler::Outlets:
-        return &CAbstractUPS::BuildOutletReply;
-    case EXCPHandler::StartupNow:
-        return &CAbstractUPS::DoStartupNow;
-    case EXCPHandler::Reboot:
-        return &CAbstractUPS::DoReboot;
-    case EXCPHandler::ShutdownNow:
-        return &CAbstractUPS::DoShutdownNow;
-    case EXCPHandler::DelayedStartup:
-        return &CAbstractUPS::DoDelayedStartup;
-    case EXCPHandler::DelayedShutdown:
-        return &CAbstractUPS::DoDelayedShutdown;
-    case EXCPHandler::SetParameter:
-        return &CAbstractUPS::DoCommand95;
-    case EXCPHandler::OutletCommand:
-        return &CAbstractUPS::DoOutletCommand;
-    case EXCPHandler::BatteryTest:
-        return &CAbstractUPS::DoBatteryTest;
-    case EXCPHandler::GeneralSystemsTest:
-        return &CAbstractUPS::DoTestCommand;
-    case EXCPHandler::None:
-    case EXCPHandler::EndSession:
-        break;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 bool FinishXCPReply(std::vector<std::uint8_t>& reply)
@@ -104,7 +53,10 @@ std::vector<std::uint8_t> CAbstractUPS::ProcessXCPRequest(std::span<const std::u
         return {};
 
     std::vector<std::uint8_t> reply;
-    if (const Handler handler = HandlerFor(id))
+    XCPHandler handler = BlockBuilderFor(id);
+    if (!handler)
+        handler = CommandHandlerFor(id);
+    if (handler)
         reply = (this->*handler)(frame);
     // A builder that has no answer, or whose blocks do not hold together,
     // is answered as a command the UPS does not offer.

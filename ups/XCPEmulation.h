@@ -3,6 +3,7 @@
 // are read through CXCPRequest (xcp/link/XCPRequest.h).
 #pragma once
 
+#include "xcp/link/XCPCommandTable.h"
 #include "xcp/link/XCPRequest.h"
 
 #include <cstddef>
@@ -13,8 +14,17 @@
 
 namespace pvx {
 
+class CAbstractUPS;
+
 // The model text the emulated UPS identifies itself with (16 characters).
 inline constexpr std::string_view kEmulatedModelText = "  VERDAN   PVX  ";
+
+// The model's handler for a handler id of the command table: the block
+// builders map theirs (ups/XCPEmulationBlocks.cpp), the commands theirs
+// (ups/XCPEmulationCommands.cpp); null for an id the other side serves.
+using XCPHandler = std::vector<std::uint8_t> (CAbstractUPS::*)(std::span<const std::uint8_t>);
+XCPHandler BlockBuilderFor(EXCPHandler id);
+XCPHandler CommandHandlerFor(EXCPHandler id);
 
 // Walks the reply blocks laid back to back in `reply` (0xAB, number, n,
 // sequence, n data bytes, checksum), writes each block's checksum and cuts

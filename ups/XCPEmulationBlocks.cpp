@@ -118,6 +118,34 @@ std::size_t SkipBlanks(std::string_view text)
 
 } // namespace
 
+XCPHandler BlockBuilderFor(EXCPHandler id)
+{
+    switch (id) {
+    case EXCPHandler::Identification:
+        return &CAbstractUPS::BuildIdentificationReply;
+    case EXCPHandler::Status:
+        return &CAbstractUPS::BuildStatusReply;
+    case EXCPHandler::Meters:
+        return &CAbstractUPS::BuildMeterReply;
+    case EXCPHandler::Alarms:
+        return &CAbstractUPS::BuildAlarmReply;
+    case EXCPHandler::NominalOutput:
+        return &CAbstractUPS::BuildBlock6Reply;
+    case EXCPHandler::Battery:
+        return &CAbstractUPS::BuildBlock0BReply;
+    case EXCPHandler::NominalInput:
+        return &CAbstractUPS::BuildBlock0CReply;
+    case EXCPHandler::TestResult:
+        return &CAbstractUPS::BuildBlock0FReply;
+    case EXCPHandler::CommandList:
+        return &CAbstractUPS::BuildCommandListReply;
+    case EXCPHandler::Outlets:
+        return &CAbstractUPS::BuildOutletReply;
+    default:
+        return nullptr;
+    }
+}
+
 bool ReadVersionAsHex(std::string_view text, std::uint8_t& lowByte)
 {
     std::size_t i = SkipBlanks(text);

@@ -58,6 +58,32 @@ std::vector<std::uint8_t> AnswerDelayed(CAbstractUPS& ups, const CXCPRequest& re
 
 } // namespace
 
+XCPHandler CommandHandlerFor(EXCPHandler id)
+{
+    switch (id) {
+    case EXCPHandler::StartupNow:
+        return &CAbstractUPS::DoStartupNow;
+    case EXCPHandler::Reboot:
+        return &CAbstractUPS::DoReboot;
+    case EXCPHandler::ShutdownNow:
+        return &CAbstractUPS::DoShutdownNow;
+    case EXCPHandler::DelayedStartup:
+        return &CAbstractUPS::DoDelayedStartup;
+    case EXCPHandler::DelayedShutdown:
+        return &CAbstractUPS::DoDelayedShutdown;
+    case EXCPHandler::SetParameter:
+        return &CAbstractUPS::DoCommand95;
+    case EXCPHandler::OutletCommand:
+        return &CAbstractUPS::DoOutletCommand;
+    case EXCPHandler::BatteryTest:
+        return &CAbstractUPS::DoBatteryTest;
+    case EXCPHandler::GeneralSystemsTest:
+        return &CAbstractUPS::DoTestCommand;
+    default:
+        return nullptr;
+    }
+}
+
 // ---- Commands ----------------------------------------------------------------------------
 // Each answers with the command status and the request echoed: 0x32 when
 // the capability is missing, 0x36 when the form is not one the command takes.
