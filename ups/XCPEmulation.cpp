@@ -16,6 +16,17 @@ constexpr int kShutdownOutput = 1;
 // The command-status data is the status byte and then the echo.
 constexpr std::size_t kMaxEcho = kXCPMaxBlockData - 1;
 
+XCPHandler HandlerFor(EXCPHandler id)
+{
+    for (auto handlers : { BlockBuilders(), CommandHandlers() }) {
+        for (const SXCPHandlerEntry& entry : handlers) {
+            if (entry.id == id)
+                return entry.handler;
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
 bool FinishXCPReply(std::vector<std::uint8_t>& reply)
@@ -53,10 +64,7 @@ std::vector<std::uint8_t> CAbstractUPS::ProcessXCPRequest(std::span<const std::u
         return {};
 
     std::vector<std::uint8_t> reply;
-    XCPHandler handler = BlockBuilderFor(id);
-    if (!handler)
-        handler = CommandHandlerFor(id);
-    if (handler)
+    if (const XCPHandler handler = HandlerFor(id))
         reply = (this->*handler)(frame);
     // A builder that has no answer, or whose blocks do not hold together,
     // is answered as a command the UPS does not offer.

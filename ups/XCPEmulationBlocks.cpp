@@ -118,32 +118,21 @@ std::size_t SkipBlanks(std::string_view text)
 
 } // namespace
 
-XCPHandler BlockBuilderFor(EXCPHandler id)
+std::span<const SXCPHandlerEntry> BlockBuilders()
 {
-    switch (id) {
-    case EXCPHandler::Identification:
-        return &CAbstractUPS::BuildIdentificationReply;
-    case EXCPHandler::Status:
-        return &CAbstractUPS::BuildStatusReply;
-    case EXCPHandler::Meters:
-        return &CAbstractUPS::BuildMeterReply;
-    case EXCPHandler::Alarms:
-        return &CAbstractUPS::BuildAlarmReply;
-    case EXCPHandler::NominalOutput:
-        return &CAbstractUPS::BuildBlock6Reply;
-    case EXCPHandler::Battery:
-        return &CAbstractUPS::BuildBlock0BReply;
-    case EXCPHandler::NominalInput:
-        return &CAbstractUPS::BuildBlock0CReply;
-    case EXCPHandler::TestResult:
-        return &CAbstractUPS::BuildBlock0FReply;
-    case EXCPHandler::CommandList:
-        return &CAbstractUPS::BuildCommandListReply;
-    case EXCPHandler::Outlets:
-        return &CAbstractUPS::BuildOutletReply;
-    default:
-        return nullptr;
-    }
+    static const SXCPHandlerEntry kBuilders[] = {
+        { EXCPHandler::Identification, &CAbstractUPS::BuildIdentificationReply },
+        { EXCPHandler::Status, &CAbstractUPS::BuildStatusReply },
+        { EXCPHandler::Meters, &CAbstractUPS::BuildMeterReply },
+        { EXCPHandler::Alarms, &CAbstractUPS::BuildAlarmReply },
+        { EXCPHandler::NominalOutput, &CAbstractUPS::BuildBlock6Reply },
+        { EXCPHandler::Battery, &CAbstractUPS::BuildBlock0BReply },
+        { EXCPHandler::NominalInput, &CAbstractUPS::BuildBlock0CReply },
+        { EXCPHandler::TestResult, &CAbstractUPS::BuildBlock0FReply },
+        { EXCPHandler::CommandList, &CAbstractUPS::BuildCommandListReply },
+        { EXCPHandler::Outlets, &CAbstractUPS::BuildOutletReply },
+    };
+    return kBuilders;
 }
 
 bool ReadVersionAsHex(std::string_view text, std::uint8_t& lowByte)

@@ -58,30 +58,20 @@ std::vector<std::uint8_t> AnswerDelayed(CAbstractUPS& ups, const CXCPRequest& re
 
 } // namespace
 
-XCPHandler CommandHandlerFor(EXCPHandler id)
+std::span<const SXCPHandlerEntry> CommandHandlers()
 {
-    switch (id) {
-    case EXCPHandler::StartupNow:
-        return &CAbstractUPS::DoStartupNow;
-    case EXCPHandler::Reboot:
-        return &CAbstractUPS::DoReboot;
-    case EXCPHandler::ShutdownNow:
-        return &CAbstractUPS::DoShutdownNow;
-    case EXCPHandler::DelayedStartup:
-        return &CAbstractUPS::DoDelayedStartup;
-    case EXCPHandler::DelayedShutdown:
-        return &CAbstractUPS::DoDelayedShutdown;
-    case EXCPHandler::SetParameter:
-        return &CAbstractUPS::DoCommand95;
-    case EXCPHandler::OutletCommand:
-        return &CAbstractUPS::DoOutletCommand;
-    case EXCPHandler::BatteryTest:
-        return &CAbstractUPS::DoBatteryTest;
-    case EXCPHandler::GeneralSystemsTest:
-        return &CAbstractUPS::DoTestCommand;
-    default:
-        return nullptr;
-    }
+    static const SXCPHandlerEntry kHandlers[] = {
+        { EXCPHandler::StartupNow, &CAbstractUPS::DoStartupNow },
+        { EXCPHandler::Reboot, &CAbstractUPS::DoReboot },
+        { EXCPHandler::ShutdownNow, &CAbstractUPS::DoShutdownNow },
+        { EXCPHandler::DelayedStartup, &CAbstractUPS::DoDelayedStartup },
+        { EXCPHandler::DelayedShutdown, &CAbstractUPS::DoDelayedShutdown },
+        { EXCPHandler::SetParameter, &CAbstractUPS::DoCommand95 },
+        { EXCPHandler::OutletCommand, &CAbstractUPS::DoOutletCommand },
+        { EXCPHandler::BatteryTest, &CAbstractUPS::DoBatteryTest },
+        { EXCPHandler::GeneralSystemsTest, &CAbstractUPS::DoTestCommand },
+    };
+    return kHandlers;
 }
 
 // ---- Commands ----------------------------------------------------------------------------
