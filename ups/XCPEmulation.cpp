@@ -6,7 +6,6 @@
 #include "xcp/link/XCPFrame.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace pvx {
 

@@ -1,6 +1,6 @@
-// Helpers of the model's own XCP answers: the finishing pass that checks and
-// completes reply blocks, and the readings of the software version. Requests
-// are read through CXCPRequest (xcp/link/XCPRequest.h).
+// Helpers of the model's own XCP answers: the handler lists its dispatch
+// reads, the finishing pass that checks and completes reply blocks, and the
+// readings of the software version. Requests are read through CXCPRequest.
 #pragma once
 
 #include "xcp/link/XCPCommandTable.h"
