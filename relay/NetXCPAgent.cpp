@@ -3,6 +3,8 @@
 
 #include "service/events/PVXException.h"
 #include "ups/AbstractUPS.h"
+#include "xcp/link/XCPCommandTable.h"
+#include "xcp/link/XCPRequest.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,12 +13,11 @@ namespace pvx {
 
 namespace {
 
-constexpr std::uint8_t kStartByte = 0xAB;
-constexpr std::uint8_t kIdentityQuery = 0x00;
-constexpr std::uint8_t kPasswordFrame = 0xCF;
-constexpr std::uint8_t kEndSession = 0xCE;
-constexpr std::uint8_t kLastOpenCommand = 0x88;
+// The shortest frame the relay looks at: start, length, command, checksum.
+constexpr std::size_t kMinFrame = 4;
 constexpr std::size_t kPasswordLength = 6;
+// The password frame's length byte: the command and the password.
+constexpr std::size_t kPasswordFrameLength = kPasswordLength + 1;
 constexpr std::uint8_t kIdentity[] = {'p', 'v', 'x', 0};
 
 } // namespace
@@ -55,13 +56,13 @@ std::uint16_t CNetXCPAgent::GetBoundPort() const
     return GetSocketAddress(m_socket.Get(), address, port) ? port : 0;
 }
 
-bool CNetXCPAgent::IsPassword(std::span<const std::uint8_t> frame) const
+bool CNetXCPAgent::IsPassword(std::span<const std::uint8_t> password) const
 {
     // Only the first six characters count; a shorter password is padded
     // with zero bytes, which the password frame must then carry.
     for (std::size_t i = 0; i < kPasswordLength; ++i) {
         auto expected = i < m_password.size() ? static_cast<std::uint8_t>(m_password[i]) : std::uint8_t{0};
-        if (frame[3 + i] != expected)
+        if (i >= password.size() || password[i] != expected)
             return false;
     }
     return true;
@@ -94,24 +95,24 @@ void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8
 
     bool authorized = false;
     std::size_t offset = 0;
-    while (request.size() - offset >= 4 && request[offset] == kStartByte) {
-        std::size_t frameLength = static_cast<std::size_t>(request[offset + 1]) + 3;
-        if (frameLength > request.size() - offset)
+    while (request.size() - offset >= kMinFrame) {
+        const auto frame = CXCPRequest::FrameAt(request.subspan(offset));
+        if (frame.empty())
             break;
-        auto frame = request.subspan(offset, frameLength);
-        offset += frameLength;
-        std::uint8_t command = frame[2];
+        offset += frame.size();
+        const CXCPRequest view(frame);
+        const std::uint8_t command = view.Command();
         bool forward = false;
-        if (command == kIdentityQuery) {
+        if (command == kXCPListenOnly) {
             PrintLine("requested pvx\n");
             append(kIdentity);
-        } else if (command == kPasswordFrame) {
-            if (frame[1] == 7 && IsPassword(frame))
+        } else if (command == kXCPAuthorize) {
+            if (view.Length() == kPasswordFrameLength && IsPassword(view.DataBytes()))
                 authorized = true;
-        } else if (command == kEndSession) {
+        } else if (command == kXCPEndSession) {
             authorized = false;
             forward = true;
-        } else if (command > kLastOpenCommand) {
+        } else if (XCPNeedsRelayPassword(command)) {
             forward = authorized;
             authorized = false;
         } else {

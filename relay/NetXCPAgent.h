@@ -48,7 +48,8 @@ public:
     int GetSocket() const { return m_socket.Get(); }
 
 private:
-    bool IsPassword(std::span<const std::uint8_t> frame) const;
+    // `password`: the data bytes of a password frame.
+    bool IsPassword(std::span<const std::uint8_t> password) const;
     bool FitsThePass() const { return m_passSpentMs + m_passLongestMs <= kPassBudgetMs; }
     // Whether the datagram just received is handled: its source is a listed
     // client and a UPS object exists. Counts the outcome.

@@ -72,6 +72,13 @@ struct SBypassLine {
     std::uint32_t power = 0; // W
 };
 
+// What arming a schedule changes besides its due time; all of it is undone
+// when the driver refuses.
+struct SControlArming {
+    bool rewarn = false; // the warning trap may be sent again for the new time
+    bool outputShutdown = false; // the shutdown type becomes 1 (output)
+};
+
 class CAbstractUPS {
 public:
     // Lines per group the model holds; larger line counts are served as this many.
@@ -183,7 +190,7 @@ public:
 
     // ---- XCP request emulation ---------------------------------------------------
     // Each builder answers one request frame (0xAB, L, command, data, checksum;
-    // read it through CXCPRequest, ups/XCPEmulation.h) with reply blocks laid
+    // read it through CXCPRequest, xcp/link/XCPRequest.h) with reply blocks laid
     // back to back. ProcessXCPRequest writes every block's checksum after the
     // builder, so an override may leave them 0; an empty result is answered
     // with the command status 0x32 (not available). Driver actions may throw.
@@ -245,6 +252,20 @@ public:
     virtual void StartGeneralSystemsTest();
     virtual void StartBatteryTest(int type, int duration);
     virtual void StartDeepBatteryCalibration();
+    // ---- Controls: one place for what a manager's SET and an XCP command do ----------
+    // Each sets the due time (kNoDueTime cancels) and has the driver act on it
+    // at once; if the driver throws, the model is left as it was and the
+    // exception goes on. The callers check the capabilities first.
+    void ScheduleShutdown(std::int64_t due, SControlArming arming = {});
+    void ScheduleStartup(std::int64_t due, SControlArming arming = {});
+    // Off now, back on at `returnDue`.
+    void ScheduleReboot(std::int64_t returnDue);
+    void ScheduleTimedCommand(std::int64_t due);
+    // Start a test and mark it in progress under its test identifier.
+    void RunQuickBatteryTest(int type, int duration);
+    void RunGeneralSystemsTest();
+    void RunDeepBatteryCalibration();
+
     // Restores every default; keeps identity texts, alarms, traps and the relay address.
     virtual void ResetValues();
 
@@ -365,6 +386,7 @@ private:
     void WriteWarningWindow(std::int64_t& window, const CMIBData& value);
     void WriteVendorTimedCommand(const CMIBData& value);
     void MarkTestStarted(const COid& testId);
+    void ArmThenApply(std::int64_t& due, std::int64_t newDue, SControlArming arming, void (CAbstractUPS::*apply)());
 
     void CountPoll(bool success);
 

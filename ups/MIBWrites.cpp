@@ -1,7 +1,7 @@
 // What a manager's SET does to the writable objects: identity texts written
 // back to the configuration, tests, and the shutdown, startup and timed
-// command schedules. Every check comes before the first change; an action
-// that throws leaves the schedule as it was.
+// command schedules. Every check comes before the first change; the controls
+// themselves are the model's (ups/Controls.cpp).
 #include "ups/AbstractUPS.h"
 
 #include "platform/Portability.h"
@@ -36,25 +36,6 @@ std::int64_t DueTimeOrRefuse(std::int64_t seconds)
     return *due;
 }
 
-// Sets a due time (and clears the warning flag when asked), then lets the
-// driver act on it; if the driver throws, both return to what they were.
-template <typename Action> void ArmThenAct(std::int64_t& due, std::int64_t newDue, bool* flagToClear, Action action)
-{
-    const std::int64_t savedDue = due;
-    const bool savedFlag = flagToClear ? *flagToClear : false;
-    due = newDue;
-    if (flagToClear)
-        *flagToClear = false;
-    try {
-        action();
-    } catch (...) {
-        due = savedDue;
-        if (flagToClear)
-            *flagToClear = savedFlag;
-        throw;
-    }
-}
-
 } // namespace
 
 void CAbstractUPS::WriteIdentText(std::string& member, const char* key, const CMIBData& value)
@@ -76,13 +57,6 @@ void CAbstractUPS::WriteIdentText(std::string& member, const char* key, const CM
     member = text;
 }
 
-void CAbstractUPS::MarkTestStarted(const COid& testId)
-{
-    m_testId = testId;
-    m_testResultSummary = kTestInProgress;
-    m_testStartTime = GetMilliseconds();
-}
-
 void CAbstractUPS::WriteTestId(const CMIBData& value)
 {
     // Whole identifiers are compared, up to their terminating 0 arc.
@@ -95,20 +69,14 @@ void CAbstractUPS::WriteTestId(const CMIBData& value)
     }
     if (m_testResultSummary == kTestInProgress)
         ThrowReadOnly();
-    const COid* started = nullptr;
-    if (is(kUpsTestGeneralSystemsTest) && CanGeneralSystemsTest()) {
-        StartGeneralSystemsTest();
-        started = &kUpsTestGeneralSystemsTest;
-    } else if (is(kUpsTestQuickBatteryTest) && CanQuickBatteryTest()) {
-        StartBatteryTest(1, 15);
-        started = &kUpsTestQuickBatteryTest;
-    } else if (is(kUpsTestDeepBatteryCalibration) && CanDeepBatteryCalibration()) {
-        StartDeepBatteryCalibration();
-        started = &kUpsTestDeepBatteryCalibration;
-    } else {
+    if (is(kUpsTestGeneralSystemsTest) && CanGeneralSystemsTest())
+        RunGeneralSystemsTest();
+    else if (is(kUpsTestQuickBatteryTest) && CanQuickBatteryTest())
+        RunQuickBatteryTest(1, 15);
+    else if (is(kUpsTestDeepBatteryCalibration) && CanDeepBatteryCalibration())
+        RunDeepBatteryCalibration();
+    else
         ThrowBadValue();
-    }
-    MarkTestStarted(*started);
 }
 
 void CAbstractUPS::WriteTestSpinLock(const CMIBData& value)
@@ -134,12 +102,12 @@ void CAbstractUPS::WriteShutdownAfterDelay(const CMIBData& value)
     if (v == -1) {
         if (m_shutdownDue == kNoDueTime)
             ThrowBadValue();
-        ArmThenAct(m_shutdownDue, kNoDueTime, nullptr, [this] { ApplyShutdownSchedule(); });
+        ScheduleShutdown(kNoDueTime);
         return;
     }
     if (v < -1)
         ThrowBadValue();
-    ArmThenAct(m_shutdownDue, DueTimeOrRefuse(v), &m_shutdownTrapSent, [this] { ApplyShutdownSchedule(); });
+    ScheduleShutdown(DueTimeOrRefuse(v), { .rewarn = true });
 }
 
 void CAbstractUPS::WriteStartupAfterDelay(const CMIBData& value)
@@ -150,12 +118,12 @@ void CAbstractUPS::WriteStartupAfterDelay(const CMIBData& value)
     if (v == -1) {
         if (m_startupDue == kNoDueTime)
             ThrowBadValue();
-        ArmThenAct(m_startupDue, kNoDueTime, nullptr, [this] { ApplyStartupSchedule(); });
+        ScheduleStartup(kNoDueTime);
         return;
     }
     if (v < -1)
         ThrowBadValue();
-    ArmThenAct(m_startupDue, DueTimeOrRefuse(v), &m_shutdownTrapSent, [this] { ApplyStartupSchedule(); });
+    ScheduleStartup(DueTimeOrRefuse(v), { .rewarn = true });
 }
 
 void CAbstractUPS::WriteRebootWithDuration(const CMIBData& value)
@@ -165,7 +133,7 @@ void CAbstractUPS::WriteRebootWithDuration(const CMIBData& value)
     const std::int64_t v = value.GetInteger();
     if (v < 1)
         ThrowBadValue();
-    ArmThenAct(m_startupDue, DueTimeOrRefuse(v), nullptr, [this] { ApplyRebootSchedule(); });
+    ScheduleReboot(DueTimeOrRefuse(v));
 }
 
 void CAbstractUPS::WriteVendorQuickTest(const CMIBData&)
@@ -173,8 +141,7 @@ void CAbstractUPS::WriteVendorQuickTest(const CMIBData&)
     // The value is not looked at, and a running test does not block it.
     if (!CanQuickBatteryTest())
         ThrowBadValue();
-    StartBatteryTest(1, 15);
-    MarkTestStarted(kUpsTestQuickBatteryTest);
+    RunQuickBatteryTest(1, 15);
 }
 
 void CAbstractUPS::WriteVendorShutdown(const CMIBData& value)
@@ -187,14 +154,7 @@ void CAbstractUPS::WriteVendorShutdown(const CMIBData& value)
     const std::int64_t newDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
     // Programmed into the UPS now, as upsShutdownAfterDelay does: the
     // control timer only clears the due time once it has passed.
-    const int savedType = m_shutdownType;
-    m_shutdownType = 1;
-    try {
-        ArmThenAct(m_shutdownDue, newDue, nullptr, [this] { ApplyShutdownSchedule(); });
-    } catch (...) {
-        m_shutdownType = savedType;
-        throw;
-    }
+    ScheduleShutdown(newDue, { .outputShutdown = true });
 }
 
 void CAbstractUPS::WriteVendorStartup(const CMIBData& value)
@@ -227,7 +187,7 @@ void CAbstractUPS::WriteVendorTimedCommand(const CMIBData& value)
         m_timedCommandDue = kNoDueTime;
         return;
     }
-    ArmThenAct(m_timedCommandDue, DueTimeOrRefuse(v), nullptr, [this] { ApplyTimedCommand(); });
+    ScheduleTimedCommand(DueTimeOrRefuse(v));
 }
 
 } // namespace pvx

@@ -1,200 +1,29 @@
-// The model's own answers to XCP requests: the identification, status, meter,
-// alarm and configuration blocks built from the model's values, and the
-// commands turned into the model's capability queries and actions.
+// The model's own answers to XCP requests: the dispatch of a request frame
+// to its builder or command, the command list and the command-status block.
 #include "ups/XCPEmulation.h"
 
-#include "platform/HexText.h"
 #include "ups/AbstractUPS.h"
 #include "xcp/link/XCPFrame.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
-#include <limits>
-#include <utility>
 
 namespace pvx {
 
 namespace {
 
-// In the outlet byte of a schedule command: the whole UPS, not one outlet.
-constexpr std::uint8_t kNoOutlet = 0xFF;
-constexpr std::uint32_t kChargeUnknown = 0xFFFFFFFF;
 constexpr int kShutdownOutput = 1;
-// Meter format bytes of the identification block's format list.
-constexpr std::uint8_t kFloatMeter = 0x61;
-constexpr std::uint8_t kFloat51Meter = 0x51;
-constexpr std::uint8_t kIntegerMeter = 0xE2;
-// An outlet entry of block 0x11 takes 6 bytes after the 2-byte head; this
-// many fit the length byte.
-constexpr std::size_t kOutletEntryBytes = 6;
-constexpr std::size_t kMaxOutlets = (kXCPMaxBlockData - 2) / kOutletEntryBytes;
 // The command-status data is the status byte and then the echo.
 constexpr std::size_t kMaxEcho = kXCPMaxBlockData - 1;
 
-using Builder = std::vector<std::uint8_t> (CAbstractUPS::*)(std::span<const std::uint8_t>);
-
-struct SRoute {
-    std::uint8_t command;
-    Builder builder;
-};
-
-const SRoute kRoutes[] = {
-    { kXCPIdentification, &CAbstractUPS::BuildIdentificationReply },
-    { kXCPStatus, &CAbstractUPS::BuildStatusReply },
-    { kXCPMeters, &CAbstractUPS::BuildMeterReply },
-    { kXCPAlarms, &CAbstractUPS::BuildAlarmReply },
-    { kXCPNominalOutput, &CAbstractUPS::BuildBlock6Reply },
-    { kXCPBattery, &CAbstractUPS::BuildBlock0BReply },
-    { kXCPNominalInput, &CAbstractUPS::BuildBlock0CReply },
-    { kXCPTestResult, &CAbstractUPS::BuildBlock0FReply },
-    { kXCPCommandList, &CAbstractUPS::BuildCommandListReply },
-    { kXCPOutlets, &CAbstractUPS::BuildOutletReply },
-    { kXCPStartupNow, &CAbstractUPS::DoStartupNow },
-    { kXCPReboot, &CAbstractUPS::DoReboot },
-    { kXCPShutdownNow, &CAbstractUPS::DoShutdownNow },
-    { kXCPDelayedStartup, &CAbstractUPS::DoDelayedStartup },
-    { kXCPDelayedShutdown, &CAbstractUPS::DoDelayedShutdown },
-    { kXCPSetParameter, &CAbstractUPS::DoCommand95 },
-    { kXCPOutletCommand, &CAbstractUPS::DoOutletCommand },
-    { kXCPBatteryTest, &CAbstractUPS::DoBatteryTest },
-    { kXCPGeneralSystemsTest, &CAbstractUPS::DoTestCommand },
-};
-
-// A reply of blocks at fixed positions, all data bytes 0 until set.
-// Positions count from the first block's 0xAB, as the reply is laid out.
-class CReplyImage {
-public:
-    explicit CReplyImage(std::size_t size)
-        : m_bytes(size, 0)
-    {
+XCPHandler HandlerFor(EXCPHandler id)
+{
+    for (auto handlers : { BlockBuilders(), CommandHandlers() }) {
+        for (const SXCPHandlerEntry& entry : handlers) {
+            if (entry.id == id)
+                return entry.handler;
+        }
     }
-    void Block(std::size_t at, std::uint8_t number, std::uint8_t length, std::uint8_t sequence)
-    {
-        Put(at, kXCPStartByte);
-        Put(at + 1, number);
-        Put(at + 2, length);
-        Put(at + 3, sequence);
-    }
-    // Positions are this file's constants: one outside the image is a bug
-    // here, and at() turns it into an exception rather than a stray write.
-    void Put(std::size_t position, std::uint8_t value) { m_bytes.at(position) = value; }
-    void Put16(std::size_t position, std::uint32_t value)
-    {
-        Put(position, static_cast<std::uint8_t>(value & 0xFF));
-        Put(position + 1, static_cast<std::uint8_t>((value >> 8) & 0xFF));
-    }
-    std::vector<std::uint8_t> Finish()
-    {
-        FinishXCPReply(m_bytes);
-        return std::move(m_bytes);
-    }
-
-private:
-    std::vector<std::uint8_t> m_bytes;
-};
-
-std::vector<std::uint8_t> OneBlock(std::uint8_t number, std::span<const std::uint8_t> data)
-{
-    std::vector<std::uint8_t> reply;
-    reply.reserve(data.size() + kXCPBlockOverhead);
-    AppendReplyBlock(reply, number, 1 | kXCPLastBlock, data);
-    return reply;
-}
-
-void AppendU32LE(std::vector<std::uint8_t>& out, std::uint32_t value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<std::uint8_t>((value >> shift) & 0xFF));
-}
-
-void AppendFloat(std::vector<std::uint8_t>& out, float value)
-{
-    AppendU32LE(out, std::bit_cast<std::uint32_t>(value));
-}
-
-std::uint32_t Saturate32(std::uint64_t value)
-{
-    return value > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
-                                                             : static_cast<std::uint32_t>(value);
-}
-
-// Seconds until a due time as the status block carries them: 0xFFFF when
-// none is due, else the whole seconds left in 16 bits (a due time that has
-// just passed reads 0).
-std::uint16_t SecondsUntil(std::int64_t due)
-{
-    const auto remaining = CAbstractUPS::MillisecondsUntil(due);
-    if (!remaining)
-        return 0xFFFF;
-    const std::int64_t seconds = std::max<std::int64_t>(0, *remaining) / 1000;
-    return static_cast<std::uint16_t>(seconds & 0xFFFF);
-}
-
-std::uint8_t StatusSourceByte(int outputSource)
-{
-    switch (outputSource) {
-    case 2:
-        return 0x10;
-    case 3:
-        return 0x50;
-    case 4:
-        return 0x60;
-    case 5:
-        return 0xF0;
-    case 6:
-        return 0x62;
-    case 7:
-        return 0x63;
-    default:
-        return 0x30;
-    }
-}
-
-// Outlet actions return the device's result code: 0 (nothing to report) and
-// 0x31 are "done"; any other status byte goes back to the client as it is,
-// so a refused command is not reported as carried out.
-std::uint8_t StatusFromResult(int result)
-{
-    if (result == 0 || result == kXCPAccepted || result == kXCPAcceptedAlso)
-        return kXCPAccepted;
-    if (result > 0 && result <= 0xFF)
-        return static_cast<std::uint8_t>(result);
-    return kXCPNotAvailable;
-}
-
-// Sets a due time (and the shutdown type when given), then lets the driver
-// act on it; if the driver throws, both return to what they were and the
-// exception goes on to the caller, which answers nothing for the frame.
-template <typename Action> void ArmThenAct(std::int64_t& due, std::int64_t newDue, int* type, Action action)
-{
-    const std::int64_t savedDue = due;
-    const int savedType = type ? *type : 0;
-    due = newDue;
-    if (type)
-        *type = kShutdownOutput;
-    try {
-        action();
-    } catch (...) {
-        due = savedDue;
-        if (type)
-            *type = savedType;
-        throw;
-    }
-}
-
-// The command-status reply to `request`, echoing it.
-std::vector<std::uint8_t> Answer(CAbstractUPS& ups, const CXCPRequest& request, std::uint8_t status)
-{
-    return ups.BuildCommandStatusReply(static_cast<std::uint8_t>(request.Length()), request.Contents(), status);
-}
-
-std::size_t SkipBlanks(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
-        ++i;
-    return i;
+    return nullptr;
 }
 
 } // namespace
@@ -222,60 +51,20 @@ bool FinishXCPReply(std::vector<std::uint8_t>& reply)
     return false;
 }
 
-bool ReadVersionAsHex(std::string_view text, std::uint8_t& lowByte)
-{
-    std::size_t i = SkipBlanks(text);
-    if (i + 2 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X') && HexDigitValue(text[i + 2]) >= 0)
-        i += 2;
-    bool nonzero = false;
-    unsigned low = 0;
-    for (; i < text.size() && HexDigitValue(text[i]) >= 0; ++i) {
-        const auto digit = static_cast<unsigned>(HexDigitValue(text[i]));
-        nonzero = nonzero || digit != 0;
-        low = ((low << 4) | digit) & 0xFF;
-    }
-    lowByte = static_cast<std::uint8_t>(low);
-    return nonzero;
-}
-
-std::uint16_t ReadVersionTimesTen(std::string_view text)
-{
-    // Read digit by digit: through a binary float "2.3" times 10 would
-    // truncate to 22.
-    std::size_t i = SkipBlanks(text);
-    std::uint32_t whole = 0;
-    bool digits = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        digits = true;
-        whole = std::min<std::uint32_t>(whole * 10 + static_cast<std::uint32_t>(text[i] - '0'), 0xFFFFF);
-    }
-    std::uint32_t tenths = whole * 10;
-    if (i + 1 < text.size() && text[i] == '.' && text[i + 1] >= '0' && text[i + 1] <= '9') {
-        digits = true;
-        tenths += static_cast<std::uint32_t>(text[i + 1] - '0');
-    }
-    if (!digits)
-        return 0;
-    return static_cast<std::uint16_t>(std::min<std::uint32_t>(tenths, 0xFFFF));
-}
-
 std::vector<std::uint8_t> CAbstractUPS::ProcessXCPRequest(std::span<const std::uint8_t> frame)
 {
     const CXCPRequest request(frame);
     if (!request.HasCommand())
         return {};
-    const std::uint8_t command = request.Command();
+    const SXCPCommand* command = FindXCPCommand(request.Command());
+    const EXCPHandler id = command ? command->handler : EXCPHandler::None;
     // Ends a client's session: the UPS answers it with silence.
-    if (command == kXCPEndSession && request.Length() == 2 && request.Data(0) == 1)
+    if (id == EXCPHandler::EndSession && request.Length() == 2 && request.Data(0) == 1)
         return {};
 
     std::vector<std::uint8_t> reply;
-    for (const SRoute& route : kRoutes) {
-        if (route.command == command) {
-            reply = (this->*route.builder)(frame);
-            break;
-        }
-    }
+    if (const XCPHandler handler = HandlerFor(id))
+        reply = (this->*handler)(frame);
     // A builder that has no answer, or whose blocks do not hold together,
     // is answered as a command the UPS does not offer.
     if (reply.empty() || !FinishXCPReply(reply)) {
@@ -295,481 +84,45 @@ std::vector<std::uint8_t> CAbstractUPS::BuildCommandStatusReply(
     data.reserve(echo + 1);
     data.push_back(status);
     data.insert(data.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(echo));
-    return OneBlock(kXCPStatusBlock, data);
-}
-
-// ---- Blocks ------------------------------------------------------------------------------
-
-std::vector<std::uint8_t> CAbstractUPS::BuildIdentificationReply(std::span<const std::uint8_t>)
-{
-    // Two blocks, both numbered 1: 121 data bytes, then 34.
-    CReplyImage image(165);
-    image.Block(0, 1, 121, 0x01);
-    image.Block(126, 1, 34, 0x82);
-
-    image.Put(4, 4);
-    if (std::uint8_t low = 0; ReadVersionAsHex(m_upsSoftwareVersion, low)) {
-        image.Put(5, low);
-        image.Put(6, 1);
-    }
-    image.Put(12, 1);
-    image.Put16(14, std::min<std::uint32_t>(m_nominalOutputVA / 50, 0xFFFF));
-    image.Put(16, static_cast<std::uint8_t>(std::min<std::uint32_t>(m_outputLineCount, 0xFF)));
-    image.Put(18, static_cast<std::uint8_t>(kEmulatedModelText.size()));
-    for (std::size_t i = 0; i < kEmulatedModelText.size(); ++i)
-        image.Put(19 + i, static_cast<std::uint8_t>(kEmulatedModelText[i]));
-
-    // The meter format list (count 0x52, meter m at position 36 + m) names
-    // exactly the meters BuildMeterReply sends, in the same order.
-    image.Put(35, 0x52);
-    for (std::size_t position : { 54, 57, 58, 59, 89, 92, 98, 101, 107, 113, 114 })
-        image.Put(position, kFloatMeter);
-    if (m_outputLineCount >= 2) {
-        for (std::size_t position : { 55, 90, 93, 102, 115 })
-            image.Put(position, kFloatMeter);
-    }
-    if (m_outputLineCount >= 3) {
-        for (std::size_t position : { 56, 91, 94, 103, 116 })
-            image.Put(position, kFloatMeter);
-    }
-    for (std::size_t position : { 63, 64, 68, 69 })
-        image.Put(position, kFloat51Meter);
-    if (m_chargeRemaining != kChargeUnknown)
-        image.Put(70, kFloat51Meter);
-    image.Put(71, kIntegerMeter);
-
-    image.Put(118, 0x26);
-    image.Put(120, 4);
-    image.Put(122, 2);
-    image.Put(123, 4);
-    const std::pair<std::size_t, std::uint8_t> kSecondBlock[] = { { 131, 0x83 }, { 137, 2 }, { 139, 0x40 },
-        { 142, 0x20 }, { 145, 0x43 }, { 148, 3 }, { 149, 0x4C }, { 150, 0x6A }, { 159, 0xFF } };
-    for (const auto& [position, value] : kSecondBlock)
-        image.Put(position, value);
-    return image.Finish();
-}
-
-std::vector<std::uint8_t> CAbstractUPS::BuildStatusReply(std::span<const std::uint8_t>)
-{
-    CReplyImage image(25);
-    image.Block(0, 3, 20, 1 | kXCPLastBlock);
-    image.Put(4, StatusSourceByte(m_outputSource));
-
-    std::uint8_t flags = (m_outputSource == 3 || m_outputSource == 4) ? 0xA0 : 0x20;
-    if (m_batteryChargeState == 1)
-        flags |= 0x40;
-    if (m_lowBatteryTime >= m_minutesRemaining)
-        flags |= 0x20;
-    if (m_outputSource == 3)
-        flags |= 0x10;
-    if (m_outputSource == 5)
-        flags |= 0x08;
-    if (m_outputSource == 4)
-        flags |= 0x04;
-    if (CanRunTimedCommand())
-        flags |= 0x01;
-    image.Put(5, flags);
-
-    std::uint8_t pending = 0x65;
-    if (m_startupDue != kNoDueTime)
-        pending += 0x08;
-    if (m_shutdownDue != kNoDueTime)
-        pending += 0x02;
-    image.Put(8, pending);
-    image.Put16(9, SecondsUntil(m_startupDue));
-    image.Put16(15, SecondsUntil(m_shutdownDue));
-    image.Put(21, 0xFF);
-    return image.Finish();
-}
-
-std::vector<std::uint8_t> CAbstractUPS::BuildMeterReply(std::span<const std::uint8_t>)
-{
-    // The identification block's format list always names line 1, so one
-    // line is sent even when the model counts none.
-    const std::size_t lines = std::clamp<std::uint32_t>(m_outputLineCount, 1, 3);
-    const std::size_t length = 4 * (17 + 5 * (lines - 1));
-    std::vector<std::uint8_t> data;
-    data.reserve(length);
-    auto perLine = [&](auto value) {
-        for (std::size_t i = 0; i < lines; ++i)
-            AppendFloat(data, value(i));
-    };
-
-    perLine([&](std::size_t i) { return static_cast<float>(m_inputLines[i].current) / 10.0f; });
-    AppendFloat(data, static_cast<float>(m_outputLines[0].power));
-    AppendFloat(data, static_cast<float>(m_inputLines[0].truePower));
-    AppendFloat(
-        data, static_cast<float>(static_cast<std::uint64_t>(m_nominalOutputVA) * m_outputLines[0].percentLoad / 100));
-    AppendFloat(data, static_cast<float>(m_outputFrequency) / 10.0f);
-    AppendFloat(data, static_cast<float>(m_inputLines[0].frequency) / 10.0f);
-    AppendFloat(data, static_cast<float>(m_batteryCurrent));
-    AppendFloat(data, static_cast<float>(m_batteryVoltage));
-    // An unknown charge is left out of the list, and the values after it
-    // move up; the block keeps its length, ending in 4 zero bytes.
-    if (m_chargeRemaining != kChargeUnknown)
-        AppendFloat(data, static_cast<float>(m_chargeRemaining));
-    AppendU32LE(data, Saturate32(static_cast<std::uint64_t>(m_minutesRemaining) * 60));
-    perLine([&](std::size_t i) { return static_cast<float>(m_bypassLines[i].voltage); });
-    perLine([&](std::size_t i) { return static_cast<float>(m_inputLines[i].voltage); });
-    AppendFloat(data, static_cast<float>(m_ambientTemperature));
-    perLine([&](std::size_t i) { return static_cast<float>(m_outputLines[i].current); });
-    AppendFloat(data, static_cast<float>(m_nominalOutputVA));
-    AppendFloat(data, static_cast<float>(m_batteryTemperature));
-    perLine([&](std::size_t i) { return static_cast<float>(m_outputLines[i].voltage); });
-    data.resize(length, 0);
-    return OneBlock(4, data);
-}
-
-std::vector<std::uint8_t> CAbstractUPS::BuildAlarmReply(std::span<const std::uint8_t>)
-{
-    struct SAlarmByte {
-        const COid* descriptor;
-        std::size_t position;
-    };
-    const SAlarmByte kAlarmBytes[] = {
-        { &kUpsAlarmOutputBad, 4 },
-        { &kUpsAlarmOutputOverload, 5 },
-        { &kUpsAlarmChargerFailed, 6 },
-        { &kUpsAlarmShutdownImminent, 7 },
-        { &kUpsAlarmLowBattery, 8 },
-        { &kUpsAlarmInputBad, 9 },
-        { &kUpsAlarmCommunicationsLost, 10 },
-        { &kUpsAlarmBypassBad, 11 },
-        { &kUpsAlarmDepletedBattery, 12 },
-        { &kUpsAlarmBatteryBad, 13 },
-        { &kUpsAlarmOnBattery, 14 },
-        { &kUpsAlarmOnBypass, 15 },
-        { &kUpsAlarmUpsOutputOff, 16 },
-        { &kUpsAlarmFuseFailure, 17 },
-        { &kUpsAlarmFanFailure, 18 },
-        { &kUpsAlarmTempBad, 19 },
-        { &kUpsAlarmTempBad, 20 },
-        { &kUpsAlarmShutdownPending, 21 },
-    };
-    CReplyImage image(35);
-    image.Block(0, 5, 30, 1 | kXCPLastBlock);
-    for (const SAlarmEntry& alarm : m_alarms) {
-        for (const SAlarmByte& entry : kAlarmBytes) {
-            if (alarm.descriptor == *entry.descriptor)
-                image.Put(entry.position, 1);
-        }
-    }
-    return image.Finish();
-}
-
-std::vector<std::uint8_t> CAbstractUPS::BuildBlock6Reply(std::span<const std::uint8_t>)
-{
-    CReplyImage image(111);
-    image.Block(0, 6, 106, 1 | kXCPLastBlock);
-    image.Put16(6, ReadVersionTimesTen(m_upsSoftwareVersion));
-    image.Put16(10, 500);
-    image.Put16(12, m_nominalOutputVoltage);
-    image.Put16(14, m_nominalOutputFrequency);
-    image.Put(42, 1);
-    image.Put(43, 1);
-    image.Put(46, 0x52);
-    image.Put(47, 3);
-    image.Put(50, 12);
-    image.Put(51, 31);
-    // The relay's address, kept in network byte order, goes out last byte first.
-    std::uint8_t address[4];
-    std::memcpy(address, &m_relayAddress, sizeof address);
-    for (std::size_t i = 0; i < 4; ++i)
-        image.Put(100 + i, address[3 - i]);
-    image.Put(108, 1);
-    image.Put(109, 1);
-    return image.Finish();
-}
-
-std::vector<std::uint8_t> CAbstractUPS::BuildBlock0BReply(std::span<const std::uint8_t>)
-{
-    CReplyImage image(25);
-    image.Block(0, 0x0B, 20, 1 | kXCPLastBlock);
-    std::uint8_t result = 0;
-    switch (m_vendorTestResult) {
-    case 2:
-        result = 2;
-        break;
-    case 3:
-        result = 4;
-        break;
-    case 4:
-        result = 1;
-        break;
-    case 6:
-        result = 3;
-        break;
-    default:
-        break;
-    }
-    image.Put(4, result);
-    return image.Finish();
-}
-
-std::vector<std::uint8_t> CAbstractUPS::BuildBlock0CReply(std::span<const std::uint8_t>)
-{
-    CReplyImage image(36);
-    image.Block(0, 0x0C, 31, 1 | kXCPLastBlock);
-    image.Put16(4, m_nominalInputVoltage);
-    image.Put16(6, m_nominalInputFrequency);
-    image.Put(20, static_cast<std::uint8_t>(m_lowBatteryTime & 0xFF));
-    image.Put(21, static_cast<std::uint8_t>((m_audibleStatus - 1) & 0xFF));
-    image.Put16(22, m_lowTransferVoltage);
-    image.Put16(24, m_highTransferVoltage);
-    image.Put(29, static_cast<std::uint8_t>(m_lowTemperatureLimit & 0xFF));
-    image.Put(30, static_cast<std::uint8_t>(m_highTemperatureLimit & 0xFF));
-    return image.Finish();
-}
-
-std::vector<std::uint8_t> CAbstractUPS::BuildBlock0FReply(std::span<const std::uint8_t>)
-{
-    CReplyImage image(8);
-    image.Block(0, 0x0F, 3, 1 | kXCPLastBlock);
-    image.Put(4, 1);
-    image.Put(5, 1);
-    std::uint8_t summary = 0;
-    switch (m_testResultSummary) {
-    case 1:
-    case 2:
-        summary = 2;
-        break;
-    case 3:
-        summary = 4;
-        break;
-    case 4:
-        summary = 3;
-        break;
-    case 5:
-        summary = 1;
-        break;
-    default:
-        break;
-    }
-    image.Put(6, summary);
-    return image.Finish();
+    return BuildReply(kXCPStatusBlock, data);
 }
 
 std::vector<std::uint8_t> CAbstractUPS::BuildCommandListReply(std::span<const std::uint8_t>)
 {
     std::vector<OutletEntry> outlets;
     GetOutlets(outlets);
-    const bool canShutdown = CanShutdown(kShutdownOutput);
-    const std::pair<std::uint8_t, bool> kCommands[] = {
-        { kXCPIdentification, true },
-        { kXCPStatus, true },
-        { kXCPMeters, true },
-        { kXCPAlarms, true },
-        { kXCPNominalOutput, true },
-        { kXCPBattery, CanQuickBatteryTest() },
-        { kXCPNominalInput, true },
-        { kXCPTestResult, CanGeneralSystemsTest() },
-        { kXCPCommandList, true },
-        { kXCPOutlets, outlets.size() >= 2 },
-        { kXCPStartupNow, CanStartup() },
-        { kXCPReboot, CanReboot() },
-        { kXCPShutdownNow, canShutdown },
-        { kXCPDelayedStartup, CanStartup() },
-        { kXCPDelayedShutdown, canShutdown },
-        { kXCPSetParameter, CanCommand95() },
-        { kXCPOutletCommand, CanOutletCommand2() || CanOutletCommand1() },
-        { kXCPBatteryTest, CanQuickBatteryTest() },
-        { kXCPGeneralSystemsTest, CanGeneralSystemsTest() },
-        { kXCPEndSession, true },
+    const auto offered = [&](EXCPOffer offer) {
+        switch (offer) {
+        case EXCPOffer::Never:
+            return false;
+        case EXCPOffer::Always:
+            return true;
+        case EXCPOffer::Startup:
+            return CanStartup();
+        case EXCPOffer::Reboot:
+            return CanReboot();
+        case EXCPOffer::Shutdown:
+            return CanShutdown(kShutdownOutput);
+        case EXCPOffer::QuickBatteryTest:
+            return CanQuickBatteryTest();
+        case EXCPOffer::GeneralSystemsTest:
+            return CanGeneralSystemsTest();
+        case EXCPOffer::Outlets:
+            return outlets.size() >= 2;
+        case EXCPOffer::SetParameter:
+            return CanCommand95();
+        case EXCPOffer::OutletCommand:
+            return CanOutletCommand2() || CanOutletCommand1();
+        }
+        return false;
     };
     std::vector<std::uint8_t> data = { 0, 1 };
-    for (const auto& [code, offered] : kCommands) {
-        if (offered)
-            data.push_back(code);
+    for (const SXCPCommand& command : kXCPCommandTable) {
+        if (offered(command.offer))
+            data.push_back(command.code);
     }
     data[0] = static_cast<std::uint8_t>(data.size() - 2);
-    return OneBlock(0x10, data);
-}
-
-std::vector<std::uint8_t> CAbstractUPS::BuildOutletReply(std::span<const std::uint8_t>)
-{
-    std::vector<OutletEntry> outlets;
-    GetOutlets(outlets);
-    if (outlets.size() < 2)
-        return {};
-    // More outlets than the length byte can hold are cut, and the count says so.
-    const std::size_t count = std::min(outlets.size(), kMaxOutlets);
-    std::vector<std::uint8_t> data;
-    data.reserve(2 + kOutletEntryBytes * count);
-    data.push_back(static_cast<std::uint8_t>(count));
-    data.push_back(kOutletEntryBytes);
-    for (std::size_t i = 0; i < count; ++i) {
-        data.push_back(static_cast<std::uint8_t>(i));
-        data.push_back(outlets[i].number);
-        data.push_back(static_cast<std::uint8_t>(outlets[i].value1 & 0xFF));
-        data.push_back(static_cast<std::uint8_t>(outlets[i].value1 >> 8));
-        data.push_back(static_cast<std::uint8_t>(outlets[i].value2 & 0xFF));
-        data.push_back(static_cast<std::uint8_t>(outlets[i].value2 >> 8));
-    }
-    return OneBlock(0x11, data);
-}
-
-// ---- Commands ----------------------------------------------------------------------------
-// Each answers with the command status and the request echoed: 0x32 when
-// the capability is missing, 0x36 when the form is not one the command takes.
-
-std::vector<std::uint8_t> CAbstractUPS::DoStartupNow(std::span<const std::uint8_t> frame)
-{
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanStartup())
-        return answer(kXCPNotAvailable);
-    if (!(request.Length() == 1 || (request.Length() == 2 && request.Data(0) == kNoOutlet)))
-        return answer(kXCPBadParameter);
-    ArmThenAct(m_startupDue, Now(), nullptr, [this] { ApplyStartupSchedule(); });
-    return answer(kXCPAccepted);
-}
-
-std::vector<std::uint8_t> CAbstractUPS::DoReboot(std::span<const std::uint8_t> frame)
-{
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanReboot())
-        return answer(kXCPNotAvailable);
-    std::int64_t seconds = 0;
-    if (request.Length() == 2)
-        seconds = request.Data(0);
-    else if (request.Length() == 3 || (request.Length() == 4 && request.Data(2) == kNoOutlet))
-        seconds = request.Data16(0);
-    else
-        return answer(kXCPBadParameter);
-    const auto due = DueTimeAfter(Now(), seconds);
-    if (!due)
-        return answer(kXCPBadParameter);
-    ArmThenAct(m_startupDue, *due, nullptr, [this] { ApplyRebootSchedule(); });
-    return answer(kXCPAccepted);
-}
-
-std::vector<std::uint8_t> CAbstractUPS::DoShutdownNow(std::span<const std::uint8_t> frame)
-{
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanShutdown(kShutdownOutput))
-        return answer(kXCPNotAvailable);
-    if (request.Length() == 1 || (request.Length() == 2 && request.Data(0) == kNoOutlet)) {
-        ArmThenAct(m_shutdownDue, Now(), &m_shutdownType, [this] { ApplyShutdownSchedule(); });
-        return answer(kXCPAccepted);
-    }
-    if (request.Length() == 2) {
-        // One outlet off: after the UPS's 30-second warning.
-        if (!CanOutletOffDelay())
-            return answer(kXCPNotAvailable);
-        return answer(StatusFromResult(OutletOffDelay(request.Data(0), 30)));
-    }
-    return answer(kXCPBadParameter);
-}
-
-std::vector<std::uint8_t> CAbstractUPS::DoDelayedStartup(std::span<const std::uint8_t> frame)
-{
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanStartup())
-        return answer(kXCPNotAvailable);
-    const std::int64_t minutes = request.Data16(0);
-    if (request.Length() == 3 || (request.Length() == 4 && request.Data(2) == kNoOutlet)) {
-        const auto due = DueTimeAfter(Now(), minutes * 60);
-        if (!due)
-            return answer(kXCPBadParameter);
-        ArmThenAct(m_startupDue, *due, nullptr, [this] { ApplyStartupSchedule(); });
-        return answer(kXCPAccepted);
-    }
-    if (request.Length() == 4) {
-        if (!CanOutletOnDelay())
-            return answer(kXCPNotAvailable);
-        return answer(StatusFromResult(OutletOnDelay(request.Data(2), static_cast<int>(minutes * 60))));
-    }
-    return answer(kXCPBadParameter);
-}
-
-std::vector<std::uint8_t> CAbstractUPS::DoDelayedShutdown(std::span<const std::uint8_t> frame)
-{
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanShutdown(kShutdownOutput))
-        return answer(kXCPNotAvailable);
-    const std::int64_t minutes = request.Data16(0);
-    if (request.Length() == 3 || (request.Length() == 4 && request.Data(2) == kNoOutlet)) {
-        const auto due = DueTimeAfter(Now(), minutes * 60);
-        if (!due)
-            return answer(kXCPBadParameter);
-        ArmThenAct(m_shutdownDue, *due, nullptr, [this] { ApplyShutdownSchedule(); });
-        return answer(kXCPAccepted);
-    }
-    if (request.Length() == 4) {
-        if (!CanOutletOffDelay())
-            return answer(kXCPNotAvailable);
-        return answer(StatusFromResult(OutletOffDelay(request.Data(2), static_cast<int>(minutes * 60 + 30))));
-    }
-    return answer(kXCPBadParameter);
-}
-
-std::vector<std::uint8_t> CAbstractUPS::DoCommand95(std::span<const std::uint8_t>)
-{
-    // Setting the UPS's parameters needs the UPS itself; drivers forward it.
-    return {};
-}
-
-std::vector<std::uint8_t> CAbstractUPS::DoOutletCommand(std::span<const std::uint8_t> frame)
-{
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    // Sub-command, outlet and a 16-bit value: a shorter form names no command.
-    if (request.Length() < 5)
-        return answer(kXCPNotAvailable);
-    const int outlet = request.Data(1);
-    const int value = request.Data16(2);
-    switch (request.Data(0)) {
-    case 1:
-        if (CanOutletCommand1())
-            return answer(StatusFromResult(OutletCommand1(outlet, value)));
-        break;
-    case 2:
-        if (CanOutletCommand2())
-            return answer(StatusFromResult(OutletCommand2(outlet, value)));
-        break;
-    case 3:
-        if (CanOutletOffDelay())
-            return answer(StatusFromResult(OutletOffDelay(outlet, (value + 7680) % 65536)));
-        break;
-    case 4:
-        if (CanOutletOnDelay())
-            return answer(StatusFromResult(OutletOnDelay(outlet, value)));
-        break;
-    default:
-        break;
-    }
-    return answer(kXCPNotAvailable);
-}
-
-std::vector<std::uint8_t> CAbstractUPS::DoBatteryTest(std::span<const std::uint8_t> frame)
-{
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanQuickBatteryTest())
-        return answer(kXCPNotAvailable);
-    // The test type and its duration.
-    if (request.Length() < 3)
-        return answer(kXCPBadParameter);
-    StartBatteryTest(request.Data(0), request.Data(1));
-    MarkTestStarted(kUpsTestQuickBatteryTest);
-    return answer(kXCPAccepted);
-}
-
-std::vector<std::uint8_t> CAbstractUPS::DoTestCommand(std::span<const std::uint8_t> frame)
-{
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanGeneralSystemsTest())
-        return answer(kXCPNotAvailable);
-    if (request.Length() < 2 || request.Data(0) != 1)
-        return answer(kXCPBadParameter);
-    StartGeneralSystemsTest();
-    MarkTestStarted(kUpsTestGeneralSystemsTest);
-    return answer(kXCPAccepted);
+    return BuildReply(kXCPCommandListBlock, data);
 }
 
 } // namespace pvx

@@ -1,6 +1,10 @@
-// Helpers of the model's own XCP answers: a bounded view of one request frame
-// and the finishing pass that checks and completes reply blocks.
+// Helpers of the model's own XCP answers: the handler lists its dispatch
+// reads, the finishing pass that checks and completes reply blocks, and the
+// readings of the software version. Requests are read through CXCPRequest.
 #pragma once
+
+#include "xcp/link/XCPCommandTable.h"
+#include "xcp/link/XCPRequest.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,44 +14,21 @@
 
 namespace pvx {
 
+class CAbstractUPS;
+
 // The model text the emulated UPS identifies itself with (16 characters).
 inline constexpr std::string_view kEmulatedModelText = "  VERDAN   PVX  ";
 
-// One request frame as a client sent it: 0xAB, L, command, L - 1 data bytes,
-// checksum. The frame may be cut short (a datagram's last bytes): L then
-// counts only the bytes that are there, and data bytes past them read as 0,
-// so no builder can read outside the frame whatever its length byte says.
-class CXCPRequest {
-public:
-    explicit CXCPRequest(std::span<const std::uint8_t> frame)
-        : m_frame(frame)
-    {
-        if (frame.size() > 2) {
-            const std::size_t declared = frame[1];
-            m_contents = frame.subspan(2, declared < frame.size() - 2 ? declared : frame.size() - 2);
-        }
-    }
-
-    // False for a frame too short to hold a command byte.
-    bool HasCommand() const { return !m_contents.empty(); }
-    // L as far as the frame holds it: the command byte and the data.
-    std::size_t Length() const { return m_contents.size(); }
-    std::uint8_t Command() const { return m_contents.empty() ? 0 : m_contents[0]; }
-    // Data byte `index` (data0 is the byte after the command), 0 past the end.
-    std::uint8_t Data(std::size_t index) const { return index + 1 < m_contents.size() ? m_contents[index + 1] : 0; }
-    // data[index] + 256 x data[index + 1]
-    std::uint16_t Data16(std::size_t index) const
-    {
-        return static_cast<std::uint16_t>(Data(index) | (Data(index + 1) << 8));
-    }
-    // Command byte and data, as a command-status reply echoes them.
-    std::span<const std::uint8_t> Contents() const { return m_contents; }
-    std::span<const std::uint8_t> Frame() const { return m_frame; }
-
-private:
-    std::span<const std::uint8_t> m_frame;
-    std::span<const std::uint8_t> m_contents;
+// The model's handlers for the handler ids of the command table: the block
+// builders list theirs (ups/XCPEmulationBlocks.cpp), the commands theirs
+// (ups/XCPEmulationCommands.cpp).
+using XCPHandler = std::vector<std::uint8_t> (CAbstractUPS::*)(std::span<const std::uint8_t>);
+struct SXCPHandlerEntry {
+    EXCPHandler id;
+    XCPHandler handler;
 };
+std::span<const SXCPHandlerEntry> BlockBuilders();
+std::span<const SXCPHandlerEntry> CommandHandlers();
 
 // Walks the reply blocks laid back to back in `reply` (0xAB, number, n,
 // sequence, n data bytes, checksum), writes each block's checksum and cuts

@@ -90,11 +90,11 @@ public:
     {
         n = bytes.size();
         CByteCursor cursor(bytes);
-        SXCPRequest request;
+        CXCPRequest request;
         while (!cursor.AtEnd()) {
             EXCPParse result = ParseRequestFrame(cursor, request);
             if (result == EXCPParse::Complete)
-                Answer(request.command);
+                Answer(request.Command());
             else if (result != EXCPParse::BadChecksum) // a bad frame was passed over whole
                 cursor.Skip(1);
         }
@@ -153,11 +153,11 @@ public:
     bool Write(std::span<const std::uint8_t> bytes, std::size_t& n) override
     {
         CByteCursor cursor(bytes);
-        SXCPRequest request;
+        CXCPRequest request;
         while (!cursor.AtEnd()) {
             EXCPParse result = ParseRequestFrame(cursor, request);
             if (result == EXCPParse::Complete)
-                ++m_framesWritten[request.command];
+                ++m_framesWritten[request.Command()];
             else if (result != EXCPParse::BadChecksum)
                 cursor.Skip(1);
         }

@@ -1043,24 +1043,5 @@ TEST(XCPEmulationVersion, ReadAsHexadecimalAndAsDecimalTimesTen)
     }
 }
 
-TEST(XCPRequestView, ReadsAsFarAsTheFrameGoes)
-{
-    const std::uint8_t frame[] = { 0xAB, 0x05, 0x97, 0x01, 0x02 };
-    const CXCPRequest request(frame);
-    EXPECT_TRUE(request.HasCommand());
-    EXPECT_EQ(request.Length(), 3u);
-    EXPECT_EQ(request.Command(), 0x97);
-    EXPECT_EQ(request.Data(0), 0x01);
-    EXPECT_EQ(request.Data(1), 0x02);
-    EXPECT_EQ(request.Data(2), 0x00);
-    EXPECT_EQ(request.Data16(1), 0x0002);
-    EXPECT_EQ(request.Data(1000), 0x00);
-
-    const std::uint8_t whole[] = { 0xAB, 0x02, 0x8A, 0x05, 0xC4 };
-    const CXCPRequest complete(whole);
-    EXPECT_EQ(complete.Length(), 2u);
-    EXPECT_EQ(complete.Data(1), 0x00) << "the checksum is not data";
-}
-
 } // namespace
 } // namespace pvx::test

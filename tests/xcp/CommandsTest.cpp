@@ -68,7 +68,7 @@ TEST(XCPFrame, ParsersStayInsideTheirBuffers)
     for (const auto& c : requests) {
         SCOPED_TRACE(c.name);
         CByteCursor cursor(c.input);
-        SXCPRequest request;
+        CXCPRequest request;
         EXPECT_EQ(ParseRequestFrame(cursor, request), c.result);
         EXPECT_EQ(cursor.Offset(), c.consumed);
     }
@@ -84,6 +84,58 @@ TEST(XCPFrame, ParsersStayInsideTheirBuffers)
         SXCPBlock block;
         EXPECT_EQ(ParseReplyBlock(cursor, block), c.result);
         EXPECT_EQ(cursor.Offset(), c.consumed);
+    }
+}
+
+TEST(XCPRequestView, ReadsAsFarAsTheFrameGoes)
+{
+    const std::uint8_t frame[] = { 0xAB, 0x05, 0x97, 0x01, 0x02 };
+    const CXCPRequest request(frame);
+    EXPECT_TRUE(request.HasCommand());
+    EXPECT_EQ(request.Length(), 3u);
+    EXPECT_EQ(request.Command(), 0x97);
+    EXPECT_EQ(request.Data(0), 0x01);
+    EXPECT_EQ(request.Data(1), 0x02);
+    EXPECT_EQ(request.Data(2), 0x00);
+    EXPECT_EQ(request.Data16(1), 0x0002);
+    EXPECT_EQ(request.Data(1000), 0x00);
+
+    const std::uint8_t whole[] = { 0xAB, 0x02, 0x8A, 0x05, 0xC4 };
+    const CXCPRequest complete(whole);
+    EXPECT_EQ(complete.Length(), 2u);
+    EXPECT_EQ(complete.Data(1), 0x00) << "the checksum is not data";
+    EXPECT_EQ(complete.DataBytes().size(), 1u);
+    EXPECT_EQ(complete.Whole().size(), 5u);
+    EXPECT_TRUE(request.Whole().empty()) << "cut short";
+
+    // A length byte of 0: no command for the emulation, but the relay and
+    // the link pass the byte in the command position on as one.
+    const std::uint8_t empty[] = { 0xAB, 0x00, 0x31, 0x77 };
+    const CXCPRequest zero(empty);
+    EXPECT_FALSE(zero.HasCommand());
+    EXPECT_EQ(zero.Command(), 0x31);
+    EXPECT_EQ(CXCPRequest::FrameAt(empty).size(), 3u);
+    EXPECT_TRUE(CXCPRequest::FrameAt(std::span(empty).subspan(1)).empty()) << "no start byte";
+}
+
+TEST(XCPCommandTable, AgreesWithTheRulesForCodesItDoesNotList)
+{
+    // The relay asks for its password before any code above the last open
+    // one that the table does not list; a listed command flagged otherwise
+    // would let a client without the password switch the UPS. The relay
+    // answers the end of session and its password frame itself.
+    std::uint8_t previous = 0;
+    for (const SXCPCommand& command : kXCPCommandTable) {
+        SCOPED_TRACE(static_cast<int>(command.code));
+        EXPECT_GT(command.code, previous) << "ascending, as the emulated command list is sent";
+        previous = command.code;
+        if (command.code != kXCPEndSession && command.code != kXCPAuthorize) {
+            EXPECT_EQ(command.needsPassword, command.code > kXCPLastOpenCommand);
+        }
+        // A request is answered with the block the link expects for it.
+        if (command.replyBlock != kXCPStatusBlock) {
+            EXPECT_EQ(command.replyBlock, ReplyBlockFor(command.code));
+        }
     }
 }
 

@@ -80,13 +80,13 @@ public:
         m_writeTimes.push_back(m_clock.MonotonicMilliseconds());
         n = bytes.size();
         CByteCursor cursor(bytes);
-        SXCPRequest request;
+        CXCPRequest request;
         while (!cursor.AtEnd()) {
             if (ParseRequestFrame(cursor, request) != EXCPParse::Complete) {
                 cursor.Skip(1);
                 continue;
             }
-            auto found = m_replies.find(request.command);
+            auto found = m_replies.find(request.Command());
             if (found == m_replies.end() || found->second.empty())
                 continue;
             auto& turns = found->second;

@@ -17,6 +17,13 @@ namespace pvx::upssim {
 namespace {
 
 constexpr int kAlarmLimit = 219; // alarm numbers run 0 to 218
+// From this code on a request is a command, answered with a command status.
+constexpr std::uint8_t kCommandsFrom = 0x80;
+// Commands above this one need the authorization frame first.
+constexpr std::uint8_t kUnrestrictedLimit = 0x80;
+// Blocks no request asks for, sent ahead of a reply as unsolicited noise.
+constexpr std::uint8_t kForeignBlock = 0x0E;
+constexpr std::uint8_t kOtherForeignBlock = 0x0D;
 
 std::string Hex(std::span<const std::uint8_t> bytes)
 {
@@ -100,7 +107,7 @@ void CSimulatedUps::Receive(std::span<const std::uint8_t> bytes, std::uint64_t n
     };
     while (!cursor.AtEnd()) {
         std::size_t start = cursor.Offset();
-        SXCPRequest request;
+        CXCPRequest request;
         EXCPParse result = ParseRequestFrame(cursor, request);
         if (result == EXCPParse::Incomplete)
             break;
@@ -116,10 +123,8 @@ void CSimulatedUps::Receive(std::span<const std::uint8_t> bytes, std::uint64_t n
             NoteFrame("rx-bad-checksum " + Hex(std::span(m_input).subspan(start, cursor.Offset() - start)));
             continue;
         }
-        std::vector<std::uint8_t> line{request.command};
-        line.insert(line.end(), request.data.begin(), request.data.end());
-        NoteFrame("rx " + Hex(line));
-        auto reply = Answer(request.command, request.data, nowMs);
+        NoteFrame("rx " + Hex(request.Contents()));
+        auto reply = Answer(request.Command(), request.DataBytes(), nowMs);
         out.insert(out.end(), reply.begin(), reply.end());
     }
     flushJunk();
@@ -160,12 +165,13 @@ std::vector<std::uint8_t> CSimulatedUps::Answer(std::uint8_t command, std::span<
     if (m_busy > 0 && command != kXCPAuthorize) {
         --m_busy;
         reply = status(kXCPBusy);
-    } else if (command >= 0x80 && command != 0xA0) {
+    } else if (command >= kCommandsFrom && command != kXCPWakeUp) {
         reply = status(CommandStatus(command, data, nowMs));
     } else if (auto forced = m_config.answers.find(command); forced != m_config.answers.end()) {
         reply = status(forced->second);
-    } else if (command == 0xA0) {
-        reply = m_config.wakeupAnswersIdentification ? MakeReply(1, IdentificationData()) : status(kXCPAccepted);
+    } else if (command == kXCPWakeUp) {
+        reply = m_config.wakeupAnswersIdentification ? MakeReply(kXCPIdentificationBlock, IdentificationData())
+                                                     : status(kXCPAccepted);
     } else if (!IsSupported(command)) {
         reply = status(kXCPNotAvailable);
     } else {
@@ -175,7 +181,7 @@ std::vector<std::uint8_t> CSimulatedUps::Answer(std::uint8_t command, std::span<
 
     if (m_foreign > 0) {
         --m_foreign;
-        std::uint8_t other = expected != 0x0E ? 0x0E : 0x0D;
+        std::uint8_t other = expected != kForeignBlock ? kForeignBlock : kOtherForeignBlock;
         std::array<std::uint8_t, 3> noise{0x00, 0x01, 0x02};
         auto unsolicited = BuildReply(other, noise);
         reply.insert(reply.begin(), unsolicited.begin(), unsolicited.end());
@@ -199,17 +205,17 @@ std::vector<std::uint8_t> CSimulatedUps::Answer(std::uint8_t command, std::span<
 std::vector<std::uint8_t> CSimulatedUps::Command(std::uint8_t command, std::span<const std::uint8_t>, std::uint64_t nowMs)
 {
     switch (command) {
-    case 0x31: return Block(command, IdentificationData());
-    case 0x32: {
+    case kXCPIdentification: return Block(command, IdentificationData());
+    case kXCPEvents: {
         std::vector<std::uint8_t> data;
         for (const auto& record : m_events)
             data.insert(data.end(), record.begin(), record.end());
         return Block(command, data);
     }
-    case 0x33: return Block(command, StatusData(nowMs));
-    case 0x34: return Block(command, MeterData(false));
-    case 0x35: return Block(command, AlarmData());
-    case 0x36: {
+    case kXCPStatus: return Block(command, StatusData(nowMs));
+    case kXCPMeters: return Block(command, MeterData(false));
+    case kXCPAlarms: return Block(command, AlarmData());
+    case kXCPNominalOutput: {
         std::vector<std::uint8_t> data(16, 0);
         if (!m_config.firmware.empty())
             PutU16(data, 2, m_config.firmware[0].first * 10u + m_config.firmware[0].second % 10u);
@@ -218,8 +224,8 @@ std::vector<std::uint8_t> CSimulatedUps::Command(std::uint8_t command, std::span
         PutU16(data, 12, m_config.ratingVA / 50u);
         return Block(command, data);
     }
-    case 0x38: return Block(command, MeterData(true));
-    case 0x3B: {
+    case kXCPStatistics: return Block(command, MeterData(true));
+    case kXCPBattery: {
         std::vector<std::uint8_t> data(24, 0);
         data[0] = static_cast<std::uint8_t>(m_test);
         PutU16(data, 1, static_cast<std::uint32_t>(std::lround(std::max(0.0, Value("battery.voltage")))));
@@ -230,7 +236,7 @@ std::vector<std::uint8_t> CSimulatedUps::Command(std::uint8_t command, std::span
         data[20] = static_cast<std::uint8_t>(m_forcedChargeState.value_or(state));
         return Block(command, data);
     }
-    case 0x3C: {
+    case kXCPNominalInput: {
         std::vector<std::uint8_t> data(31, 0);
         PutU16(data, 0, m_config.inputVoltage);
         PutU16(data, 2, m_config.inputFrequency);
@@ -242,8 +248,8 @@ std::vector<std::uint8_t> CSimulatedUps::Command(std::uint8_t command, std::span
         data[26] = m_config.temperatureHigh;
         return Block(command, data);
     }
-    case 0x3F: return Block(command, {1, 1, static_cast<std::uint8_t>(m_test)});
-    case 0x40: {
+    case kXCPTestResult: return Block(command, {1, 1, static_cast<std::uint8_t>(m_test)});
+    case kXCPCommandList: {
         std::vector<std::uint8_t> data;
         std::size_t count = std::min<std::size_t>(m_config.supported.size(), kXCPMaxBlockData - 2);
         data.push_back(static_cast<std::uint8_t>(count));
@@ -251,7 +257,7 @@ std::vector<std::uint8_t> CSimulatedUps::Command(std::uint8_t command, std::span
         data.insert(data.end(), m_config.supported.begin(), m_config.supported.begin() + static_cast<std::ptrdiff_t>(count));
         return Block(command, data);
     }
-    case 0x41: {
+    case kXCPOutlets: {
         std::vector<std::uint8_t> data{static_cast<std::uint8_t>(m_outlets.size()), 6};
         for (std::size_t i = 0; i < m_outlets.size(); ++i) {
             data.push_back(static_cast<std::uint8_t>(i));
@@ -261,7 +267,7 @@ std::vector<std::uint8_t> CSimulatedUps::Command(std::uint8_t command, std::span
         }
         return Block(command, data);
     }
-    case 0x42: {
+    case kXCPBaudList: {
         std::size_t count = std::min<std::size_t>(m_config.baudRates.size(), 100);
         std::vector<std::uint8_t> data{0, static_cast<std::uint8_t>(count)};
         for (std::size_t i = 0; i < count; ++i)
@@ -290,7 +296,7 @@ std::uint8_t CSimulatedUps::CommandStatus(std::uint8_t command, std::span<const 
     }
     if (!IsSupported(command))
         return kXCPNotAvailable;
-    bool restricted = command > 0x80 && command != 0xCE;
+    bool restricted = command > kUnrestrictedLimit && command != kXCPEndSession;
     if (restricted && m_config.authorizationRequired) {
         bool allowed = m_authorized && nowMs <= m_authorizedUntilMs;
         m_authorized = false; // one authorization frame unlocks one command
@@ -304,11 +310,11 @@ std::uint8_t CSimulatedUps::CommandStatus(std::uint8_t command, std::span<const 
     std::uint16_t word = 0;
     std::uint8_t byte = 0;
     switch (command) {
-    case 0x89:
+    case kXCPStartupNow:
         SetOutput(true);
         m_startupAtMs.reset();
         break;
-    case 0x8A:
+    case kXCPReboot:
         if (!cursor.ReadU16LE(word)) {
             if (!cursor.ReadU8(byte))
                 return kXCPBadParameter;
@@ -317,8 +323,8 @@ std::uint8_t CSimulatedUps::CommandStatus(std::uint8_t command, std::span<const 
         SetOutput(false);
         m_startupAtMs = nowMs + word * 1000ull;
         break;
-    case 0x8B: SetOutput(false); break;
-    case 0x90: {
+    case kXCPShutdownNow: SetOutput(false); break;
+    case kXCPSetClock: {
         std::span<const std::uint8_t> when;
         if (!cursor.Take(7, when))
             return kXCPBadParameter;
@@ -340,18 +346,18 @@ std::uint8_t CSimulatedUps::CommandStatus(std::uint8_t command, std::span<const 
         m_clockOffsetSeconds = static_cast<std::int64_t>(wanted) - static_cast<std::int64_t>(now);
         break;
     }
-    case 0x91:
-    case 0x93: {
+    case kXCPDelayedStartup:
+    case kXCPDelayedShutdown: {
         if (!cursor.ReadU16LE(word))
             return kXCPBadParameter;
-        auto& schedule = command == 0x91 ? m_startupAtMs : m_shutdownAtMs;
+        auto& schedule = command == kXCPDelayedStartup ? m_startupAtMs : m_shutdownAtMs;
         if (word == 0)
             schedule.reset();
         else
             schedule = nowMs + word * 60000ull;
         break;
     }
-    case 0x95: {
+    case kXCPSetParameter: {
         std::uint8_t parameter = 0;
         if (!cursor.ReadU8(parameter))
             return kXCPBadParameter;
@@ -370,7 +376,7 @@ std::uint8_t CSimulatedUps::CommandStatus(std::uint8_t command, std::span<const 
         }
         break;
     }
-    case 0x97: {
+    case kXCPOutletCommand: {
         std::uint8_t outlet = 0, sub = 0;
         if (!cursor.ReadU8(outlet) || !cursor.ReadU8(sub) || !cursor.ReadU16LE(word))
             return kXCPBadParameter;
@@ -386,7 +392,7 @@ std::uint8_t CSimulatedUps::CommandStatus(std::uint8_t command, std::span<const 
         }
         break;
     }
-    case 0x98: {
+    case kXCPSetBaudRate: {
         std::span<const std::uint8_t> head;
         if (!cursor.Take(2, head) || !cursor.ReadU16LE(word))
             return kXCPBadParameter;
@@ -395,9 +401,9 @@ std::uint8_t CSimulatedUps::CommandStatus(std::uint8_t command, std::span<const 
         m_baudRate = word;
         break;
     }
-    case 0xB1:
-    case 0xB2: StartTest(nowMs); break;
-    default: break; // 0x88, 0xCE and other supported commands: accepted
+    case kXCPBatteryTest:
+    case kXCPGeneralSystemsTest: StartTest(nowMs); break;
+    default: break; // the timed command, the end of session and other supported commands: accepted
     }
     if (forced != m_config.answers.end())
         result = forced->second;

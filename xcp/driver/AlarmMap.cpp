@@ -3,6 +3,7 @@
 
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/link/Commands.h"
+#include "xcp/link/XCPCommandTable.h"
 
 #include <algorithm>
 #include <bit>
@@ -10,7 +11,7 @@
 namespace pvx {
 
 namespace {
-constexpr std::uint8_t kActiveAlarmRequest = 0x35;
+constexpr std::uint8_t kActiveAlarmRequest = kXCPAlarms;
 constexpr std::uint32_t kBlockTimeoutMs = 750;
 } // namespace
 

@@ -5,11 +5,11 @@
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "service/events/PVXException.h"
-#include "ups/XCPEmulation.h"
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/driver/Settings.h"
 #include "xcp/driver/XComBlocks.h"
 #include "xcp/link/XCPFrame.h"
+#include "xcp/link/XCPRequest.h"
 
 #include <algorithm>
 #include <array>

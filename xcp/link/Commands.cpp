@@ -15,10 +15,8 @@ namespace pvx {
 
 namespace {
 
-constexpr std::uint8_t kListenOnly = 0;
-constexpr std::uint8_t kCommandList = 0x40;
+// Commands above this one are restricted: the UPS wants its authorization frame first.
 constexpr std::uint8_t kUnrestrictedLimit = 0x80;
-constexpr std::uint8_t kNoAuthorizationCommand = 0xCE;
 
 } // namespace
 
@@ -32,21 +30,21 @@ std::uint8_t CCommands::ReplyBlockFor(std::uint8_t command) const
 {
     // Without the listen-only exchange command 0 is an ordinary request and
     // its block number follows the general rule.
-    if (command == kListenOnly && !m_options.listenOnlyCommand0)
+    if (command == kXCPListenOnly && !m_options.listenOnlyCommand0)
         return static_cast<std::uint8_t>(command - 0x30);
     return pvx::ReplyBlockFor(command);
 }
 
 bool CCommands::IsCommandSupported(std::uint8_t command) const
 {
-    if (command == kListenOnly && m_options.listenOnlyCommand0)
+    if (command == kXCPListenOnly && m_options.listenOnlyCommand0)
         return true;
     return std::find(m_commandList.begin(), m_commandList.end(), command) != m_commandList.end();
 }
 
 bool CCommands::NeedsAuthorization(std::uint8_t command) const
 {
-    if (!m_options.authorize || command == kListenOnly || command == kNoAuthorizationCommand
+    if (!m_options.authorize || command == kXCPListenOnly || command == kXCPEndSession
         || command == kXCPAuthorize || !m_authorizationRequired)
         return false;
     return command > kUnrestrictedLimit;
@@ -68,7 +66,7 @@ void CCommands::AuthorizeIfNeeded(std::uint8_t command)
 
 std::uint32_t CCommands::SendRequest(std::uint8_t command, std::uint32_t timeoutMs)
 {
-    const bool listenOnly = command == kListenOnly && m_options.listenOnlyCommand0;
+    const bool listenOnly = command == kXCPListenOnly && m_options.listenOnlyCommand0;
     if (!listenOnly && command != kXCPAuthorize) {
         auto frame = BuildRequestFrame(command);
         // Simple requests wait their own fixed time whatever the caller asks.
@@ -210,7 +208,7 @@ void CCommands::ReadCommandList()
     m_commandListSecondByte = 1;
     if (!m_options.readCommandList)
         return;
-    if (SendRequest(kCommandList, kAuthorizationTimeoutMs) != 0)
+    if (SendRequest(kXCPCommandList, kAuthorizationTimeoutMs) != 0)
         throw CPVXException(EVENT_BAD_REPLY);
     CByteCursor cursor(GetReply());
     std::uint8_t count = 0;
@@ -227,11 +225,11 @@ void CCommands::ReadCommandList()
 std::vector<std::uint8_t> CCommands::RelayFrame(std::span<const std::uint8_t> frame, std::uint32_t& length)
 {
     length = 0;
-    CByteCursor cursor(frame);
-    std::span<const std::uint8_t> whole;
-    if (cursor.Size() < 3 || !cursor.Take(static_cast<std::size_t>(cursor.At(1)) + 3, whole))
+    const CXCPRequest request(frame);
+    const auto whole = request.Whole();
+    if (whole.empty())
         throw CPVXException(EVENT_BAD_REPLY); // shorter than its own length byte says
-    std::uint8_t command = frame[2];
+    const std::uint8_t command = request.Command();
     if (NeedsAuthorization(command)) {
         SendRequest(kXCPAuthorize, kAuthorizationTimeoutMs);
         Sleep(kAuthorizationPauseMs);

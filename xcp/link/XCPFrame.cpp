@@ -80,7 +80,7 @@ std::vector<std::uint8_t> BuildStatusReply(std::uint8_t status, std::uint8_t com
     return BuildReply(kXCPStatusBlock, body);
 }
 
-EXCPParse ParseRequestFrame(CByteCursor& cursor, SXCPRequest& request)
+EXCPParse ParseRequestFrame(CByteCursor& cursor, CXCPRequest& request)
 {
     std::size_t start = cursor.Offset();
     auto rest = cursor.Bytes().subspan(start);
@@ -100,9 +100,7 @@ EXCPParse ParseRequestFrame(CByteCursor& cursor, SXCPRequest& request)
     cursor.Skip(frame.size());
     if (!XCPSumIsZero(frame))
         return EXCPParse::BadChecksum;
-    request.frame = frame;
-    request.command = frame[2];
-    request.data = frame.subspan(3, length - 1);
+    request = CXCPRequest(frame);
     return EXCPParse::Complete;
 }
 
