@@ -1,6 +1,6 @@
 // CDummyUPS with real simulation files in a temporary folder: where the file
 // is looked for, the refresh cycle, value movement and bounce, the alarm rules
-// and their note texts, and the XCP driver's controls sent through a link that
+// and their note texts, and the controls sent as XCP commands through a link that
 // neither authorizes nor knows any command.
 #include "dummy/DummyUPS.h"
 
