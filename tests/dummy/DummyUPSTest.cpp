@@ -9,7 +9,7 @@
 #include "service/events/PVXException.h"
 #include "tests/support/ModelAccess.h"
 #include "tests/support/Process.h"
-#include "tests/xcpdriver/ScriptedPort.h"
+#include "tests/support/ScriptedPort.h"
 #include "ups/WellKnown.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "tests/support/ModelAccess.h"
-#include "tests/xcpdriver/ScriptedPort.h"
+#include "tests/support/ScriptedPort.h"
 #include "xcp/driver/XComUPS.h"
 
 #include <bit>
