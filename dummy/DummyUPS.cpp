@@ -3,7 +3,11 @@
 #include "dummy/DummyUPS.h"
 
 #include "service/config/INIFile.h"
+#include "service/events/PVXException.h"
 #include "ups/WellKnown.h"
+#include "ups/XCPEmulation.h"
+#include "xcp/link/XCPControls.h"
+#include "xcp/link/XCPFrame.h"
 
 #include <algorithm>
 #include <array>
@@ -63,6 +67,11 @@ bool Holds(ECondition condition, std::uint32_t v, std::uint32_t minAlarm, std::u
     return false;
 }
 
+std::uint32_t FirstArc(std::span<const std::uint32_t> arcs)
+{
+    return arcs.empty() ? 0 : arcs[0];
+}
+
 // -s without overflow: the most negative step stays as it is.
 int Reversed(int step)
 {
@@ -72,9 +81,9 @@ int Reversed(int step)
 } // namespace
 
 CDummyUPS::CDummyUPS(CCommPort* port, CINIFile* configuration)
-    : CXComUPS(port, configuration)
+    : CAbstractUPS(port, configuration)
+    , m_link(port, SLinkOptions::Simulated())
 {
-    GetLink().SetOptions(SLinkOptions::Simulated());
 }
 
 CDummyUPS::~CDummyUPS() = default;
@@ -193,6 +202,121 @@ void CDummyUPS::Refresh(const CINIFile& simulation)
         }
     }
     RemoveStaleAlarms();
+}
+
+// ---- Controls and configuration writes, sent as an XCP UPS would take them ----
+
+void CDummyUPS::SetUpsConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    const std::int64_t v = value.GetInteger();
+    switch (FirstArc(arcs)) {
+    case 3: // upsConfigOutputVoltage
+        WriteParameter(m_link, kXCPParameterOutputVoltage, Unsigned16OrRefuse(v));
+        m_nominalOutputVoltage = static_cast<std::uint32_t>(v);
+        return;
+    case 7: // upsConfigLowBattTime
+        WriteParameter(m_link, kXCPParameterLowBatteryTime, Unsigned16OrRefuse(v));
+        m_lowBatteryTime = static_cast<std::uint32_t>(v);
+        return;
+    case 8: // upsConfigAudibleStatus: the UPS counts from 0
+        WriteParameter(m_link, kXCPParameterAudible, Unsigned16OrRefuse(v - 1));
+        m_audibleStatus = static_cast<int>(v);
+        return;
+    default:
+        CAbstractUPS::SetUpsConfig(arcs, value);
+    }
+}
+
+void CDummyUPS::SetVendorEnvironment(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    const std::int64_t v = value.GetInteger();
+    switch (FirstArc(arcs)) {
+    case 1:
+        throw CPVXException(EVENT_READ_ONLY); // the measured temperature
+    case 2:
+        WriteParameter(m_link, kXCPParameterLowTemperature, Signed16OrRefuse(v));
+        m_lowTemperatureLimit = static_cast<int>(v);
+        return;
+    case 3:
+        WriteParameter(m_link, kXCPParameterHighTemperature, Signed16OrRefuse(v));
+        m_highTemperatureLimit = static_cast<int>(v);
+        return;
+    default:
+        CAbstractUPS::SetVendorEnvironment(arcs, value);
+    }
+}
+
+void CDummyUPS::SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    if (FirstArc(arcs) != 5) {
+        CAbstractUPS::SetVendorConfig(arcs, value);
+        return;
+    }
+    const std::string& text = value.GetText();
+    WriteClock(m_link, text);
+    m_upsDateTime = text;
+}
+
+int CDummyUPS::OutletCommand1(int outlet, int value)
+{
+    return SendOutletAction(m_link, outlet, 1, value);
+}
+int CDummyUPS::OutletCommand2(int outlet, int value)
+{
+    return SendOutletAction(m_link, outlet, 2, value);
+}
+int CDummyUPS::OutletOffDelay(int outlet, int seconds)
+{
+    return SendOutletAction(m_link, outlet, 3, seconds);
+}
+int CDummyUPS::OutletOnDelay(int outlet, int seconds)
+{
+    return SendOutletAction(m_link, outlet, 4, seconds);
+}
+
+void CDummyUPS::ApplyShutdownSchedule()
+{
+    SendSchedule(m_link, MillisecondsUntil(m_shutdownDue), kXCPShutdownNow, kXCPDelayedShutdown);
+}
+
+void CDummyUPS::ApplyStartupSchedule()
+{
+    SendSchedule(m_link, MillisecondsUntil(m_startupDue), kXCPStartupNow, kXCPDelayedStartup);
+}
+
+void CDummyUPS::ApplyRebootSchedule()
+{
+    SendReboot(m_link, MillisecondsUntil(m_startupDue));
+}
+
+void CDummyUPS::ApplyTimedCommand()
+{
+    SendTimedCommand(m_link, MillisecondsUntil(m_timedCommandDue));
+}
+
+void CDummyUPS::StartGeneralSystemsTest()
+{
+    // Sent as a 15-second battery test of type 1, as an XCP UPS runs it.
+    SendBatteryTest(m_link, 0x01, 0x0F);
+    m_batteryTest = false;
+}
+
+void CDummyUPS::StartBatteryTest(int type, int duration)
+{
+    SendBatteryTest(m_link, static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>(duration & 0xFF));
+    m_batteryTest = true;
+}
+
+std::vector<std::uint8_t> CDummyUPS::DoCommand95(std::span<const std::uint8_t> frame)
+{
+    // The whole frame, checksum included: only the bytes that the length byte counts are data.
+    const CXCPRequest request(frame);
+    if (request.Length() < 3)
+        return BuildCommandStatusReply(
+            static_cast<std::uint8_t>(request.Length()), request.Contents(), kXCPBadParameter);
+    const std::uint32_t result = ForwardParameter(m_link, request.Data(0), request.Data(1));
+    return BuildCommandStatusReply(static_cast<std::uint8_t>(m_link.GetReplyLength() & 0xFF), m_link.GetReply(),
+        static_cast<std::uint8_t>(result & 0xFF));
 }
 
 } // namespace pvx

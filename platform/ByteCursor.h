@@ -65,15 +65,6 @@ public:
         return true;
     }
 
-    bool ReadU16BE(std::uint16_t& value)
-    {
-        if (Remaining() < 2)
-            return false;
-        value = static_cast<std::uint16_t>((m_bytes[m_offset] << 8) | m_bytes[m_offset + 1]);
-        m_offset += 2;
-        return true;
-    }
-
     // Takes up to `count` bytes (fewer at the end of the data).
     std::span<const std::uint8_t> TakeUpTo(std::size_t count)
     {

@@ -78,9 +78,6 @@ public:
 
     const std::string& GetDevice() const { return m_device; }
     int GetSpeed() const { return m_speed; }
-    int GetDataBits() const { return m_dataBits; }
-    int GetParityCode() const { return m_parityCode; }
-    int GetStopBitCode() const { return m_stopBitCode; }
     const SPnPIdentification& GetIdentification() const { return m_identification; }
 
 private:

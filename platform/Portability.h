@@ -111,6 +111,16 @@ CUniqueFd CreateSocket(int familyCode, int typeCode, int protocolCode);
 void CloseSocket(CUniqueFd& socket);
 bool BindSocket(int socket, std::uint16_t port, std::uint32_t address);
 bool SetSocketBlocking(int socket, bool blocking);
+// The events a service reports when its socket cannot be set up, one per step.
+struct SUdpSocketEvents {
+    std::uint32_t create;
+    std::uint32_t nonBlocking;
+    std::uint32_t bind;
+};
+// An IPv4 datagram socket, non-blocking, bound to `address` (network order)
+// and `port`. A failing step throws its event from `events`, with the system
+// call's name and errno as the event's arguments.
+CUniqueFd OpenUdpSocket(std::uint16_t port, std::uint32_t address, const SUdpSocketEvents& events);
 // The address the socket is bound to (network order) and its port.
 bool GetSocketAddress(int socket, std::uint32_t& address, std::uint16_t& port);
 bool ReceiveFrom(int socket, SDatagram& datagram);

@@ -26,7 +26,6 @@ public:
     int Get() const { return m_fd; }
     bool IsOpen() const { return m_fd >= 0; }
     explicit operator bool() const { return IsOpen(); }
-    int Release() { return std::exchange(m_fd, -1); }
     void Reset(int fd = -1);
 
 private:

@@ -32,13 +32,7 @@ CNetXCPAgent::CNetXCPAgent(const std::string& password, std::uint16_t port, std:
     } else {
         m_ownAddress = sourceAddress;
     }
-    m_socket = CreateSocket(2, 1, 0);
-    if (!m_socket)
-        throw CPVXException(EVENT_SOCKET_CREATE);
-    if (!SetSocketBlocking(m_socket.Get(), false))
-        throw CPVXException(EVENT_RELAY_NONBLOCKING);
-    if (!BindSocket(m_socket.Get(), m_port, sourceAddress))
-        throw CPVXException(EVENT_RELAY_BIND);
+    m_socket = OpenUdpSocket(m_port, sourceAddress, { EVENT_SOCKET_CREATE, EVENT_RELAY_NONBLOCKING, EVENT_RELAY_BIND });
 }
 
 void CNetXCPAgent::BeginPass()

@@ -21,7 +21,6 @@ public:
     bool IsRunning() const { return true; }
 
     const std::string& GetConfigPath() const { return m_configPath; }
-    bool IsDaemon() const { return m_runAsDaemon; }
 
 private:
     ServiceFunction m_service = nullptr;

@@ -1,13 +1,12 @@
 // Event objects, message lookup in the compiled catalog, and reporting.
 #include "service/events/PVXException.h"
 
-#include "platform/ByteCursor.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <span>
 #include <syslog.h>
 
 char g_szMessagesPath[256] = "";
@@ -41,6 +40,21 @@ bool ReadCatalog(std::vector<std::uint8_t>& bytes)
     return true;
 }
 
+// Reads `width` bytes (at most 4) little-endian at `offset` and moves past
+// them. Events sit below the byte cursor's layer, so the catalog, a file from
+// outside, is read with these few checked steps instead: a read that would
+// leave the data fails and moves nothing.
+bool ReadLittleEndian(std::span<const std::uint8_t> bytes, std::size_t& offset, std::size_t width, std::uint32_t& value)
+{
+    if (offset > bytes.size() || bytes.size() - offset < width)
+        return false;
+    value = 0;
+    for (std::size_t i = width; i > 0; --i)
+        value = (value << 8) | bytes[offset + i - 1];
+    offset += width;
+    return true;
+}
+
 // Walks the message-table layout: block count, block records {lowest,
 // highest, offset}, then entries {length, flags, text}. Any read that fails
 // stops the lookup with what it has.
@@ -49,40 +63,40 @@ void LookUpCatalog(std::uint32_t code, std::string& text)
     std::vector<std::uint8_t> bytes;
     if (!ReadCatalog(bytes))
         return;
-    CByteCursor cursor(bytes);
+    std::size_t at = 0;
     std::uint32_t blockCount = 0;
-    if (!cursor.ReadU32LE(blockCount) || blockCount == 0)
+    if (!ReadLittleEndian(bytes, at, 4, blockCount) || blockCount == 0)
         return;
     std::uint32_t lowest = 0, highest = 0, offset = 0;
     bool found = false;
-    for (std::uint32_t i = 0; i < blockCount && !cursor.AtEnd(); ++i) {
-        if (!cursor.ReadU32LE(lowest) || !cursor.ReadU32LE(highest) || !cursor.ReadU32LE(offset))
+    for (std::uint32_t i = 0; i < blockCount && at < bytes.size(); ++i) {
+        if (!ReadLittleEndian(bytes, at, 4, lowest) || !ReadLittleEndian(bytes, at, 4, highest)
+            || !ReadLittleEndian(bytes, at, 4, offset))
             break;
         if (lowest <= code && code <= highest) {
             found = true;
             break;
         }
     }
-    if (!found || !cursor.Seek(offset))
+    if (!found || offset > bytes.size())
         return;
+    at = offset;
     for (std::uint32_t skip = code - lowest; skip > 0; --skip) {
-        std::uint16_t length = 0;
+        std::uint32_t length = 0;
         // An entry shorter than its own header would never move forward.
-        if (!cursor.ReadU16LE(length) || length < 4 || !cursor.Skip(length - 2u))
+        if (!ReadLittleEndian(bytes, at, 2, length) || length < 4 || bytes.size() - at < length - 2u)
             return;
+        at += length - 2u;
     }
-    std::uint16_t length = 0, flags = 0;
-    if (!cursor.ReadU16LE(length) || !cursor.ReadU16LE(flags))
+    std::uint32_t length = 0, flags = 0;
+    if (!ReadLittleEndian(bytes, at, 2, length) || !ReadLittleEndian(bytes, at, 2, flags))
         return;
-    auto raw = cursor.TakeUpTo(length);
-    if (raw.empty())
+    const std::size_t available = std::min<std::size_t>(length, bytes.size() - at);
+    if (available == 0)
         return;
     std::string entry;
-    for (std::uint8_t byte : raw) {
-        if (byte == 0)
-            break;
-        entry.push_back(static_cast<char>(byte));
-    }
+    for (std::size_t i = at; i < at + available && bytes[i] != 0; ++i)
+        entry.push_back(static_cast<char>(bytes[i]));
     text.clear();
     for (std::size_t i = 0; i < entry.size(); ++i) {
         if (entry[i] == '\r' && i + 1 < entry.size() && entry[i + 1] == '\n')
@@ -179,11 +193,6 @@ void CPVXException::Report() const
 void CPVXException::SetLogToSyslog(bool toSyslog)
 {
     g_bLogToSyslog = toSyslog;
-}
-
-bool CPVXException::IsLoggingToSyslog()
-{
-    return g_bLogToSyslog;
 }
 
 void ReportNotice(std::uint32_t code)

@@ -68,7 +68,6 @@ public:
     // once SetLogToSyslog(true) was called.
     void Report() const;
     static void SetLogToSyslog(bool toSyslog);
-    static bool IsLoggingToSyslog();
 
 private:
     std::vector<std::string> m_arguments;

@@ -1,14 +1,15 @@
 // CDummyUPS with real simulation files in a temporary folder: where the file
 // is looked for, the refresh cycle, value movement and bounce, the alarm rules
-// and their note texts, and the XCP driver's controls sent through a link that
+// and their note texts, and the controls sent as XCP commands through a link that
 // neither authorizes nor knows any command.
 #include "dummy/DummyUPS.h"
 
 #include "platform/Clock.h"
 #include "service/config/INIFile.h"
 #include "service/events/PVXException.h"
+#include "tests/support/ModelAccess.h"
 #include "tests/support/Process.h"
-#include "tests/xcpdriver/ScriptedPort.h"
+#include "tests/support/ScriptedPort.h"
 #include "ups/WellKnown.h"
 
 #include <gtest/gtest.h>
@@ -32,35 +33,12 @@ using test::Bytes;
 using test::CScriptedPort;
 using test::CTempDir;
 using test::ReadFile;
+using test::TModelAccess;
 
-class CTestDummyUPS : public CDummyUPS {
+class CTestDummyUPS : public TModelAccess<CDummyUPS> {
 public:
-    using CDummyUPS::CDummyUPS;
+    using TModelAccess::TModelAccess;
     using CDummyUPS::GetLink;
-
-    using CAbstractUPS::m_audibleStatus;
-    using CAbstractUPS::m_bypassLineCount;
-    using CAbstractUPS::m_chargeRemaining;
-    using CAbstractUPS::m_highTemperatureLimit;
-    using CAbstractUPS::m_highTransferVoltage;
-    using CAbstractUPS::m_inputLineCount;
-    using CAbstractUPS::m_inputLines;
-    using CAbstractUPS::m_lowBatteryTime;
-    using CAbstractUPS::m_lowTemperatureLimit;
-    using CAbstractUPS::m_lowTransferVoltage;
-    using CAbstractUPS::m_manufacturer;
-    using CAbstractUPS::m_minutesRemaining;
-    using CAbstractUPS::m_model;
-    using CAbstractUPS::m_nominalInputFrequency;
-    using CAbstractUPS::m_nominalInputVoltage;
-    using CAbstractUPS::m_nominalOutputFrequency;
-    using CAbstractUPS::m_nominalOutputVA;
-    using CAbstractUPS::m_nominalOutputVoltage;
-    using CAbstractUPS::m_outputLineCount;
-    using CAbstractUPS::m_outputLines;
-    using CAbstractUPS::m_shutdownDue;
-    using CAbstractUPS::m_upsDateTime;
-    using CAbstractUPS::m_upsSoftwareVersion;
 };
 
 // Section -> key -> value, written out as an INI text.

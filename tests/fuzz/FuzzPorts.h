@@ -1,12 +1,13 @@
 // Serial ports for the fuzz targets, all on a fake clock: one whose UPS sends
-// fuzz bytes as they are, one that answers each request with a fuzz-made
-// reply block, and one with the simulated UPS behind it.
+// fuzz bytes as they are, and on the shared queued port one that answers each
+// request with a fuzz-made reply block and one with the simulated UPS behind it.
 #pragma once
 
 #include "platform/ByteCursor.h"
 #include "platform/Clock.h"
 #include "platform/CommPort.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/support/QueuedPort.h"
 #include "tools/upssim/SimulatedUps.h"
 #include "xcp/link/XCPFrame.h"
 
@@ -70,21 +71,12 @@ private:
 // status byte and answers a command-status block. An empty script is a silent
 // UPS. The fuzzer so reaches the driver's block decoding without having to
 // discover framing and checksums first.
-class CBlockScriptPort : public CCommPort {
+class CBlockScriptPort : public test::CQueuedPort {
 public:
     CBlockScriptPort(CFakeClock& clock, std::span<const std::uint8_t> script)
-        : CCommPort("fuzz-blocks", 1200, 8, 2, 0)
-        , m_clock(clock)
+        : CQueuedPort(clock, "fuzz-blocks", 1200)
         , m_script(script)
     {
-    }
-
-    bool Read(std::span<std::uint8_t> buffer, std::size_t& n) override
-    {
-        n = std::min(buffer.size(), m_pending.size());
-        std::copy_n(m_pending.begin(), n, buffer.begin());
-        m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(n));
-        return true;
     }
     bool Write(std::span<const std::uint8_t> bytes, std::size_t& n) override
     {
@@ -99,13 +91,6 @@ public:
                 cursor.Skip(1);
         }
         return true;
-    }
-    bool WaitForInput(std::uint32_t ms) override
-    {
-        if (!m_pending.empty())
-            return true;
-        m_clock.Advance(ms);
-        return false;
     }
     bool GetModemLine(int) override { return true; }
     void SetModemLine(int, bool) override { }
@@ -124,31 +109,20 @@ private:
         } else {
             reply = BuildReply(ReplyBlockFor(command), m_script.TakeUpTo(length));
         }
-        m_pending.insert(m_pending.end(), reply.begin(), reply.end());
+        Queue(reply);
     }
 
-    CFakeClock& m_clock;
     CByteCursor m_script;
-    std::deque<std::uint8_t> m_pending;
 };
 
 // A port with the simulated UPS behind it, on the fake clock: what is written
 // reaches the simulator at once and its replies wait to be read.
-class CSimulatorPort : public CCommPort {
+class CSimulatorPort : public test::CQueuedPort {
 public:
     CSimulatorPort(CFakeClock& clock, upssim::SSimConfig config)
-        : CCommPort("fuzz-simulator", 1200, 8, 2, 0)
-        , m_clock(clock)
+        : CQueuedPort(clock, "fuzz-simulator", 1200)
         , m_ups(std::move(config))
     {
-    }
-
-    bool Read(std::span<std::uint8_t> buffer, std::size_t& n) override
-    {
-        n = std::min(buffer.size(), m_pending.size());
-        std::copy_n(m_pending.begin(), n, buffer.begin());
-        m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(n));
-        return true;
     }
     bool Write(std::span<const std::uint8_t> bytes, std::size_t& n) override
     {
@@ -162,18 +136,18 @@ public:
                 cursor.Skip(1);
         }
         Bytes out;
-        m_ups.Receive(bytes, m_clock.MonotonicMilliseconds(), out);
-        m_pending.insert(m_pending.end(), out.begin(), out.end());
+        m_ups.Receive(bytes, Clock().MonotonicMilliseconds(), out);
+        Queue(out);
         n = bytes.size();
         return true;
     }
     bool WaitForInput(std::uint32_t ms) override
     {
-        if (m_pending.empty()) {
-            m_clock.Advance(ms);
-            m_ups.Tick(m_clock.MonotonicMilliseconds());
+        if (!HasQueued()) {
+            Clock().Advance(ms);
+            m_ups.Tick(Clock().MonotonicMilliseconds());
         }
-        return !m_pending.empty();
+        return HasQueued();
     }
     bool GetModemLine(int) override { return true; }
     void SetModemLine(int, bool) override { }
@@ -183,10 +157,8 @@ public:
     unsigned FramesWritten(std::uint8_t command) const { return m_framesWritten[command]; }
 
 private:
-    CFakeClock& m_clock;
     upssim::CSimulatedUps m_ups;
     std::array<unsigned, 256> m_framesWritten {};
-    std::deque<std::uint8_t> m_pending;
 };
 
 // The simulator's built-in UPS with its values held still, so that a fuzz

@@ -2,11 +2,13 @@
 // reads on silent and hung-up lines, descriptors above the old 1024 limit,
 // datagrams, and files replaced safely.
 #include "platform/Portability.h"
+#include "service/events/PVXException.h"
 #include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -161,6 +163,29 @@ TEST(CreateSocket, OnlyKnownCodesAreTranslated)
     EXPECT_FALSE(CreateSocket(3, 1, 0));
     EXPECT_FALSE(CreateSocket(2, 7, 0));
     EXPECT_FALSE(CreateSocket(2, 1, 9));
+}
+
+TEST(OpenUdpSocket, BindsNonBlockingAndReportsTheFailingStepWithItsCall)
+{
+    const std::uint32_t loopback = htonl(0x7F000001);
+    const SUdpSocketEvents events{101, 102, 103};
+    CUniqueFd first = OpenUdpSocket(0, loopback, events);
+    ASSERT_TRUE(first);
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    ASSERT_TRUE(GetSocketAddress(first.Get(), address, port));
+    EXPECT_EQ(address, loopback);
+    SDatagram in;
+    EXPECT_FALSE(ReceiveFrom(first.Get(), in)) << "a read with nothing waiting returns at once";
+
+    // The port is taken: the bind step fails with its own event.
+    try {
+        OpenUdpSocket(port, loopback, events);
+        ADD_FAILURE() << "a second socket bound the same port";
+    } catch (const CPVXException& e) {
+        EXPECT_EQ(e.GetCode(), 103u);
+        EXPECT_EQ(e.GetArguments(), (std::vector<std::string>{"bind", std::to_string(EADDRINUSE)}));
+    }
 }
 
 TEST(ResolveHost, NamesAndReverseLookups)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "service/events/PVXException.h"
+#include "tests/support/ModelAccess.h"
 #include "ups/AbstractUPS.h"
 
 #include <functional>
@@ -13,10 +14,10 @@
 
 namespace pvx::test {
 
-class CTestUPS : public CAbstractUPS {
+class CTestUPS : public TModelAccess<CAbstractUPS> {
 public:
     explicit CTestUPS(CINIFile* configuration = nullptr)
-        : CAbstractUPS(nullptr, configuration)
+        : TModelAccess(nullptr, configuration)
     {
     }
 
@@ -64,66 +65,6 @@ public:
         Act("StartBatteryTest(" + std::to_string(type) + "," + std::to_string(duration) + ")", 0);
     }
     void StartDeepBatteryCalibration() override { Act("StartDeepBatteryCalibration", 0); }
-
-    // Every protected member a test reads or scripts.
-    using CAbstractUPS::m_alarms;
-    using CAbstractUPS::m_ambientTemperature;
-    using CAbstractUPS::m_attachedDevices;
-    using CAbstractUPS::m_audibleStatus;
-    using CAbstractUPS::m_autoRestartOff;
-    using CAbstractUPS::m_batteryChargeState;
-    using CAbstractUPS::m_batteryCurrent;
-    using CAbstractUPS::m_batteryTemperature;
-    using CAbstractUPS::m_batteryVoltage;
-    using CAbstractUPS::m_bypassFrequency;
-    using CAbstractUPS::m_bypassLineCount;
-    using CAbstractUPS::m_bypassLines;
-    using CAbstractUPS::m_chargeRemaining;
-    using CAbstractUPS::m_eventRecords;
-    using CAbstractUPS::m_highTemperatureLimit;
-    using CAbstractUPS::m_highTransferVoltage;
-    using CAbstractUPS::m_inputLineBads;
-    using CAbstractUPS::m_inputLineCount;
-    using CAbstractUPS::m_inputLines;
-    using CAbstractUPS::m_linkState;
-    using CAbstractUPS::m_lowBatteryTime;
-    using CAbstractUPS::m_lowTemperatureLimit;
-    using CAbstractUPS::m_lowTransferVoltage;
-    using CAbstractUPS::m_manufacturer;
-    using CAbstractUPS::m_minutesRemaining;
-    using CAbstractUPS::m_model;
-    using CAbstractUPS::m_nextAlarmId;
-    using CAbstractUPS::m_nextOnBatteryTrap;
-    using CAbstractUPS::m_nominalInputFrequency;
-    using CAbstractUPS::m_nominalInputVoltage;
-    using CAbstractUPS::m_nominalOutputFrequency;
-    using CAbstractUPS::m_nominalOutputPower;
-    using CAbstractUPS::m_nominalOutputVA;
-    using CAbstractUPS::m_nominalOutputVoltage;
-    using CAbstractUPS::m_onBatterySince;
-    using CAbstractUPS::m_outputFrequency;
-    using CAbstractUPS::m_outputLineCount;
-    using CAbstractUPS::m_outputLines;
-    using CAbstractUPS::m_outputSource;
-    using CAbstractUPS::m_relayAddress;
-    using CAbstractUPS::m_secondsOnBattery;
-    using CAbstractUPS::m_shutdownDue;
-    using CAbstractUPS::m_shutdownTrapSent;
-    using CAbstractUPS::m_shutdownType;
-    using CAbstractUPS::m_shutdownWarningWindow;
-    using CAbstractUPS::m_startupDue;
-    using CAbstractUPS::m_startupWarningWindow;
-    using CAbstractUPS::m_testElapsedTime;
-    using CAbstractUPS::m_testId;
-    using CAbstractUPS::m_testResultDetail;
-    using CAbstractUPS::m_testResultSummary;
-    using CAbstractUPS::m_testSpinLock;
-    using CAbstractUPS::m_testStartTime;
-    using CAbstractUPS::m_timedCommandDue;
-    using CAbstractUPS::m_upsDateTime;
-    using CAbstractUPS::m_upsName;
-    using CAbstractUPS::m_upsSoftwareVersion;
-    using CAbstractUPS::m_vendorTestResult;
 
     std::function<void(CTestUPS&)> identify;
     std::function<void(CTestUPS&)> readValues;

@@ -6,6 +6,7 @@
 #include "xcp/driver/DataTypeMap.h"
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/driver/XComBlocks.h"
+#include "xcp/link/XCPControls.h"
 
 #include <gtest/gtest.h>
 

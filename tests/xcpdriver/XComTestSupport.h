@@ -2,7 +2,8 @@
 // builders of identification and meter blocks.
 #pragma once
 
-#include "tests/xcpdriver/ScriptedPort.h"
+#include "tests/support/ModelAccess.h"
+#include "tests/support/ScriptedPort.h"
 #include "xcp/driver/XComUPS.h"
 
 #include <bit>
@@ -13,9 +14,9 @@
 
 namespace pvx::test {
 
-class CTestXComUPS : public CXComUPS {
+class CTestXComUPS : public TModelAccess<CXComUPS> {
 public:
-    using CXComUPS::CXComUPS;
+    using TModelAccess::TModelAccess;
 
     using CXComUPS::GetLink;
     using CXComUPS::GetMeterMap;
@@ -26,45 +27,6 @@ public:
     using CXComUPS::ReadStatistics;
     using CXComUPS::ReadStatus;
     using CXComUPS::ReadTestResult;
-
-    using CAbstractUPS::m_ambientTemperature;
-    using CAbstractUPS::m_audibleStatus;
-    using CAbstractUPS::m_batteryChargeState;
-    using CAbstractUPS::m_batteryCurrent;
-    using CAbstractUPS::m_batteryTemperature;
-    using CAbstractUPS::m_batteryVoltage;
-    using CAbstractUPS::m_bypassLineCount;
-    using CAbstractUPS::m_bypassLines;
-    using CAbstractUPS::m_chargeRemaining;
-    using CAbstractUPS::m_eventRecords;
-    using CAbstractUPS::m_highTemperatureLimit;
-    using CAbstractUPS::m_highTransferVoltage;
-    using CAbstractUPS::m_inputLineBads;
-    using CAbstractUPS::m_inputLineCount;
-    using CAbstractUPS::m_inputLines;
-    using CAbstractUPS::m_lowBatteryTime;
-    using CAbstractUPS::m_lowTemperatureLimit;
-    using CAbstractUPS::m_lowTransferVoltage;
-    using CAbstractUPS::m_manufacturer;
-    using CAbstractUPS::m_minutesRemaining;
-    using CAbstractUPS::m_model;
-    using CAbstractUPS::m_nominalInputFrequency;
-    using CAbstractUPS::m_nominalInputVoltage;
-    using CAbstractUPS::m_nominalOutputFrequency;
-    using CAbstractUPS::m_nominalOutputPower;
-    using CAbstractUPS::m_nominalOutputVA;
-    using CAbstractUPS::m_nominalOutputVoltage;
-    using CAbstractUPS::m_outputFrequency;
-    using CAbstractUPS::m_outputLineCount;
-    using CAbstractUPS::m_outputLines;
-    using CAbstractUPS::m_outputSource;
-    using CAbstractUPS::m_shutdownDue;
-    using CAbstractUPS::m_startupDue;
-    using CAbstractUPS::m_testResultSummary;
-    using CAbstractUPS::m_timedCommandDue;
-    using CAbstractUPS::m_upsDateTime;
-    using CAbstractUPS::m_upsSoftwareVersion;
-    using CAbstractUPS::m_vendorTestResult;
 };
 
 inline std::uint32_t FloatWord(float value)

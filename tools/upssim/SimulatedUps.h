@@ -64,7 +64,6 @@ public:
 private:
     void Log(const std::string& line);
     void NoteFrame(std::string line);
-    void SendReply(std::vector<std::uint8_t> reply, std::uint8_t expected, std::vector<std::uint8_t>& out);
     std::vector<std::uint8_t> Command(std::uint8_t command, std::span<const std::uint8_t> data, std::uint64_t nowMs);
     std::vector<std::uint8_t> Block(std::uint8_t command, const std::vector<std::uint8_t>& data) const;
     std::uint8_t CommandStatus(std::uint8_t command, std::span<const std::uint8_t> data, std::uint64_t nowMs);

@@ -133,6 +133,215 @@ bool HandleControlInput(CSimulatedUps& ups, std::string& pending, std::string_vi
     }
 }
 
+// Everything the simulator's loop serves: the UPS, its pseudo-terminal, the
+// control channels and the replies waiting for their due time.
+struct SSimulator {
+    explicit SSimulator(const SSimConfig& simConfig) : config(simConfig), ups(simConfig) {}
+
+    SOptions options;
+    SSimConfig config;
+    CSimulatedUps ups;
+    CUniqueFd signals;
+    CPseudoTerminal terminal;
+    CUniqueFd frameLog;
+    CUniqueFd listener;
+    std::vector<SClient> clients;
+    std::deque<SOutput> output;
+    std::string stdinPending;
+    bool stdinOpen = false;
+    bool quit = false;
+    std::array<std::uint8_t, 512> buffer{};
+    std::vector<int> fds;
+    std::vector<int> ready;
+};
+
+// The built-in configuration, or the one in options.config; false after
+// telling why on standard error.
+bool LoadConfig(const SOptions& options, SSimConfig& config)
+{
+    config = DefaultSimConfig();
+    if (options.config.empty())
+        return true;
+    std::string text;
+    if (!ReadFileBounded(options.config, kMaxConfigBytes, false, text)) {
+        WriteText(2, "pvx-upssim: cannot read " + options.config + "\n");
+        return false;
+    }
+    std::string error;
+    if (!ParseSimConfig(text, config, error)) {
+        WriteText(2, "pvx-upssim: " + options.config + ": " + error + "\n");
+        return false;
+    }
+    return true;
+}
+
+// The signal descriptor, the pseudo-terminal, the frame log, the control
+// socket and the link, in that order; false after telling which failed.
+bool OpenChannels(SSimulator& sim)
+{
+    const SOptions& options = sim.options;
+    sim.signals = CreateTerminationSignalFd();
+    if (!sim.signals || !sim.terminal.Open() || !SetSocketBlocking(sim.terminal.MasterFd(), false)) {
+        WriteText(2, "pvx-upssim: cannot create the pseudo-terminal\n");
+        return false;
+    }
+    if (!options.frameLog.empty()) {
+        sim.frameLog = OpenLogFile(options.frameLog);
+        if (!sim.frameLog) {
+            WriteText(2, "pvx-upssim: cannot write " + options.frameLog + "\n");
+            return false;
+        }
+    }
+    if (!options.control.empty()) {
+        sim.listener = CreateLocalListener(options.control);
+        if (!sim.listener) {
+            WriteText(2, "pvx-upssim: cannot listen on " + options.control + "\n");
+            return false;
+        }
+    }
+    if (!options.link.empty() && !CreateSymbolicLink(sim.terminal.SlavePath(), options.link)) {
+        WriteText(2, "pvx-upssim: cannot create the link " + options.link + "\n");
+        if (sim.listener)
+            RemoveFile(options.control);
+        return false;
+    }
+    return true;
+}
+
+// What the tests and scripts wait for on standard output.
+void Announce(const SSimulator& sim)
+{
+    PrintLine("device " + sim.terminal.SlavePath() + "\n");
+    if (!sim.options.link.empty())
+        PrintLine("link " + sim.options.link + "\n");
+    if (!sim.options.control.empty())
+        PrintLine("control " + sim.options.control + "\n");
+    PrintLine("ready\n");
+}
+
+// Writes what is due; a host that does not read makes us keep at most
+// kMaxPendingOutput bytes and drop the oldest reply beyond that.
+void WriteDueOutput(SSimulator& sim, std::uint64_t now)
+{
+    auto& output = sim.output;
+    while (!output.empty() && output.front().dueMs <= now) {
+        auto& front = output.front();
+        std::size_t n = 0;
+        if (!WriteDevice(sim.terminal.MasterFd(), front.bytes, n) || n == 0)
+            break;
+        front.bytes.erase(front.bytes.begin(), front.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+        if (front.bytes.empty())
+            output.pop_front();
+    }
+}
+
+// Until the next tick, or the next reply's due time (at most 10 ms when one is overdue).
+std::uint32_t WaitTime(const SSimulator& sim, std::uint64_t now)
+{
+    std::uint32_t timeout = sim.ups.MillisecondsToNextTick(now);
+    if (!sim.output.empty())
+        timeout = sim.output.front().dueMs > now
+            ? std::min<std::uint32_t>(timeout, static_cast<std::uint32_t>(sim.output.front().dueMs - now))
+            : std::min<std::uint32_t>(timeout, 10);
+    return timeout;
+}
+
+void WaitForInput(SSimulator& sim, std::uint32_t timeout)
+{
+    sim.fds.clear();
+    sim.fds.push_back(sim.terminal.MasterFd());
+    sim.fds.push_back(sim.signals.Get());
+    if (sim.listener)
+        sim.fds.push_back(sim.listener.Get());
+    if (sim.stdinOpen)
+        sim.fds.push_back(0);
+    for (const auto& client : sim.clients)
+        sim.fds.push_back(client.fd.Get());
+    WaitReadable(sim.fds, timeout, sim.ready);
+}
+
+// Frames from the host: the reply is queued for its due time.
+void ServeTerminal(SSimulator& sim, int fd, std::uint64_t now)
+{
+    std::size_t n = 0;
+    if (!ReadDevice(fd, sim.buffer, n) || n == 0)
+        return;
+    std::vector<std::uint8_t> reply;
+    sim.ups.Receive(std::span(sim.buffer).first(n), now, reply);
+    if (reply.empty())
+        return;
+    std::size_t queued = 0;
+    for (const auto& item : sim.output)
+        queued += item.bytes.size();
+    if (queued + reply.size() > kMaxPendingOutput && !sim.output.empty())
+        sim.output.pop_front();
+    sim.output.push_back({now + sim.config.replyDelayMs, std::move(reply)});
+}
+
+void ServeReady(SSimulator& sim, std::uint64_t now)
+{
+    for (int fd : sim.ready) {
+        if (fd == sim.signals.Get()) {
+            if (ReadTerminationSignal(fd) != 0)
+                sim.quit = true;
+        } else if (fd == sim.terminal.MasterFd()) {
+            ServeTerminal(sim, fd, now);
+        } else if (sim.listener && fd == sim.listener.Get()) {
+            CUniqueFd accepted = AcceptConnection(fd);
+            if (accepted && sim.clients.size() < kMaxClients)
+                sim.clients.push_back({std::move(accepted), {}});
+        } else if (fd == 0) {
+            std::size_t n = 0;
+            if (!ReadDevice(0, std::span(sim.buffer), n) || n == 0) {
+                sim.stdinOpen = false; // end of input: keep running on the other channels
+                continue;
+            }
+            std::string_view text(reinterpret_cast<const char*>(sim.buffer.data()), n);
+            HandleControlInput(sim.ups, sim.stdinPending, text, 1, sim.quit);
+        }
+    }
+}
+
+void ServeClients(SSimulator& sim)
+{
+    for (auto it = sim.clients.begin(); it != sim.clients.end();) {
+        bool readable = std::find(sim.ready.begin(), sim.ready.end(), it->fd.Get()) != sim.ready.end();
+        bool keep = true;
+        if (readable) {
+            std::size_t n = 0;
+            if (!ReadDevice(it->fd.Get(), sim.buffer, n) || n == 0)
+                keep = false; // the client went away
+            else
+                HandleControlInput(sim.ups, it->pending,
+                                   std::string_view(reinterpret_cast<const char*>(sim.buffer.data()), n),
+                                   it->fd.Get(), sim.quit);
+        }
+        it = keep ? it + 1 : sim.clients.erase(it);
+    }
+}
+
+void Run(SSimulator& sim)
+{
+    while (!sim.quit) {
+        std::uint64_t now = CurrentClock().MonotonicMilliseconds();
+        WriteDueOutput(sim, now);
+        WaitForInput(sim, WaitTime(sim, now));
+        now = CurrentClock().MonotonicMilliseconds();
+        ServeReady(sim, now);
+        ServeClients(sim);
+        sim.ups.Tick(now);
+    }
+}
+
+void CleanUp(SSimulator& sim)
+{
+    sim.clients.clear();
+    if (sim.listener)
+        RemoveFile(sim.options.control);
+    if (!sim.options.link.empty())
+        RemoveFile(sim.options.link);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -145,157 +354,22 @@ int main(int argc, char** argv)
         WriteText(error.empty() ? 1 : 2, kUsage);
         return error.empty() ? 0 : 2;
     }
-
-    SSimConfig config = DefaultSimConfig();
-    if (!options.config.empty()) {
-        std::string text;
-        if (!ReadFileBounded(options.config, kMaxConfigBytes, false, text)) {
-            WriteText(2, "pvx-upssim: cannot read " + options.config + "\n");
-            return 1;
-        }
-        if (!ParseSimConfig(text, config, error)) {
-            WriteText(2, "pvx-upssim: " + options.config + ": " + error + "\n");
-            return 1;
-        }
-    }
-
-    CUniqueFd signals = CreateTerminationSignalFd();
-    CPseudoTerminal terminal;
-    if (!signals || !terminal.Open() || !SetSocketBlocking(terminal.MasterFd(), false)) {
-        WriteText(2, "pvx-upssim: cannot create the pseudo-terminal\n");
+    SSimConfig config;
+    if (!LoadConfig(options, config))
         return 1;
-    }
-    CUniqueFd frameLog;
-    if (!options.frameLog.empty()) {
-        frameLog = OpenLogFile(options.frameLog);
-        if (!frameLog) {
-            WriteText(2, "pvx-upssim: cannot write " + options.frameLog + "\n");
-            return 1;
-        }
-    }
-    CUniqueFd listener;
-    if (!options.control.empty()) {
-        listener = CreateLocalListener(options.control);
-        if (!listener) {
-            WriteText(2, "pvx-upssim: cannot listen on " + options.control + "\n");
-            return 1;
-        }
-    }
-    if (!options.link.empty() && !CreateSymbolicLink(terminal.SlavePath(), options.link)) {
-        WriteText(2, "pvx-upssim: cannot create the link " + options.link + "\n");
-        if (listener)
-            RemoveFile(options.control);
+    SSimulator sim(config);
+    sim.options = options;
+    sim.stdinOpen = options.useStdin;
+    if (!OpenChannels(sim))
         return 1;
-    }
-
-    CSimulatedUps ups(config);
-    ups.SetLogger([&](const std::string& line) {
-        if (frameLog)
-            WriteText(frameLog.Get(), line + "\n");
-        if (!options.quiet)
+    sim.ups.SetLogger([&sim](const std::string& line) {
+        if (sim.frameLog)
+            WriteText(sim.frameLog.Get(), line + "\n");
+        if (!sim.options.quiet)
             WriteText(2, line + "\n");
     });
-
-    PrintLine("device " + terminal.SlavePath() + "\n");
-    if (!options.link.empty())
-        PrintLine("link " + options.link + "\n");
-    if (!options.control.empty())
-        PrintLine("control " + options.control + "\n");
-    PrintLine("ready\n");
-
-    std::vector<SClient> clients;
-    std::deque<SOutput> output;
-    std::string stdinPending;
-    bool stdinOpen = options.useStdin;
-    bool quit = false;
-    std::array<std::uint8_t, 512> buffer{};
-    std::vector<int> fds;
-    std::vector<int> ready;
-
-    while (!quit) {
-        std::uint64_t now = CurrentClock().MonotonicMilliseconds();
-        // Write what is due; a host that does not read makes us keep at most
-        // kMaxPendingOutput bytes and drop the oldest reply beyond that.
-        while (!output.empty() && output.front().dueMs <= now) {
-            auto& front = output.front();
-            std::size_t n = 0;
-            if (!WriteDevice(terminal.MasterFd(), front.bytes, n) || n == 0)
-                break;
-            front.bytes.erase(front.bytes.begin(), front.bytes.begin() + static_cast<std::ptrdiff_t>(n));
-            if (front.bytes.empty())
-                output.pop_front();
-        }
-        std::uint32_t timeout = ups.MillisecondsToNextTick(now);
-        if (!output.empty())
-            timeout = output.front().dueMs > now
-                ? std::min<std::uint32_t>(timeout, static_cast<std::uint32_t>(output.front().dueMs - now))
-                : std::min<std::uint32_t>(timeout, 10);
-
-        fds.clear();
-        fds.push_back(terminal.MasterFd());
-        fds.push_back(signals.Get());
-        if (listener)
-            fds.push_back(listener.Get());
-        if (stdinOpen)
-            fds.push_back(0);
-        for (const auto& client : clients)
-            fds.push_back(client.fd.Get());
-        WaitReadable(fds, timeout, ready);
-        now = CurrentClock().MonotonicMilliseconds();
-
-        for (int fd : ready) {
-            if (fd == signals.Get()) {
-                if (ReadTerminationSignal(fd) != 0)
-                    quit = true;
-            } else if (fd == terminal.MasterFd()) {
-                std::size_t n = 0;
-                if (ReadDevice(fd, buffer, n) && n > 0) {
-                    std::vector<std::uint8_t> reply;
-                    ups.Receive(std::span(buffer).first(n), now, reply);
-                    if (!reply.empty()) {
-                        std::size_t queued = 0;
-                        for (const auto& item : output)
-                            queued += item.bytes.size();
-                        if (queued + reply.size() > kMaxPendingOutput && !output.empty())
-                            output.pop_front();
-                        output.push_back({now + config.replyDelayMs, std::move(reply)});
-                    }
-                }
-            } else if (listener && fd == listener.Get()) {
-                CUniqueFd accepted = AcceptConnection(fd);
-                if (accepted && clients.size() < kMaxClients)
-                    clients.push_back({std::move(accepted), {}});
-            } else if (fd == 0) {
-                std::size_t n = 0;
-                if (!ReadDevice(0, std::span(buffer), n) || n == 0) {
-                    stdinOpen = false; // end of input: keep running on the other channels
-                    continue;
-                }
-                std::string_view text(reinterpret_cast<const char*>(buffer.data()), n);
-                HandleControlInput(ups, stdinPending, text, 1, quit);
-            }
-        }
-        for (auto it = clients.begin(); it != clients.end();) {
-            bool readable = std::find(ready.begin(), ready.end(), it->fd.Get()) != ready.end();
-            bool keep = true;
-            if (readable) {
-                std::size_t n = 0;
-                if (!ReadDevice(it->fd.Get(), buffer, n) || n == 0)
-                    keep = false; // the client went away
-                else
-                    HandleControlInput(ups, it->pending,
-                                       std::string_view(reinterpret_cast<const char*>(buffer.data()), n),
-                                       it->fd.Get(), quit);
-            }
-            it = keep ? it + 1 : clients.erase(it);
-        }
-        ups.Tick(now);
-    }
-
-    clients.clear();
-    if (listener)
-        RemoveFile(options.control);
-    if (!options.link.empty())
-        RemoveFile(options.link);
+    Announce(sim);
+    Run(sim);
+    CleanUp(sim);
     return 0;
 }

@@ -345,45 +345,4 @@ std::vector<OutletEntry> ParseOutletBlock(std::span<const std::uint8_t> block11)
     return outlets;
 }
 
-// ---- Writes ---------------------------------------------------------------------------
-
-std::optional<std::array<int, 6>> ParseDateTimeText(const std::string& text)
-{
-    // The separators after each number, as in "%d/%d/%d:%d:%d:%d".
-    constexpr char kSeparators[] = { '/', '/', ':', ':', ':' };
-    std::array<int, 6> fields {};
-    const char* at = text.data();
-    const char* end = text.data() + text.size();
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        while (at < end && (*at == ' ' || (*at >= '\t' && *at <= '\r')))
-            ++at;
-        if (at < end && *at == '+')
-            ++at;
-        auto [next, error] = std::from_chars(at, end, fields[i]);
-        if (error != std::errc())
-            return std::nullopt;
-        at = next;
-        if (i < std::size(kSeparators)) {
-            if (at >= end || *at != kSeparators[i])
-                return std::nullopt;
-            ++at;
-        }
-    }
-    return fields;
-}
-
-std::array<std::uint8_t, 8> DateCommandBytes(const std::array<int, 6>& fields)
-{
-    const auto year = static_cast<unsigned>(fields[2]);
-    return {
-        static_cast<std::uint8_t>((year >> 8) & 0x80), static_cast<std::uint8_t>(year & 0xFF),
-        static_cast<std::uint8_t>(fields[0]), // month
-        static_cast<std::uint8_t>(fields[1]), // day
-        static_cast<std::uint8_t>(fields[3]), // hour
-        static_cast<std::uint8_t>(fields[4]), // minute
-        static_cast<std::uint8_t>(fields[5]), // second
-        0, // not used by the UPS
-    };
-}
-
 } // namespace pvx

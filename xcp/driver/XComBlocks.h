@@ -100,12 +100,4 @@ std::vector<SEventRecord> ParseEventBlock(std::span<const std::uint8_t> block2);
 // the records that arrived whole).
 std::vector<OutletEntry> ParseOutletBlock(std::span<const std::uint8_t> block11);
 
-// ---- Writes ---------------------------------------------------------------------------
-
-// "%d/%d/%d:%d:%d:%d" as month, day, year, hour, minute, second; nullopt
-// when fewer than six numbers are there or one does not fit an int.
-std::optional<std::array<int, 6>> ParseDateTimeText(const std::string& text);
-// The eight data bytes of the set-clock command 0x90.
-std::array<std::uint8_t, 8> DateCommandBytes(const std::array<int, 6>& fields);
-
 } // namespace pvx

@@ -8,6 +8,7 @@
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/driver/Settings.h"
 #include "xcp/driver/XComBlocks.h"
+#include "xcp/link/XCPControls.h"
 #include "xcp/link/XCPFrame.h"
 #include "xcp/link/XCPRequest.h"
 
@@ -25,15 +26,6 @@ constexpr std::uint32_t kDrainMs = 100;
 constexpr std::uint32_t kPauseMs = 200;
 constexpr std::uint32_t kRequestTimeoutMs = 750;
 constexpr std::uint32_t kCommandTimeoutMs = 1500;
-// Below this many ms a schedule is carried out at once instead of in minutes.
-constexpr std::int64_t kImmediateLimitMs = 29999;
-
-// Parameters of the set-configuration command 0x95.
-constexpr std::uint8_t kParameterLowBatteryTime = 0x05;
-constexpr std::uint8_t kParameterAudible = 0x06;
-constexpr std::uint8_t kParameterLowTemperature = 0x09;
-constexpr std::uint8_t kParameterHighTemperature = 0x0A;
-constexpr std::uint8_t kParameterOutputVoltage = 0x0B;
 
 constexpr int kOutputSourceOther = 1;
 constexpr int kTestInProgress = 5;
@@ -42,50 +34,6 @@ constexpr int kChargeStateUnknown = 5;
 std::uint32_t FirstArc(std::span<const std::uint32_t> arcs)
 {
     return arcs.empty() ? 0 : arcs[0];
-}
-
-std::array<std::uint8_t, 2> LittleEndian16(std::uint16_t value)
-{
-    return { static_cast<std::uint8_t>(value & 0xFF), static_cast<std::uint8_t>(value >> 8) };
-}
-
-// A controls command is done only when the UPS accepts it.
-void RequireAccepted(std::uint32_t result)
-{
-    if (result != kXCPAccepted)
-        throw CPVXException(EVENT_COMMAND_FAILED);
-}
-
-// The UPS's answer to a configuration write, as the agent reports it.
-void RequireWritten(std::uint32_t result)
-{
-    switch (result) {
-    case 0x31:
-        return;
-    case 0x32:
-    case 0x34:
-        throw CPVXException(EVENT_READ_ONLY);
-    case 0x35:
-    case 0x36:
-        throw CPVXException(EVENT_BAD_VALUE);
-    default:
-        throw CPVXException(EVENT_COMMAND_FAILED);
-    }
-}
-
-// Values the 16 bits of a 0x95 write can carry, checked before anything is sent.
-std::uint16_t Unsigned16OrRefuse(std::int64_t value)
-{
-    if (value < 0 || value > std::numeric_limits<std::uint16_t>::max())
-        throw CPVXException(EVENT_BAD_VALUE);
-    return static_cast<std::uint16_t>(value);
-}
-
-std::uint16_t Signed16OrRefuse(std::int64_t value)
-{
-    if (value < std::numeric_limits<std::int16_t>::min() || value > std::numeric_limits<std::int16_t>::max())
-        throw CPVXException(EVENT_BAD_VALUE);
-    return static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
 }
 
 } // namespace
@@ -412,119 +360,74 @@ void CXComUPS::GetOutlets(std::vector<OutletEntry>& outlets)
     outlets = ParseOutletBlock(m_link.GetReply());
 }
 
-int CXComUPS::OutletAction(int outlet, std::uint8_t subCommand, int value)
-{
-    const auto valueBytes = LittleEndian16(static_cast<std::uint16_t>(value & 0xFFFF));
-    const std::array<std::uint8_t, 4> data
-        = { static_cast<std::uint8_t>(outlet & 0xFF), subCommand, valueBytes[0], valueBytes[1] };
-    return static_cast<int>(m_link.SendCommand(kXCPOutletCommand, data, kCommandTimeoutMs));
-}
-
 int CXComUPS::OutletCommand1(int outlet, int value)
 {
-    return OutletAction(outlet, 1, value);
+    return SendOutletAction(m_link, outlet, 1, value);
 }
 int CXComUPS::OutletCommand2(int outlet, int value)
 {
-    return OutletAction(outlet, 2, value);
+    return SendOutletAction(m_link, outlet, 2, value);
 }
 int CXComUPS::OutletOffDelay(int outlet, int seconds)
 {
-    return OutletAction(outlet, 3, seconds);
+    return SendOutletAction(m_link, outlet, 3, seconds);
 }
 int CXComUPS::OutletOnDelay(int outlet, int seconds)
 {
-    return OutletAction(outlet, 4, seconds);
+    return SendOutletAction(m_link, outlet, 4, seconds);
 }
 
 // ---- Schedules and tests ----------------------------------------------------------------
 
-void CXComUPS::ApplySchedule(std::optional<std::int64_t> remainingMs, std::uint8_t immediate, std::uint8_t delayed)
-{
-    std::uint32_t result = 0;
-    if (!remainingMs) {
-        const std::array<std::uint8_t, 2> cancel = { 0x00, 0x00 };
-        result = m_link.SendCommand(delayed, cancel, kCommandTimeoutMs);
-    } else if (*remainingMs <= kImmediateLimitMs) {
-        // Overdue included: a schedule whose time has just passed is carried out now.
-        result = m_link.SendRequest(immediate, kRequestTimeoutMs);
-    } else {
-        const std::int64_t minutes = std::max<std::int64_t>(1, *remainingMs / 60000);
-        const auto minuteBytes = LittleEndian16(Unsigned16OrRefuse(minutes));
-        result = m_link.SendCommand(delayed, minuteBytes, kCommandTimeoutMs);
-    }
-    RequireAccepted(result);
-}
-
 void CXComUPS::ApplyShutdownSchedule()
 {
-    ApplySchedule(MillisecondsUntil(m_shutdownDue), kXCPShutdownNow, kXCPDelayedShutdown);
+    SendSchedule(m_link, MillisecondsUntil(m_shutdownDue), kXCPShutdownNow, kXCPDelayedShutdown);
 }
 
 void CXComUPS::ApplyStartupSchedule()
 {
-    ApplySchedule(MillisecondsUntil(m_startupDue), kXCPStartupNow, kXCPDelayedStartup);
+    SendSchedule(m_link, MillisecondsUntil(m_startupDue), kXCPStartupNow, kXCPDelayedStartup);
 }
 
 void CXComUPS::ApplyRebootSchedule()
 {
-    const auto remainingMs = MillisecondsUntil(m_startupDue);
-    if (!remainingMs)
-        throw CPVXException(EVENT_COMMAND_FAILED);
-    // Nearest whole second: the reboot is applied just after it was set, and
-    // the few milliseconds between must not cost the manager a second.
-    const std::int64_t seconds = std::max<std::int64_t>(0, (*remainingMs + 500) / 1000);
-    const auto secondBytes = LittleEndian16(Unsigned16OrRefuse(seconds));
-    RequireAccepted(m_link.SendCommand(kXCPReboot, secondBytes, kCommandTimeoutMs));
+    SendReboot(m_link, MillisecondsUntil(m_startupDue));
 }
 
 void CXComUPS::ApplyTimedCommand()
 {
-    const auto remainingMs = MillisecondsUntil(m_timedCommandDue);
-    if (!remainingMs || *remainingMs >= 0)
-        return;
-    RequireAccepted(m_link.SendRequest(kXCPTimedCommand, kRequestTimeoutMs));
+    SendTimedCommand(m_link, MillisecondsUntil(m_timedCommandDue));
 }
 
 void CXComUPS::StartGeneralSystemsTest()
 {
     // The UPS runs its systems test as a 15-second battery test of type 1.
-    const std::array<std::uint8_t, 2> data = { 0x01, 0x0F };
-    RequireAccepted(m_link.SendCommand(kXCPBatteryTest, data, kCommandTimeoutMs));
+    SendBatteryTest(m_link, 0x01, 0x0F);
     m_batteryTest = false;
 }
 
 void CXComUPS::StartBatteryTest(int type, int duration)
 {
-    const std::array<std::uint8_t, 2> data
-        = { static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>(duration & 0xFF) };
-    RequireAccepted(m_link.SendCommand(kXCPBatteryTest, data, kCommandTimeoutMs));
+    SendBatteryTest(m_link, static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>(duration & 0xFF));
     m_batteryTest = true;
 }
 
 // ---- Writable objects ---------------------------------------------------------------------
-
-void CXComUPS::WriteParameter(std::uint8_t parameter, std::uint16_t value)
-{
-    const auto valueBytes = LittleEndian16(value);
-    const std::array<std::uint8_t, 3> data = { parameter, valueBytes[0], valueBytes[1] };
-    RequireWritten(m_link.SendCommand(kXCPSetParameter, data, kCommandTimeoutMs));
-}
 
 void CXComUPS::SetUpsConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
 {
     const std::int64_t v = value.GetInteger();
     switch (FirstArc(arcs)) {
     case 3: // upsConfigOutputVoltage
-        WriteParameter(kParameterOutputVoltage, Unsigned16OrRefuse(v));
+        WriteParameter(m_link, kXCPParameterOutputVoltage, Unsigned16OrRefuse(v));
         m_nominalOutputVoltage = static_cast<std::uint32_t>(v);
         return;
     case 7: // upsConfigLowBattTime
-        WriteParameter(kParameterLowBatteryTime, Unsigned16OrRefuse(v));
+        WriteParameter(m_link, kXCPParameterLowBatteryTime, Unsigned16OrRefuse(v));
         m_lowBatteryTime = static_cast<std::uint32_t>(v);
         return;
     case 8: // upsConfigAudibleStatus: the UPS counts from 0
-        WriteParameter(kParameterAudible, Unsigned16OrRefuse(v - 1));
+        WriteParameter(m_link, kXCPParameterAudible, Unsigned16OrRefuse(v - 1));
         m_audibleStatus = static_cast<int>(v);
         return;
     default:
@@ -539,11 +442,11 @@ void CXComUPS::SetVendorEnvironment(std::span<const std::uint32_t> arcs, CMIBDat
     case 1:
         throw CPVXException(EVENT_READ_ONLY); // the measured temperature
     case 2:
-        WriteParameter(kParameterLowTemperature, Signed16OrRefuse(v));
+        WriteParameter(m_link, kXCPParameterLowTemperature, Signed16OrRefuse(v));
         m_lowTemperatureLimit = static_cast<int>(v);
         return;
     case 3:
-        WriteParameter(kParameterHighTemperature, Signed16OrRefuse(v));
+        WriteParameter(m_link, kXCPParameterHighTemperature, Signed16OrRefuse(v));
         m_highTemperatureLimit = static_cast<int>(v);
         return;
     default:
@@ -558,11 +461,7 @@ void CXComUPS::SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& va
         return;
     }
     const std::string& text = value.GetText();
-    const auto fields = ParseDateTimeText(text);
-    if (!fields)
-        throw CPVXException(EVENT_BAD_VALUE);
-    const auto data = DateCommandBytes(*fields);
-    RequireWritten(m_link.SendCommand(kXCPSetClock, data, kCommandTimeoutMs));
+    WriteClock(m_link, text);
     m_upsDateTime = text;
 }
 
@@ -576,8 +475,7 @@ std::vector<std::uint8_t> CXComUPS::DoCommand95(std::span<const std::uint8_t> fr
     if (request.Length() < 3)
         return BuildCommandStatusReply(
             static_cast<std::uint8_t>(request.Length()), request.Contents(), kXCPBadParameter);
-    const std::array<std::uint8_t, 2> data = { request.Data(0), request.Data(1) };
-    const std::uint32_t result = m_link.SendCommand(kXCPSetParameter, data, kCommandTimeoutMs);
+    const std::uint32_t result = ForwardParameter(m_link, request.Data(0), request.Data(1));
     return BuildCommandStatusReply(static_cast<std::uint8_t>(m_link.GetReplyLength() & 0xFF), m_link.GetReply(),
         static_cast<std::uint8_t>(result & 0xFF));
 }

@@ -74,18 +74,11 @@ protected:
 
     CCommands& GetLink() { return m_link; }
     const CDataTypeMap& GetMeterMap() const { return m_meters; }
-    const CDataTypeMap& GetStatisticsMap() const { return m_statistics; }
-    const CAlarmMap& GetAlarmMap() const { return m_alarmMap; }
 
 private:
     std::uint32_t WakeUpAndProbe();
     void WriteEscape();
     bool Supports(std::uint8_t command) const { return m_link.IsCommandSupported(command); }
-    // Immediate below 30 s (overdue included), else whole minutes; none cancels.
-    void ApplySchedule(std::optional<std::int64_t> remainingMs, std::uint8_t immediate, std::uint8_t delayed);
-    // Sends parameter `parameter` with a 16-bit value through 0x95 and maps the result.
-    void WriteParameter(std::uint8_t parameter, std::uint16_t value);
-    int OutletAction(int outlet, std::uint8_t subCommand, int value);
 
     bool m_batteryTest = false;
     std::uint32_t m_updatePhase = 0;

@@ -4,13 +4,10 @@
 #pragma once
 
 #include "platform/ByteCursor.h"
-#include "platform/Clock.h"
-#include "platform/CommPort.h"
+#include "tests/support/QueuedPort.h"
 #include "xcp/link/XCPFrame.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <span>
 #include <vector>
@@ -19,11 +16,10 @@ namespace pvx::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class CScriptedPort : public CCommPort {
+class CScriptedPort : public CQueuedPort {
 public:
     explicit CScriptedPort(CFakeClock& clock)
-        : CCommPort("scripted", 9600, 8, 2, 0)
-        , m_clock(clock)
+        : CQueuedPort(clock, "scripted", 9600)
     {
     }
 
@@ -66,18 +62,10 @@ public:
         m_writeTimes.clear();
     }
 
-    bool Read(std::span<std::uint8_t> buffer, std::size_t& n) override
-    {
-        n = std::min(buffer.size(), m_input.size());
-        std::copy_n(m_input.begin(), n, buffer.begin());
-        m_input.erase(m_input.begin(), m_input.begin() + static_cast<std::ptrdiff_t>(n));
-        return true;
-    }
-
     bool Write(std::span<const std::uint8_t> bytes, std::size_t& n) override
     {
         m_writes.emplace_back(bytes.begin(), bytes.end());
-        m_writeTimes.push_back(m_clock.MonotonicMilliseconds());
+        m_writeTimes.push_back(Clock().MonotonicMilliseconds());
         n = bytes.size();
         CByteCursor cursor(bytes);
         CXCPRequest request;
@@ -90,27 +78,17 @@ public:
             if (found == m_replies.end() || found->second.empty())
                 continue;
             auto& turns = found->second;
-            m_input.insert(m_input.end(), turns.front().begin(), turns.front().end());
+            Queue(turns.front());
             if (turns.size() > 1)
                 turns.erase(turns.begin());
         }
         return true;
     }
 
-    bool WaitForInput(std::uint32_t ms) override
-    {
-        if (!m_input.empty())
-            return true;
-        m_clock.Advance(ms);
-        return false;
-    }
-
 private:
-    CFakeClock& m_clock;
     std::map<std::uint8_t, std::vector<Bytes>> m_replies;
     std::vector<Bytes> m_writes;
     std::vector<std::uint64_t> m_writeTimes;
-    std::deque<std::uint8_t> m_input;
 };
 
 } // namespace pvx::test

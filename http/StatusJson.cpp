@@ -1,0 +1,185 @@
+// The status as one JSON object: the UPS's readings and pvx's own health.
+#include "http/StatusRender.h"
+
+#include "http/StatusNames.h"
+
+namespace pvx {
+
+using namespace status;
+
+namespace {
+
+class CJson {
+public:
+    void Open(char c)
+    {
+        Separate();
+        m_text += c;
+        m_first = true;
+    }
+    void Close(char c)
+    {
+        m_text += c;
+        m_first = false;
+    }
+    void Key(std::string_view key)
+    {
+        Separate();
+        m_text += '"';
+        m_text += EscapeJson(key);
+        m_text += "\":";
+        m_first = true; // the value follows without a comma
+    }
+    void Raw(const std::string& value)
+    {
+        Separate();
+        m_text += value;
+    }
+    void String(std::string_view value)
+    {
+        Separate();
+        m_text += '"';
+        m_text += EscapeJson(value);
+        m_text += '"';
+    }
+    void Field(std::string_view key, const std::string& raw)
+    {
+        Key(key);
+        Raw(raw);
+    }
+    void Text(std::string_view key, std::string_view value)
+    {
+        Key(key);
+        String(value);
+    }
+    std::string Take() { return std::move(m_text); }
+
+private:
+    void Separate()
+    {
+        if (!m_first)
+            m_text += ',';
+        m_first = false;
+    }
+    std::string m_text;
+    bool m_first = true;
+};
+
+void UpsJson(CJson& j, const SUPSReadings& u)
+{
+    j.Open('{');
+    j.Text("manufacturer", u.manufacturer);
+    j.Text("model", u.model);
+    j.Text("software_version", u.softwareVersion);
+    j.Text("name", u.name);
+    j.Text("attached_devices", u.attachedDevices);
+    j.Text("output_source", KeyOf(kSources, u.outputSource));
+    j.Text("state", WordsOf(kSources, u.outputSource));
+    j.Text("battery_status", KeyOf(kBatteryStatuses, u.batteryStatus));
+    j.Field("battery_charge_percent", u.chargeRemaining ? Number(*u.chargeRemaining) : "null");
+    j.Field("battery_runtime_seconds", Number(std::int64_t { u.minutesRemaining } * 60));
+    j.Field("battery_volts", Scaled(u.batteryVoltage, 10));
+    j.Field("battery_current_amperes", Scaled(u.batteryCurrent, 10));
+    j.Field("battery_temperature_celsius", Number(u.batteryTemperature));
+    j.Field("ambient_temperature_celsius", Number(u.ambientTemperature));
+    j.Field("on_battery_seconds", Number(u.secondsOnBattery));
+    j.Field("input_line_bads", Number(u.inputLineBads));
+    j.Key("input");
+    j.Open('[');
+    for (const SInputLine& l : u.inputLines) {
+        j.Open('{');
+        j.Field("volts", Number(l.voltage));
+        j.Field("hertz", Scaled(l.frequency, 10));
+        j.Field("amperes", Scaled(l.current, 10));
+        j.Field("watts", Number(l.truePower));
+        j.Close('}');
+    }
+    j.Close(']');
+    j.Field("output_hertz", Scaled(u.outputFrequency, 10));
+    j.Key("output");
+    j.Open('[');
+    for (const SOutputLine& l : u.outputLines) {
+        j.Open('{');
+        j.Field("volts", Number(l.voltage));
+        j.Field("amperes", Scaled(l.current, 10));
+        j.Field("watts", Number(l.power));
+        j.Field("load_percent", Number(l.percentLoad));
+        j.Close('}');
+    }
+    j.Close(']');
+    j.Field("bypass_hertz", Scaled(u.bypassFrequency, 10));
+    j.Key("bypass");
+    j.Open('[');
+    for (const SBypassLine& l : u.bypassLines) {
+        j.Open('{');
+        j.Field("volts", Number(l.voltage));
+        j.Field("amperes", Scaled(l.current, 10));
+        j.Field("watts", Number(l.power));
+        j.Close('}');
+    }
+    j.Close(']');
+    j.Key("alarms");
+    j.Open('[');
+    for (const SAlarmReading& alarm : u.alarms) {
+        j.Open('{');
+        j.Field("id", Number(alarm.id));
+        j.Text("alarm", AlarmName(alarm.descriptor));
+        j.Text("text", AlarmWords(alarm.descriptor));
+        j.Field("seconds_ago", Number(alarm.secondsAgo));
+        j.Close('}');
+    }
+    j.Close(']');
+    j.Text("test_result", KeyOf(kTestResults, u.testResultSummary));
+    j.Text("test_result_detail", u.testResultDetail);
+    j.Field("shutdown_in_seconds", u.secondsToShutdown ? Number(*u.secondsToShutdown) : "null");
+    j.Field("startup_in_seconds", u.secondsToStartup ? Number(*u.secondsToStartup) : "null");
+    j.Close('}');
+}
+
+void HealthJson(CJson& j, const SStatusSnapshot& s)
+{
+    const SNetworkCounters& n = s.network;
+    auto count = [](std::uint64_t value) { return std::to_string(value); };
+    j.Open('{');
+    j.Field("ups_connected", s.ups ? "true" : "false");
+    j.Field("polls", count(s.polls.polls));
+    j.Field("polls_failed", count(s.polls.failedPolls));
+    j.Field("last_successful_poll_age_seconds", s.secondsSinceLastPoll ? Number(*s.secondsSinceLastPoll) : "null");
+    j.Field("snmp_requests_served", count(n.snmpServed));
+    j.Key("snmp_requests_dropped");
+    j.Open('{');
+    j.Field("not_read_manager", count(n.snmpNotReadManager));
+    j.Field("not_set_manager", count(n.snmpNotSetManager));
+    j.Field("bad_community", count(n.snmpBadCommunity));
+    j.Field("unserved", count(n.snmpUnserved));
+    j.Close('}');
+    j.Field("snmp_trap_registrations_refused", count(n.snmpRegistrationsRefused));
+    j.Field("snmp_traps_sent", count(n.trapsSent));
+    j.Field("snmp_auth_traps_suppressed", count(n.authTrapsSuppressed));
+    j.Field("relay_datagrams_served", count(n.relayServed));
+    j.Key("relay_datagrams_dropped");
+    j.Open('{');
+    j.Field("not_client", count(n.relayNotClient));
+    j.Field("no_ups", count(n.relayNoUps));
+    j.Close('}');
+    j.Close('}');
+}
+
+} // namespace
+
+std::string RenderJson(const SStatusSnapshot& status)
+{
+    CJson j;
+    j.Open('{');
+    j.Key("ups");
+    if (status.ups)
+        UpsJson(j, *status.ups);
+    else
+        j.Raw("null");
+    j.Key("pvx");
+    HealthJson(j, status);
+    j.Close('}');
+    return j.Take() + "\n";
+}
+
+} // namespace pvx

@@ -1,0 +1,170 @@
+// The status page: one HTML document that refreshes itself, every text
+// from outside escaped.
+#include "http/StatusRender.h"
+
+#include "http/StatusNames.h"
+
+namespace pvx {
+
+using namespace status;
+
+namespace {
+
+const char* SourceClass(int source)
+{
+    switch (source) {
+    case 3:
+    case 6:
+    case 7:
+        return "ok";
+    case 4:
+        return "warn";
+    case 5:
+    case 2:
+        return "alarm";
+    default:
+        return "unknown";
+    }
+}
+
+std::string Duration(std::int64_t seconds)
+{
+    if (seconds < 120)
+        return std::to_string(seconds) + " s";
+    if (seconds < 7200)
+        return std::to_string(seconds / 60) + " min";
+    return std::to_string(seconds / 3600) + " h " + std::to_string(seconds / 60 % 60) + " min";
+}
+
+void Row(std::string& html, std::string_view name, const std::string& value)
+{
+    html += "<tr><th>";
+    html += name;
+    html += "</th><td>";
+    html += value;
+    html += "</td></tr>\n";
+}
+
+constexpr std::string_view kStyle = "body{font-family:sans-serif;margin:0 auto;max-width:40em;padding:.5em;color:#222}"
+                                    "h1{font-size:1.4em;margin:.2em 0}h2{font-size:1.1em;margin:1em 0 .3em}"
+                                    ".ident{color:#555;margin:0}"
+                                    ".state{font-size:1.6em;font-weight:bold;padding:.4em;border-radius:.3em;"
+                                    "color:#fff;text-align:center}"
+                                    ".ok{background:#2e7d32}.warn{background:#b26a00}.alarm{background:#c62828}"
+                                    ".unknown{background:#616161}"
+                                    "table{border-collapse:collapse;width:100%}th,td{padding:.25em .4em;"
+                                    "border-bottom:1px solid #ddd;text-align:left}td.n{text-align:right}"
+                                    "ul{padding-left:1.2em}.lines th,.lines td{white-space:nowrap}.lines th+th{text-align:right}";
+
+void LinesTable(std::string& html, const SUPSReadings& u)
+{
+    // Units in the header keep the table narrow enough for a phone.
+    html += "<h2>Lines</h2>\n<table class=\"lines\">\n<tr><th>Line</th><th>V</th><th>Hz</th><th>A</th>"
+            "<th>W</th><th>Load</th></tr>\n";
+    auto cell = [&html](const std::string& text) { html += "<td class=\"n\">" + text + "</td>"; };
+    for (std::size_t i = 0; i < u.inputLines.size(); ++i) {
+        const SInputLine& l = u.inputLines[i];
+        html += "<tr><th>Input " + std::to_string(i + 1) + "</th>";
+        cell(Number(l.voltage));
+        cell(Scaled(l.frequency, 10));
+        cell(Scaled(l.current, 10));
+        cell(Number(l.truePower));
+        cell("");
+        html += "</tr>\n";
+    }
+    for (std::size_t i = 0; i < u.outputLines.size(); ++i) {
+        const SOutputLine& l = u.outputLines[i];
+        html += "<tr><th>Output " + std::to_string(i + 1) + "</th>";
+        cell(Number(l.voltage));
+        cell(Scaled(u.outputFrequency, 10));
+        cell(Scaled(l.current, 10));
+        cell(Number(l.power));
+        cell(Number(l.percentLoad) + " %");
+        html += "</tr>\n";
+    }
+    for (std::size_t i = 0; i < u.bypassLines.size(); ++i) {
+        const SBypassLine& l = u.bypassLines[i];
+        html += "<tr><th>Bypass " + std::to_string(i + 1) + "</th>";
+        cell(Number(l.voltage));
+        cell(Scaled(u.bypassFrequency, 10));
+        cell(Scaled(l.current, 10));
+        cell(Number(l.power));
+        cell("");
+        html += "</tr>\n";
+    }
+    html += "</table>\n";
+}
+
+void UpsPage(std::string& html, const SUPSReadings& u)
+{
+    html += "<h1>" + EscapeHtml(u.name.empty() ? u.model : u.name) + "</h1>\n";
+    html += "<p class=\"ident\">" + EscapeHtml(u.manufacturer) + " " + EscapeHtml(u.model) + ", firmware "
+        + EscapeHtml(u.softwareVersion) + "</p>\n";
+    html += std::string("<p class=\"state ") + SourceClass(u.outputSource) + "\">"
+        + WordsOf(kSources, u.outputSource) + "</p>\n";
+    html += "<h2>Battery</h2>\n<table>\n";
+    Row(html, "Charge", u.chargeRemaining ? Number(*u.chargeRemaining) + " %" : "unknown");
+    Row(html, "Runtime", Duration(std::int64_t { u.minutesRemaining } * 60));
+    Row(html, "Status", WordsOf(kBatteryStatuses, u.batteryStatus));
+    Row(html, "Voltage", Scaled(u.batteryVoltage, 10) + " V");
+    Row(html, "Temperature", Number(u.batteryTemperature) + " &deg;C");
+    if (u.secondsOnBattery > 0)
+        Row(html, "On battery for", Duration(u.secondsOnBattery));
+    Row(html, "Last test", WordsOf(kTestResults, u.testResultSummary));
+    if (u.secondsToShutdown)
+        Row(html, "Shutdown in", Duration(*u.secondsToShutdown));
+    if (u.secondsToStartup)
+        Row(html, "Start-up in", Duration(*u.secondsToStartup));
+    html += "</table>\n";
+    LinesTable(html, u);
+    html += "<h2>Alarms</h2>\n";
+    if (u.alarms.empty()) {
+        html += "<p>None</p>\n";
+    } else {
+        html += "<ul>\n";
+        for (const SAlarmReading& alarm : u.alarms)
+            html += "<li>" + EscapeHtml(AlarmWords(alarm.descriptor)) + ", since " + Duration(alarm.secondsAgo)
+                + "</li>\n";
+        html += "</ul>\n";
+    }
+}
+
+void HealthPage(std::string& html, const SStatusSnapshot& s)
+{
+    const SNetworkCounters& n = s.network;
+    html += "<h2>pvx</h2>\n<table>\n";
+    Row(html, "UPS connected", s.ups ? "yes" : "no");
+    Row(html, "Last good poll",
+        s.secondsSinceLastPoll ? Duration(*s.secondsSinceLastPoll) + " ago" : std::string("never"));
+    Row(html, "Polls (failed)",
+        std::to_string(s.polls.polls) + " (" + std::to_string(s.polls.failedPolls) + ")");
+    Row(html, "SNMP requests served", std::to_string(n.snmpServed));
+    Row(html, "SNMP requests dropped",
+        std::to_string(n.snmpNotReadManager + n.snmpNotSetManager + n.snmpBadCommunity + n.snmpUnserved));
+    Row(html, "Relay datagrams served", std::to_string(n.relayServed));
+    Row(html, "Traps sent", std::to_string(n.trapsSent));
+    html += "</table>\n";
+}
+
+} // namespace
+
+std::string RenderPage(const SStatusSnapshot& status)
+{
+    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                       "<meta http-equiv=\"refresh\" content=\"10\">\n<title>";
+    html += status.ups ? EscapeHtml(status.ups->name.empty() ? status.ups->model : status.ups->name) : "pvx";
+    html += " - UPS status</title>\n<style>";
+    html += kStyle;
+    html += "</style>\n</head>\n<body>\n";
+    if (status.ups) {
+        UpsPage(html, *status.ups);
+    } else {
+        html += "<h1>pvx</h1>\n<p class=\"state unknown\">No UPS connected</p>\n";
+    }
+    HealthPage(html, status);
+    html += "</body>\n</html>\n";
+    return html;
+}
+
+} // namespace pvx

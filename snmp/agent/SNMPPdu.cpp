@@ -1,0 +1,467 @@
+// The PDU handling the SNMP versions share: Get, GetNext, GetBulk and Set
+// against the object tree, the error codes mapped per version in one place,
+// and the replies.
+#include "snmp/agent/SNMPAgent.h"
+
+#include "service/events/PVXException.h"
+#include "snmp/ber/BasicEncodingRulesBuffer.h"
+#include "ups/AbstractUPS.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace pvx {
+
+namespace {
+
+// The PDUs and SEQUENCEs of replies and traps start with this placeholder
+// length, patched once their contents are written.
+constexpr std::uint32_t kMessagePlaceholder = static_cast<std::uint32_t>(kDatagramSize);
+
+// An SNMPv3 response PDU leaves this much of the datagram to the message
+// around it (header, security parameters, scoped PDU), so that a GetBulk
+// reply cut to fit still fits once secured.
+constexpr std::size_t kV3MessageOverhead = 256;
+
+// GetNext of the trap-type object asks the tree for this name.
+const COid kAfterTrapTypeOid { 4, 1, 534, 1, 2, 0 };
+
+bool SameName(std::span<const std::uint32_t> name, const COid& oid)
+{
+    return std::ranges::equal(NameUpToZero(name), oid.Arcs());
+}
+
+std::unique_ptr<CMIBData> MakeSigned(std::int32_t value, const COid& name)
+{
+    auto data = std::make_unique<CMIBData>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), MIB_SIGNED);
+    data->SetName(name);
+    return data;
+}
+
+// How a failure of the object tree reaches the manager, per message version:
+// SNMPv1's few statuses, or SNMPv2's (RFC 3416) for sets. Reads in SNMPv2c
+// turn "no such" failures into exception values instead (ExceptionFor).
+std::int32_t ErrorStatusFor(std::uint32_t code, bool set, std::int32_t version)
+{
+    if (version == kSnmpVersion1) {
+        switch (code) {
+        case EVENT_NO_SUCH_OBJECT:
+        case EVENT_NO_SUCH_INSTANCE:
+            return SNMP_NO_SUCH_NAME;
+        case EVENT_READ_ONLY:
+            return set ? SNMP_READ_ONLY : SNMP_GEN_ERR;
+        case EVENT_BAD_VALUE:
+            return set ? SNMP_BAD_VALUE : SNMP_GEN_ERR;
+        default:
+            return SNMP_GEN_ERR;
+        }
+    }
+    if (!set)
+        return SNMP_GEN_ERR;
+    switch (code) {
+    case EVENT_NO_SUCH_OBJECT: // nothing by that name can ever be written
+    case EVENT_READ_ONLY:
+        return SNMP_NOT_WRITABLE;
+    case EVENT_NO_SUCH_INSTANCE: // the object exists, the instance cannot be made
+        return SNMP_NO_CREATION;
+    case EVENT_BAD_VALUE:
+        return SNMP_WRONG_VALUE;
+    default:
+        return SNMP_GEN_ERR;
+    }
+}
+
+// The SNMPv2 exception value a failed read becomes, or 0 when it stays an
+// error. GET-NEXT and GetBulk have only endOfMibView.
+std::uint8_t ExceptionFor(std::uint32_t code, bool next)
+{
+    if (code != EVENT_NO_SUCH_OBJECT && code != EVENT_NO_SUCH_INSTANCE)
+        return 0;
+    if (next)
+        return ber::kEndOfMibView;
+    return code == EVENT_NO_SUCH_OBJECT ? ber::kNoSuchObject : ber::kNoSuchInstance;
+}
+
+} // namespace
+
+// Builds a GetResponse binding by binding in a datagram-sized array, so that
+// GetBulk can stop at the first binding that no longer fits.
+class CSNMPAgent::CReplyWriter {
+public:
+    explicit CReplyWriter(CSNMPAgent& agent)
+        : m_agent(agent)
+    {
+        // SNMPv3 replies are bare PDUs: the message layer secures them.
+        if (!agent.m_serving3) {
+            m_message = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
+            m_out.WriteInteger(agent.m_version);
+            m_out.WriteOctetString(agent.m_requestCommunity);
+        }
+        m_pdu = m_out.BeginItem(ber::kGetResponse, kMessagePlaceholder);
+        m_out.WriteInteger(agent.m_requestId);
+        m_out.WriteInteger(SNMP_NO_ERROR);
+        m_out.WriteInteger(0);
+        m_list = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
+    }
+
+    // False, with nothing of the binding written, when it does not fit.
+    bool Add(const SReplyBinding& binding)
+    {
+        std::size_t before = m_out.Position();
+        try {
+            if (binding.exception != 0)
+                m_out.WriteExceptionVarBind(binding.receivedName, binding.arcs, binding.exception);
+            else
+                m_out.WriteVarBind(*binding.value);
+        } catch (const CPVXException& e) {
+            if (e.GetCode() != EVENT_BER_BOUNDS)
+                throw;
+            m_out.SetPosition(before);
+            return false;
+        }
+        return true;
+    }
+
+    // The datagram ends where the message ends: strict managers reject any
+    // byte after it.
+    ERequestOutcome Finish()
+    {
+        m_out.EndItem(m_list);
+        m_out.EndItem(m_pdu);
+        auto bytes = m_out.Written();
+        if (m_agent.m_serving3) {
+            m_agent.m_v3Response.assign(bytes.begin(), bytes.end());
+            return ERequestOutcome::Answered;
+        }
+        m_out.EndItem(m_message);
+        bytes = m_out.Written();
+        std::copy(bytes.begin(), bytes.end(), m_agent.m_datagram.data.begin());
+        m_agent.m_datagram.length = static_cast<std::uint32_t>(bytes.size());
+        return ERequestOutcome::Answered;
+    }
+
+private:
+    CSNMPAgent& m_agent;
+    std::array<std::uint8_t, kDatagramSize> m_reply;
+    CBasicEncodingRulesBuffer m_out { std::span(m_reply).first(
+        m_agent.m_serving3 ? kDatagramSize - kV3MessageOverhead : kDatagramSize) };
+    std::size_t m_message = 0, m_pdu = 0, m_list = 0;
+};
+CSNMPAgent::ERequestOutcome CSNMPAgent::ServePdu(CBasicEncodingRulesBuffer& request, bool setAllowed)
+{
+    m_pduType = request.ReadByte();
+    switch (m_pduType) {
+    case ber::kGetRequest:
+    case ber::kGetNextRequest:
+        return ServeGet(request);
+    case ber::kGetBulkRequest:
+        if (m_version == kSnmpVersion1)
+            return ERequestOutcome::Dropped;
+        return ServeBulk(request);
+    case ber::kSetRequest:
+        if (m_serving3) {
+            // The source lists first, as for the other versions; then the
+            // user's access: a read user's Set is an authorizationError.
+            if (!AdmitsSetSource())
+                return ERequestOutcome::Refused;
+            if (!setAllowed)
+                return BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
+            return ServeSet(request);
+        }
+        if (!setAllowed)
+            return ERequestOutcome::AuthenticationFailure;
+        if (!AdmitsSetSource())
+            return ERequestOutcome::Refused;
+        return ServeSet(request);
+    default:
+        return ERequestOutcome::Dropped;
+    }
+}
+
+bool CSNMPAgent::ReadPduHeader(CBasicEncodingRulesBuffer& request)
+{
+    if (request.ReadHeader(0) != request.Remaining())
+        return false;
+    m_requestId = request.ReadInteger();
+    m_errorStatusField = request.ReadInteger();
+    m_errorIndexField = request.ReadInteger();
+    return true;
+}
+
+bool CSNMPAgent::ReadBindingListHeader(CBasicEncodingRulesBuffer& request)
+{
+    return request.ReadHeader(ber::kSequence) == request.Remaining();
+}
+
+std::optional<CSNMPAgent::ERequestOutcome> CSNMPAgent::BeginPdu(CBasicEncodingRulesBuffer& request)
+{
+    if (!ReadPduHeader(request))
+        return ERequestOutcome::Dropped;
+    if (m_ups == nullptr)
+        return BuildErrorReply(SNMP_GEN_ERR, 0);
+    if (!ReadBindingListHeader(request))
+        return ERequestOutcome::Dropped;
+    m_bindings.clear();
+    return std::nullopt;
+}
+
+bool CSNMPAgent::ReadBindingName(CBasicEncodingRulesBuffer& request, SRequestName& name,
+    std::span<const std::uint8_t>& receivedName, std::size_t& end)
+{
+    std::uint32_t length = request.ReadHeader(ber::kSequence);
+    // A binding that claims more than the data holds is skipped; what
+    // follows its header is read as the next binding.
+    if (length > request.Remaining())
+        return false;
+    end = request.Position() + length;
+    std::size_t nameStart = request.Position();
+    name = request.ReadRequestName(m_nameArcs);
+    if (request.Position() > end)
+        throw CPVXException(EVENT_BER_MALFORMED);
+    receivedName = std::span<const std::uint8_t>(m_request).subspan(nameStart, request.Position() - nameStart);
+    return true;
+}
+
+CSNMPAgent::SReplyBinding CSNMPAgent::ReadBinding(
+    const SRequestName& name, std::span<const std::uint8_t> receivedName, bool next)
+{
+    SReplyBinding binding;
+    try {
+        binding.value = GetValue(name, next);
+    } catch (const CPVXException& e) {
+        std::uint8_t exception = ExceptionFor(e.GetCode(), next);
+        if (m_version == kSnmpVersion1 || exception == 0)
+            throw;
+        binding.exception = exception;
+        binding.receivedName = receivedName;
+        binding.arcs.assign(name.arcs.begin(), name.arcs.end());
+    }
+    return binding;
+}
+
+CSNMPAgent::ERequestOutcome CSNMPAgent::ServeGet(CBasicEncodingRulesBuffer& request)
+{
+    if (auto outcome = BeginPdu(request))
+        return *outcome;
+
+    bool next = m_pduType == ber::kGetNextRequest;
+    std::int32_t index = 0; // the error index counts from 1
+    try {
+        while (request.Remaining() > 2) {
+            ++index;
+            SRequestName name;
+            std::span<const std::uint8_t> receivedName;
+            std::size_t end = 0;
+            if (!ReadBindingName(request, name, receivedName, end))
+                continue;
+            request.SetPosition(end); // the value of a Get binding is not looked at
+            m_bindings.push_back(ReadBinding(name, receivedName, next));
+        }
+    } catch (const CPVXException& e) {
+        return BuildErrorReply(ErrorStatusFor(e.GetCode(), false, m_version), index);
+    } catch (const std::exception&) {
+        return BuildErrorReply(SNMP_GEN_ERR, index);
+    }
+    return BuildReply();
+}
+
+std::unique_ptr<CMIBData> CSNMPAgent::GetValue(const SRequestName& requested, bool next)
+{
+    // Every served object lies under 1.3.6.1: a name before it is followed
+    // by the first object, a name after it by nothing.
+    if (requested.place == ENamePlace::AfterInternet || (requested.place == ENamePlace::BeforeInternet && !next))
+        throw CPVXException(EVENT_NO_SUCH_OBJECT);
+    std::span<const std::uint32_t> arcs = requested.arcs;
+    std::uint32_t manager = m_datagram.address;
+    if (SameName(requested.terminated, kTrapLevelOid)) {
+        // GetNext of the trap level answers the object after it, the trap type.
+        if (next)
+            return MakeSigned(TrapTypeOf(manager), kTrapTypeOid);
+        return MakeSigned(TrapLevelOf(manager), kTrapLevelOid);
+    }
+    if (SameName(requested.terminated, kTrapTypeOid)) {
+        if (!next)
+            return MakeSigned(TrapTypeOf(manager), kTrapTypeOid);
+        arcs = kAfterTrapTypeOid.Arcs();
+        next = false;
+    }
+    auto value = m_ups->GetInstance(arcs, next);
+    if (!value)
+        throw CPVXException(EVENT_NO_SUCH_OBJECT);
+    return value;
+}
+
+CSNMPAgent::ERequestOutcome CSNMPAgent::ServeBulk(CBasicEncodingRulesBuffer& request)
+{
+    if (auto outcome = BeginPdu(request))
+        return *outcome;
+
+    // Each binding's name, copied: the scratch space serves one name at a time.
+    struct SStart {
+        SRequestName name;
+        std::span<const std::uint8_t> receivedName;
+        std::vector<std::uint32_t> arcs;
+    };
+    std::vector<SStart> starts;
+    try {
+        while (request.Remaining() > 2) {
+            SStart start;
+            std::size_t end = 0;
+            if (!ReadBindingName(request, start.name, start.receivedName, end))
+                continue;
+            request.SetPosition(end);
+            start.arcs.assign(start.name.terminated.begin(), start.name.terminated.end());
+            starts.push_back(std::move(start));
+        }
+    } catch (const CPVXException&) {
+        return BuildErrorReply(SNMP_GEN_ERR, static_cast<std::int32_t>(starts.size() + 1));
+    }
+    const std::size_t nonRepeaters = std::min<std::size_t>(std::max(m_errorStatusField, 0), starts.size());
+    const std::int32_t maxRepetitions = std::max(m_errorIndexField, 0);
+
+    // The name of a binding as the manager would ask for what follows it.
+    auto nameOf = [](const SReplyBinding& binding, SStart& start) {
+        if (binding.exception != 0)
+            return;
+        const CMIBData& value = *binding.value;
+        auto wire = value.GetInstanceName().empty() ? value.GetName()->Arcs() : value.GetInstanceName();
+        start.arcs.assign(wire.begin(), wire.end());
+        start.arcs.push_back(0);
+        start.name.place = ENamePlace::Internet;
+        start.name.arcs = std::span<const std::uint32_t>(start.arcs).first(wire.size());
+        start.name.terminated = start.arcs;
+        start.receivedName = {};
+    };
+    for (SStart& start : starts) {
+        start.name.arcs = std::span<const std::uint32_t>(start.arcs).first(start.arcs.empty() ? 0 : start.arcs.size() - 1);
+        start.name.terminated = start.arcs;
+    }
+
+    CReplyWriter writer(*this);
+    std::size_t index = 0;
+    try {
+        // The reply holds as many bindings as fit: GetBulk is never tooBig.
+        for (index = 0; index < nonRepeaters; ++index)
+            if (!writer.Add(ReadBinding(starts[index].name, starts[index].receivedName, true)))
+                return writer.Finish();
+        for (std::int32_t round = 0; round < maxRepetitions && nonRepeaters < starts.size(); ++round) {
+            bool allEnded = true;
+            for (index = nonRepeaters; index < starts.size(); ++index) {
+                SReplyBinding binding = ReadBinding(starts[index].name, starts[index].receivedName, true);
+                allEnded = allEnded && binding.exception != 0;
+                nameOf(binding, starts[index]);
+                if (!writer.Add(binding))
+                    return writer.Finish();
+            }
+            if (allEnded)
+                break;
+        }
+    } catch (const CPVXException& e) {
+        return BuildErrorReply(ErrorStatusFor(e.GetCode(), false, m_version), static_cast<std::int32_t>(index + 1));
+    } catch (const std::exception&) {
+        return BuildErrorReply(SNMP_GEN_ERR, static_cast<std::int32_t>(index + 1));
+    }
+    return writer.Finish();
+}
+
+CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& request)
+{
+    if (auto outcome = BeginPdu(request))
+        return *outcome;
+
+    std::int32_t index = 0;
+    try {
+        while (request.Remaining() > 2) {
+            ++index;
+            SRequestName name;
+            std::span<const std::uint8_t> receivedName;
+            std::size_t end = 0;
+            std::size_t start = request.Position();
+            if (!ReadBindingName(request, name, receivedName, end))
+                continue;
+            // The value is read from the binding's start again, name and all.
+            request.SetPosition(start);
+            request.ReadHeader(ber::kSequence);
+            std::unique_ptr<CMIBData> value;
+            try {
+                if (name.place != ENamePlace::Internet || name.arcs.empty())
+                    throw CPVXException(EVENT_NO_SUCH_OBJECT);
+                value = request.ReadVarBind();
+            } catch (const CPVXException& e) {
+                // SNMPv2c: a value of a type no object takes is wrongType.
+                if (m_version != kSnmpVersion1 && e.GetCode() == EVENT_BER_MALFORMED)
+                    return BuildErrorReply(SNMP_WRONG_TYPE, index);
+                throw;
+            }
+            if (request.Position() > end)
+                throw CPVXException(EVENT_BER_MALFORMED);
+            request.SetPosition(end);
+            SReplyBinding binding;
+            binding.value = std::move(value);
+            m_bindings.push_back(std::move(binding));
+            // Bindings applied before a failing one stay applied: sets are
+            // not rolled back here.
+            SetValue(*m_bindings.back().value, name.arcs);
+        }
+    } catch (const CPVXException& e) {
+        return BuildErrorReply(ErrorStatusFor(e.GetCode(), true, m_version), index);
+    } catch (const std::exception&) {
+        return BuildErrorReply(SNMP_GEN_ERR, index);
+    }
+    return BuildReply();
+}
+
+void CSNMPAgent::SetValue(CMIBData& value, std::span<const std::uint32_t> arcs)
+{
+    std::uint32_t manager = m_datagram.address;
+    const COid& name = *value.GetName();
+    if (name == kTrapLevelOid) {
+        // Level 1 is what a manager without a record gets, so setting it
+        // drops the record. A value that is not an INTEGER reads as 0.
+        if (value.GetInteger() == 1)
+            RemoveTrapDestination(manager);
+        else
+            FindTrapDestination(manager, true)->trapLevel = value.GetInteger();
+    } else if (name == kTrapTypeOid) {
+        FindTrapDestination(manager, true)->trapType = value.GetInteger();
+    } else {
+        m_ups->SetInstance(arcs, value);
+    }
+}
+
+CSNMPAgent::ERequestOutcome CSNMPAgent::BuildReply()
+{
+    try {
+        CReplyWriter writer(*this);
+        for (const auto& binding : m_bindings)
+            if (!writer.Add(binding))
+                return BuildErrorReply(SNMP_TOO_BIG, 0);
+        return writer.Finish();
+    } catch (const CPVXException& e) {
+        return BuildErrorReply(e.GetCode() == EVENT_BER_BOUNDS ? SNMP_TOO_BIG : SNMP_GEN_ERR, 0);
+    }
+}
+
+CSNMPAgent::ERequestOutcome CSNMPAgent::BuildErrorReply(std::int32_t status, std::int32_t index)
+{
+    // The request itself becomes the reply: same size, same bindings, only
+    // the PDU tag, error-status and error-index change.
+    CBasicEncodingRulesBuffer message(m_request);
+    if (!m_serving3) {
+        message.ReadHeader(ber::kSequence);
+        message.ReadInteger();
+        message.ReadOctetStringView();
+    }
+    message.WriteByte(ber::kGetResponse);
+    message.ReadLength();
+    message.ReadInteger(); // request-id
+    message.OverwriteInteger(status);
+    message.OverwriteInteger(index);
+    if (m_serving3)
+        m_v3Response.assign(m_request.begin(), m_request.end());
+    return ERequestOutcome::Answered;
+}
+
+} // namespace pvx
