@@ -2,7 +2,7 @@
 // timers, alarm table and trap queue, and the UPS-MIB / vendor MIB object tree.
 #pragma once
 
-#include "service/config/INIFile.h"
+#include "service/config/ConfigKeys.h"
 #include "snmp/values/MIBData.h"
 #include "ups/WellKnown.h"
 
@@ -362,7 +362,7 @@ private:
     std::uint32_t TakeAlarmId();
 
     // SET actions of the writable objects, called from the object tables.
-    void WriteIdentText(std::string& member, const char* key, const CMIBData& value);
+    void WriteIdentText(std::string& member, const SConfigKey& key, const CMIBData& value);
     void WriteTestId(const CMIBData& value);
     void WriteTestSpinLock(const CMIBData& value);
     void WriteShutdownType(const CMIBData& value);
