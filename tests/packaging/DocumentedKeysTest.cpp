@@ -237,6 +237,28 @@ TEST(DocumentedKeysTest, DocumentsDescribeExactlyTheTable)
     }
 }
 
+TEST(DocumentedKeysTest, ManualExampleUsesOnlyKeysPvxReads)
+{
+    const auto table = TableKeys();
+    std::string section;
+    bool inExample = false;
+    std::size_t keyLines = 0;
+    for (const std::string& line : SourceLines("docs/pvx.ini.5")) {
+        if (line.starts_with(".SH "))
+            inExample = line == ".SH EXAMPLE";
+        if (!inExample || line.empty() || line[0] == '.' || line[0] == '#')
+            continue;
+        if (line[0] == '[') {
+            section = line.substr(1, line.find(']') - 1);
+            continue;
+        }
+        ++keyLines;
+        std::string key = line.substr(0, line.find('='));
+        EXPECT_TRUE(table.contains(section + "/" + key)) << section << "/" << key;
+    }
+    EXPECT_GE(keyLines, 10u) << "the example was not found";
+}
+
 TEST(DocumentedKeysTest, ReadsGiveTheTableDefaults)
 {
     // A file without the keys: every read gives its entry's default.
