@@ -103,7 +103,7 @@ void SetUpPort(SService& service)
     unsigned speed = ReadUnsigned(file, keys::kCommunicationsBaudRate);
     if (speed == 0)
         speed = ReadUnsigned(file, keys::kCommunicationsBaudRateLast);
-    if (speed == 0)
+    if (speed == 0) // 0 there too means that key's default
         speed = DefaultUnsigned(keys::kCommunicationsBaudRateLast);
     std::string device = ReadString(file, keys::kCommunicationsPort);
     service.port = std::make_unique<CCommPort>(device, static_cast<int>(speed), 8, 2, 0);

@@ -36,7 +36,7 @@ namespace keys {
 inline constexpr SConfigKey kCommunicationsPort { "Communications", "CommunicationsPort", EConfigType::String,
     "/dev/ttyS0", "serial device of the UPS" };
 inline constexpr SConfigKey kCommunicationsBaudRate { "Communications", "CommunicationsBaudRate", EConfigType::Unsigned,
-    "0", "serial speed at construction; 0 uses the next key" };
+    "0", "serial speed at construction; 0 uses CommunicationsBaudRateLast" };
 inline constexpr SConfigKey kCommunicationsBaudRateLast { "Communications", "CommunicationsBaudRateLast",
     EConfigType::Unsigned, "9600", "speed when CommunicationsBaudRate is 0; 0 means 9600" };
 inline constexpr SConfigKey kDriver { "Communications", "Driver", EConfigType::String, "xcp",
