@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Measures what an SNMP manager meets, with net-snmp's own tools at their
 # defaults (time-out 1 s, 5 retries), against two daemons run side by side,
-# each polling its own simulated UPS with option -i off: one with the designed
+# each polling its own simulated UPS with option -i off: one with the default
 # loop (one network request per pass) and one with Network/ResponsiveLoop=1.
 # Prints, for each: the latency of one snmpget, the time, object count and
 # retries of snmpwalk -v1 of 1.3.6.1.2.1.33 and of 1.3.6.1.4.1.534.1, and the
 # UPS's polling cadence read from the simulator's frame log.
 #
 # Usage: scripts/bench-loop.sh [build folder, default: build]
-# The designed loop's walks take minutes; nothing here is a pass/fail test.
+# The default loop's walks take minutes; nothing here is a pass/fail test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -130,46 +130,46 @@ measure_cadence() {
   echo "$((after - before))" >"$run/$name/cadence.$label"
 }
 
-start designed 0
+start default 0
 start responsive 1
-wait_ready designed
+wait_ready default
 wait_ready responsive
 echo "pvx $(git describe --always --dirty 2>/dev/null || echo '?'), $(nproc) cores, $(date -u '+%F %T') UTC"
 
-measure_cadence designed idle &
+measure_cadence default idle &
 side=$!
 measure_cadence responsive idle
 wait "$side"
-for name in designed responsive; do
+for name in default responsive; do
   measure_get "$name"
 done
-# A walk that failed leaves its retries queued in the designed loop, one
+# A walk that failed leaves its retries queued in the default loop, one
 # served per pass: let them drain before the next walk.
 for options in "" "-t 5 -r 1"; do
   for subtree in 1.3.6.1.2.1.33 1.3.6.1.4.1.534.1; do
     # shellcheck disable=SC2086
     measure_walk responsive "$subtree" $options
     # shellcheck disable=SC2086
-    measure_walk designed "$subtree" $options
+    measure_walk default "$subtree" $options
     sleep 40
   done
 done
-measure_cadence designed loaded &
+measure_cadence default loaded &
 side=$!
 measure_cadence responsive loaded
 wait "$side"
-for name in designed responsive; do
+for name in default responsive; do
   result[$name.cadence]="$(cat "$run/$name/cadence.idle") idle, $(cat "$run/$name/cadence.loaded") under walks"
 done
 
 echo
-echo "designed = ResponsiveLoop=0 (one request per pass), responsive = ResponsiveLoop=1"
-printf '%s\n  %-10s %s\n  %-10s %s\n' "snmpget latency" designed "${result[designed.get]}" responsive "${result[responsive.get]}"
+echo "default = ResponsiveLoop=0 (one request per pass), responsive = ResponsiveLoop=1"
+printf '%s\n  %-10s %s\n  %-10s %s\n' "snmpget latency" default "${result[default.get]}" responsive "${result[responsive.get]}"
 for options in "" " -t 5 -r 1"; do
   for subtree in 1.3.6.1.2.1.33 1.3.6.1.4.1.534.1; do
-    printf '%s\n  %-10s %s\n  %-10s %s\n' "snmpwalk$options $subtree" designed "${result[designed.$subtree$options]}" \
+    printf '%s\n  %-10s %s\n  %-10s %s\n' "snmpwalk$options $subtree" default "${result[default.$subtree$options]}" \
       responsive "${result[responsive.$subtree$options]}"
   done
 done
-printf '%s\n  %-10s %s\n  %-10s %s\n' "UPS requests in 60 s" designed "${result[designed.cadence]}" responsive \
+printf '%s\n  %-10s %s\n  %-10s %s\n' "UPS requests in 60 s" default "${result[default.cadence]}" responsive \
   "${result[responsive.cadence]}"

@@ -11,7 +11,7 @@
 #include "service/CounterLog.h"
 #include "service/NetworkWait.h"
 #include "service/ProcessEntry.h"
-#include "service/config/AddressList.h"
+#include "service/config/ConfigKeys.h"
 #include "service/config/INIFile.h"
 #include "service/encryption/Encryption.h"
 #include "service/events/PVXException.h"
@@ -30,7 +30,8 @@ namespace pvx {
 namespace {
 
 constexpr char kStatusPath[] = "/var/pvx.status";
-constexpr char kDefaultPassword[] = "Kq4Tz9";
+// The stored value that means no password was set: the text itself is the password.
+constexpr const char* kDefaultPassword = keys::kPasswd.defaultValue;
 constexpr int kXCPUPSType = 2;
 
 // Communications/Driver: which UPS object the loop sets up.
@@ -59,7 +60,7 @@ struct SService {
 
 void ChooseDriver(SService& service)
 {
-    std::string driver = service.configuration->GetString("Communications", "Driver", "xcp");
+    std::string driver = ReadString(*service.configuration, keys::kDriver);
     if (driver == "xcp")
         service.driver = EDriver::Xcp;
     else if (driver == "simulated")
@@ -70,7 +71,7 @@ void ChooseDriver(SService& service)
 
 bool RelayEnabled(const CINIFile& file)
 {
-    return file.GetUInt("NetXCP", "Enabled", 1) != 0;
+    return ReadSwitch(file, keys::kNetXCPEnabled);
 }
 
 // The stored relay password is deciphered before any socket is opened, so
@@ -80,7 +81,7 @@ void DecodeRelayPassword(SService& service)
     service.relayPassword = kDefaultPassword;
     if (!RelayEnabled(*service.configuration))
         return; // without a relay its password is never read
-    std::string stored = service.configuration->GetString("Network", "Passwd", kDefaultPassword);
+    std::string stored = ReadString(*service.configuration, keys::kPasswd);
     if (stored != kDefaultPassword) {
         auto plain = CEncryption::UnEncrypt(stored);
         if (!plain)
@@ -99,12 +100,12 @@ bool HasNoPort(const SService& service)
 void SetUpPort(SService& service)
 {
     const CINIFile& file = *service.configuration;
-    unsigned speed = file.GetUInt("Communications", "CommunicationsBaudRate", 0);
+    unsigned speed = ReadUnsigned(file, keys::kCommunicationsBaudRate);
     if (speed == 0)
-        speed = file.GetUInt("Communications", "CommunicationsBaudRateLast", 9600);
-    if (speed == 0)
-        speed = 9600;
-    std::string device = file.GetString("Communications", "CommunicationsPort", "/dev/ttyS0");
+        speed = ReadUnsigned(file, keys::kCommunicationsBaudRateLast);
+    if (speed == 0) // 0 there too means that key's default
+        speed = DefaultUnsigned(keys::kCommunicationsBaudRateLast);
+    std::string device = ReadString(file, keys::kCommunicationsPort);
     service.port = std::make_unique<CCommPort>(device, static_cast<int>(speed), 8, 2, 0);
     if (!HasNoPort(service))
         service.port->Open();
@@ -115,18 +116,19 @@ void SetUpNetwork(SService& service)
     const CINIFile& file = *service.configuration;
     // Every list is read before any socket opens: a list that does not parse
     // stops pvx, whether or not its service is enabled.
-    CAddressList readManagers = ReadAddressListKey(file, "SNMP", "ReadManagers");
-    CAddressList setManagers = ReadAddressListKey(file, "SNMP", "SetManagers");
-    CAddressList clients = ReadAddressListKey(file, "NetXCP", "Clients");
-    CAddressList httpClients = ReadAddressListKey(file, "HTTP", "Clients");
+    CAddressList readManagers = ReadAddressList(file, keys::kReadManagers);
+    CAddressList setManagers = ReadAddressList(file, keys::kSetManagers);
+    CAddressList clients = ReadAddressList(file, keys::kNetXCPClients);
+    CAddressList httpClients = ReadAddressList(file, keys::kHTTPClients);
     // SNMPv3's users and engine, before any socket opens: a malformed user
     // line or a damaged engine state stops pvx. The engine's clock starts
     // with the processor.
     std::unique_ptr<usm::CSNMPv3Processor> v3;
-    if (file.GetUInt("SNMP", "Enabled", 0) != 0 && file.GetUInt("SNMPv3", "Enabled", 0) != 0) {
+    if (ReadSwitch(file, keys::kSNMPEnabled) && ReadSwitch(file, keys::kSNMPv3Enabled)) {
         std::vector<std::string> lines;
+        static_assert(keys::kSNMPv3User.count == usm::kMaxUsers);
         for (std::size_t i = 0; i < usm::kMaxUsers; ++i)
-            lines.push_back(file.GetString("SNMPv3", usm::UserKeyName(i), ""));
+            lines.push_back(ReadString(file, keys::kSNMPv3User, i));
         // The operator must see which line is wrong and why (never its
         // value: it holds keys), or which file.
         std::vector<usm::SUsmUser> users;
@@ -147,38 +149,38 @@ void SetUpNetwork(SService& service)
         }
         v3 = std::make_unique<usm::CSNMPv3Processor>(std::move(engine), users);
     }
-    service.counterLog = CCounterLog(file.GetUInt("Network", "CounterLogInterval", 0));
+    service.counterLog = CCounterLog(ReadUnsigned(file, keys::kCounterLogInterval));
     if (!NetworkStartup())
         throw CPVXException(EVENT_NETWORK_STARTUP);
-    if (file.GetUInt("SNMP", "Enabled", 0) != 0) {
-        std::string trapCommunity = file.GetString("SNMP", "TrapCommnity", "gavrel");
-        std::string setCommunity = file.GetString("SNMP", "SetCommunity", "sotwick");
-        std::string getCommunity = file.GetString("SNMP", "GetCommunity", "gavrel");
-        std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
-        std::uint32_t trapHost = ReadAddressKey(file, "SNMP", "TrapHost", 0);
-        auto managerPort = static_cast<std::uint16_t>(file.GetUInt("SNMP", "ManagerPort", 162));
-        auto agentPort = static_cast<std::uint16_t>(file.GetUInt("SNMP", "AgentPort", 161));
+    if (ReadSwitch(file, keys::kSNMPEnabled)) {
+        std::string trapCommunity = ReadString(file, keys::kTrapCommunity);
+        std::string setCommunity = ReadString(file, keys::kSetCommunity);
+        std::string getCommunity = ReadString(file, keys::kGetCommunity);
+        std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
+        std::uint32_t trapHost = ReadAddress(file, keys::kTrapHost);
+        auto managerPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kManagerPort));
+        auto agentPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kSNMPAgentPort));
         service.agent = std::make_unique<CSNMPAgent>(agentPort, managerPort, trapHost, sourceAddress, getCommunity,
                                                      setCommunity, trapCommunity);
         service.agent->SetSourceLists(std::move(readManagers), std::move(setManagers));
         service.agent->AttachCounters(service.counters);
-        service.agent->SetVersion2c(file.GetUInt("SNMP", "Version2c", 0) != 0);
-        service.standardNames = file.GetUInt("SNMP", "StandardNames", 0) != 0;
+        service.agent->SetVersion2c(ReadSwitch(file, keys::kVersion2c));
+        service.standardNames = ReadSwitch(file, keys::kStandardNames);
         if (v3)
             service.agent->SetSNMPv3(std::move(v3));
-        service.agent->SetVersion1(file.GetUInt("SNMP", "Version1", 1) != 0);
+        service.agent->SetVersion1(ReadSwitch(file, keys::kVersion1));
     }
-    service.responsive = file.GetUInt("Network", "ResponsiveLoop", 0) != 0;
-    if (file.GetUInt("HTTP", "Enabled", 0) != 0) {
-        std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
-        auto httpPort = static_cast<std::uint16_t>(file.GetUInt("HTTP", "Port", 8080));
+    service.responsive = ReadSwitch(file, keys::kResponsiveLoop);
+    if (ReadSwitch(file, keys::kHTTPEnabled)) {
+        std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
+        auto httpPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kHTTPPort));
         service.http = std::make_unique<CHttpServer>(httpPort, sourceAddress, std::move(httpClients), service.polls,
                                                      service.counters);
     }
     if (!RelayEnabled(file))
         return; // no relay socket at all
-    std::uint32_t sourceAddress = ReadAddressKey(file, "Network", "SourceAddress", 0);
-    auto relayPort = static_cast<std::uint16_t>(file.GetUInt("NetXCP", "AgentPort", 7010));
+    std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
+    auto relayPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kNetXCPAgentPort));
     service.relay = std::make_unique<CNetXCPAgent>(service.relayPassword, relayPort, sourceAddress);
     service.relay->SetClients(std::move(clients));
     service.relay->AttachCounters(service.counters);

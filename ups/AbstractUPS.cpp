@@ -5,6 +5,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Portability.h"
+#include "service/config/ConfigKeys.h"
 #include "service/events/PVXException.h"
 
 #include <limits>
@@ -89,54 +90,11 @@ std::optional<std::int64_t> CAbstractUPS::DueTimeAfter(std::int64_t now, std::in
 
 void CAbstractUPS::ResetValues()
 {
-    m_audibleStatus = 2;
-    m_lowTemperatureLimit = -100;
-    m_highTemperatureLimit = 200;
-    m_inputLineCount = 1;
-    m_outputLineCount = 1;
-    m_bypassLineCount = 1;
-    m_nominalInputVoltage = 0;
-    m_nominalInputFrequency = 0;
-    m_nominalOutputVoltage = 0;
-    m_nominalOutputFrequency = 0;
-    m_nominalOutputVA = 0;
-    m_nominalOutputPower = 0;
-    m_lowBatteryTime = 0;
-    m_lowTransferVoltage = 0;
-    m_highTransferVoltage = 0;
-    m_upsSoftwareVersion = "0.1a";
-    m_outputSource = 1;
-    m_testResultSummary = 6;
-    m_shutdownType = 1;
-    m_batteryChargeState = 5;
-    m_vendorTestResult = 1;
-    m_autoRestartOff = 0;
-    m_batteryCurrent = 0;
-    m_batteryTemperature = 0;
-    m_ambientTemperature = 0;
-    m_secondsOnBattery = 0;
-    m_minutesRemaining = 0;
-    m_chargeRemaining = 0;
-    m_batteryVoltage = 0;
-    m_inputLineBads = 0;
-    m_inputLines = {};
-    m_outputFrequency = 0;
-    m_outputLines = {};
-    m_bypassFrequency = 0;
-    m_bypassLines = {};
-    m_nextAlarmId = 1;
-    m_testSpinLock = 1;
-    m_testStartTime = 0;
-    m_testElapsedTime = 0;
-    m_shutdownDue = kNoDueTime;
-    m_startupDue = kNoDueTime;
-    m_shutdownWarningWindow = kUnlimitedWindow;
-    m_startupWarningWindow = kUnlimitedWindow;
-    m_timedCommandDue = kNoDueTime;
-    m_testId = kUpsTestNoTestsInitiated;
-    m_upsName = m_configuration ? m_configuration->GetString("UPSIdent", "Name", "") : std::string();
-    m_attachedDevices = m_configuration ? m_configuration->GetString("UPSIdent", "AttachedDevices", "") : std::string();
-    m_linkState = -1;
+    static_cast<SModelValues&>(*this) = SModelValues {};
+    if (m_configuration) {
+        m_upsName = ReadString(*m_configuration, keys::kUPSName);
+        m_attachedDevices = ReadString(*m_configuration, keys::kAttachedDevices);
+    }
 }
 
 void CAbstractUPS::Start()

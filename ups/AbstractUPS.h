@@ -2,7 +2,7 @@
 // timers, alarm table and trap queue, and the UPS-MIB / vendor MIB object tree.
 #pragma once
 
-#include "service/config/INIFile.h"
+#include "service/config/ConfigKeys.h"
 #include "snmp/values/MIBData.h"
 #include "ups/WellKnown.h"
 
@@ -79,15 +79,73 @@ struct SControlArming {
     bool outputShutdown = false; // the shutdown type becomes 1 (output)
 };
 
-class CAbstractUPS {
-public:
+// The model's values that ResetValues restores. Their initialisers are the
+// defaults, for a new model and after every reset alike.
+struct SModelValues {
     // Lines per group the model holds; larger line counts are served as this many.
     static constexpr std::uint32_t kMaxLines = 6;
-    // Pending traps kept while nobody drains the queue; the oldest go first.
-    static constexpr std::size_t kMaxPendingTraps = 256;
     // Due times and windows: "none" / "unlimited".
     static constexpr std::int64_t kNoDueTime = -1;
     static constexpr std::int64_t kUnlimitedWindow = -1;
+
+    int m_audibleStatus = 2; // 1 disabled, 2 enabled, 3 muted
+    int m_lowTemperatureLimit = -100;
+    int m_highTemperatureLimit = 200;
+    std::uint32_t m_inputLineCount = 1;
+    std::uint32_t m_outputLineCount = 1;
+    std::uint32_t m_bypassLineCount = 1;
+    std::uint32_t m_nominalInputVoltage = 0; // V RMS
+    std::uint32_t m_nominalInputFrequency = 0; // 0.1 Hz
+    std::uint32_t m_nominalOutputVoltage = 0; // V RMS
+    std::uint32_t m_nominalOutputFrequency = 0; // 0.1 Hz
+    std::uint32_t m_nominalOutputVA = 0;
+    std::uint32_t m_nominalOutputPower = 0; // W
+    std::uint32_t m_lowBatteryTime = 0; // minutes
+    std::uint32_t m_lowTransferVoltage = 0;
+    std::uint32_t m_highTransferVoltage = 0;
+    std::string m_upsSoftwareVersion = "0.1a";
+    int m_outputSource = 1; // 1 other, 2 none, 3 normal, 4 bypass, 5 battery, 6 booster, 7 reducer
+    int m_testResultSummary = 6; // 1 donePass .. 5 inProgress, 6 noTestsInitiated
+    int m_shutdownType = 1; // 1 output, 2 system
+    int m_batteryChargeState = 5; // 1 to 5
+    std::uint32_t m_vendorTestResult = 1;
+    int m_autoRestartOff = 0;
+    int m_batteryCurrent = 0; // 0.1 A
+    int m_batteryTemperature = 0; // degrees Celsius
+    int m_ambientTemperature = 0; // degrees Celsius
+    std::uint32_t m_secondsOnBattery = 0;
+    std::uint32_t m_minutesRemaining = 0;
+    std::uint32_t m_chargeRemaining = 0; // %; all bits set means unknown
+    std::uint32_t m_batteryVoltage = 0; // 0.1 V DC
+    std::uint32_t m_inputLineBads = 0;
+    std::array<SInputLine, kMaxLines> m_inputLines {};
+    std::uint32_t m_outputFrequency = 0; // 0.1 Hz
+    std::array<SOutputLine, kMaxLines> m_outputLines {};
+    std::uint32_t m_bypassFrequency = 0; // 0.1 Hz
+    std::array<SBypassLine, kMaxLines> m_bypassLines {};
+    std::uint32_t m_testSpinLock = 1;
+    std::uint32_t m_testStartTime = 0; // ms clock (GetMilliseconds)
+    std::uint32_t m_testElapsedTime = 0; // ms
+    // Due times are Now() readings; windows are milliseconds.
+    std::int64_t m_shutdownDue = kNoDueTime;
+    std::int64_t m_startupDue = kNoDueTime; // also the reboot's return time
+    std::int64_t m_shutdownWarningWindow = kUnlimitedWindow;
+    std::int64_t m_startupWarningWindow = kUnlimitedWindow;
+    std::int64_t m_timedCommandDue = kNoDueTime;
+    COid m_testId = kUpsTestNoTestsInitiated;
+    std::string m_upsName;
+    std::string m_attachedDevices;
+    int m_linkState = -1; // consecutive failed passes; -1 = link lost
+    std::uint32_t m_nextAlarmId = 1;
+};
+
+class CAbstractUPS : protected SModelValues {
+public:
+    using SModelValues::kMaxLines;
+    using SModelValues::kNoDueTime;
+    using SModelValues::kUnlimitedWindow;
+    // Pending traps kept while nobody drains the queue; the oldest go first.
+    static constexpr std::size_t kMaxPendingTraps = 256;
 
     CAbstractUPS(CCommPort* port, CINIFile* configuration);
     virtual ~CAbstractUPS();
@@ -304,62 +362,14 @@ protected:
     CCommPort* m_port;
     CINIFile* m_configuration;
 
-    int m_audibleStatus = 2; // 1 disabled, 2 enabled, 3 muted
-    int m_lowTemperatureLimit = -100;
-    int m_highTemperatureLimit = 200;
-    std::uint32_t m_inputLineCount = 1;
-    std::uint32_t m_outputLineCount = 1;
-    std::uint32_t m_bypassLineCount = 1;
-    std::uint32_t m_nominalInputVoltage = 0; // V RMS
-    std::uint32_t m_nominalInputFrequency = 0; // 0.1 Hz
-    std::uint32_t m_nominalOutputVoltage = 0; // V RMS
-    std::uint32_t m_nominalOutputFrequency = 0; // 0.1 Hz
-    std::uint32_t m_nominalOutputVA = 0;
-    std::uint32_t m_nominalOutputPower = 0; // W
-    std::uint32_t m_lowBatteryTime = 0; // minutes
-    std::uint32_t m_lowTransferVoltage = 0;
-    std::uint32_t m_highTransferVoltage = 0;
+    // Kept across ResetValues (the values it restores are SModelValues).
     std::string m_manufacturer;
     std::string m_model;
-    std::string m_upsSoftwareVersion = "0.1a";
-    int m_outputSource = 1; // 1 other, 2 none, 3 normal, 4 bypass, 5 battery, 6 booster, 7 reducer
-    int m_testResultSummary = 6; // 1 donePass .. 5 inProgress, 6 noTestsInitiated
-    int m_shutdownType = 1; // 1 output, 2 system
-    int m_batteryChargeState = 5; // 1 to 5
-    std::uint32_t m_vendorTestResult = 1;
-    int m_autoRestartOff = 0;
-    int m_batteryCurrent = 0; // 0.1 A
-    int m_batteryTemperature = 0; // degrees Celsius
-    int m_ambientTemperature = 0; // degrees Celsius
-    std::uint32_t m_secondsOnBattery = 0;
-    std::uint32_t m_minutesRemaining = 0;
-    std::uint32_t m_chargeRemaining = 0; // %; all bits set means unknown
-    std::uint32_t m_batteryVoltage = 0; // 0.1 V DC
-    std::uint32_t m_inputLineBads = 0;
-    std::array<SInputLine, kMaxLines> m_inputLines {};
-    std::uint32_t m_outputFrequency = 0; // 0.1 Hz
-    std::array<SOutputLine, kMaxLines> m_outputLines {};
-    std::uint32_t m_bypassFrequency = 0; // 0.1 Hz
-    std::array<SBypassLine, kMaxLines> m_bypassLines {};
-    std::uint32_t m_testSpinLock = 1;
-    std::uint32_t m_testStartTime = 0; // ms clock (GetMilliseconds)
-    std::uint32_t m_testElapsedTime = 0; // ms
-    // Due times are Now() readings; windows are milliseconds.
-    std::int64_t m_shutdownDue = kNoDueTime;
-    std::int64_t m_startupDue = kNoDueTime; // also the reboot's return time
-    std::int64_t m_shutdownWarningWindow = kUnlimitedWindow;
-    std::int64_t m_startupWarningWindow = kUnlimitedWindow;
-    std::int64_t m_timedCommandDue = kNoDueTime;
-    COid m_testId = kUpsTestNoTestsInitiated;
-    std::string m_upsName;
-    std::string m_attachedDevices;
     std::string m_testResultDetail;
     std::string m_upsDateTime; // "%m/%d/%Y:%H:%M:%S"
     std::vector<SEventRecord> m_eventRecords;
-    int m_linkState = -1; // consecutive failed passes; -1 = link lost
     std::time_t m_onBatterySince = 0;
     bool m_shutdownTrapSent = false; // shared by the shutdown and startup warnings
-    std::uint32_t m_nextAlarmId = 1;
     std::vector<SAlarmEntry> m_alarms; // oldest first
     std::optional<std::int64_t> m_nextOnBatteryTrap; // Now() reading; empty = at once
     std::uint32_t m_relayAddress = 0; // network byte order
@@ -373,7 +383,7 @@ private:
     std::uint32_t TakeAlarmId();
 
     // SET actions of the writable objects, called from the object tables.
-    void WriteIdentText(std::string& member, const char* key, const CMIBData& value);
+    void WriteIdentText(std::string& member, const SConfigKey& key, const CMIBData& value);
     void WriteTestId(const CMIBData& value);
     void WriteTestSpinLock(const CMIBData& value);
     void WriteShutdownType(const CMIBData& value);

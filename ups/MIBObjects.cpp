@@ -136,9 +136,9 @@ const SObject CMIBTree::kUpsIdentObjects[] = {
     RO(3, Text(63), [](const U& u) { return T(u.m_upsSoftwareVersion); }),
     RO(4, Text(63), [](const U&) { return T("0.1a"); }),
     RW(5, Text(63), [](const U& u) { return T(u.m_upsName); },
-       [](U& u, CMIBData& v) { u.WriteIdentText(u.m_upsName, "Name", v); }),
+       [](U& u, CMIBData& v) { u.WriteIdentText(u.m_upsName, keys::kUPSName, v); }),
     RW(6, Text(63), [](const U& u) { return T(u.m_attachedDevices); },
-       [](U& u, CMIBData& v) { u.WriteIdentText(u.m_attachedDevices, "AttachedDevices", v); }),
+       [](U& u, CMIBData& v) { u.WriteIdentText(u.m_attachedDevices, keys::kAttachedDevices, v); }),
 };
 
 // upsBattery; upsBatteryStatus: 2 normal, 3 low, 4 depleted.

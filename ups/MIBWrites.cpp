@@ -38,7 +38,7 @@ std::int64_t DueTimeOrRefuse(std::int64_t seconds)
 
 } // namespace
 
-void CAbstractUPS::WriteIdentText(std::string& member, const char* key, const CMIBData& value)
+void CAbstractUPS::WriteIdentText(std::string& member, const SConfigKey& key, const CMIBData& value)
 {
     const std::string& text = value.GetText();
     // The text becomes one "key=value" line of the configuration: a line
@@ -46,11 +46,11 @@ void CAbstractUPS::WriteIdentText(std::string& member, const char* key, const CM
     // reader takes would be read back as two.
     if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
         ThrowBadValue();
-    if (std::strlen(key) + 1 + text.size() + 1 > kMaxConfigLine)
+    if (std::strlen(key.key) + 1 + text.size() + 1 > kMaxConfigLine)
         ThrowBadValue();
     // The file first: a value that could not be stored would be gone at the
     // next reset, so the manager is told (genErr) and the model keeps the old one.
-    if (m_configuration && !m_configuration->WriteString("UPSIdent", key, text)) {
+    if (m_configuration && !m_configuration->WriteString(key.section, key.key, text)) {
         int error = GetLastError();
         throw CPVXException(error > 0 && error < 0x10000 ? static_cast<std::uint32_t>(error) : EIO);
     }

@@ -3,6 +3,7 @@
 // a careless comment line or a misplaced key silently changes what pvx uses.
 // PVX_SAMPLE_DIR selects the folder to check (an installed /opt/pvx, say);
 // by default the files in packaging/ are checked.
+#include "service/config/ConfigKeys.h"
 #include "service/config/INIFile.h"
 
 #include <gtest/gtest.h>
@@ -118,45 +119,37 @@ protected:
 };
 
 // Every key of pvx.ini with the value the sample gives it: the built-in
-// default, except that the sample turns on the SNMP agent, SNMPv2c, RFC 1628
-// names, the responsive loop and the counters line.
+// default from the key table, except that the sample turns on the SNMP agent,
+// SNMPv2c, RFC 1628 names, the responsive loop and the counters line. Address
+// keys stand empty (0.0.0.0), and numbered keys (the SNMPv3 users) are left out.
 struct SExpectedKey {
-    const char* section;
-    const char* key;
-    const char* value;
+    std::string section;
+    std::string key;
+    std::string value;
 };
 
-const std::vector<SExpectedKey> kPvxKeys = {
-    {"Communications", "CommunicationsPort", "/dev/ttyS0"},
-    {"Communications", "CommunicationsBaudRate", "0"},
-    {"Communications", "CommunicationsBaudRateLast", "9600"},
-    {"Communications", "Driver", "xcp"},
-    {"SNMP", "Enabled", "1"},
-    {"SNMP", "GetCommunity", "gavrel"},
-    {"SNMP", "SetCommunity", "sotwick"},
-    {"SNMP", "TrapCommnity", "gavrel"},
-    {"SNMP", "TrapHost", ""},
-    {"SNMP", "ManagerPort", "162"},
-    {"SNMP", "AgentPort", "161"},
-    {"SNMP", "ReadManagers", ""},
-    {"SNMP", "SetManagers", ""},
-    {"SNMP", "Version2c", "1"},
-    {"SNMP", "StandardNames", "1"},
-    {"SNMP", "Version1", "1"},
-    {"Network", "SourceAddress", ""},
-    {"Network", "Passwd", "Kq4Tz9"},
-    {"Network", "ResponsiveLoop", "1"},
-    {"Network", "CounterLogInterval", "3600"},
-    {"NetXCP", "Enabled", "1"},
-    {"NetXCP", "AgentPort", "7010"},
-    {"NetXCP", "Clients", ""},
-    {"UPSIdent", "Name", ""},
-    {"UPSIdent", "AttachedDevices", ""},
-    {"HTTP", "Enabled", "0"},
-    {"HTTP", "Port", "8080"},
-    {"HTTP", "Clients", ""},
-    {"SNMPv3", "Enabled", "0"},
-};
+std::vector<SExpectedKey> PvxKeys()
+{
+    const std::map<const pvx::SConfigKey*, std::string> sampleValues = {
+        {&pvx::keys::kSNMPEnabled, "1"},
+        {&pvx::keys::kVersion2c, "1"},
+        {&pvx::keys::kStandardNames, "1"},
+        {&pvx::keys::kResponsiveLoop, "1"},
+        {&pvx::keys::kCounterLogInterval, "3600"},
+    };
+    std::vector<SExpectedKey> keys;
+    for (const pvx::SConfigKey* entry : pvx::keys::kAll) {
+        if (entry->count > 1)
+            continue;
+        std::string value = entry->type == pvx::EConfigType::Address ? "" : entry->defaultValue;
+        if (auto it = sampleValues.find(entry); it != sampleValues.end())
+            value = it->second;
+        keys.push_back({entry->section, entry->key, value});
+    }
+    return keys;
+}
+
+const std::vector<SExpectedKey> kPvxKeys = PvxKeys();
 
 } // namespace
 
@@ -229,7 +222,7 @@ TEST_F(SampleFilesTest, PvxIniKeepsItsValuesWhenAManagerSetsTheIdentity)
     std::map<std::string, std::string> changed = {{"UPSIdent/Name", "Rack 5 UPS"},
                                                   {"UPSIdent/AttachedDevices", "two servers"}};
     for (const auto& expected : kPvxKeys) {
-        std::string id = std::string(expected.section) + "/" + expected.key;
+        std::string id = expected.section + "/" + expected.key;
         std::string want = changed.contains(id) ? changed[id] : expected.value;
         EXPECT_EQ(ini.GetString(expected.section, expected.key, "<absent>"), want) << id;
     }
