@@ -17,10 +17,6 @@ namespace pvx {
 namespace {
 
 constexpr std::uint32_t kChargeUnknown = 0xFFFFFFFF;
-// Meter format bytes of the identification block's format list.
-constexpr std::uint8_t kFloatMeter = 0x61;
-constexpr std::uint8_t kFloat51Meter = 0x51;
-constexpr std::uint8_t kIntegerMeter = 0xE2;
 // An outlet entry of block 0x11 takes 6 bytes after the 2-byte head; this
 // many fit the length byte.
 constexpr std::size_t kOutletEntryBytes = 6;
@@ -197,20 +193,20 @@ std::vector<std::uint8_t> CAbstractUPS::BuildIdentificationReply(std::span<const
     // exactly the meters BuildMeterReply sends, in the same order.
     image.Put(35, 0x52);
     for (std::size_t position : { 54, 57, 58, 59, 89, 92, 98, 101, 107, 113, 114 })
-        image.Put(position, kFloatMeter);
+        image.Put(position, kXCPMeterFloat61);
     if (m_outputLineCount >= 2) {
         for (std::size_t position : { 55, 90, 93, 102, 115 })
-            image.Put(position, kFloatMeter);
+            image.Put(position, kXCPMeterFloat61);
     }
     if (m_outputLineCount >= 3) {
         for (std::size_t position : { 56, 91, 94, 103, 116 })
-            image.Put(position, kFloatMeter);
+            image.Put(position, kXCPMeterFloat61);
     }
     for (std::size_t position : { 63, 64, 68, 69 })
-        image.Put(position, kFloat51Meter);
+        image.Put(position, kXCPMeterFloat51);
     if (m_chargeRemaining != kChargeUnknown)
-        image.Put(70, kFloat51Meter);
-    image.Put(71, kIntegerMeter);
+        image.Put(70, kXCPMeterFloat51);
+    image.Put(71, kXCPMeterInteger);
 
     image.Put(118, 0x26);
     image.Put(120, 4);

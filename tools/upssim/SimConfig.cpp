@@ -1,6 +1,8 @@
 // Reading the UPS simulator's configuration file.
 #include "tools/upssim/SimConfig.h"
 
+#include "xcp/link/XCPCommandTable.h"
+
 #include <algorithm>
 #include <charconv>
 #include <set>
@@ -9,13 +11,8 @@ namespace pvx::upssim {
 
 namespace {
 
-constexpr std::uint8_t kFloat = 0x61;
-constexpr std::uint8_t kFloatPlain = 0x01;
-constexpr std::uint8_t kUnsigned = 0xF0;
-constexpr std::uint8_t kFixed3 = 0xF3;
-constexpr std::uint8_t kCount = 0xE2;
-constexpr std::uint8_t kDate = 0xE0;
-constexpr std::uint8_t kTime = 0xE1;
+// Frequencies go out as fixed-point numbers with three fraction bits.
+constexpr std::uint8_t kFrequencyFormat = kXCPMeterScaled | 3;
 
 std::string_view Trim(std::string_view text)
 {
@@ -346,30 +343,30 @@ bool ParseHexByte(std::string_view word, std::uint8_t& value)
 bool ParseMeterFormat(std::string_view word, std::uint8_t& format)
 {
     if (word == "float") {
-        format = kFloat;
+        format = kXCPMeterFloat61;
         return true;
     }
     if (word == "uint") {
-        format = kUnsigned;
+        format = kXCPMeterScaled;
         return true;
     }
     if (word == "count") {
-        format = kCount;
+        format = kXCPMeterInteger;
         return true;
     }
     if (word == "date") {
-        format = kDate;
+        format = kXCPMeterDate;
         return true;
     }
     if (word == "time") {
-        format = kTime;
+        format = kXCPMeterTime;
         return true;
     }
     if (word.starts_with("fixed")) {
         std::uint32_t bits = 0;
         if (!ParseUnsigned(word.substr(5), bits, 15) || bits == 0)
             return false;
-        format = static_cast<std::uint8_t>(0xF0 | bits);
+        format = static_cast<std::uint8_t>(kXCPMeterScaled | bits);
         return true;
     }
     std::uint32_t value = 0;
@@ -393,27 +390,27 @@ SSimConfig DefaultSimConfig()
         // overlapping copy (a false -Wrestrict).
         std::string suffix = ".";
         suffix += std::to_string(line + 1);
-        config.meters.push_back({static_cast<std::uint8_t>(18 + line), kUnsigned, "input.current" + suffix});
-        config.meters.push_back({static_cast<std::uint8_t>(53 + line), kFloat, "bypass.voltage" + suffix});
-        config.meters.push_back({static_cast<std::uint8_t>(56 + line), kFloat, "input.voltage" + suffix});
-        config.meters.push_back({static_cast<std::uint8_t>(65 + line), kFloat, "output.current" + suffix});
-        config.meters.push_back({static_cast<std::uint8_t>(78 + line), kFloatPlain, "output.voltage" + suffix});
+        config.meters.push_back({static_cast<std::uint8_t>(18 + line), kXCPMeterScaled, "input.current" + suffix});
+        config.meters.push_back({static_cast<std::uint8_t>(53 + line), kXCPMeterFloat61, "bypass.voltage" + suffix});
+        config.meters.push_back({static_cast<std::uint8_t>(56 + line), kXCPMeterFloat61, "input.voltage" + suffix});
+        config.meters.push_back({static_cast<std::uint8_t>(65 + line), kXCPMeterFloat61, "output.current" + suffix});
+        config.meters.push_back({static_cast<std::uint8_t>(78 + line), kXCPMeterFloat, "output.voltage" + suffix});
     }
-    add(21, kUnsigned, "output.power");
-    add(22, kUnsigned, "input.power");
-    add(23, kUnsigned, "output.va");
-    add(27, kFixed3, "output.frequency");
-    add(28, kFixed3, "input.frequency");
-    add(32, kFloat, "battery.current");
-    add(33, kFloat, "battery.voltage");
-    add(34, kFloat, "battery.charge");
-    add(35, kCount, "battery.runtime");
-    add(62, kFloat, "ambient.temperature");
-    add(71, kUnsigned, "rating.va");
-    add(72, kDate, "date");
-    add(73, kTime, "time");
-    add(77, kFloat, "battery.temperature");
-    config.statistics.push_back({35, kCount, "input.linebads"});
+    add(21, kXCPMeterScaled, "output.power");
+    add(22, kXCPMeterScaled, "input.power");
+    add(23, kXCPMeterScaled, "output.va");
+    add(27, kFrequencyFormat, "output.frequency");
+    add(28, kFrequencyFormat, "input.frequency");
+    add(32, kXCPMeterFloat61, "battery.current");
+    add(33, kXCPMeterFloat61, "battery.voltage");
+    add(34, kXCPMeterFloat61, "battery.charge");
+    add(35, kXCPMeterInteger, "battery.runtime");
+    add(62, kXCPMeterFloat61, "ambient.temperature");
+    add(71, kXCPMeterScaled, "rating.va");
+    add(72, kXCPMeterDate, "date");
+    add(73, kXCPMeterTime, "time");
+    add(77, kXCPMeterFloat61, "battery.temperature");
+    config.statistics.push_back({35, kXCPMeterInteger, "input.linebads"});
 
     config.supportedAlarms = {3, 6, 7, 8, 9, 25, 34, 55, 56, 63, 126, 149, 158, 168, 169, 173, 174, 192, 193, 200};
     config.outlets = {{1, 0, 0}, {2, 0, 0}};

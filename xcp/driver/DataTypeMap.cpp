@@ -4,6 +4,7 @@
 #include "platform/Portability.h"
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/link/Commands.h"
+#include "xcp/link/XCPCommandTable.h"
 
 #include <array>
 #include <bit>
@@ -16,10 +17,6 @@ namespace {
 constexpr std::uint32_t kBlockTimeoutMs = 750;
 constexpr std::size_t kMeterBytes = 4;
 
-constexpr std::uint8_t kFormatAbsent = 0x00;
-constexpr std::uint8_t kFormatDate = 0xE0;
-constexpr std::uint8_t kFormatTime = 0xE1;
-constexpr std::uint8_t kFormatInteger = 0xE2;
 
 bool IsLeapYear(unsigned year)
 {
@@ -81,14 +78,14 @@ std::size_t CDataTypeMap::ValueOffset(std::size_t meter) const
 {
     std::size_t present = 0;
     for (std::size_t i = 0; i < meter && i < m_formats.size(); ++i)
-        if (m_formats[i] != kFormatAbsent)
+        if (m_formats[i] != kXCPMeterAbsent)
             ++present;
     return present * kMeterBytes;
 }
 
 bool CDataTypeMap::RawWord(std::size_t meter, std::uint32_t& raw) const
 {
-    if (GetFormat(meter) == kFormatAbsent)
+    if (GetFormat(meter) == kXCPMeterAbsent)
         return false;
     CReplyReader reader(m_values);
     std::size_t offset = ValueOffset(meter);
@@ -104,13 +101,13 @@ double CDataTypeMap::GetValue(std::size_t meter, double fallback) const
     if (!RawWord(meter, raw))
         return fallback;
     std::uint8_t format = GetFormat(meter);
-    if ((format & 0xF0) == 0xF0) {
+    if ((format & kXCPMeterScaled) == kXCPMeterScaled) {
         int shift = format & 0x0F;
         return shift == 0 ? static_cast<double>(raw) : std::ldexp(static_cast<double>(raw), -shift);
     }
-    if (format == kFormatInteger)
+    if (format == kXCPMeterInteger)
         return static_cast<double>(raw);
-    if ((format & 0xE0) == 0xE0)
+    if ((format & kXCPMeterDate) == kXCPMeterDate)
         return fallback; // dates, times and formats this driver cannot decode
     return static_cast<double>(std::bit_cast<float>(raw));
 }
@@ -121,7 +118,7 @@ std::optional<std::tm> CDataTypeMap::GetDateTime() const
     GetLocalTime(GetWallSeconds(), now);
     std::uint32_t date = 0;
     std::uint32_t time = 0;
-    if (GetFormat(kDateMeter) != kFormatDate || GetFormat(kTimeMeter) != kFormatTime || !RawWord(kDateMeter, date)
+    if (GetFormat(kDateMeter) != kXCPMeterDate || GetFormat(kTimeMeter) != kXCPMeterTime || !RawWord(kDateMeter, date)
         || !RawWord(kTimeMeter, time))
         return now;
 

@@ -60,6 +60,19 @@ constexpr std::uint8_t kXCPCommandListBlock = 0x10;
 constexpr std::uint8_t kXCPOutletBlock = 0x11;
 constexpr std::uint8_t kXCPBaudListBlock = 0x12;
 
+// Meter formats of the identification block's format list: 0xF0 to 0xFF an
+// unsigned integer divided by 2 to the power of the low nibble, 0xE2 an
+// integer, 0xE0 and 0xE1 a date and a time, 0 an absent meter, and any other
+// byte a single-precision float.
+constexpr std::uint8_t kXCPMeterAbsent = 0x00;
+constexpr std::uint8_t kXCPMeterFloat = 0x01;
+constexpr std::uint8_t kXCPMeterFloat51 = 0x51;
+constexpr std::uint8_t kXCPMeterFloat61 = 0x61;
+constexpr std::uint8_t kXCPMeterDate = 0xE0;
+constexpr std::uint8_t kXCPMeterTime = 0xE1;
+constexpr std::uint8_t kXCPMeterInteger = 0xE2;
+constexpr std::uint8_t kXCPMeterScaled = 0xF0; // the shift in the low nibble
+
 // Command-status codes a UPS answers with.
 constexpr std::uint8_t kXCPAccepted = 0x31;
 constexpr std::uint8_t kXCPNotAvailable = 0x32;
