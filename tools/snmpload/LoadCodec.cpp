@@ -2,21 +2,14 @@
 #include "tools/snmpload/LoadCodec.h"
 
 #include "platform/ByteCursor.h"
+#include "snmp/ber/BasicEncodingRulesBuffer.h"
 
 namespace pvx::snmpload {
 
 namespace {
 
 constexpr std::size_t kMaxArcs = 128;
-constexpr std::uint8_t kInteger = 0x02;
-constexpr std::uint8_t kOctetString = 0x04;
-constexpr std::uint8_t kNull = 0x05;
-constexpr std::uint8_t kObjectIdentifier = 0x06;
-constexpr std::uint8_t kSequence = 0x30;
-constexpr std::uint8_t kGetResponse = 0xA2;
-// SNMPv2 exception values of a binding (RFC 3416).
-constexpr std::uint8_t kNoSuchObject = 0x80;
-constexpr std::uint8_t kEndOfMibView = 0x82;
+using namespace ber; // the tags
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -84,13 +77,13 @@ std::uint8_t PduTag(EOperation operation)
 {
     switch (operation) {
     case EOperation::Get:
-        return 0xA0;
+        return kGetRequest;
     case EOperation::GetNext:
-        return 0xA1;
+        return kGetNextRequest;
     case EOperation::GetBulk:
-        return 0xA5;
+        return kGetBulkRequest;
     }
-    return 0xA0;
+    return kGetRequest;
 }
 
 bool ReadHeader(CByteCursor& cursor, std::uint8_t& tag, std::size_t& length)
