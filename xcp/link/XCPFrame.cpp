@@ -80,53 +80,56 @@ std::vector<std::uint8_t> BuildStatusReply(std::uint8_t status, std::uint8_t com
     return BuildReply(kXCPStatusBlock, body);
 }
 
-EXCPParse ParseRequestFrame(CByteCursor& cursor, CXCPRequest& request)
+namespace {
+
+// One frame off the cursor: a start byte, a header of `headerSize` bytes
+// whose byte `lengthAt` counts the data, and `overhead` bytes besides the
+// data. The cursor moves past a frame only once it is whole, and then also
+// when its checksum fails.
+EXCPParse TakeFrame(CByteCursor& cursor, std::size_t headerSize, std::size_t lengthAt, std::size_t overhead,
+    bool emptyAllowed, std::span<const std::uint8_t>& frame)
 {
-    std::size_t start = cursor.Offset();
-    auto rest = cursor.Bytes().subspan(start);
+    auto rest = cursor.Bytes().subspan(cursor.Offset());
     if (rest.empty())
         return EXCPParse::Incomplete;
     if (rest[0] != kXCPStartByte)
         return EXCPParse::BadStart;
-    if (rest.size() < 2)
+    if (rest.size() < headerSize)
         return EXCPParse::Incomplete;
-    std::size_t length = rest[1];
-    if (length == 0)
+    const std::size_t length = rest[lengthAt];
+    if (length == 0 && !emptyAllowed)
         return EXCPParse::BadLength;
-    std::span<const std::uint8_t> frame;
     CByteCursor probe(rest);
-    if (!probe.Take(length + 3, frame))
+    if (!probe.Take(length + overhead, frame))
         return EXCPParse::Incomplete;
     cursor.Skip(frame.size());
-    if (!XCPSumIsZero(frame))
-        return EXCPParse::BadChecksum;
-    request = CXCPRequest(frame);
-    return EXCPParse::Complete;
+    return XCPSumIsZero(frame) ? EXCPParse::Complete : EXCPParse::BadChecksum;
+}
+
+} // namespace
+
+EXCPParse ParseRequestFrame(CByteCursor& cursor, CXCPRequest& request)
+{
+    // 0xAB, length, command and data, checksum.
+    std::span<const std::uint8_t> frame;
+    const EXCPParse result = TakeFrame(cursor, 2, 1, 3, false, frame);
+    if (result == EXCPParse::Complete)
+        request = CXCPRequest(frame);
+    return result;
 }
 
 EXCPParse ParseReplyBlock(CByteCursor& cursor, SXCPBlock& block)
 {
-    std::size_t start = cursor.Offset();
-    auto rest = cursor.Bytes().subspan(start);
-    if (rest.empty())
-        return EXCPParse::Incomplete;
-    if (rest[0] != kXCPStartByte)
-        return EXCPParse::BadStart;
-    if (rest.size() < 4)
-        return EXCPParse::Incomplete;
-    std::size_t length = rest[2];
+    // 0xAB, block number, length, sequence, data, checksum.
     std::span<const std::uint8_t> frame;
-    CByteCursor probe(rest);
-    if (!probe.Take(length + kXCPBlockOverhead, frame))
-        return EXCPParse::Incomplete;
-    cursor.Skip(frame.size());
-    if (!XCPSumIsZero(frame))
-        return EXCPParse::BadChecksum;
-    block.frame = frame;
-    block.number = frame[1];
-    block.sequence = frame[3];
-    block.data = frame.subspan(4, length);
-    return EXCPParse::Complete;
+    const EXCPParse result = TakeFrame(cursor, 4, 2, kXCPBlockOverhead, true, frame);
+    if (result == EXCPParse::Complete) {
+        block.frame = frame;
+        block.number = frame[1];
+        block.sequence = frame[3];
+        block.data = frame.subspan(4, frame.size() - kXCPBlockOverhead);
+    }
+    return result;
 }
 
 } // namespace pvx
