@@ -157,13 +157,19 @@ std::string CINIFile::GetString(const std::string& section, const std::string& k
     return std::string(piece);
 }
 
-int CINIFile::GetInt(const std::string& section, const std::string& key, int defaultValue) const
+bool CINIFile::FindNumber(
+    const std::string& section, const std::string& key, bool& negative, unsigned long long& magnitude) const
 {
     std::string contents;
     std::size_t offset = 0;
+    return FindKey(section, key, contents, offset) && ParseNumber(contents, offset, negative, magnitude);
+}
+
+int CINIFile::GetInt(const std::string& section, const std::string& key, int defaultValue) const
+{
     bool negative = false;
     unsigned long long magnitude = 0;
-    if (!FindKey(section, key, contents, offset) || !ParseNumber(contents, offset, negative, magnitude))
+    if (!FindNumber(section, key, negative, magnitude))
         return defaultValue;
     if (negative)
         return magnitude >= static_cast<unsigned long long>(INT_MAX) + 1 ? INT_MIN : -static_cast<int>(magnitude);
@@ -172,11 +178,9 @@ int CINIFile::GetInt(const std::string& section, const std::string& key, int def
 
 unsigned CINIFile::GetUInt(const std::string& section, const std::string& key, unsigned defaultValue) const
 {
-    std::string contents;
-    std::size_t offset = 0;
     bool negative = false;
     unsigned long long magnitude = 0;
-    if (!FindKey(section, key, contents, offset) || !ParseNumber(contents, offset, negative, magnitude))
+    if (!FindNumber(section, key, negative, magnitude))
         return defaultValue;
     if (magnitude > UINT_MAX)
         return UINT_MAX;

@@ -27,6 +27,9 @@ public:
 private:
     // Finds the key's "=" and returns the offset just after it in `contents`.
     bool FindKey(const std::string& section, const std::string& key, std::string& contents, std::size_t& offset) const;
+    // The key's value read as a sign and a magnitude; false where it is none.
+    bool FindNumber(const std::string& section, const std::string& key, bool& negative,
+        unsigned long long& magnitude) const;
 
     std::string m_path;
 };

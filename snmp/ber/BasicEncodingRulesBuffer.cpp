@@ -248,6 +248,40 @@ void CBasicEncodingRulesBuffer::WriteNull()
     WriteByte(0x00);
 }
 
+// Reads `length` bytes of subidentifiers into `arcs`, keeping one slot free
+// for the 0 arc that ends a name; with `splitFirst` the first subidentifier
+// gives the two arcs it holds. Returns how many arcs were read.
+std::size_t CBasicEncodingRulesBuffer::ReadArcs(std::uint32_t length, std::span<std::uint32_t> arcs, bool splitFirst)
+{
+    std::size_t count = 0;
+    auto append = [&](std::uint32_t arc) {
+        if (count + 1 >= arcs.size())
+            ThrowMalformed();
+        arcs[count++] = arc;
+    };
+    std::uint32_t value = 0;
+    bool inArc = false;
+    for (; length > 0; --length) {
+        std::uint8_t b = ReadByte();
+        value = (value << 7) | (b & 0x7Fu); // arcs beyond 32 bits wrap
+        inArc = true;
+        if (b >= 0x80)
+            continue;
+        if (splitFirst && count == 0) {
+            std::uint32_t first = value < 40 ? 0 : value < 80 ? 1 : 2;
+            append(first);
+            append(value - 40 * first);
+        } else {
+            append(value);
+        }
+        value = 0;
+        inArc = false;
+    }
+    if (inArc)
+        append(value);
+    return count;
+}
+
 std::span<const std::uint32_t> CBasicEncodingRulesBuffer::ReadObjectIdentifier(std::span<std::uint32_t> arcs)
 {
     std::uint32_t length = ReadHeader(ber::kObjectIdentifier);
@@ -260,27 +294,7 @@ std::span<const std::uint32_t> CBasicEncodingRulesBuffer::ReadObjectIdentifier(s
             ThrowMalformed();
     m_cursor.Skip(kInternetPrefix.size());
 
-    // One slot stays free for the 0 arc appended after the last one.
-    std::size_t count = 0;
-    auto append = [&](std::uint32_t arc) {
-        if (count + 1 >= arcs.size())
-            ThrowMalformed();
-        arcs[count++] = arc;
-    };
-    std::uint32_t value = 0;
-    bool inArc = false;
-    for (std::uint32_t left = length - static_cast<std::uint32_t>(kInternetPrefix.size()); left > 0; --left) {
-        std::uint8_t b = ReadByte();
-        value = (value << 7) | (b & 0x7Fu); // arcs beyond 32 bits wrap
-        inArc = true;
-        if (b < 0x80) {
-            append(value);
-            value = 0;
-            inArc = false;
-        }
-    }
-    if (inArc)
-        append(value);
+    std::size_t count = ReadArcs(length - static_cast<std::uint32_t>(kInternetPrefix.size()), arcs, false);
     if (arcs.empty())
         ThrowMalformed();
     arcs[count++] = 0;
@@ -295,33 +309,8 @@ SRequestName CBasicEncodingRulesBuffer::ReadRequestName(std::span<std::uint32_t>
     if (length > Remaining())
         ThrowBounds();
     // Full arcs first (the first subidentifier holds two), so that the
-    // prefix can be compared arc by arc; one slot stays free for the 0 arc.
-    std::size_t count = 0;
-    auto append = [&](std::uint32_t arc) {
-        if (count + 1 >= arcs.size())
-            ThrowMalformed();
-        arcs[count++] = arc;
-    };
-    std::uint32_t value = 0;
-    bool inArc = false;
-    for (std::uint32_t left = length; left > 0; --left) {
-        std::uint8_t b = ReadByte();
-        value = (value << 7) | (b & 0x7Fu); // arcs beyond 32 bits wrap
-        inArc = true;
-        if (b >= 0x80)
-            continue;
-        if (count == 0) {
-            std::uint32_t first = value < 40 ? 0 : value < 80 ? 1 : 2;
-            append(first);
-            append(value - 40 * first);
-        } else {
-            append(value);
-        }
-        value = 0;
-        inArc = false;
-    }
-    if (inArc)
-        append(value);
+    // prefix can be compared arc by arc.
+    std::size_t count = ReadArcs(length, arcs, true);
 
     constexpr std::array<std::uint32_t, 4> kInternet { 1, 3, 6, 1 };
     SRequestName name;

@@ -139,6 +139,8 @@ public:
         std::span<const std::uint8_t> receivedName, std::span<const std::uint32_t> arcs, std::uint8_t exception);
 
 private:
+    std::size_t ReadArcs(std::uint32_t length, std::span<std::uint32_t> arcs, bool splitFirst);
+
     std::span<std::uint8_t> m_bytes;
     CByteCursor m_cursor;
 };
