@@ -526,4 +526,9 @@ PVX_GROUP_HANDLERS(VendorConfig, kVendorConfig)
 
 #undef PVX_GROUP_HANDLERS
 
+void CAbstractUPS::WriteUPSSetting(EUPSSetting, const CMIBData&)
+{
+    ThrowReadOnly();
+}
+
 } // namespace pvx
