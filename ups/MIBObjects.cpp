@@ -75,21 +75,16 @@ const SGroup CMIBTree::kUpsBattery = { kUpsBatteryPrefix, kUpsBatteryObjects, kU
 
 // upsInput; upsInputTable columns 2 to 5 (the index column is not served).
 const SColumn CMIBTree::kUpsInputColumns[] = {
-    Column(2, "upsInputFrequency", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_inputLines[r].frequency); },
+    Column(2, "upsInputFrequency", Unsigned(), LineCell<&U::m_inputLines, &SInputLine::frequency>,
            "Input frequency of the line, in 0.1 Hz."),
-    Column(3, "upsInputVoltage", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_inputLines[r].voltage); },
+    Column(3, "upsInputVoltage", Unsigned(), LineCell<&U::m_inputLines, &SInputLine::voltage>,
            "Input voltage of the line, in volts RMS."),
-    Column(4, "upsInputCurrent", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_inputLines[r].current); },
+    Column(4, "upsInputCurrent", Unsigned(), LineCell<&U::m_inputLines, &SInputLine::current>,
            "Input current of the line, in 0.1 A RMS."),
-    Column(5, "upsInputTruePower", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_inputLines[r].truePower); },
+    Column(5, "upsInputTruePower", Unsigned(), LineCell<&U::m_inputLines, &SInputLine::truePower>,
            "Input true power of the line, in watts."),
 };
-const STable CMIBTree::kUpsInputTable = {[](const U& u) { return Lines(u.m_inputLineCount); }, NumberedRow, true,
-                                         true, kUpsInputColumns};
+const STable CMIBTree::kUpsInputTable = LineTable(LineRows<&U::m_inputLineCount>, kUpsInputColumns);
 const SObject CMIBTree::kUpsInputObjects[] = {
     RO(1, "upsInputLineBads", Unsigned(), [](const U& u) { return N(u.m_inputLineBads); },
        "How often the input has gone out of tolerance."),
@@ -103,21 +98,16 @@ const SGroup CMIBTree::kUpsInput = { kUpsInputPrefix, kUpsInputObjects, kUpsOutp
 
 // upsOutput
 const SColumn CMIBTree::kUpsOutputColumns[] = {
-    Column(2, "upsOutputVoltage", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_outputLines[r].voltage); },
+    Column(2, "upsOutputVoltage", Unsigned(), LineCell<&U::m_outputLines, &SOutputLine::voltage>,
            "Output voltage of the line, in volts RMS."),
-    Column(3, "upsOutputCurrent", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_outputLines[r].current); },
+    Column(3, "upsOutputCurrent", Unsigned(), LineCell<&U::m_outputLines, &SOutputLine::current>,
            "Output current of the line, in 0.1 A RMS."),
-    Column(4, "upsOutputPower", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_outputLines[r].power); },
+    Column(4, "upsOutputPower", Unsigned(), LineCell<&U::m_outputLines, &SOutputLine::power>,
            "Output true power of the line, in watts."),
-    Column(5, "upsOutputPercentLoad", Unsigned(100),
-           [](const U& u, std::size_t r) { return N(u.m_outputLines[r].percentLoad); },
+    Column(5, "upsOutputPercentLoad", Unsigned(100), LineCell<&U::m_outputLines, &SOutputLine::percentLoad>,
            "Load of the line, in percent of the UPS's rated capacity."),
 };
-const STable CMIBTree::kUpsOutputTable = {[](const U& u) { return Lines(u.m_outputLineCount); }, NumberedRow, true,
-                                          true, kUpsOutputColumns};
+const STable CMIBTree::kUpsOutputTable = LineTable(LineRows<&U::m_outputLineCount>, kUpsOutputColumns);
 const SObject CMIBTree::kUpsOutputObjects[] = {
     RO(1, "upsOutputSource", Enumerated(7), [](const U& u) { return N(u.m_outputSource); },
        "Where the output comes from: 1 other, 2 none, 3 normal, 4 bypass, 5 battery, 6 booster, 7 reducer."),
@@ -133,18 +123,14 @@ const SGroup CMIBTree::kUpsOutput = { kUpsOutputPrefix, kUpsOutputObjects, kUpsB
 
 // upsBypass
 const SColumn CMIBTree::kUpsBypassColumns[] = {
-    Column(2, "upsBypassVoltage", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_bypassLines[r].voltage); },
+    Column(2, "upsBypassVoltage", Unsigned(), LineCell<&U::m_bypassLines, &SBypassLine::voltage>,
            "Bypass voltage of the line, in volts RMS."),
-    Column(3, "upsBypassCurrent", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_bypassLines[r].current); },
+    Column(3, "upsBypassCurrent", Unsigned(), LineCell<&U::m_bypassLines, &SBypassLine::current>,
            "Bypass current of the line, in 0.1 A RMS."),
-    Column(4, "upsBypassPower", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_bypassLines[r].power); },
+    Column(4, "upsBypassPower", Unsigned(), LineCell<&U::m_bypassLines, &SBypassLine::power>,
            "Bypass true power of the line, in watts."),
 };
-const STable CMIBTree::kUpsBypassTable = {[](const U& u) { return Lines(u.m_bypassLineCount); }, NumberedRow, true,
-                                          true, kUpsBypassColumns};
+const STable CMIBTree::kUpsBypassTable = LineTable(LineRows<&U::m_bypassLineCount>, kUpsBypassColumns);
 const SObject CMIBTree::kUpsBypassObjects[] = {
     RO(1, "upsBypassFrequency", Unsigned(), [](const U& u) { return N(u.m_bypassFrequency); },
        "Bypass frequency, in 0.1 Hz."),

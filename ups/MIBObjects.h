@@ -111,9 +111,29 @@ inline std::uint32_t NumberedRow(const U&, std::size_t row)
     return static_cast<std::uint32_t>(row + 1);
 }
 
+// A line table: rows numbered from 1 (CMIBTree::LineRows counts them); GET-NEXT
+// into it while it has no rows answers noSuchName.
+constexpr STable LineTable(std::size_t (*rowCount)(const U&), std::span<const SColumn> columns)
+{
+    return { rowCount, NumberedRow, true, true, columns };
+}
+
 } // namespace pvx::mibobjects
 
 namespace pvx {
+
+// A cell of a line table: `Field` of line r of the model's `Lines`, divided by `Divisor`.
+template <auto Lines, auto Field, std::int64_t Divisor>
+SMIBValue CMIBTree::LineCell(const CAbstractUPS& u, std::size_t r)
+{
+    return mibobjects::N(std::int64_t { (u.*Lines)[r].*Field } / Divisor);
+}
+
+// The rows of a line table: the model's `Count` of lines, at most the lines held.
+template <auto Count> std::size_t CMIBTree::LineRows(const CAbstractUPS& u)
+{
+    return mibobjects::Lines(u.*Count);
+}
 
 // The writer of a setting the UPS keeps: the driver makes the UPS take the
 // value (or throws), then `Member` holds what was written.

@@ -62,16 +62,14 @@ const SGroup CMIBTree::kVendorBattery = { kVendorBatteryPrefix, kVendorBatteryOb
 const SColumn CMIBTree::kVendorInputColumns[] = {
     Column(1, "extInputLine", Unsigned(6), RowNumber,
            "The line number (the row)."),
-    Column(2, "extInputVoltage", Unsigned(), [](const U& u, std::size_t r) { return N(u.m_inputLines[r].voltage); },
+    Column(2, "extInputVoltage", Unsigned(), LineCell<&U::m_inputLines, &SInputLine::voltage>,
            "Input voltage of the line, in volts RMS."),
-    Column(3, "extInputCurrent", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_inputLines[r].current / 10); },
+    Column(3, "extInputCurrent", Unsigned(), LineCell<&U::m_inputLines, &SInputLine::current, 10>,
            "Input current of the line, in whole amperes RMS."),
-    Column(4, "extInputWatts", Unsigned(), [](const U& u, std::size_t r) { return N(u.m_inputLines[r].truePower); },
+    Column(4, "extInputWatts", Unsigned(), LineCell<&U::m_inputLines, &SInputLine::truePower>,
            "Input true power of the line, in watts."),
 };
-const STable CMIBTree::kVendorInputTable = {[](const U& u) { return Lines(u.m_inputLineCount); }, NumberedRow, true,
-                                            true, kVendorInputColumns};
+const STable CMIBTree::kVendorInputTable = LineTable(LineRows<&U::m_inputLineCount>, kVendorInputColumns);
 const SObject CMIBTree::kVendorInputObjects[] = {
     RO(1, "extInputFrequency", Unsigned(), [](const U& u) { return N(u.m_inputLines[0].frequency); },
        "Input frequency of line 1, in 0.1 Hz."),
@@ -88,16 +86,14 @@ const SGroup CMIBTree::kVendorInput = { kVendorInputPrefix, kVendorInputObjects,
 const SColumn CMIBTree::kVendorOutputColumns[] = {
     Column(1, "extOutputLine", Unsigned(6), RowNumber,
            "The line number (the row)."),
-    Column(2, "extOutputVoltage", Unsigned(), [](const U& u, std::size_t r) { return N(u.m_outputLines[r].voltage); },
+    Column(2, "extOutputVoltage", Unsigned(), LineCell<&U::m_outputLines, &SOutputLine::voltage>,
            "Output voltage of the line, in volts RMS."),
-    Column(3, "extOutputCurrent", Unsigned(),
-           [](const U& u, std::size_t r) { return N(u.m_outputLines[r].current / 10); },
+    Column(3, "extOutputCurrent", Unsigned(), LineCell<&U::m_outputLines, &SOutputLine::current, 10>,
            "Output current of the line, in whole amperes RMS."),
-    Column(4, "extOutputWatts", Unsigned(), [](const U& u, std::size_t r) { return N(u.m_outputLines[r].power); },
+    Column(4, "extOutputWatts", Unsigned(), LineCell<&U::m_outputLines, &SOutputLine::power>,
            "Output true power of the line, in watts."),
 };
-const STable CMIBTree::kVendorOutputTable = {[](const U& u) { return Lines(u.m_outputLineCount); }, NumberedRow,
-                                             true, true, kVendorOutputColumns};
+const STable CMIBTree::kVendorOutputTable = LineTable(LineRows<&U::m_outputLineCount>, kVendorOutputColumns);
 const SObject CMIBTree::kVendorOutputObjects[] = {
     RO(1, "extOutputLoad", Unsigned(100), [](const U& u) { return N(u.m_outputLines[0].percentLoad); },
        "Load of output line 1, in percent of the rated capacity."),
@@ -114,11 +110,10 @@ const SGroup CMIBTree::kVendorOutput = { kVendorOutputPrefix, kVendorOutputObjec
 const SColumn CMIBTree::kVendorBypassColumns[] = {
     Column(1, "extBypassLine", Unsigned(6), RowNumber,
            "The line number (the row)."),
-    Column(2, "extBypassVoltage", Unsigned(), [](const U& u, std::size_t r) { return N(u.m_bypassLines[r].voltage); },
+    Column(2, "extBypassVoltage", Unsigned(), LineCell<&U::m_bypassLines, &SBypassLine::voltage>,
            "Bypass voltage of the line, in volts RMS."),
 };
-const STable CMIBTree::kVendorBypassTable = {[](const U& u) { return Lines(u.m_bypassLineCount); }, NumberedRow,
-                                             true, true, kVendorBypassColumns};
+const STable CMIBTree::kVendorBypassTable = LineTable(LineRows<&U::m_bypassLineCount>, kVendorBypassColumns);
 const SObject CMIBTree::kVendorBypassObjects[] = {
     RO(1, "extBypassFrequency", Unsigned(), [](const U& u) { return N(u.m_bypassFrequency); },
        "Bypass frequency, in 0.1 Hz."),

@@ -107,8 +107,11 @@ private:
     static std::unique_ptr<CMIBData> GetCell(
         CAbstractUPS& ups, const SGroup& group, std::size_t index, std::span<const std::uint32_t> rest, bool next);
 
-    // The writer of the UPS's own settings in the object tables (ups/MIBObjects.h),
-    // a member so that it may write the model's protected values.
+    // Generic getters and writers of the object tables (ups/MIBObjects.h),
+    // members so that they may read the model's protected values.
+    template <auto Lines, auto Field, std::int64_t Divisor = 1>
+    static SMIBValue LineCell(const CAbstractUPS& u, std::size_t r);
+    template <auto Count> static std::size_t LineRows(const CAbstractUPS& u);
     template <EUPSSetting Setting, auto Member> static void WriteSetting(CAbstractUPS& ups, CMIBData& value);
 
     // The object tables; their lambdas read the model's protected members.
