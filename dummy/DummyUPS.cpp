@@ -6,6 +6,7 @@
 #include "service/events/PVXException.h"
 #include "ups/WellKnown.h"
 #include "ups/XCPEmulation.h"
+#include "ups/XCPSettings.h"
 #include "xcp/link/XCPControls.h"
 #include "xcp/link/XCPFrame.h"
 
@@ -65,11 +66,6 @@ bool Holds(ECondition condition, std::uint32_t v, std::uint32_t minAlarm, std::u
         return v >= maxAlarm || v <= minAlarm;
     }
     return false;
-}
-
-std::uint32_t FirstArc(std::span<const std::uint32_t> arcs)
-{
-    return arcs.empty() ? 0 : arcs[0];
 }
 
 // -s without overflow: the most negative step stays as it is.
@@ -206,55 +202,9 @@ void CDummyUPS::Refresh(const CINIFile& simulation)
 
 // ---- Controls and configuration writes, sent as an XCP UPS would take them ----
 
-void CDummyUPS::SetUpsConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
+void CDummyUPS::WriteUPSSetting(EUPSSetting setting, const CMIBData& value)
 {
-    const std::int64_t v = value.GetInteger();
-    switch (FirstArc(arcs)) {
-    case 3: // upsConfigOutputVoltage
-        WriteParameter(m_link, kXCPParameterOutputVoltage, Unsigned16OrRefuse(v));
-        m_nominalOutputVoltage = static_cast<std::uint32_t>(v);
-        return;
-    case 7: // upsConfigLowBattTime
-        WriteParameter(m_link, kXCPParameterLowBatteryTime, Unsigned16OrRefuse(v));
-        m_lowBatteryTime = static_cast<std::uint32_t>(v);
-        return;
-    case 8: // upsConfigAudibleStatus: the UPS counts from 0
-        WriteParameter(m_link, kXCPParameterAudible, Unsigned16OrRefuse(v - 1));
-        m_audibleStatus = static_cast<int>(v);
-        return;
-    default:
-        CAbstractUPS::SetUpsConfig(arcs, value);
-    }
-}
-
-void CDummyUPS::SetVendorEnvironment(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    const std::int64_t v = value.GetInteger();
-    switch (FirstArc(arcs)) {
-    case 1:
-        throw CPVXException(EVENT_READ_ONLY); // the measured temperature
-    case 2:
-        WriteParameter(m_link, kXCPParameterLowTemperature, Signed16OrRefuse(v));
-        m_lowTemperatureLimit = static_cast<int>(v);
-        return;
-    case 3:
-        WriteParameter(m_link, kXCPParameterHighTemperature, Signed16OrRefuse(v));
-        m_highTemperatureLimit = static_cast<int>(v);
-        return;
-    default:
-        CAbstractUPS::SetVendorEnvironment(arcs, value);
-    }
-}
-
-void CDummyUPS::SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    if (FirstArc(arcs) != 5) {
-        CAbstractUPS::SetVendorConfig(arcs, value);
-        return;
-    }
-    const std::string& text = value.GetText();
-    WriteClock(m_link, text);
-    m_upsDateTime = text;
+    SendUPSSetting(m_link, setting, value);
 }
 
 int CDummyUPS::OutletCommand1(int outlet, int value)

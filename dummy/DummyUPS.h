@@ -37,9 +37,7 @@ public:
 
     // Configuration writes sent to the port: output voltage, low battery
     // time, audible status, temperature limits and the UPS clock.
-    void SetUpsConfig(std::span<const std::uint32_t> arcs, CMIBData& value) override;
-    void SetVendorEnvironment(std::span<const std::uint32_t> arcs, CMIBData& value) override;
-    void SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& value) override;
+    void WriteUPSSetting(EUPSSetting setting, const CMIBData& value) override;
 
     int OutletCommand2(int outlet, int value) override;
     int OutletOffDelay(int outlet, int seconds) override;

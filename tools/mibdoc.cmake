@@ -3,7 +3,7 @@
 # feed it tables of their own.
 add_library(pvx_mibdoc STATIC ${CMAKE_CURRENT_LIST_DIR}/mibdoc/MibReference.cpp)
 target_link_libraries(pvx_mibdoc PUBLIC pvx_ups pvx_snmpber)
-add_executable(pvx-mibdoc ${CMAKE_CURRENT_LIST_DIR}/mibdoc/main.cpp ${CMAKE_CURRENT_LIST_DIR}/mibdoc/ObjectTexts.cpp)
+add_executable(pvx-mibdoc ${CMAKE_CURRENT_LIST_DIR}/mibdoc/main.cpp)
 target_link_libraries(pvx-mibdoc PRIVATE pvx_mibdoc pvx_snmpagent)
 set_target_properties(pvx-mibdoc PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 

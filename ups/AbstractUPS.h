@@ -72,6 +72,17 @@ struct SBypassLine {
     std::uint32_t power = 0; // W
 };
 
+// Settings the UPS itself keeps, each served as one MIB object that a driver
+// can make the UPS take (CAbstractUPS::WriteUPSSetting).
+enum class EUPSSetting {
+    OutputVoltage,
+    LowBatteryTime,
+    AudibleStatus,
+    LowTemperatureLimit,
+    HighTemperatureLimit,
+    DateTime,
+};
+
 // What arming a schedule changes besides its due time; all of it is undone
 // when the driver refuses.
 struct SControlArming {
@@ -217,6 +228,11 @@ public:
     virtual std::unique_ptr<CMIBData> GetVendorTest(std::span<const std::uint32_t> arcs, bool next);
     virtual std::unique_ptr<CMIBData> GetVendorControl(std::span<const std::uint32_t> arcs, bool next);
     virtual std::unique_ptr<CMIBData> GetVendorConfig(std::span<const std::uint32_t> arcs, bool next);
+    // SET of one of the UPS's own settings: the driver makes the UPS take
+    // `value` (the object's own number or text) or throws; the object keeps
+    // the value once this returns. The model alone cannot change the UPS:
+    // the default throws EVENT_READ_ONLY.
+    virtual void WriteUPSSetting(EUPSSetting setting, const CMIBData& value);
 
     virtual void SetMgmt(std::span<const std::uint32_t> arcs, CMIBData& value);
     virtual void SetMib2(std::span<const std::uint32_t> arcs, CMIBData& value);

@@ -267,229 +267,142 @@ void CAbstractUPS::SetMIBData(CMIBData& value)
 // ---- Nodes above the groups --------------------------------------------------------------
 // Each decides one arc; a name ending at the node is followed by its first child.
 
-std::unique_ptr<CMIBData> CAbstractUPS::GetMgmt(std::span<const std::uint32_t> arcs, bool next)
+namespace {
+
+using NodeGetter = std::unique_ptr<CMIBData> (CAbstractUPS::*)(std::span<const std::uint32_t>, bool);
+using NodeSetter = void (CAbstractUPS::*)(std::span<const std::uint32_t>, CMIBData&);
+
+// A node with one child at `arc`, named `childName` (the arcs after 1.3.6.1).
+struct SOneChild {
+    std::uint32_t arc;
+    NodeGetter get;
+    NodeSetter set;
+    std::initializer_list<std::uint32_t> childName;
+};
+
+std::unique_ptr<CMIBData> GetOneChild(
+    CAbstractUPS& ups, const SOneChild& node, std::span<const std::uint32_t> arcs, bool next)
 {
-    if (ArcAt(arcs, 0) == 1)
-        return GetMib2(Rest(arcs), next);
+    if (ArcAt(arcs, 0) == node.arc)
+        return (ups.*node.get)(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, { 2, 1 });
+        return GetNextOf(ups, node.childName);
     ThrowNoSuchObject();
 }
 
-std::unique_ptr<CMIBData> CAbstractUPS::GetMib2(std::span<const std::uint32_t> arcs, bool next)
+void SetOneChild(CAbstractUPS& ups, const SOneChild& node, std::span<const std::uint32_t> arcs, CMIBData& value)
 {
-    if (ArcAt(arcs, 0) == 33)
-        return GetUpsMib(Rest(arcs), next);
+    if (ArcAt(arcs, 0) != node.arc)
+        ThrowNoSuchObject();
+    (ups.*node.set)(Rest(arcs), value);
+}
+
+const SOneChild kMgmt { 1, &CAbstractUPS::GetMib2, &CAbstractUPS::SetMib2, { 2, 1 } };
+const SOneChild kMib2 { 33, &CAbstractUPS::GetUpsMib, &CAbstractUPS::SetUpsMib, { 2, 1, 33 } };
+const SOneChild kUpsMib { 1, &CAbstractUPS::GetUpsObjects, &CAbstractUPS::SetUpsObjects, { 2, 1, 33, 1 } };
+const SOneChild kPrivate { 1, &CAbstractUPS::GetEnterprises, &CAbstractUPS::SetEnterprises, { 4, 1 } };
+const SOneChild kEnterprises { 534, &CAbstractUPS::GetVendor, &CAbstractUPS::SetVendor, { 4, 1, 534 } };
+const SOneChild kVendor { 1, &CAbstractUPS::GetVendorMib, &CAbstractUPS::SetVendorMib, { 4, 1, 534, 1 } };
+
+// The handlers of a MIB's groups, arcs 1 to n, in arc order.
+struct SGroupHandlers {
+    NodeGetter get;
+    NodeSetter set;
+};
+
+// clang-format off
+#define PVX_GROUP(Name) { &CAbstractUPS::Get##Name, &CAbstractUPS::Set##Name }
+const SGroupHandlers kUpsGroups[] = { PVX_GROUP(UpsIdent), PVX_GROUP(UpsBattery), PVX_GROUP(UpsInput),
+    PVX_GROUP(UpsOutput), PVX_GROUP(UpsBypass), PVX_GROUP(UpsAlarm), PVX_GROUP(UpsTest), PVX_GROUP(UpsControl),
+    PVX_GROUP(UpsConfig) };
+const SGroupHandlers kVendorGroups[] = { PVX_GROUP(VendorIdent), PVX_GROUP(VendorBattery), PVX_GROUP(VendorInput),
+    PVX_GROUP(VendorOutput), PVX_GROUP(VendorBypass), PVX_GROUP(VendorEnvironment), PVX_GROUP(VendorAlarm),
+    PVX_GROUP(VendorTest), PVX_GROUP(VendorControl), PVX_GROUP(VendorConfig) };
+#undef PVX_GROUP
+// clang-format on
+
+// The group at arcs[0], or null.
+const SGroupHandlers* GroupAt(std::span<const SGroupHandlers> groups, std::span<const std::uint32_t> arcs)
+{
+    const std::uint32_t arc = ArcAt(arcs, 0);
+    return arc >= 1 && arc <= groups.size() ? &groups[arc - 1] : nullptr;
+}
+
+std::unique_ptr<CMIBData> GetGroup(CAbstractUPS& ups, std::span<const SGroupHandlers> groups,
+    std::initializer_list<std::uint32_t> firstGroupName, std::span<const std::uint32_t> arcs, bool next)
+{
+    if (const SGroupHandlers* group = GroupAt(groups, arcs))
+        return (ups.*group->get)(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, { 2, 1, 33 });
+        return GetNextOf(ups, firstGroupName);
     ThrowNoSuchObject();
 }
 
-std::unique_ptr<CMIBData> CAbstractUPS::GetUpsMib(std::span<const std::uint32_t> arcs, bool next)
+void SetGroup(
+    CAbstractUPS& ups, std::span<const SGroupHandlers> groups, std::span<const std::uint32_t> arcs, CMIBData& value)
 {
-    if (ArcAt(arcs, 0) == 1)
-        return GetUpsObjects(Rest(arcs), next);
-    if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, { 2, 1, 33, 1 });
-    ThrowNoSuchObject();
+    const SGroupHandlers* group = GroupAt(groups, arcs);
+    if (!group)
+        ThrowNoSuchObject();
+    (ups.*group->set)(Rest(arcs), value);
 }
+
+} // namespace
+
+// Nodes with one child: the seams drivers may override, each one table line above.
+#define PVX_ONE_CHILD_HANDLERS(Name, Node)                                                                             \
+    std::unique_ptr<CMIBData> CAbstractUPS::Get##Name(std::span<const std::uint32_t> arcs, bool next)                  \
+    {                                                                                                                  \
+        return GetOneChild(*this, Node, arcs, next);                                                                   \
+    }                                                                                                                  \
+    void CAbstractUPS::Set##Name(std::span<const std::uint32_t> arcs, CMIBData& value)                                 \
+    {                                                                                                                  \
+        SetOneChild(*this, Node, arcs, value);                                                                         \
+    }
+
+PVX_ONE_CHILD_HANDLERS(Mgmt, kMgmt)
+PVX_ONE_CHILD_HANDLERS(Mib2, kMib2)
+PVX_ONE_CHILD_HANDLERS(UpsMib, kUpsMib)
+PVX_ONE_CHILD_HANDLERS(Private, kPrivate)
+PVX_ONE_CHILD_HANDLERS(Enterprises, kEnterprises)
+
+#undef PVX_ONE_CHILD_HANDLERS
 
 std::unique_ptr<CMIBData> CAbstractUPS::GetUpsObjects(std::span<const std::uint32_t> arcs, bool next)
 {
-    auto rest = Rest(arcs);
-    switch (ArcAt(arcs, 0)) {
-    case 0:
-        if (next)
-            return GetNextOf(*this, { 2, 1, 33, 1, 1 });
-        break;
-    case 1:
-        return GetUpsIdent(rest, next);
-    case 2:
-        return GetUpsBattery(rest, next);
-    case 3:
-        return GetUpsInput(rest, next);
-    case 4:
-        return GetUpsOutput(rest, next);
-    case 5:
-        return GetUpsBypass(rest, next);
-    case 6:
-        return GetUpsAlarm(rest, next);
-    case 7:
-        return GetUpsTest(rest, next);
-    case 8:
-        return GetUpsControl(rest, next);
-    case 9:
-        return GetUpsConfig(rest, next);
-    default:
-        break;
-    }
-    ThrowNoSuchObject();
+    return GetGroup(*this, kUpsGroups, { 2, 1, 33, 1, 1 }, arcs, next);
 }
 
-std::unique_ptr<CMIBData> CAbstractUPS::GetPrivate(std::span<const std::uint32_t> arcs, bool next)
+void CAbstractUPS::SetUpsObjects(std::span<const std::uint32_t> arcs, CMIBData& value)
 {
-    if (ArcAt(arcs, 0) == 1)
-        return GetEnterprises(Rest(arcs), next);
-    if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, { 4, 1 });
-    ThrowNoSuchObject();
-}
-
-std::unique_ptr<CMIBData> CAbstractUPS::GetEnterprises(std::span<const std::uint32_t> arcs, bool next)
-{
-    if (ArcAt(arcs, 0) == 534)
-        return GetVendor(Rest(arcs), next);
-    if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, { 4, 1, 534 });
-    ThrowNoSuchObject();
+    SetGroup(*this, kUpsGroups, arcs, value);
 }
 
 std::unique_ptr<CMIBData> CAbstractUPS::GetVendor(std::span<const std::uint32_t> arcs, bool next)
 {
-    if (ArcAt(arcs, 0) == 1)
-        return GetVendorMib(Rest(arcs), next);
-    if (ArcAt(arcs, 0) == 0 && next)
-        return GetNextOf(*this, { 4, 1, 534, 1 });
     // 534.2 answers its one identifier to GET only; a walk never enters it.
     if (ArcAt(arcs, 0) == 2 && !next) {
         static const COid kVendorAgent { 4, 1, 534, 2, 1, 0 };
         return std::make_unique<CMIBData>(kVendorAgent, MIB_OID);
     }
-    ThrowNoSuchObject();
-}
-
-std::unique_ptr<CMIBData> CAbstractUPS::GetVendorMib(std::span<const std::uint32_t> arcs, bool next)
-{
-    auto rest = Rest(arcs);
-    switch (ArcAt(arcs, 0)) {
-    case 0:
-        if (next)
-            return GetNextOf(*this, { 4, 1, 534, 1, 1 });
-        break;
-    case 1:
-        return GetVendorIdent(rest, next);
-    case 2:
-        return GetVendorBattery(rest, next);
-    case 3:
-        return GetVendorInput(rest, next);
-    case 4:
-        return GetVendorOutput(rest, next);
-    case 5:
-        return GetVendorBypass(rest, next);
-    case 6:
-        return GetVendorEnvironment(rest, next);
-    case 7:
-        return GetVendorAlarm(rest, next);
-    case 8:
-        return GetVendorTest(rest, next);
-    case 9:
-        return GetVendorControl(rest, next);
-    case 10:
-        return GetVendorConfig(rest, next);
-    default:
-        break;
-    }
-    ThrowNoSuchObject();
-}
-
-void CAbstractUPS::SetMgmt(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    if (ArcAt(arcs, 0) != 1)
-        ThrowNoSuchObject();
-    SetMib2(Rest(arcs), value);
-}
-
-void CAbstractUPS::SetMib2(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    if (ArcAt(arcs, 0) != 33)
-        ThrowNoSuchObject();
-    SetUpsMib(Rest(arcs), value);
-}
-
-void CAbstractUPS::SetUpsMib(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    if (ArcAt(arcs, 0) != 1)
-        ThrowNoSuchObject();
-    SetUpsObjects(Rest(arcs), value);
-}
-
-void CAbstractUPS::SetUpsObjects(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    auto rest = Rest(arcs);
-    switch (ArcAt(arcs, 0)) {
-    case 1:
-        return SetUpsIdent(rest, value);
-    case 2:
-        return SetUpsBattery(rest, value);
-    case 3:
-        return SetUpsInput(rest, value);
-    case 4:
-        return SetUpsOutput(rest, value);
-    case 5:
-        return SetUpsBypass(rest, value);
-    case 6:
-        return SetUpsAlarm(rest, value);
-    case 7:
-        return SetUpsTest(rest, value);
-    case 8:
-        return SetUpsControl(rest, value);
-    case 9:
-        return SetUpsConfig(rest, value);
-    default:
-        ThrowNoSuchObject();
-    }
-}
-
-void CAbstractUPS::SetPrivate(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    if (ArcAt(arcs, 0) != 1)
-        ThrowNoSuchObject();
-    SetEnterprises(Rest(arcs), value);
-}
-
-void CAbstractUPS::SetEnterprises(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    if (ArcAt(arcs, 0) != 534)
-        ThrowNoSuchObject();
-    SetVendor(Rest(arcs), value);
+    return GetOneChild(*this, kVendor, arcs, next);
 }
 
 void CAbstractUPS::SetVendor(std::span<const std::uint32_t> arcs, CMIBData& value)
 {
-    if (ArcAt(arcs, 0) == 1)
-        return SetVendorMib(Rest(arcs), value);
     if (ArcAt(arcs, 0) == 2)
         ThrowReadOnly();
-    ThrowNoSuchObject();
+    SetOneChild(*this, kVendor, arcs, value);
+}
+
+std::unique_ptr<CMIBData> CAbstractUPS::GetVendorMib(std::span<const std::uint32_t> arcs, bool next)
+{
+    return GetGroup(*this, kVendorGroups, { 4, 1, 534, 1, 1 }, arcs, next);
 }
 
 void CAbstractUPS::SetVendorMib(std::span<const std::uint32_t> arcs, CMIBData& value)
 {
-    auto rest = Rest(arcs);
-    switch (ArcAt(arcs, 0)) {
-    case 1:
-        return SetVendorIdent(rest, value);
-    case 2:
-        return SetVendorBattery(rest, value);
-    case 3:
-        return SetVendorInput(rest, value);
-    case 4:
-        return SetVendorOutput(rest, value);
-    case 5:
-        return SetVendorBypass(rest, value);
-    case 6:
-        return SetVendorEnvironment(rest, value);
-    case 7:
-        return SetVendorAlarm(rest, value);
-    case 8:
-        return SetVendorTest(rest, value);
-    case 9:
-        return SetVendorControl(rest, value);
-    case 10:
-        return SetVendorConfig(rest, value);
-    default:
-        ThrowNoSuchObject();
-    }
+    SetGroup(*this, kVendorGroups, arcs, value);
 }
 
 // ---- Group handlers: the seams drivers override, each one table ----------------------
@@ -525,5 +438,10 @@ PVX_GROUP_HANDLERS(VendorControl, kVendorControl)
 PVX_GROUP_HANDLERS(VendorConfig, kVendorConfig)
 
 #undef PVX_GROUP_HANDLERS
+
+void CAbstractUPS::WriteUPSSetting(EUPSSetting, const CMIBData&)
+{
+    ThrowReadOnly();
+}
 
 } // namespace pvx

@@ -1,6 +1,7 @@
 // The MIB object tree as data: each group is a table of objects (arc, kind,
-// bound, access, value source, optional writer), walked by the small generic
-// GET, GET-NEXT and SET code of CMIBTree. Private to the ups library.
+// bound, access, value source, optional writer, name and meaning), walked by
+// the small generic GET, GET-NEXT and SET code of CMIBTree. Private to the ups
+// library; the MIB reference generator reads it too.
 #pragma once
 
 #include "ups/AbstractUPS.h"
@@ -37,6 +38,9 @@ struct SColumn {
     std::uint32_t arc;
     SMIBKind kind;
     CellGetter get;
+    // The column's MIB name and what it means, for the MIB reference.
+    std::string_view name {};
+    std::string_view meaning {};
 };
 
 // Rows are numbered 1..count (line and event tables) or named by an id
@@ -59,6 +63,10 @@ struct SObject {
     ScalarGetter get; // scalars readable (null for write-only objects and tables)
     Writer write; // ReadWrite and WriteOnly objects
     const STable* table; // tables
+    // The object's MIB name and what it means (the rules of a SET included),
+    // for the MIB reference.
+    std::string_view name {};
+    std::string_view meaning {};
 };
 
 struct SGroup {
@@ -67,6 +75,8 @@ struct SGroup {
     // GET-NEXT after the last object continues here (with next = true);
     // empty: the walk ends with noSuchName.
     std::span<const std::uint32_t> following;
+    std::string_view name {};
+    std::string_view meaning {};
 };
 
 class CMIBTree {
@@ -96,6 +106,13 @@ private:
     static std::unique_ptr<CMIBData> FollowFrom(CAbstractUPS& ups, const SGroup& group, std::size_t index);
     static std::unique_ptr<CMIBData> GetCell(
         CAbstractUPS& ups, const SGroup& group, std::size_t index, std::span<const std::uint32_t> rest, bool next);
+
+    // Generic getters and writers of the object tables (ups/MIBObjects.h),
+    // members so that they may read the model's protected values.
+    template <auto Lines, auto Field, std::int64_t Divisor = 1>
+    static SMIBValue LineCell(const CAbstractUPS& u, std::size_t r);
+    template <auto Count> static std::size_t LineRows(const CAbstractUPS& u);
+    template <EUPSSetting Setting, auto Member> static void WriteSetting(CAbstractUPS& ups, CMIBData& value);
 
     // The object tables; their lambdas read the model's protected members.
     static const SObject kUpsIdentObjects[], kUpsBatteryObjects[], kUpsInputObjects[], kUpsOutputObjects[],

@@ -1,12 +1,14 @@
 // Reading the object tree: two complete GET-NEXT walks written out by hand,
 // and the edge cases of GET and GET-NEXT (groups, rows, columns, empty
-// tables, unknown arcs, the end of the walk).
+// tables, unknown arcs, the end of the walk); the SET of the UPS's own
+// settings through the driver's writer.
 #include "TestUPS.h"
 
 #include "platform/Clock.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <limits>
 #include <sstream>
 
 namespace pvx::test {
@@ -769,6 +771,72 @@ TEST(MIBTreeStandardNames, SetTakesOnlyInstanceNamesAndKeepsTheNameAsked)
             EXPECT_EQ(WireName(value), c.name);
             EXPECT_EQ(ups.m_upsName, "rack 9");
         }
+    }
+}
+
+// ---- The UPS's own settings ----------------------------------------------------------------
+
+// A driver that takes every setting, or refuses them all with `refusal`.
+class CSettingsUPS : public CTestUPS {
+public:
+    void WriteUPSSetting(EUPSSetting setting, const CMIBData&) override
+    {
+        written.push_back(setting);
+        if (refusal != 0)
+            throw CPVXException(refusal);
+    }
+    std::vector<EUPSSetting> written;
+    std::uint32_t refusal = 0;
+};
+
+TEST(MIBTreeSettings, TheDriverWritesEachSettingBeforeTheModelHoldsIt)
+{
+    struct SCase {
+        const char* name;
+        EUPSSetting setting;
+        CMIBData value;
+        std::function<std::string(const CTestUPS&)> held;
+        std::string before; // what the model holds until a write succeeds
+        std::string after;
+    };
+    constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+    const CMIBData seven(7, kMin, kMax, MIB_SIGNED);
+    const CMIBData minusFive(-5, kMin, kMax, MIB_SIGNED);
+    const SCase cases[] = {
+        { "1.3.6.1.2.1.33.1.9.3.0", EUPSSetting::OutputVoltage, seven,
+            [](const CTestUPS& u) { return std::to_string(u.m_nominalOutputVoltage); }, "0", "7" },
+        { "1.3.6.1.2.1.33.1.9.7.0", EUPSSetting::LowBatteryTime, seven,
+            [](const CTestUPS& u) { return std::to_string(u.m_lowBatteryTime); }, "0", "7" },
+        { "1.3.6.1.2.1.33.1.9.8.0", EUPSSetting::AudibleStatus, seven,
+            [](const CTestUPS& u) { return std::to_string(u.m_audibleStatus); }, "2", "7" },
+        { "1.3.6.1.4.1.534.1.6.2.0", EUPSSetting::LowTemperatureLimit, minusFive,
+            [](const CTestUPS& u) { return std::to_string(u.m_lowTemperatureLimit); }, "-100", "-5" },
+        { "1.3.6.1.4.1.534.1.6.3.0", EUPSSetting::HighTemperatureLimit, minusFive,
+            [](const CTestUPS& u) { return std::to_string(u.m_highTemperatureLimit); }, "200", "-5" },
+        { "1.3.6.1.4.1.534.1.10.5.0", EUPSSetting::DateTime,
+            CMIBData(std::string_view("01/02/2003:04:05:06"), 255, MIB_TEXT),
+            [](const CTestUPS& u) { return u.m_upsDateTime; }, "", "01/02/2003:04:05:06" },
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        CMIBData value = c.value;
+        value.SetName(Name(c.name));
+
+        // The model alone cannot change the UPS.
+        CTestUPS model;
+        EXPECT_EQ(CodeOf([&] { model.SetMIBData(value); }), EVENT_READ_ONLY);
+        EXPECT_EQ(c.held(model), c.before);
+
+        CSettingsUPS refusing;
+        refusing.refusal = EVENT_BAD_VALUE;
+        EXPECT_EQ(CodeOf([&] { refusing.SetMIBData(value); }), EVENT_BAD_VALUE);
+        EXPECT_EQ(c.held(refusing), c.before);
+
+        CSettingsUPS driver;
+        EXPECT_EQ(CodeOf([&] { driver.SetMIBData(value); }), 0u);
+        EXPECT_EQ(driver.written, std::vector<EUPSSetting> { c.setting });
+        EXPECT_EQ(c.held(driver), c.after);
     }
 }
 

@@ -1,5 +1,5 @@
-// Collecting the served nodes from the group tables, checking them against
-// the text table, and writing the Markdown reference.
+// Collecting the served nodes and their texts from the group tables, checking
+// nodes and texts against each other, and writing the Markdown reference.
 #include "tools/mibdoc/MibReference.h"
 
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
@@ -377,6 +377,32 @@ SCollected Collect(std::span<const SGroup* const> groups, std::span<const SAgent
     return collector.Take();
 }
 
+std::vector<SObjectText> TextsOf(std::span<const SGroup* const> groups, std::span<const SAgentObject> agentObjects)
+{
+    std::vector<SObjectText> texts;
+    auto add = [&texts](std::string key, std::string_view name, std::string_view meaning) {
+        if (!name.empty() || !meaning.empty())
+            texts.push_back({ std::move(key), name, meaning });
+    };
+    for (const SGroup* group : groups) {
+        const std::string key = Dotted(group->prefix);
+        add(key, group->name, group->meaning);
+        for (const SObject& object : group->objects) {
+            const std::string objectKey = WithArc(key, object.arc);
+            add(objectKey, object.name, object.meaning);
+            if (!object.table)
+                continue;
+            for (const SColumn& column : object.table->columns)
+                add(objectKey + ".*." + Number(column.arc), column.name, column.meaning);
+        }
+    }
+    for (const SAgentObject& object : agentObjects) {
+        auto arcs = object.name->Arcs();
+        add(Dotted(arcs.first(arcs.empty() ? 0 : arcs.size() - 1)), object.mibName, object.meaning);
+    }
+    return texts;
+}
+
 std::vector<std::string> CheckTexts(std::span<const SNode> nodes, std::span<const SObjectText> texts)
 {
     std::vector<std::string> problems;
@@ -443,8 +469,8 @@ std::string Render(const SCollected& collected, std::span<const SObjectText> tex
           "  GET-NEXT of any name before the first object (`1`, `1.3`, mib-2's other groups) answers the\n"
           "  first object; GET-NEXT of a name with an arc the agent does not know answers noSuchName; it\n"
           "  does not skip ahead.\n"
-          "- The access shown is what every UPS driver serves; a driver can accept SET of an object listed\n"
-          "  read-only, as noted in its meaning.\n"
+          "- Some objects listed read-write are settings the UPS keeps, written through its driver as noted\n"
+          "  in their meaning; a driver that cannot write a setting answers its SET with readOnly.\n"
           "- Names in RFC 1628's subtree are the standard ones; names of the other objects are labels of this\n"
           "  reference: a manager sees only the numbers.\n\n";
     CRenderer(collected, texts).Body(out);

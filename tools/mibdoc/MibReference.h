@@ -1,7 +1,8 @@
 // The reference of every SNMP object pvx serves, written from the object
-// tables themselves: numbers, wire types, access and bounds come from the
-// tree's groups (and from the description of the agent's own objects), names
-// and meanings from a text table keyed by OID. The two must cover each other
+// tables themselves: numbers, wire types, access, bounds, names and meanings
+// come from the tree's groups (and from the description of the agent's own
+// objects); the few nodes outside them (subtrees, the agent's group) take
+// their texts from a list keyed by OID. Nodes and texts must cover each other
 // exactly, so the reference cannot silently fall behind the tree.
 #pragma once
 
@@ -18,7 +19,7 @@ namespace pvx::mibdoc {
 // arc: "1.3.6.1.2.1.33.1.1.1" for a scalar, the group's or table's own OID,
 // and "<table OID>.*.<column arc>" for a table column.
 struct SObjectText {
-    std::string_view oid;
+    std::string oid;
     std::string_view name;
     std::string_view meaning;
 };
@@ -28,6 +29,8 @@ struct SAgentObject {
     const COid* name; // the instance, ending with .0
     SMIBKind kind;
     bool writable;
+    std::string_view mibName {}; // as SObjectText::name
+    std::string_view meaning {};
 };
 
 enum class ENodeKind { Subtree, Group, Scalar, Table, Column };
@@ -64,6 +67,10 @@ std::string WireType(const SMIBKind& kind);
 // Walks the groups (in walk order, each `following` the next group) and the
 // agent's objects (which form one group of their own after the tree).
 SCollected Collect(std::span<const SGroup* const> groups, std::span<const SAgentObject> agentObjects);
+
+// The names and meanings the group tables and the agent's objects carry, keyed
+// as their nodes; nodes with neither are left out.
+std::vector<SObjectText> TextsOf(std::span<const SGroup* const> groups, std::span<const SAgentObject> agentObjects);
 
 // Every node without a text, every text without a node, duplicates and empty
 // fields, each as one message naming the OID.

@@ -5,6 +5,7 @@
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "service/events/PVXException.h"
+#include "ups/XCPSettings.h"
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/driver/Settings.h"
 #include "xcp/driver/XComBlocks.h"
@@ -30,11 +31,6 @@ constexpr std::uint32_t kCommandTimeoutMs = 1500;
 constexpr int kOutputSourceOther = 1;
 constexpr int kTestInProgress = 5;
 constexpr int kChargeStateUnknown = 5;
-
-std::uint32_t FirstArc(std::span<const std::uint32_t> arcs)
-{
-    return arcs.empty() ? 0 : arcs[0];
-}
 
 } // namespace
 
@@ -414,55 +410,9 @@ void CXComUPS::StartBatteryTest(int type, int duration)
 
 // ---- Writable objects ---------------------------------------------------------------------
 
-void CXComUPS::SetUpsConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
+void CXComUPS::WriteUPSSetting(EUPSSetting setting, const CMIBData& value)
 {
-    const std::int64_t v = value.GetInteger();
-    switch (FirstArc(arcs)) {
-    case 3: // upsConfigOutputVoltage
-        WriteParameter(m_link, kXCPParameterOutputVoltage, Unsigned16OrRefuse(v));
-        m_nominalOutputVoltage = static_cast<std::uint32_t>(v);
-        return;
-    case 7: // upsConfigLowBattTime
-        WriteParameter(m_link, kXCPParameterLowBatteryTime, Unsigned16OrRefuse(v));
-        m_lowBatteryTime = static_cast<std::uint32_t>(v);
-        return;
-    case 8: // upsConfigAudibleStatus: the UPS counts from 0
-        WriteParameter(m_link, kXCPParameterAudible, Unsigned16OrRefuse(v - 1));
-        m_audibleStatus = static_cast<int>(v);
-        return;
-    default:
-        CAbstractUPS::SetUpsConfig(arcs, value);
-    }
-}
-
-void CXComUPS::SetVendorEnvironment(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    const std::int64_t v = value.GetInteger();
-    switch (FirstArc(arcs)) {
-    case 1:
-        throw CPVXException(EVENT_READ_ONLY); // the measured temperature
-    case 2:
-        WriteParameter(m_link, kXCPParameterLowTemperature, Signed16OrRefuse(v));
-        m_lowTemperatureLimit = static_cast<int>(v);
-        return;
-    case 3:
-        WriteParameter(m_link, kXCPParameterHighTemperature, Signed16OrRefuse(v));
-        m_highTemperatureLimit = static_cast<int>(v);
-        return;
-    default:
-        CAbstractUPS::SetVendorEnvironment(arcs, value);
-    }
-}
-
-void CXComUPS::SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& value)
-{
-    if (FirstArc(arcs) != 5) {
-        CAbstractUPS::SetVendorConfig(arcs, value);
-        return;
-    }
-    const std::string& text = value.GetText();
-    WriteClock(m_link, text);
-    m_upsDateTime = text;
+    SendUPSSetting(m_link, setting, value);
 }
 
 // ---- Relay ----------------------------------------------------------------------------------

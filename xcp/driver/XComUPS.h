@@ -28,9 +28,8 @@ public:
     void Identify() override;
     void ReadValues() override;
 
-    void SetUpsConfig(std::span<const std::uint32_t> arcs, CMIBData& value) override;
-    void SetVendorEnvironment(std::span<const std::uint32_t> arcs, CMIBData& value) override;
-    void SetVendorConfig(std::span<const std::uint32_t> arcs, CMIBData& value) override;
+    // The numeric settings go out through 0x95, the date and time through 0x90.
+    void WriteUPSSetting(EUPSSetting setting, const CMIBData& value) override;
 
     bool CanShutdown(int shutdownType) override;
     bool CanRunTimedCommand() override;
