@@ -6,8 +6,6 @@
 #include "service/events/PVXException.h"
 #include "ups/WellKnown.h"
 #include "ups/XCPEmulation.h"
-#include "ups/XCPSettings.h"
-#include "xcp/link/XCPControls.h"
 #include "xcp/link/XCPFrame.h"
 
 #include <algorithm>
@@ -77,8 +75,7 @@ int Reversed(int step)
 } // namespace
 
 CDummyUPS::CDummyUPS(CCommPort* port, CINIFile* configuration)
-    : CAbstractUPS(port, configuration)
-    , m_link(port, SLinkOptions::Simulated())
+    : CXCPLinkedUPS(port, configuration, SLinkOptions::Simulated())
 {
 }
 
@@ -198,75 +195,6 @@ void CDummyUPS::Refresh(const CINIFile& simulation)
         }
     }
     RemoveStaleAlarms();
-}
-
-// ---- Controls and configuration writes, sent as an XCP UPS would take them ----
-
-void CDummyUPS::WriteUPSSetting(EUPSSetting setting, const CMIBData& value)
-{
-    SendUPSSetting(m_link, setting, value);
-}
-
-int CDummyUPS::OutletCommand1(int outlet, int value)
-{
-    return SendOutletAction(m_link, outlet, 1, value);
-}
-int CDummyUPS::OutletCommand2(int outlet, int value)
-{
-    return SendOutletAction(m_link, outlet, 2, value);
-}
-int CDummyUPS::OutletOffDelay(int outlet, int seconds)
-{
-    return SendOutletAction(m_link, outlet, 3, seconds);
-}
-int CDummyUPS::OutletOnDelay(int outlet, int seconds)
-{
-    return SendOutletAction(m_link, outlet, 4, seconds);
-}
-
-void CDummyUPS::ApplyShutdownSchedule()
-{
-    SendSchedule(m_link, MillisecondsUntil(m_shutdownDue), kXCPShutdownNow, kXCPDelayedShutdown);
-}
-
-void CDummyUPS::ApplyStartupSchedule()
-{
-    SendSchedule(m_link, MillisecondsUntil(m_startupDue), kXCPStartupNow, kXCPDelayedStartup);
-}
-
-void CDummyUPS::ApplyRebootSchedule()
-{
-    SendReboot(m_link, MillisecondsUntil(m_startupDue));
-}
-
-void CDummyUPS::ApplyTimedCommand()
-{
-    SendTimedCommand(m_link, MillisecondsUntil(m_timedCommandDue));
-}
-
-void CDummyUPS::StartGeneralSystemsTest()
-{
-    // Sent as a 15-second battery test of type 1, as an XCP UPS runs it.
-    SendBatteryTest(m_link, 0x01, 0x0F);
-    m_batteryTest = false;
-}
-
-void CDummyUPS::StartBatteryTest(int type, int duration)
-{
-    SendBatteryTest(m_link, static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>(duration & 0xFF));
-    m_batteryTest = true;
-}
-
-std::vector<std::uint8_t> CDummyUPS::DoCommand95(std::span<const std::uint8_t> frame)
-{
-    // The whole frame, checksum included: only the bytes that the length byte counts are data.
-    const CXCPRequest request(frame);
-    if (request.Length() < 3)
-        return BuildCommandStatusReply(
-            static_cast<std::uint8_t>(request.Length()), request.Contents(), kXCPBadParameter);
-    const std::uint32_t result = ForwardParameter(m_link, request.Data(0), request.Data(1));
-    return BuildCommandStatusReply(static_cast<std::uint8_t>(m_link.GetReplyLength() & 0xFF), m_link.GetReply(),
-        static_cast<std::uint8_t>(result & 0xFF));
 }
 
 } // namespace pvx

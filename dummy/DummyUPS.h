@@ -2,8 +2,7 @@
 // between limits kept in "DummyUPS.ini" beside the configuration file.
 #pragma once
 
-#include "ups/AbstractUPS.h"
-#include "xcp/link/Commands.h"
+#include "ups/XCPLinkedUPS.h"
 
 #include <cstdint>
 #include <span>
@@ -16,7 +15,7 @@ namespace pvx {
 // port as XCP commands through a link in its simulated mode: no authorization
 // frame, command 0 an ordinary request and no command list, so every
 // capability query answers false. Relayed frames are answered from the model.
-class CDummyUPS : public CAbstractUPS {
+class CDummyUPS : public CXCPLinkedUPS {
 public:
     static constexpr const char* kSimulationFileName = "DummyUPS.ini";
 
@@ -35,38 +34,13 @@ public:
     // to its last "/" or "\"); empty when the path names no folder.
     static std::string SimulationFilePath(const std::string& configurationPath);
 
-    // Configuration writes sent to the port: output voltage, low battery
-    // time, audible status, temperature limits and the UPS clock.
-    void WriteUPSSetting(EUPSSetting setting, const CMIBData& value) override;
-
-    int OutletCommand2(int outlet, int value) override;
-    int OutletOffDelay(int outlet, int seconds) override;
-    int OutletOnDelay(int outlet, int seconds) override;
-    int OutletCommand1(int outlet, int value) override;
-    void ApplyShutdownSchedule() override;
-    void ApplyTimedCommand() override;
-    void ApplyStartupSchedule() override;
-    void ApplyRebootSchedule() override;
-    void StartGeneralSystemsTest() override;
-    void StartBatteryTest(int type, int duration) override;
-    // Forwards an emulated set-configuration request (0x95) to the port and
-    // answers with a command-status block built from the reply.
-    std::vector<std::uint8_t> DoCommand95(std::span<const std::uint8_t> frame) override;
-
-    bool IsBatteryTestRunning() const { return m_batteryTest; }
     int GetCycleCounter() const { return m_cycleCounter; }
     // The text reported with each alarm raised by the latest refresh, in order.
     const std::vector<std::string>& GetAlarmNotes() const { return m_alarmNotes; }
 
-protected:
-    CCommands& GetLink() { return m_link; }
-
 private:
     void Refresh(const CINIFile& simulation);
     std::uint32_t& ValueMember(std::size_t index);
-
-    bool m_batteryTest = false;
-    CCommands m_link;
 
     int m_cycleCounter = 0;
     std::vector<std::string> m_alarmNotes;

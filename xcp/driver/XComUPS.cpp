@@ -5,7 +5,6 @@
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "service/events/PVXException.h"
-#include "ups/XCPSettings.h"
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/driver/Settings.h"
 #include "xcp/driver/XComBlocks.h"
@@ -40,8 +39,7 @@ std::unique_ptr<CAbstractUPS> CAbstractUPS::Create(CCommPort* port, CINIFile* co
 }
 
 CXComUPS::CXComUPS(CCommPort* port, CINIFile* configuration)
-    : CAbstractUPS(port, configuration)
-    , m_link(port)
+    : CXCPLinkedUPS(port, configuration, SLinkOptions())
 {
 }
 
@@ -159,7 +157,7 @@ void CXComUPS::ReadValues()
         break;
     case 4:
         try {
-            if (m_testResultSummary == kTestInProgress && !m_batteryTest)
+            if (m_testResultSummary == kTestInProgress && !IsBatteryTestRunning())
                 ReadTestResult();
             else
                 ReadBattery();
@@ -356,79 +354,7 @@ void CXComUPS::GetOutlets(std::vector<OutletEntry>& outlets)
     outlets = ParseOutletBlock(m_link.GetReply());
 }
 
-int CXComUPS::OutletCommand1(int outlet, int value)
-{
-    return SendOutletAction(m_link, outlet, 1, value);
-}
-int CXComUPS::OutletCommand2(int outlet, int value)
-{
-    return SendOutletAction(m_link, outlet, 2, value);
-}
-int CXComUPS::OutletOffDelay(int outlet, int seconds)
-{
-    return SendOutletAction(m_link, outlet, 3, seconds);
-}
-int CXComUPS::OutletOnDelay(int outlet, int seconds)
-{
-    return SendOutletAction(m_link, outlet, 4, seconds);
-}
-
-// ---- Schedules and tests ----------------------------------------------------------------
-
-void CXComUPS::ApplyShutdownSchedule()
-{
-    SendSchedule(m_link, MillisecondsUntil(m_shutdownDue), kXCPShutdownNow, kXCPDelayedShutdown);
-}
-
-void CXComUPS::ApplyStartupSchedule()
-{
-    SendSchedule(m_link, MillisecondsUntil(m_startupDue), kXCPStartupNow, kXCPDelayedStartup);
-}
-
-void CXComUPS::ApplyRebootSchedule()
-{
-    SendReboot(m_link, MillisecondsUntil(m_startupDue));
-}
-
-void CXComUPS::ApplyTimedCommand()
-{
-    SendTimedCommand(m_link, MillisecondsUntil(m_timedCommandDue));
-}
-
-void CXComUPS::StartGeneralSystemsTest()
-{
-    // The UPS runs its systems test as a 15-second battery test of type 1.
-    SendBatteryTest(m_link, 0x01, 0x0F);
-    m_batteryTest = false;
-}
-
-void CXComUPS::StartBatteryTest(int type, int duration)
-{
-    SendBatteryTest(m_link, static_cast<std::uint8_t>(type & 0xFF), static_cast<std::uint8_t>(duration & 0xFF));
-    m_batteryTest = true;
-}
-
-// ---- Writable objects ---------------------------------------------------------------------
-
-void CXComUPS::WriteUPSSetting(EUPSSetting setting, const CMIBData& value)
-{
-    SendUPSSetting(m_link, setting, value);
-}
-
 // ---- Relay ----------------------------------------------------------------------------------
-
-std::vector<std::uint8_t> CXComUPS::DoCommand95(std::span<const std::uint8_t> frame)
-{
-    // The relay hands over the whole frame, checksum included: only the bytes
-    // that the length byte counts are data.
-    const CXCPRequest request(frame);
-    if (request.Length() < 3)
-        return BuildCommandStatusReply(
-            static_cast<std::uint8_t>(request.Length()), request.Contents(), kXCPBadParameter);
-    const std::uint32_t result = ForwardParameter(m_link, request.Data(0), request.Data(1));
-    return BuildCommandStatusReply(static_cast<std::uint8_t>(m_link.GetReplyLength() & 0xFF), m_link.GetReply(),
-        static_cast<std::uint8_t>(result & 0xFF));
-}
 
 std::vector<std::uint8_t> CXComUPS::ProcessXCPRequest(std::span<const std::uint8_t> frame)
 {
