@@ -58,11 +58,15 @@ int GetLastError() { return errno; }
 
 namespace {
 
-bool WriteAll(int fd, const std::string& contents)
+// Writes all of `contents`: at the descriptor's offset, or with `fromStart`
+// over the file's first bytes whatever its offset.
+bool WriteAll(int fd, const std::string& contents, bool fromStart = false)
 {
     std::size_t done = 0;
     while (done < contents.size()) {
-        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+        const char* from = contents.data() + done;
+        const std::size_t size = contents.size() - done;
+        ssize_t n = fromStart ? ::pwrite(fd, from, size, static_cast<off_t>(done)) : ::write(fd, from, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -134,21 +138,6 @@ bool ResolveTarget(const std::string& path, std::string& target, bool& exists)
     }
     target = path;
     exists = false;
-    return true;
-}
-
-bool PwriteAll(int fd, const std::string& contents)
-{
-    std::size_t done = 0;
-    while (done < contents.size()) {
-        ssize_t n = ::pwrite(fd, contents.data() + done, contents.size() - done, static_cast<off_t>(done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
     return true;
 }
 
@@ -238,10 +227,10 @@ bool RewriteInPlace(const std::string& target, const std::string& contents)
     if (padded.size() > old.size()
         && ::fallocate(fd.Get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(padded.size())) != 0)
         return false;
-    if (PwriteAll(fd.Get(), padded) && ::fsync(fd.Get()) == 0)
+    if (WriteAll(fd.Get(), padded, true) && ::fsync(fd.Get()) == 0)
         return true;
     int error = errno;
-    if (PwriteAll(fd.Get(), old))
+    if (WriteAll(fd.Get(), old, true))
         (void)::ftruncate(fd.Get(), static_cast<off_t>(old.size()));
     errno = error;
     return false;
