@@ -36,12 +36,6 @@ const Bytes kWrongCommunityGet = { 0x30, 0x28, 0x02, 0x01, 0x00, 0x04, 0x06, 'w'
     0x02, 0x01, 0x01, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x10, 0x30, 0x0E, 0x06, 0x0A, 0x2B, 0x06, 0x01, 0x02,
     0x01, 0x21, 0x01, 0x01, 0x01, 0x00, 0x05, 0x00 };
 
-bool IsPoll(const std::string& frame)
-{
-    static const char* const polls[] = { "rx 32", "rx 33", "rx 34", "rx 35", "rx 38", "rx 3B", "rx 3F" };
-    return std::ranges::any_of(polls, [&](const char* poll) { return frame == poll; });
-}
-
 // A UDP socket bound to `address` (port 0 unless given) that sends and receives.
 class CBoundSocket {
 public:
@@ -170,15 +164,6 @@ struct SRig {
         return RunProgram("/usr/bin/" + tool, tool, all, std::chrono::seconds(kToolTimeoutSeconds + 10));
     }
 
-    std::vector<std::string> FramesAfter(std::size_t count) const
-    {
-        auto frames = ups.ReceivedFrames();
-        std::vector<std::string> caused;
-        for (std::size_t i = count; i < frames.size(); ++i)
-            if (!IsPoll(frames[i]))
-                caused.push_back(frames[i]);
-        return caused;
-    }
 
     // The value of `name` in the last counters line of the log, once some
     // line shows it holding `predicate`.
@@ -237,12 +222,12 @@ TEST(Access, ASetFromOutsideSetManagersGetsNoReplyAndReachesNoUps)
     EXPECT_TRUE(Timeout(outside)) << outside.out << outside.err;
     // It may still read, with either community.
     EXPECT_EQ(rig.Tool("snmpget", "127.0.0.3", "sotwick", { kShutdownAfterDelay }).status, 0);
-    EXPECT_EQ(rig.FramesAfter(before), std::vector<std::string> {});
+    EXPECT_EQ(rig.ups.FramesAfter(before), std::vector<std::string> {});
     EXPECT_TRUE(manager.ReceiveUntilQuiet(1s).empty()) << "no authenticationFailure trap";
 
     auto listed = rig.Tool("snmpset", "127.0.0.2", "sotwick", { kShutdownAfterDelay, "i", "330" });
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_NE(rig.FramesAfter(before), std::vector<std::string> {});
+    EXPECT_NE(rig.ups.FramesAfter(before), std::vector<std::string> {});
     EXPECT_TRUE(rig.CounterReaches("snmp_dropped_not_set_manager", [](auto n) { return n == 1; })) << rig.pvx->Stderr();
 }
 
@@ -256,14 +241,14 @@ TEST(Access, ARelayDatagramFromOutsideClientsGetsNoReplyAndReachesNoUps)
     CBoundSocket outside("127.0.0.3");
     ASSERT_TRUE(outside.Send(request, rig.pvx->RelayPort()));
     EXPECT_FALSE(outside.Receive(5s).has_value());
-    EXPECT_EQ(rig.FramesAfter(before), std::vector<std::string> {});
+    EXPECT_EQ(rig.ups.FramesAfter(before), std::vector<std::string> {});
 
     CBoundSocket listed("127.0.0.2");
     ASSERT_TRUE(listed.Send(request, rig.pvx->RelayPort()));
     auto reply = listed.Receive(10s);
     ASSERT_TRUE(reply.has_value());
     EXPECT_TRUE(std::equal(reply->begin(), reply->begin() + 4, Bytes { 'p', 'v', 'x', 0 }.begin()));
-    EXPECT_EQ(rig.FramesAfter(before), std::vector<std::string> { "rx 31" });
+    EXPECT_EQ(rig.ups.FramesAfter(before), std::vector<std::string> { "rx 31" });
     EXPECT_TRUE(rig.CounterReaches("relay_dropped_not_client", [](auto n) { return n == 1; })) << rig.pvx->Stderr();
 }
 

@@ -30,13 +30,6 @@ std::chrono::milliseconds Since(Clock::time_point from)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - from);
 }
 
-// Requests the driver sends on its own while polling.
-bool IsPoll(const std::string& frame)
-{
-    static const char* const polls[] = { "rx 32", "rx 33", "rx 34", "rx 35", "rx 38", "rx 3B", "rx 3F" };
-    return std::ranges::any_of(polls, [&](const char* poll) { return frame == poll; });
-}
-
 // upsTrapOnBattery is the one trap that binds upsSecondsOnBattery.0.
 bool IsOnBatteryTrap(const Bytes& datagram)
 {

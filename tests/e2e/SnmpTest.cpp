@@ -174,22 +174,6 @@ std::optional<std::string> IniValue(const std::string& text, const std::string& 
 
 // Requests the driver sends on its own while polling; left out when the
 // frames caused by a set are compared.
-bool IsPoll(const std::string& frame)
-{
-    static const char* const polls[] = { "rx 32", "rx 33", "rx 34", "rx 35", "rx 38", "rx 3B", "rx 3F" };
-    return std::ranges::any_of(polls, [&](const char* poll) { return frame == poll; });
-}
-
-std::vector<std::string> FramesAfter(const CSimulatedUps& ups, std::size_t count)
-{
-    auto frames = ups.ReceivedFrames();
-    std::vector<std::string> caused;
-    for (std::size_t i = count; i < frames.size(); ++i)
-        if (!IsPoll(frames[i]))
-            caused.push_back(frames[i]);
-    return caused;
-}
-
 // ---- SNMPv1 Trap-PDU decoding ------------------------------------------------------------
 
 // A strict reader of definite-length BER items.
@@ -664,7 +648,7 @@ TEST(Snmp, SetsReachTheConfigurationFileAndTheUps)
         EXPECT_EQ(result.status, set.status) << result.out << result.err;
         EXPECT_NE((result.out + result.err).find(set.output), std::string::npos) << result.out << result.err;
         // The command has been answered before the agent replied.
-        EXPECT_EQ(FramesAfter(rig.ups, before), set.frames);
+        EXPECT_EQ(rig.ups.FramesAfter(before), set.frames);
     }
     std::string ini = ReadFile(rig.pvx->IniPath());
     EXPECT_EQ(IniValue(ini, "UPSIdent", "Name"), "Rack 9 east") << ini;

@@ -1,6 +1,7 @@
 // The simulated UPS and the daemon as processes for end-to-end tests.
 #include "tests/support/Daemon.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <fstream>
 #include <netinet/in.h>
@@ -106,6 +107,22 @@ std::vector<std::string> CSimulatedUps::ReceivedFrames() const
         if (line.rfind("rx ", 0) == 0)
             frames.push_back(line);
     return frames;
+}
+
+std::vector<std::string> CSimulatedUps::FramesAfter(std::size_t count) const
+{
+    auto frames = ReceivedFrames();
+    std::vector<std::string> caused;
+    for (std::size_t i = count; i < frames.size(); ++i)
+        if (!IsPoll(frames[i]))
+            caused.push_back(frames[i]);
+    return caused;
+}
+
+bool IsPoll(const std::string& frame)
+{
+    static const char* const polls[] = { "rx 32", "rx 33", "rx 34", "rx 35", "rx 38", "rx 3B", "rx 3F" };
+    return std::ranges::any_of(polls, [&](const char* poll) { return frame == poll; });
 }
 
 CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDaemonOptions options)

@@ -26,6 +26,9 @@ public:
     std::string Control(const std::string& line);
     // The frames the simulator received, as logged ("rx 31", "rx 93 02 00" ...).
     std::vector<std::string> ReceivedFrames() const;
+    // The frames received after the first `count`, the driver's own polls
+    // left out: what a manager's request caused.
+    std::vector<std::string> FramesAfter(std::size_t count) const;
     std::string FrameLog() const { return ReadFile(m_frames); }
     void Stop() { m_process.reset(); }
 
@@ -94,6 +97,9 @@ private:
 
 // Writes `text` to `path`, replacing the file.
 void WriteTextFile(const std::string& path, const std::string& text);
+
+// True for a request the driver sends on its own while polling.
+bool IsPoll(const std::string& frame);
 
 // Sends one UDP datagram to 127.0.0.1:port and waits for one answer.
 // Returns false on time-out.
