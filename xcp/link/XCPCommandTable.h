@@ -77,6 +77,8 @@ constexpr std::uint8_t kXCPMeterScaled = 0xF0; // the shift in the low nibble
 constexpr std::uint8_t kXCPAccepted = 0x31;
 constexpr std::uint8_t kXCPNotAvailable = 0x32;
 constexpr std::uint8_t kXCPBusy = 0x33;
+constexpr std::uint8_t kXCPNotSettable = 0x34; // a configuration write to a fixed parameter
+constexpr std::uint8_t kXCPOutOfRange = 0x35; // a configuration value the UPS does not take
 constexpr std::uint8_t kXCPBadParameter = 0x36;
 constexpr std::uint8_t kXCPAcceptedAlso = 0x37;
 

@@ -26,13 +26,13 @@ void RequireAccepted(std::uint32_t result)
 void RequireWritten(std::uint32_t result)
 {
     switch (result) {
-    case 0x31:
+    case kXCPAccepted:
         return;
-    case 0x32:
-    case 0x34:
+    case kXCPNotAvailable:
+    case kXCPNotSettable:
         throw CPVXException(EVENT_READ_ONLY);
-    case 0x35:
-    case 0x36:
+    case kXCPOutOfRange:
+    case kXCPBadParameter:
         throw CPVXException(EVENT_BAD_VALUE);
     default:
         throw CPVXException(EVENT_COMMAND_FAILED);
