@@ -4,6 +4,7 @@
 
 #include "platform/ByteCursor.h"
 #include "platform/Portability.h"
+#include "xcp/link/XCPControls.h"
 #include "xcp/link/XCPFrame.h"
 
 #include <algorithm>
@@ -367,11 +368,11 @@ std::uint8_t CSimulatedUps::CommandStatus(std::uint8_t command, std::span<const 
             word = byte;
         }
         switch (parameter) {
-        case 0x05: m_config.lowBatteryTime = static_cast<std::uint8_t>(word); break;
-        case 0x06: m_config.audibleStatus = static_cast<std::uint8_t>(word + 1); break;
-        case 0x09: m_config.temperatureLow = static_cast<std::uint8_t>(word); break;
-        case 0x0A: m_config.temperatureHigh = static_cast<std::uint8_t>(word); break;
-        case 0x0B: m_config.outputVoltage = word; break;
+        case kXCPParameterLowBatteryTime: m_config.lowBatteryTime = static_cast<std::uint8_t>(word); break;
+        case kXCPParameterAudible: m_config.audibleStatus = static_cast<std::uint8_t>(word + 1); break;
+        case kXCPParameterLowTemperature: m_config.temperatureLow = static_cast<std::uint8_t>(word); break;
+        case kXCPParameterHighTemperature: m_config.temperatureHigh = static_cast<std::uint8_t>(word); break;
+        case kXCPParameterOutputVoltage: m_config.outputVoltage = word; break;
         default: return kXCPNotAvailable;
         }
         break;
@@ -465,11 +466,11 @@ std::vector<std::uint8_t> CSimulatedUps::IdentificationData() const
 std::uint32_t CSimulatedUps::EncodeMeter(const SMeterSlot& slot) const
 {
     std::uint8_t format = slot.format;
-    if (format == 0xE0 || format == 0xE1) {
+    if (format == kXCPMeterDate || format == kXCPMeterTime) {
         std::time_t when = static_cast<std::time_t>(LocalNow());
         std::tm parts{};
         localtime_r(&when, &parts);
-        if (format == 0xE0) {
+        if (format == kXCPMeterDate) {
             auto day = static_cast<std::uint32_t>(parts.tm_yday + 1);
             auto year = static_cast<std::uint32_t>(parts.tm_year + 1900);
             return day | ((year & 0x7FFF) << 16);
@@ -484,13 +485,13 @@ std::uint32_t CSimulatedUps::EncodeMeter(const SMeterSlot& slot) const
         value = literal;
     else
         value = Value(slot.quantity);
-    if ((format & 0xF0) == 0xF0) {
+    if ((format & kXCPMeterScaled) == kXCPMeterScaled) {
         double scaled = std::ldexp(value, format & 0x0F);
         return static_cast<std::uint32_t>(static_cast<std::int32_t>(std::clamp(std::llround(scaled), -0x80000000LL, 0x7FFFFFFFLL)));
     }
-    if (format == 0xE2)
+    if (format == kXCPMeterInteger)
         return static_cast<std::uint32_t>(static_cast<std::int32_t>(std::clamp(std::llround(value), -0x80000000LL, 0x7FFFFFFFLL)));
-    if ((format & 0xE0) == 0xE0)
+    if ((format & kXCPMeterDate) == kXCPMeterDate)
         return 0;
     return std::bit_cast<std::uint32_t>(static_cast<float>(value));
 }
