@@ -4,6 +4,9 @@
 
 #include "http/StatusNames.h"
 
+#include <initializer_list>
+#include <string>
+
 namespace pvx {
 
 using namespace status;
@@ -61,36 +64,31 @@ void LinesTable(std::string& html, const SUPSReadings& u)
     // Units in the header keep the table narrow enough for a phone.
     html += "<h2>Lines</h2>\n<table class=\"lines\">\n<tr><th>Line</th><th>V</th><th>Hz</th><th>A</th>"
             "<th>W</th><th>Load</th></tr>\n";
-    auto cell = [&html](const std::string& text) { html += "<td class=\"n\">" + text + "</td>"; };
+    auto row = [&html](const char* kind, std::size_t index, std::initializer_list<std::string> cells) {
+        html += "<tr><th>";
+        html += kind;
+        html += ' ';
+        html += std::to_string(index + 1);
+        html += "</th>";
+        for (const std::string& text : cells) {
+            html += "<td class=\"n\">";
+            html += text;
+            html += "</td>";
+        }
+        html += "</tr>\n";
+    };
     for (std::size_t i = 0; i < u.inputLines.size(); ++i) {
         const SInputLine& l = u.inputLines[i];
-        html += "<tr><th>Input " + std::to_string(i + 1) + "</th>";
-        cell(Number(l.voltage));
-        cell(Scaled(l.frequency, 10));
-        cell(Scaled(l.current, 10));
-        cell(Number(l.truePower));
-        cell("");
-        html += "</tr>\n";
+        row("Input", i, { Number(l.voltage), Scaled(l.frequency, 10), Scaled(l.current, 10), Number(l.truePower), "" });
     }
     for (std::size_t i = 0; i < u.outputLines.size(); ++i) {
         const SOutputLine& l = u.outputLines[i];
-        html += "<tr><th>Output " + std::to_string(i + 1) + "</th>";
-        cell(Number(l.voltage));
-        cell(Scaled(u.outputFrequency, 10));
-        cell(Scaled(l.current, 10));
-        cell(Number(l.power));
-        cell(Number(l.percentLoad) + " %");
-        html += "</tr>\n";
+        row("Output", i, { Number(l.voltage), Scaled(u.outputFrequency, 10), Scaled(l.current, 10), Number(l.power),
+                             Number(l.percentLoad) + " %" });
     }
     for (std::size_t i = 0; i < u.bypassLines.size(); ++i) {
         const SBypassLine& l = u.bypassLines[i];
-        html += "<tr><th>Bypass " + std::to_string(i + 1) + "</th>";
-        cell(Number(l.voltage));
-        cell(Scaled(u.bypassFrequency, 10));
-        cell(Scaled(l.current, 10));
-        cell(Number(l.power));
-        cell("");
-        html += "</tr>\n";
+        row("Bypass", i, { Number(l.voltage), Scaled(u.bypassFrequency, 10), Scaled(l.current, 10), Number(l.power), "" });
     }
     html += "</table>\n";
 }
