@@ -2,8 +2,8 @@
 // the simulation file, and UPS-MIB alarms raised from its alarm thresholds.
 #include "dummy/DummyUPS.h"
 
-#include "service/config/INIFile.h"
-#include "service/events/PVXException.h"
+#include "config/INIFile.h"
+#include "events/PVXException.h"
 #include "ups/WellKnown.h"
 #include "ups/XCPEmulation.h"
 #include "xcp/link/XCPFrame.h"

@@ -4,9 +4,9 @@
 // the connection bound holds also for requests.
 #include "http/HttpServer.h"
 
+#include "events/PVXException.h"
 #include "http/Routing.h"
 #include "http/StatusRender.h"
-#include "service/events/PVXException.h"
 
 #include <microhttpd.h>
 

@@ -5,8 +5,8 @@
 // blocking call of its own.
 #pragma once
 
-#include "service/config/AddressList.h"
-#include "service/events/NetworkCounters.h"
+#include "config/AddressList.h"
+#include "events/NetworkCounters.h"
 #include "ups/AbstractUPS.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // reads the snapshot it is given.
 #pragma once
 
-#include "service/events/NetworkCounters.h"
+#include "events/NetworkCounters.h"
 #include "ups/AbstractUPS.h"
 #include "ups/Readings.h"
 

@@ -2,11 +2,11 @@
 // identification read, and the read, write and drain primitives.
 #include "platform/CommPort.h"
 
+#include "events/PVXException.h"
 #include "platform/ByteCursor.h"
-#include "platform/HexText.h"
 #include "platform/Clock.h"
+#include "platform/HexText.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 
 #include <array>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // Wrappers over the system calls for IPv4 datagram sockets and host names.
 #include "platform/Portability.h"
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // Frame walk of the XCP relay.
 #include "relay/NetXCPAgent.h"
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "ups/AbstractUPS.h"
 #include "xcp/link/XCPCommandTable.h"
 #include "xcp/link/XCPRequest.h"

@@ -3,9 +3,9 @@
 // replies return in one datagram. A password frame unlocks one control command.
 #pragma once
 
+#include "config/AddressList.h"
+#include "events/NetworkCounters.h"
 #include "platform/Portability.h"
-#include "service/config/AddressList.h"
-#include "service/events/NetworkCounters.h"
 
 #include <cstdint>
 #include <span>

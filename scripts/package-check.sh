@@ -218,8 +218,8 @@ echo "package-check: the installed pvx answers snmpget: $answer"
 kill "$name_pid"
 
 if [[ ${PVX_CHECK_PAUSE:-1} != 0 ]]; then
-  text=$(sed -n 's/^0xC002003A //p' service/events/messages.txt)
-  [[ -n $text ]] || fail "no catalog text for the password event in service/events/messages.txt"
+  text=$(sed -n 's/^0xC002003A //p' events/messages.txt)
+  [[ -n $text ]] || fail "no catalog text for the password event in events/messages.txt"
   status=0
   wait "$path_pid" || status=$?
   elapsed=$((SECONDS - path_started))

@@ -1,8 +1,8 @@
 // The periodic line of network counters.
 #include "service/CounterLog.h"
 
+#include "events/PVXException.h"
 #include "platform/Clock.h"
-#include "service/events/PVXException.h"
 
 namespace pvx {
 

@@ -3,7 +3,7 @@
 // of all the counts goes where event texts go.
 #pragma once
 
-#include "service/events/NetworkCounters.h"
+#include "events/NetworkCounters.h"
 
 #include <cstdint>
 

@@ -2,9 +2,9 @@
 // by path, daemon mode, and the out-of-memory handler.
 #include "service/ProcessEntry.h"
 
+#include "events/PVXException.h"
 #include "platform/Portability.h"
 #include "service/ServiceMain.h"
-#include "service/events/PVXException.h"
 #include "xcp/driver/Settings.h"
 
 #include <cstdio>

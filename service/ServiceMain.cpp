@@ -3,7 +3,11 @@
 // lets the UPS poll once and sends its traps, about once a second.
 #include "service/ServiceMain.h"
 
+#include "config/ConfigKeys.h"
+#include "config/Encryption.h"
+#include "config/INIFile.h"
 #include "dummy/DummyUPS.h"
+#include "events/PVXException.h"
 #include "http/HttpServer.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
@@ -11,10 +15,6 @@
 #include "service/CounterLog.h"
 #include "service/NetworkWait.h"
 #include "service/ProcessEntry.h"
-#include "service/config/ConfigKeys.h"
-#include "service/config/INIFile.h"
-#include "service/encryption/Encryption.h"
-#include "service/events/PVXException.h"
 #include "snmp/agent/SNMPAgent.h"
 #include "snmp/usm/EngineState.h"
 #include "snmp/usm/UsmUsers.h"

@@ -1,7 +1,7 @@
 // pvx-passwd: turns a plain relay password into the stored form that
 // Network/Passwd in pvx.ini holds, or back with -d; with -3 it makes the
 // stored key of an SNMPv3 pass phrase for the user lines of [SNMPv3].
-#include "service/encryption/Encryption.h"
+#include "config/Encryption.h"
 #include "snmp/usm/UsmUsers.h"
 
 #include <cstdio>

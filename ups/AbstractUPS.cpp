@@ -3,10 +3,10 @@
 // capabilities of a driver that offers none.
 #include "ups/AbstractUPS.h"
 
+#include "config/ConfigKeys.h"
+#include "events/PVXException.h"
 #include "platform/Clock.h"
 #include "platform/Portability.h"
-#include "service/config/ConfigKeys.h"
-#include "service/events/PVXException.h"
 
 #include <limits>
 

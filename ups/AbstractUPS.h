@@ -2,7 +2,7 @@
 // timers, alarm table and trap queue, and the UPS-MIB / vendor MIB object tree.
 #pragma once
 
-#include "service/config/ConfigKeys.h"
+#include "config/ConfigKeys.h"
 #include "snmp/values/MIBData.h"
 #include "ups/WellKnown.h"
 

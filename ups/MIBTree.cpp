@@ -3,7 +3,7 @@
 // group tables.
 #include "ups/MIBTree.h"
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 
 #include <algorithm>
 #include <vector>

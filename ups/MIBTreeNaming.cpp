@@ -5,7 +5,7 @@
 // override.
 #include "ups/MIBTree.h"
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 
 #include <algorithm>
 #include <vector>

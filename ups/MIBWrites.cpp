@@ -4,8 +4,8 @@
 // themselves are the model's (ups/Controls.cpp).
 #include "ups/AbstractUPS.h"
 
+#include "events/PVXException.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 
 #include <cerrno>
 #include <cstring>

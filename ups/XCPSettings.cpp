@@ -1,7 +1,7 @@
 // The UPS's own settings as XCP configuration commands (see XCPSettings.h).
 #include "ups/XCPSettings.h"
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "xcp/link/XCPControls.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // the versions share is in SNMPPdu.cpp.
 #include "snmp/agent/SNMPAgent.h"
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
 #include "ups/AbstractUPS.h"
 

@@ -4,9 +4,9 @@
 // agent's own traps and those the UPS object queues.
 #pragma once
 
+#include "config/AddressList.h"
+#include "events/NetworkCounters.h"
 #include "platform/Portability.h"
-#include "service/config/AddressList.h"
-#include "service/events/NetworkCounters.h"
 #include "snmp/agent/AuthFailureLimiter.h"
 #include "snmp/agent/TrapDestinations.h"
 #include "snmp/usm/SNMPv3Message.h"

@@ -3,7 +3,7 @@
 // and the replies.
 #include "snmp/agent/SNMPAgent.h"
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
 #include "ups/AbstractUPS.h"
 

@@ -1,6 +1,6 @@
 // Traps of the SNMPv1 agent: the level table and destination filter, the
 // Trap-PDU encoding, the agent's own coldStart and authenticationFailure.
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "snmp/agent/SNMPAgent.h"
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
 #include "ups/AbstractUPS.h"

@@ -2,7 +2,7 @@
 // the primitive types, object identifiers below 1.3.6.1 and variable bindings.
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 
 #include <algorithm>
 #include <array>

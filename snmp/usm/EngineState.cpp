@@ -1,9 +1,9 @@
 // Reading, advancing and writing the SNMPv3 engine state file.
 #include "snmp/usm/EngineState.h"
 
+#include "events/PVXException.h"
 #include "platform/HexText.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 
 #include <charconv>
 

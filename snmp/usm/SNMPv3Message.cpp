@@ -1,8 +1,8 @@
 // Parsing and building SNMPv3 messages under the User-based Security Model.
 #include "snmp/usm/SNMPv3Message.h"
 
+#include "events/PVXException.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
 
 #include <algorithm>

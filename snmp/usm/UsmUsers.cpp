@@ -1,8 +1,8 @@
 // Parsing SNMPv3 user lines and the stored form of their keys.
 #include "snmp/usm/UsmUsers.h"
 
-#include "service/encryption/Encryption.h"
-#include "service/events/PVXException.h"
+#include "config/Encryption.h"
+#include "events/PVXException.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 // Source address lists: one table of texts, what each parses to (or which
 // item is refused), and which sources the parsed list admits.
-#include "service/config/AddressList.h"
+#include "config/AddressList.h"
 
-#include "service/config/INIFile.h"
-#include "service/events/PVXException.h"
+#include "config/INIFile.h"
+#include "events/PVXException.h"
 
 #include <gtest/gtest.h>
 

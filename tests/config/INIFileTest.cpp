@@ -1,5 +1,5 @@
 // The configuration file's scanning rules, with real files in a temporary folder.
-#include "service/config/INIFile.h"
+#include "config/INIFile.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 // neither authorizes nor knows any command.
 #include "dummy/DummyUPS.h"
 
+#include "config/INIFile.h"
+#include "events/PVXException.h"
 #include "platform/Clock.h"
-#include "service/config/INIFile.h"
-#include "service/events/PVXException.h"
 #include "tests/support/ModelAccess.h"
 #include "tests/support/Process.h"
 #include "tests/support/ScriptedPort.h"

@@ -1,6 +1,6 @@
 // Message lookup in compiled catalogs (built, damaged and hostile) and the
 // reporting of event texts.
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 
 #include <gtest/gtest.h>
 

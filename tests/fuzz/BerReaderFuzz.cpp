@@ -2,8 +2,8 @@
 // reading each known type with its own reader, then reads it again as a list
 // of variable bindings, writing every binding read and reading it back: what
 // the agent decodes it must be able to encode unchanged.
+#include "events/PVXException.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
 #include "tests/fuzz/FuzzSupport.h"
 

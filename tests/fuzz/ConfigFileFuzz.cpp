@@ -1,9 +1,9 @@
 // Fuzz target: the configuration file reader and writer. The input is the
 // file; every key the service reads is looked up, then one key is written
 // and read back.
-#include "service/config/AddressList.h"
-#include "service/config/INIFile.h"
-#include "service/events/PVXException.h"
+#include "config/AddressList.h"
+#include "config/INIFile.h"
+#include "events/PVXException.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <climits>

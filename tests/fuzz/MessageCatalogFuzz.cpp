@@ -1,6 +1,6 @@
 // Fuzz target: the compiled message catalog. The input is the catalog file;
 // every event code of pvx is looked up in it, and one code the input chooses.
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <algorithm>

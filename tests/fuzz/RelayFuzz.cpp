@@ -2,9 +2,9 @@
 // the model's own XCP emulation (option -i) or by the simulated UPS behind the
 // link. Besides memory errors it checks the reply bound and that no control
 // command reaches the UPS without a password frame ahead of it.
+#include "config/INIFile.h"
 #include "platform/Portability.h"
 #include "relay/NetXCPAgent.h"
-#include "service/config/INIFile.h"
 #include "tests/fuzz/FuzzPorts.h"
 #include "ups/AbstractUPS.h"
 #include "xcp/driver/Settings.h"

@@ -4,9 +4,9 @@
 // authenticated message, encrypted (bit 1 clear) or not, so that the parser
 // of the scoped PDU after decryption is reached too. Every accepted request
 // must give a response that reads back to the same PDU.
+#include "events/PVXException.h"
 #include "platform/Clock.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 #include "snmp/usm/SNMPv3Message.h"
 #include "tests/fuzz/FuzzSupport.h"
 

@@ -2,9 +2,9 @@
 // an XCP UPS model identified against the simulated UPS behind it. The
 // datagram is handed over in memory; replies are checked for their form, and
 // every trap the agent sends is caught on a loopback socket and checked too.
+#include "config/INIFile.h"
+#include "events/PVXException.h"
 #include "platform/Portability.h"
-#include "service/config/INIFile.h"
-#include "service/events/PVXException.h"
 #include "snmp/agent/SNMPAgent.h"
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
 #include "tests/fuzz/FuzzPorts.h"

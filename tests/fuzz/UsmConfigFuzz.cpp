@@ -2,7 +2,7 @@
 // the parser: even, the engine state file (what it accepts must format and
 // parse back to the same state); odd, one SNMPv3 user line (refused only with
 // the user-line event, naming its key).
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "snmp/usm/EngineState.h"
 #include "snmp/usm/UsmUsers.h"
 #include "tests/fuzz/FuzzSupport.h"

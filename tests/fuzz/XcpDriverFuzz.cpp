@@ -4,8 +4,8 @@
 // polling schedule; then both MIB trees are walked with GET-NEXT, so that any
 // decoded value the tree cannot serve shows up. Checks: the walk always moves
 // forward and ends, and the trap queue stays within its bound.
-#include "service/config/INIFile.h"
-#include "service/events/PVXException.h"
+#include "config/INIFile.h"
+#include "events/PVXException.h"
 #include "tests/fuzz/FuzzPorts.h"
 #include "xcp/driver/XComUPS.h"
 

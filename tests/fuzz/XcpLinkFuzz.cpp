@@ -3,7 +3,7 @@
 // size, while the link runs a fuzz-chosen series of exchanges. Checks: the
 // joined reply is as long as it says, relay replies are well-formed blocks
 // within their bound, and no exchange waits without end.
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "tests/fuzz/FuzzPorts.h"
 #include "xcp/link/Commands.h"
 

@@ -2,7 +2,7 @@
 // name exactly the keys pvx reads, with the same types and defaults, so that
 // a key is added in the table and described in the documents, and nothing is
 // forgotten or left behind.
-#include "service/config/ConfigKeys.h"
+#include "config/ConfigKeys.h"
 
 #include <gtest/gtest.h>
 

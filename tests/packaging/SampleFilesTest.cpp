@@ -3,8 +3,8 @@
 // a careless comment line or a misplaced key silently changes what pvx uses.
 // PVX_SAMPLE_DIR selects the folder to check (an installed /opt/pvx, say);
 // by default the files in packaging/ are checked.
-#include "service/config/ConfigKeys.h"
-#include "service/config/INIFile.h"
+#include "config/ConfigKeys.h"
+#include "config/INIFile.h"
 
 #include <gtest/gtest.h>
 

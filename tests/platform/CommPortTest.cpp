@@ -1,10 +1,10 @@
 // CCommPort over a real pseudo-terminal: the open sequence and its pauses,
 // line settings, the identification parser, reads, drains and failures.
+#include "events/PVXException.h"
 #include "platform/Clock.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "platform/PseudoTerminal.h"
-#include "service/events/PVXException.h"
 
 #include <gtest/gtest.h>
 

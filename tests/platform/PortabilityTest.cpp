@@ -1,8 +1,8 @@
 // The portability layer: the deadline on a clock that a test moves, device
 // reads on silent and hung-up lines, descriptors above the old 1024 limit,
 // datagrams, and files replaced safely.
+#include "events/PVXException.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 #include "tests/support/Process.h"
 
 #include <gtest/gtest.h>

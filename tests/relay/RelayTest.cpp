@@ -1,8 +1,8 @@
 // The relay's frame walk: identity query, password frame, forwarding rules,
 // the reply bound and padding, and datagrams over 127.0.0.1.
+#include "config/INIFile.h"
+#include "events/PVXException.h"
 #include "relay/NetXCPAgent.h"
-#include "service/config/INIFile.h"
-#include "service/events/PVXException.h"
 #include "ups/AbstractUPS.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Exhausted memory is an event with code 12 every time it happens, not only
 // the first: the service may swallow one event and run on.
+#include "events/PVXException.h"
 #include "service/ProcessEntry.h"
-#include "service/events/PVXException.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // list then stops it with the catalog's text and the line naming the key and
 // the item. Run in this process with the start-up pause skipped, so that the
 // real command line, set-up and reporting run without the two-minute wait.
+#include "events/PVXException.h"
 #include "platform/Clock.h"
 #include "platform/PseudoTerminal.h"
 #include "service/ProcessEntry.h"
-#include "service/events/PVXException.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // to one reply, the exchange after it must get the whole, right reply again.
 // (The soak test found a bad start byte losing the UPS: the rest of the
 // spoiled block used to stay on the line and spoil every later read.)
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "tests/fuzz/FuzzPorts.h"
 #include "xcp/link/Commands.h"
 

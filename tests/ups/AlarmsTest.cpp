@@ -1,6 +1,6 @@
 // The alarm table: entries added, kept and dropped poll by poll, their ids
 // and times, and the traps queued on the way.
-#include "TestUPS.h"
+#include "tests/ups/TestUPS.h"
 
 #include "platform/Clock.h"
 

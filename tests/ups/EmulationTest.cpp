@@ -2,7 +2,7 @@
 // their accepted forms and statuses, frames cut short, well-formed replies
 // for any request, and the identification and meters read back by the XCP
 // driver's own block decoders.
-#include "TestUPS.h"
+#include "tests/ups/TestUPS.h"
 
 #include "platform/Clock.h"
 #include "ups/XCPEmulation.h"

@@ -2,7 +2,7 @@
 // the test, control and vendor control rules with and without capabilities,
 // rollback when the driver refuses, and identity texts written back to the
 // configuration file.
-#include "TestUPS.h"
+#include "tests/ups/TestUPS.h"
 
 #include "platform/Clock.h"
 

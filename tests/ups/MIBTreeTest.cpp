@@ -2,7 +2,7 @@
 // and the edge cases of GET and GET-NEXT (groups, rows, columns, empty
 // tables, unknown arcs, the end of the walk); the SET of the UPS's own
 // settings through the driver's writer.
-#include "TestUPS.h"
+#include "tests/ups/TestUPS.h"
 
 #include "platform/Clock.h"
 

@@ -1,7 +1,7 @@
 // The UPS model's life cycle: defaults and ResetValues, Start, the control
 // timers and traps of Update, failure counting, the bounded trap queue and
 // the scheduling arithmetic. Time is a fake clock, never slept.
-#include "TestUPS.h"
+#include "tests/ups/TestUPS.h"
 
 #include "platform/Clock.h"
 

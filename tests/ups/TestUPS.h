@@ -3,7 +3,7 @@
 // (with the due times they saw) and can be made to fail.
 #pragma once
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "tests/support/ModelAccess.h"
 #include "ups/AbstractUPS.h"
 

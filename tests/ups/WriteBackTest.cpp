@@ -3,10 +3,10 @@
 // link, bind-mounted, unreadable, on a full file system. Each case checks
 // the SET's answer, the model's value and the file byte for byte. Mounts are
 // made in a mount namespace of this test process's own.
-#include "TestUPS.h"
+#include "tests/ups/TestUPS.h"
 
+#include "config/INIFile.h"
 #include "platform/Portability.h"
-#include "service/config/INIFile.h"
 #include "tests/support/Daemon.h"
 
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 // configuration writes and the relay of XCP frames.
 #include "xcp/driver/XComUPS.h"
 
+#include "events/PVXException.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/driver/Settings.h"
 #include "xcp/driver/XComBlocks.h"

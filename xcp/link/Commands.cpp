@@ -1,11 +1,11 @@
 // The XCP link: request/reply exchanges with the UPS over the serial port.
 #include "xcp/link/Commands.h"
 
+#include "events/PVXException.h"
 #include "platform/ByteCursor.h"
 #include "platform/Clock.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 #include "xcp/link/XCPFrame.h"
 
 #include <algorithm>

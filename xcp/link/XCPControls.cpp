@@ -1,7 +1,7 @@
 // Controls, tests and configuration writes as XCP commands on a link.
 #include "xcp/link/XCPControls.h"
 
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "xcp/link/XCPFrame.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // Event objects, message lookup in the compiled catalog, and reporting.
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 
 #include <algorithm>
 #include <cerrno>

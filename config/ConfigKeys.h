@@ -2,8 +2,8 @@
 // default, meaning), and the reads that take a key's default from its entry.
 #pragma once
 
-#include "service/config/AddressList.h"
-#include "service/config/INIFile.h"
+#include "config/AddressList.h"
+#include "config/INIFile.h"
 
 #include <cstddef>
 #include <cstdint>

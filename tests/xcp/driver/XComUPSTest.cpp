@@ -1,8 +1,8 @@
 // Tests of CXComUPS against a scripted serial peer: identification, the
 // polling schedule, meter mapping, alarms, controls, writes and the relay.
+#include "events/PVXException.h"
 #include "relay/NetXCPAgent.h"
-#include "service/events/PVXException.h"
-#include "tests/xcpdriver/XComTestSupport.h"
+#include "tests/xcp/driver/XComTestSupport.h"
 #include "ups/WellKnown.h"
 #include "xcp/driver/Settings.h"
 #include "xcp/driver/XComBlocks.h"

@@ -2,7 +2,7 @@
 // published vectors: RFC 3414 A.3.2 for SHA-1, the same pass phrase and
 // engine under SHA-256 (RFC 7860's algorithm), NIST SP 800-38A for AES-CFB.
 #include "snmp/usm/UsmCrypto.h"
-#include "tests/usm/UsmTestSupport.h"
+#include "tests/snmp/usm/UsmTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // forms managers use, a reply parser, a scripted UPS and loopback sockets.
 #pragma once
 
+#include "events/PVXException.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
 #include "ups/AbstractUPS.h"
 

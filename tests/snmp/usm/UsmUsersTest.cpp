@@ -1,9 +1,9 @@
 // SNMPv3 user lines and their stored keys, and pvx-passwd -3 that makes them.
-#include "service/encryption/Encryption.h"
-#include "service/events/PVXException.h"
+#include "config/Encryption.h"
+#include "events/PVXException.h"
 #include "snmp/usm/UsmUsers.h"
+#include "tests/snmp/usm/UsmTestSupport.h"
 #include "tests/support/Process.h"
-#include "tests/usm/UsmTestSupport.h"
 
 #include <gtest/gtest.h>
 

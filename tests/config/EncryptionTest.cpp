@@ -1,5 +1,5 @@
 // The stored form of the relay password: round trips and values that are no stored form.
-#include "service/encryption/Encryption.h"
+#include "config/Encryption.h"
 
 #include <gtest/gtest.h>
 

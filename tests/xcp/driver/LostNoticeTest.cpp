@@ -1,6 +1,6 @@
 // The notice the service reports when the driver loses the UPS, with the
 // message catalog found (pvx started by path) and without it.
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 
 #include <gtest/gtest.h>
 

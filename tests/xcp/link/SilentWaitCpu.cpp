@@ -1,9 +1,9 @@
 // Measures what a silent UPS costs: the wall time and the processor time
 // (user + system) of CCommands waiting for a reply that never comes, and of
 // CCommPort::Open on a silent line. Prints the figures; asserts nothing.
+#include "events/PVXException.h"
 #include "platform/CommPort.h"
 #include "platform/PseudoTerminal.h"
-#include "service/events/PVXException.h"
 #include "xcp/link/Commands.h"
 
 #include <chrono>

@@ -1,10 +1,10 @@
 // The engine state file: what the parser accepts, and boots that go up by one
 // at every start under a stable engine ID.
+#include "events/PVXException.h"
 #include "platform/Portability.h"
-#include "service/events/PVXException.h"
 #include "snmp/usm/EngineState.h"
+#include "tests/snmp/usm/UsmTestSupport.h"
 #include "tests/support/Process.h"
-#include "tests/usm/UsmTestSupport.h"
 
 #include <gtest/gtest.h>
 

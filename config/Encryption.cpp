@@ -1,6 +1,6 @@
 // A reversible scrambling of the relay password: each byte is combined with
 // a fixed key byte and its position, then written as hexadecimal.
-#include "service/encryption/Encryption.h"
+#include "config/Encryption.h"
 
 #include "platform/HexText.h"
 

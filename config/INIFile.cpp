@@ -2,7 +2,7 @@
 // reading in 255-character pieces, case-insensitive names, and a key search
 // that runs on past the next section header; the writer copies the file with
 // the key replaced or added.
-#include "service/config/INIFile.h"
+#include "config/INIFile.h"
 
 #include "platform/Portability.h"
 

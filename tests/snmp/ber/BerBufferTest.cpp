@@ -1,5 +1,5 @@
 // Golden-byte tests of the BER reader and writer.
-#include "service/events/PVXException.h"
+#include "events/PVXException.h"
 #include "snmp/ber/BasicEncodingRulesBuffer.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include "xcp/link/Commands.h"
 #include "xcp/link/XCPFrame.h"
 
-#include "LinkTestSupport.h"
+#include "tests/xcp/link/LinkTestSupport.h"
 
 #include <bit>
 #include <cmath>

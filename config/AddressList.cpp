@@ -1,8 +1,8 @@
 // Parsing and matching of source address lists.
-#include "service/config/AddressList.h"
+#include "config/AddressList.h"
 
-#include "service/config/INIFile.h"
-#include "service/events/PVXException.h"
+#include "config/INIFile.h"
+#include "events/PVXException.h"
 
 #include <cstring>
 

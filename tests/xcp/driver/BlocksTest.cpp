@@ -1,7 +1,7 @@
 // Tests of the XCP block decoders and the meter and alarm maps, on golden
 // blocks and on blocks cut short.
 #include "platform/Portability.h"
-#include "tests/xcpdriver/XComTestSupport.h"
+#include "tests/xcp/driver/XComTestSupport.h"
 #include "xcp/driver/AlarmMap.h"
 #include "xcp/driver/DataTypeMap.h"
 #include "xcp/driver/ReplyReader.h"

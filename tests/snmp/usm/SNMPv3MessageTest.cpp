@@ -3,7 +3,7 @@
 // each usmStats failure gives its report (or, unreportable, is only counted).
 #include "platform/Clock.h"
 #include "snmp/usm/SNMPv3Message.h"
-#include "tests/usm/UsmTestSupport.h"
+#include "tests/snmp/usm/UsmTestSupport.h"
 
 #include <gtest/gtest.h>
 

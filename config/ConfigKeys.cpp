@@ -1,5 +1,5 @@
 // Reads of pvx.ini keys through their table entries.
-#include "service/config/ConfigKeys.h"
+#include "config/ConfigKeys.h"
 
 #include <cassert>
 #include <charconv>

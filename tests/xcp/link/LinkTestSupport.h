@@ -3,12 +3,12 @@
 // code under test.
 #pragma once
 
+#include "events/PVXException.h"
 #include "platform/Clock.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "platform/PseudoTerminal.h"
 #include "platform/ToolSupport.h"
-#include "service/events/PVXException.h"
 
 #include <gtest/gtest.h>
 
