@@ -7,7 +7,11 @@ packages=(g++ cmake ninja-build libssl-dev libgtest-dev libgmock-dev libbenchmar
           snmpd  # scripts/bench-snmp.sh starts its own; the system service is kept stopped and disabled
           nut-snmp  # tests/e2e/StandardManagersTest: the SNMP driver of Network UPS Tools
           libmicrohttpd-dev pkg-config prometheus chromium  # the HTTP server; promtool and a browser for its tests
-          dpkg-dev man-db groff-base systemd)  # scripts/package-check.sh: package dependencies, manual pages, unit check
+          dpkg-dev man-db groff-base systemd lintian  # scripts/package-check.sh: dependencies, manual pages, unit check, policy
+          libsystemd-dev  # readiness, watchdog and status under systemd
+          nut-client nut-server  # NUT's clients against pvx's RFC 9271 server; upsd and dummy-ups for its benchmark
+          prometheus-snmp-exporter collectd-core  # strict SNMP managers in the end-to-end tests
+          curl openssl python3)  # HTTPS checks and certificates, CSV and JSON readers in the tests
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
@@ -21,28 +25,29 @@ if ((${#missing[@]})); then
   fi
   echo "install-deps: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  # A system snmpd started by the package would hold UDP port 161 on every
-  # interface: a policy-rc.d of our own keeps it from starting while the
-  # packages install, and it is disabled afterwards. An snmpd installed
-  # before is left as it is.
-  new_snmpd=0
+  # Servers that the packages would start (snmpd on UDP port 161, upsd, the
+  # exporters, collectd) must not hold ports or run beside the tests: a
+  # policy-rc.d of our own keeps every service from starting while the
+  # packages install, and the new ones are disabled afterwards. Services
+  # installed before are left as they are.
   policy=/usr/sbin/policy-rc.d
-  if [[ " ${missing[*]} " == *" snmpd "* ]]; then
-    new_snmpd=1
-    if [[ ! -e $policy ]]; then
-      printf '#!/bin/sh\nexit 101\n' >"$policy"
-      chmod 755 "$policy"
-      trap 'rm -f "$policy"' EXIT
-    fi
+  if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    trap 'rm -f "$policy"' EXIT
   fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  if ((new_snmpd)); then
+  # service:package of every server above that its package would start
+  for pair in snmpd:snmpd snmptrapd:snmptrapd nut-server:nut-server nut-monitor:nut-client \
+              prometheus:prometheus prometheus-snmp-exporter:prometheus-snmp-exporter collectd:collectd-core; do
+    service=${pair%%:*}
+    [[ " ${missing[*]} " == *" ${pair#*:} "* ]] || continue
     if [[ -d /run/systemd/system ]]; then
-      systemctl disable --now snmpd >/dev/null 2>&1 || true
+      systemctl disable --now "$service" >/dev/null 2>&1 || true
     elif command -v systemctl >/dev/null; then
-      systemctl disable snmpd >/dev/null 2>&1 || true
+      systemctl disable "$service" >/dev/null 2>&1 || true
     fi
-    command -v update-rc.d >/dev/null && { update-rc.d snmpd disable >/dev/null 2>&1 || true; }
-  fi
+    command -v update-rc.d >/dev/null && { update-rc.d "$service" disable >/dev/null 2>&1 || true; }
+  done
 fi
