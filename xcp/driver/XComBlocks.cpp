@@ -268,13 +268,9 @@ std::uint32_t VendorTestResultFrom(std::uint8_t result)
 
 int TestSummaryFrom(std::uint8_t result)
 {
-    static constexpr SByteValue kSummaries[] = {
-        { 1, 5 }, // inProgress
-        { 2, 1 }, // donePass
-        { 3, 4 }, // aborted
-        { 4, 3 }, // doneError
-    };
-    return ValueOf(kSummaries, result, 6); // noTestsInitiated
+    // inProgress, donePass, aborted and doneError; noTestsInitiated for the rest.
+    static constexpr SByteValue kSummaries[] = { { 1, 5 }, { 2, 1 }, { 3, 4 }, { 4, 3 } };
+    return ValueOf(kSummaries, result, 6);
 }
 
 int BatteryChargeStateFrom(std::span<const std::uint8_t> block0B)
