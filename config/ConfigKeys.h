@@ -27,6 +27,8 @@ struct SConfigKey {
     const char* defaultValue; // as the documents write it
     const char* meaning;
     std::size_t count = 1;
+    // A value that may run past the reader's usual 255-character line (0: it may not).
+    std::size_t lineLimit = 0;
 };
 
 namespace keys {
@@ -90,7 +92,7 @@ inline constexpr SConfigKey kHTTPClients { "HTTP", "Clients", EConfigType::Addre
 inline constexpr SConfigKey kSNMPv3Enabled { "SNMPv3", "Enabled", EConfigType::Unsigned, "0",
     "non-zero answers SNMPv3 (with SNMP/Enabled on)" };
 inline constexpr SConfigKey kSNMPv3User { "SNMPv3", "User", EConfigType::String, "",
-    "one USM user a line; empty: no such user", 8 };
+    "one USM user a line; empty: no such user", 8, 512 };
 
 // Every key above, in the order of the sample pvx.ini.
 inline constexpr const SConfigKey* kAll[] = {

@@ -363,6 +363,12 @@ public:
     void RaiseAlarm(const COid& descriptor);
     void RemoveStaleAlarms();
     const std::vector<SAlarmEntry>& GetAlarms() const { return m_alarms; }
+    bool HasAlarm(const COid& descriptor) const;
+    // upsBatteryStatus, for the MIB and every display alike: 4 batteryDepleted
+    // while the UPS reports a depleted battery or no run time is left, 3
+    // batteryLow while it reports a low battery or the run time is at or below
+    // the low-battery time, else 2 batteryNormal.
+    int BatteryStatus() const;
 
     // The model's clock for due times: monotonic milliseconds (never wraps,
     // ignores wall-clock steps).

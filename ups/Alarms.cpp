@@ -44,6 +44,23 @@ const SNewAlarmTrap kNewAlarmTraps[] = {
 
 } // namespace
 
+bool CAbstractUPS::HasAlarm(const COid& descriptor) const
+{
+    return std::ranges::any_of(m_alarms, [&](const SAlarmEntry& entry) { return entry.descriptor == descriptor; });
+}
+
+int CAbstractUPS::BatteryStatus() const
+{
+    // The UPS's own alarms count first: its run-time estimate may stay above
+    // the low-battery time while it already warns (a weak battery), and a
+    // manager that waits for the estimate shuts its hosts down too late.
+    if (HasAlarm(kUpsAlarmDepletedBattery) || m_minutesRemaining == 0)
+        return 4;
+    if (HasAlarm(kUpsAlarmLowBattery) || m_minutesRemaining <= m_lowBatteryTime)
+        return 3;
+    return 2;
+}
+
 void CAbstractUPS::MarkAlarmsStale()
 {
     for (auto& entry : m_alarms)

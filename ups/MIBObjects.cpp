@@ -52,11 +52,10 @@ const SGroup CMIBTree::kUpsIdent = { kUpsIdentPrefix, kUpsIdentObjects, kUpsBatt
 
 // upsBattery
 const SObject CMIBTree::kUpsBatteryObjects[] = {
-    RO(1, "upsBatteryStatus", Unsigned(), [](const U& u) {
-           return N(u.m_minutesRemaining == 0 ? 4 : u.m_minutesRemaining <= u.m_lowBatteryTime ? 3 : 2);
-       },
-       "2 batteryNormal, 3 batteryLow (minutes remaining at or below upsConfigLowBattTime), "
-       "4 batteryDepleted (no minutes remaining)."),
+    RO(1, "upsBatteryStatus", Unsigned(), [](const U& u) { return N(u.BatteryStatus()); },
+       "2 batteryNormal, 3 batteryLow (the UPS reports a low battery, upsAlarmLowBattery, or the minutes "
+       "remaining are at or below upsConfigLowBattTime), 4 batteryDepleted (the UPS reports a depleted "
+       "battery, upsAlarmDepletedBattery, or no minutes remain)."),
     RO(2, "upsSecondsOnBattery", Unsigned(), [](const U& u) { return N(u.m_secondsOnBattery); },
        "Seconds the UPS has been running on battery."),
     RO(3, "upsEstimatedMinutesRemaining", Enumerated(), [](const U& u) { return N(u.m_minutesRemaining); },
