@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -186,6 +187,22 @@ public:
     // SET of `value` under the name a manager sent; the value keeps that
     // name for the reply. Throws as SetMIBData and GetInstance.
     void SetInstance(std::span<const std::uint32_t> arcs, CMIBData& value);
+    // ---- A SET of several bindings is all or nothing (RFC 3416 section
+    // 4.2.5). BeginSet opens it; CheckInstance makes every check SetInstance
+    // would make (object, access, type, length, range, the capability and
+    // state it needs, and the rules between the bindings checked so far)
+    // and changes nothing; once every binding passed, SetInstance applies
+    // them one by one, each recording how to restore what it changed.
+    // UndoSet restores, newest first, and is false when something could not
+    // be restored (a started test, a reboot, a write the UPS refused).
+    // EndSet closes it. Throws as SetInstance.
+    void BeginSet();
+    void CheckInstance(std::span<const std::uint32_t> arcs, CMIBData& value);
+    bool UndoSet();
+    void EndSet();
+    // True while CheckInstance runs: writers (and driver set handlers that
+    // override the tree's) return before their first change.
+    bool IsCheckingSet() const { return m_checkingSet; }
     // Answers one XCP request frame from the model; an empty result means no reply.
     virtual std::vector<std::uint8_t> ProcessXCPRequest(std::span<const std::uint8_t> frame);
     virtual int GetUPSType() = 0;
@@ -233,6 +250,9 @@ public:
     // the value once this returns. The model alone cannot change the UPS:
     // the default throws EVENT_READ_ONLY.
     virtual void WriteUPSSetting(EUPSSetting setting, const CMIBData& value);
+    // Whether WriteUPSSetting could send `value` (throws as it would),
+    // without sending anything. The default throws EVENT_READ_ONLY.
+    virtual void CheckUPSSetting(EUPSSetting setting, const CMIBData& value);
 
     virtual void SetMgmt(std::span<const std::uint32_t> arcs, CMIBData& value);
     virtual void SetMib2(std::span<const std::uint32_t> arcs, CMIBData& value);
@@ -381,6 +401,11 @@ public:
 protected:
     friend class CMIBTree;
 
+    // While a SET is open: how to restore what the write just applied
+    // changed; an empty step means it cannot be undone. Driver set handlers
+    // that replace the tree's record theirs here.
+    void RecordUndo(std::function<void()> undo);
+
     CCommPort* m_port;
     CINIFile* m_configuration;
 
@@ -418,6 +443,10 @@ private:
     void WriteWarningWindow(std::int64_t& window, const CMIBData& value);
     void WriteVendorTimedCommand(const CMIBData& value);
     void MarkTestStarted(const COid& testId);
+    // The shutdown type a SET under way leaves: one set earlier in the same
+    // request counts for the shutdown and reboot delays after it.
+    int ShutdownTypeForSet() const;
+    void RestoreShutdown(std::int64_t due, bool warningSent, int type);
     void ArmThenApply(std::int64_t& due, std::int64_t newDue, SControlArming arming, void (CAbstractUPS::*apply)());
 
     void CountPoll(bool success);
@@ -425,6 +454,10 @@ private:
     std::deque<std::unique_ptr<CSNMPTrap>> m_traps; // oldest first
     bool m_standardNames = false;
     SPollCounters* m_pollCounters = nullptr;
+    bool m_checkingSet = false;
+    bool m_setOpen = false;
+    std::optional<int> m_checkedShutdownType;
+    std::vector<std::function<void()>> m_undo; // oldest first
 };
 
 } // namespace pvx

@@ -246,7 +246,7 @@ const SObject CMIBTree::kUpsConfigObjects[] = {
        WriteSetting<EUPSSetting::LowBatteryTime, &U::m_lowBatteryTime>,
        "Minutes of run time left at which the battery counts as low (upsBatteryStatus 3). With the XCP "
        "driver a SET writes it to the UPS (badValue outside 0..65535)."),
-    RW(8, "upsConfigAudibleStatus", Unsigned(3), [](const U& u) { return N(u.m_audibleStatus); },
+    RW(8, "upsConfigAudibleStatus", UnsignedRange(1, 3), [](const U& u) { return N(u.m_audibleStatus); },
        WriteSetting<EUPSSetting::AudibleStatus, &U::m_audibleStatus>,
        "The UPS's audible alarm: 1 disabled, 2 enabled, 3 muted. With the XCP driver a SET writes it to "
        "the UPS."),

@@ -35,8 +35,12 @@ enum ESNMPErrorStatus : std::int32_t {
     SNMP_READ_ONLY = 4,
     SNMP_GEN_ERR = 5,
     SNMP_WRONG_TYPE = 7,
+    SNMP_WRONG_LENGTH = 8,
     SNMP_WRONG_VALUE = 10,
     SNMP_NO_CREATION = 11,
+    SNMP_INCONSISTENT_VALUE = 12,
+    SNMP_COMMIT_FAILED = 14,
+    SNMP_UNDO_FAILED = 15,
     SNMP_AUTHORIZATION_ERROR = 16,
     SNMP_NOT_WRITABLE = 17,
 };
@@ -143,8 +147,11 @@ private:
     // bindings: an outcome ends the request, nullopt goes on to the bindings.
     std::optional<ERequestOutcome> BeginPdu(CBasicEncodingRulesBuffer& request);
     std::unique_ptr<CMIBData> GetValue(const SRequestName& requested, bool next);
-    // `arcs`: the name as the manager sent it.
+    // `arcs`: the name as the manager sent it. CheckValue makes every check
+    // of SetValue and changes nothing but `destinations`, a scratch copy of
+    // the trap destinations.
     void SetValue(CMIBData& value, std::span<const std::uint32_t> arcs);
+    void CheckValue(CMIBData& value, std::span<const std::uint32_t> arcs, CTrapDestinations& destinations);
     // Encodes the GetResponse for the bindings into the datagram record.
     ERequestOutcome BuildReply();
     // Turns the received request into its own GetResponse in place.

@@ -8,6 +8,7 @@
 #include "ups/AbstractUPS.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -23,6 +24,10 @@ constexpr std::uint32_t kMessagePlaceholder = static_cast<std::uint32_t>(kDatagr
 // around it (header, security parameters, scoped PDU), so that a GetBulk
 // reply cut to fit still fits once secured.
 constexpr std::size_t kV3MessageOverhead = 256;
+
+// A system error number (no space left): a registration beyond the bound
+// fails with genErr, as SetValue's does.
+constexpr std::uint32_t kRegistrationsFull = ENOSPC;
 
 // GetNext of the trap-type object asks the tree for this name.
 const COid kAfterTrapTypeOid { 4, 1, 534, 1, 2, 0 };
@@ -53,6 +58,9 @@ std::int32_t ErrorStatusFor(std::uint32_t code, bool set, std::int32_t version)
         case EVENT_READ_ONLY:
             return set ? SNMP_READ_ONLY : SNMP_GEN_ERR;
         case EVENT_BAD_VALUE:
+        case EVENT_WRONG_TYPE:
+        case EVENT_WRONG_LENGTH:
+        case EVENT_INCONSISTENT_VALUE:
             return set ? SNMP_BAD_VALUE : SNMP_GEN_ERR;
         default:
             return SNMP_GEN_ERR;
@@ -68,8 +76,32 @@ std::int32_t ErrorStatusFor(std::uint32_t code, bool set, std::int32_t version)
         return SNMP_NO_CREATION;
     case EVENT_BAD_VALUE:
         return SNMP_WRONG_VALUE;
+    case EVENT_WRONG_TYPE:
+        return SNMP_WRONG_TYPE;
+    case EVENT_WRONG_LENGTH:
+        return SNMP_WRONG_LENGTH;
+    case EVENT_INCONSISTENT_VALUE:
+        return SNMP_INCONSISTENT_VALUE;
     default:
         return SNMP_GEN_ERR;
+    }
+}
+
+// A value of a type that SNMP knows but no writable object takes: the
+// binding is well formed, its value is of the wrong type (RFC 3416 4.2.5).
+bool IsOtherSnmpType(std::uint8_t tag)
+{
+    switch (tag) {
+    case ber::kNull:
+    case ber::kIpAddress:
+    case 0x41: // Counter32
+    case 0x42: // Gauge32
+    case ber::kTimeTicks:
+    case 0x44: // Opaque
+    case 0x46: // Counter64
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -371,6 +403,13 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
     if (auto outcome = BeginPdu(request))
         return *outcome;
 
+    // Every binding is read first, then every one is checked, and only then
+    // is anything applied: a set is all or nothing (RFC 3416 section 4.2.5).
+    struct SSetName {
+        std::int32_t index; // the error index counts from 1, skipped bindings too
+        std::vector<std::uint32_t> arcs;
+    };
+    std::vector<SSetName> names;
     std::int32_t index = 0;
     try {
         while (request.Remaining() > 2) {
@@ -381,13 +420,15 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
             std::size_t start = request.Position();
             if (!ReadBindingName(request, name, receivedName, end))
                 continue;
+            if (name.place != ENamePlace::Internet || name.arcs.empty())
+                throw CPVXException(EVENT_NO_SUCH_OBJECT);
+            if (IsOtherSnmpType(request.PeekByte()))
+                throw CPVXException(EVENT_WRONG_TYPE);
             // The value is read from the binding's start again, name and all.
             request.SetPosition(start);
             request.ReadHeader(ber::kSequence);
             std::unique_ptr<CMIBData> value;
             try {
-                if (name.place != ENamePlace::Internet || name.arcs.empty())
-                    throw CPVXException(EVENT_NO_SUCH_OBJECT);
                 value = request.ReadVarBind();
             } catch (const CPVXException& e) {
                 // SNMPv2c: a value of a type no object takes is wrongType.
@@ -401,16 +442,66 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
             SReplyBinding binding;
             binding.value = std::move(value);
             m_bindings.push_back(std::move(binding));
-            // Bindings applied before a failing one stay applied: sets are
-            // not rolled back here.
-            SetValue(*m_bindings.back().value, name.arcs);
+            names.push_back({ index, std::vector<std::uint32_t>(name.arcs.begin(), name.arcs.end()) });
         }
     } catch (const CPVXException& e) {
         return BuildErrorReply(ErrorStatusFor(e.GetCode(), true, m_version), index);
     } catch (const std::exception&) {
         return BuildErrorReply(SNMP_GEN_ERR, index);
     }
+
+    struct SSetScope {
+        CAbstractUPS& ups;
+        explicit SSetScope(CAbstractUPS& u)
+            : ups(u)
+        {
+            ups.BeginSet();
+        }
+        ~SSetScope() { ups.EndSet(); }
+        SSetScope(const SSetScope&) = delete;
+        SSetScope& operator=(const SSetScope&) = delete;
+    } scope(*m_ups);
+    std::size_t i = 0;
+    try {
+        CTrapDestinations destinations = m_trapDestinations;
+        for (i = 0; i < names.size(); ++i)
+            CheckValue(*m_bindings[i].value, names[i].arcs, destinations);
+    } catch (const CPVXException& e) {
+        return BuildErrorReply(ErrorStatusFor(e.GetCode(), true, m_version), names[i].index);
+    } catch (const std::exception&) {
+        return BuildErrorReply(SNMP_GEN_ERR, names[i].index);
+    }
+    const CTrapDestinations saved = m_trapDestinations;
+    try {
+        for (i = 0; i < names.size(); ++i)
+            SetValue(*m_bindings[i].value, names[i].arcs);
+    } catch (...) {
+        // Every check passed, yet applying failed (the UPS refused): undo
+        // what was applied, and say whether that worked.
+        const bool undone = m_ups->UndoSet();
+        m_trapDestinations = saved;
+        const std::int32_t status = undone ? SNMP_COMMIT_FAILED : SNMP_UNDO_FAILED;
+        return BuildErrorReply(m_version == kSnmpVersion1 ? SNMP_GEN_ERR : status, names[i].index);
+    }
     return BuildReply();
+}
+
+void CSNMPAgent::CheckValue(CMIBData& value, std::span<const std::uint32_t> arcs, CTrapDestinations& destinations)
+{
+    const COid& name = *value.GetName();
+    if (name == kTrapLevelOid || name == kTrapTypeOid) {
+        if (value.GetKind() != MIB_SIGNED)
+            throw CPVXException(EVENT_WRONG_TYPE);
+        // Level 1 drops the manager's record; anything else needs one.
+        if (name == kTrapLevelOid && value.GetInteger() == 1) {
+            destinations.Remove(m_datagram.address);
+        } else if (destinations.FindOrRegister(m_datagram.address) == nullptr) {
+            ++m_counters->snmpRegistrationsRefused;
+            throw CPVXException(kRegistrationsFull);
+        }
+        return;
+    }
+    m_ups->CheckInstance(arcs, value);
 }
 
 void CSNMPAgent::SetValue(CMIBData& value, std::span<const std::uint32_t> arcs)

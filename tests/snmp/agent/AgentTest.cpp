@@ -428,10 +428,11 @@ TEST_F(AgentTest, ErrorReplies)
             Message("private", 0xA3, { Binding(Oid({ 2, 1, 9, 0 }), Int(1)), Binding(shutdownType, Int(9)) }),
             SNMP_BAD_VALUE, 2 },
         { "set unknown", Message("private", 0xA3, { Binding(unknownName, Int(1)) }), SNMP_NO_SUCH_NAME, 1 },
-        { "set NULL value", Message("private", 0xA3, { Binding(battery) }), SNMP_GEN_ERR, 1 },
+        // A value of a type no object takes is badValue in SNMPv1 (RFC 1157 4.1.5).
+        { "set NULL value", Message("private", 0xA3, { Binding(battery) }), SNMP_BAD_VALUE, 1 },
         { "set IpAddress value", Message("private", 0xA3, { Binding(battery, Tlv(0x40, { 1, 2, 3, 4 })) }),
-            SNMP_GEN_ERR, 1 },
-        { "set TimeTicks value", Message("private", 0xA3, { Binding(battery, Tlv(0x43, { 1 })) }), SNMP_GEN_ERR, 1 },
+            SNMP_BAD_VALUE, 1 },
+        { "set TimeTicks value", Message("private", 0xA3, { Binding(battery, Tlv(0x43, { 1 })) }), SNMP_BAD_VALUE, 1 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -452,16 +453,49 @@ TEST_F(AgentTest, NoUpsAnswersGenErrWithIndexZero)
     EXPECT_EQ(Answer(), AsErrorReply(set, SNMP_GEN_ERR, 0));
 }
 
-TEST_F(AgentTest, SetsBeforeAFailingBindingStayApplied)
+// A set is all or nothing: a binding that fails its checks leaves every
+// other unapplied; one that fails while applying has the others undone, and
+// the reply says whether the undo worked.
+TEST_F(AgentTest, ASetIsAllOrNothing)
 {
-    m_ups.FailSet(kShutdownType, EVENT_BAD_VALUE);
-    Bytes request = Message("private", 0xA3,
-        { Binding(Oid({ 2, 1, 33, 1, 1, 5, 0 }), Str("a")), Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(9)),
-            Binding(Oid({ 2, 1, 33, 1, 1, 6, 0 }), Str("b")) });
-    ASSERT_EQ(Process(request), Outcome::Answered);
-    EXPECT_EQ(Answer(), AsErrorReply(request, SNMP_BAD_VALUE, 2));
-    ASSERT_EQ(m_ups.m_sets.size(), 2u);
-    EXPECT_EQ(m_ups.m_sets[0].text, "a");
+    const COid name { 2, 1, 33, 1, 1, 5, 0 };
+    const COid devices { 2, 1, 33, 1, 1, 6, 0 };
+    using Keys = std::vector<std::vector<std::uint32_t>>;
+    const std::vector<std::uint32_t> nameKey(name.Arcs().begin(), name.Arcs().end());
+    struct SCase {
+        const char* what;
+        std::int32_t version;
+        bool failCheck, failApply, failUndo;
+        std::int32_t status;
+        std::size_t applied;
+        Keys undone;
+    };
+    const SCase cases[] = {
+        { "checks fail: nothing applied (v1)", 0, true, false, false, SNMP_BAD_VALUE, 0, {} },
+        { "checks fail: nothing applied (v2c)", 1, true, false, false, SNMP_WRONG_VALUE, 0, {} },
+        { "applying fails: undone, genErr (v1)", 0, false, true, false, SNMP_GEN_ERR, 1, { nameKey } },
+        { "applying fails: undone, commitFailed (v2c)", 1, false, true, false, SNMP_COMMIT_FAILED, 1, { nameKey } },
+        { "the undo fails too: undoFailed (v2c)", 1, false, true, true, SNMP_UNDO_FAILED, 1, {} },
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_ups.ClearSets();
+        m_agent->SetVersion2c(true);
+        if (c.failCheck)
+            m_ups.FailSet(kShutdownType, EVENT_BAD_VALUE);
+        if (c.failApply)
+            m_ups.FailApply(kShutdownType, EVENT_COMMAND_FAILED);
+        if (c.failUndo)
+            m_ups.FailUndo(name);
+        Bytes request = Message("private", 0xA3,
+            { Binding(Oid({ 2, 1, 33, 1, 1, 5, 0 }), Str("a")), Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(9)),
+                Binding(Oid({ 2, 1, 33, 1, 1, 6, 0 }), Str("b")) },
+            42, c.version);
+        ASSERT_EQ(Process(request), Outcome::Answered);
+        EXPECT_EQ(Answer(), AsErrorReply(request, c.status, 2));
+        EXPECT_EQ(m_ups.m_sets.size(), c.applied);
+        EXPECT_EQ(m_ups.m_undone, c.undone);
+    }
 }
 
 TEST_F(AgentTest, ReplyTooBigBecomesTooBigError)
@@ -552,6 +586,7 @@ TEST_F(AgentTest, TrapControlObjectsAreAnsweredPerManager)
         COid answerName; // of the single binding in the reply
         Bytes answerValue; // its INTEGER contents
         std::vector<STrapDestination> destinations; // after the step, beyond the trap host
+        std::int32_t status = 0;
     };
     const Step steps[] = {
         { "no record reads level 1", first, Message("public", 0xA0, { Binding(level) }), kTrapLevelOid, { 0x01 }, {} },
@@ -571,16 +606,17 @@ TEST_F(AgentTest, TrapControlObjectsAreAnsweredPerManager)
             { { second, managerPort, 1, 4 } } },
         { "get-next of the level answers the type", second, Message("public", 0xA1, { Binding(level) }), kTrapTypeOid,
             { 0x04 }, { { second, managerPort, 1, 4 } } },
-        { "a text level reads as 0", second, Message("private", 0xA3, { Binding(level, Str("x")) }), kTrapLevelOid, {},
-            { { second, managerPort, 0, 4 } } },
+        { "a text level is of the wrong type and changes nothing", second,
+            Message("private", 0xA3, { Binding(level, Str("x")) }), kTrapLevelOid, {},
+            { { second, managerPort, 1, 4 } }, SNMP_BAD_VALUE },
         { "no range check", second, Message("private", 0xA3, { Binding(type, Int(-7)) }), kTrapTypeOid, { 0xF9 },
-            { { second, managerPort, 0, -7 } } },
+            { { second, managerPort, 1, -7 } } },
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
         ASSERT_EQ(Process(step.request, step.from), Outcome::Answered);
         auto reply = ParseMessage(Answer());
-        EXPECT_EQ(reply.errorStatus, 0);
+        EXPECT_EQ(reply.errorStatus, step.status);
         ASSERT_EQ(reply.bindings.size(), 1u);
         EXPECT_EQ(reply.bindings[0].name, step.answerName);
         if (!step.answerValue.empty()) {
