@@ -186,6 +186,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
         // Too big for the manager's msgMaxSize: tooBig, without bindings.
         std::array<std::uint8_t, 64> pdu {};
         CBasicEncodingRulesBuffer tooBig(pdu);
+        tooBig.SetMinimalLengths(true);
         std::size_t item = tooBig.BeginItem(ber::kGetResponse);
         tooBig.WriteInteger(in.security.requestId);
         tooBig.WriteInteger(SNMP_TOO_BIG);

@@ -125,7 +125,9 @@ public:
     explicit CReplyWriter(CSNMPAgent& agent)
         : m_agent(agent)
     {
-        // SNMPv3 replies are bare PDUs: the message layer secures them.
+        // SNMPv3 replies are bare PDUs: the message layer secures them, in
+        // minimal lengths throughout, which strict stacks need to verify them.
+        m_out.SetMinimalLengths(agent.m_serving3);
         if (!agent.m_serving3) {
             m_message = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
             m_out.WriteInteger(agent.m_version);

@@ -37,7 +37,8 @@ constexpr std::uint8_t kEndOfMibView = 0x82;
 
 // Every length this codec writes takes the form 0x82 hi lo, so a header
 // written with a placeholder length can be patched without moving its
-// contents.
+// contents; in the minimal-length mode (SetMinimalLengths) lengths take the
+// shortest definite form instead, and EndItem moves the contents.
 constexpr std::size_t kHeaderSize = 4;
 constexpr std::uint32_t kPlaceholderLength = 0x7FFF;
 } // namespace ber
@@ -69,6 +70,10 @@ public:
     virtual ~CBasicEncodingRulesBuffer() = default;
 
     void Rewind() { m_cursor.Seek(0); }
+    // Lengths in their shortest definite form (X.690 section 8.1.3), as strict
+    // SNMPv3 stacks require; EndItem then moves an item's contents to fit,
+    // so positions inside a finished item are no longer valid.
+    void SetMinimalLengths(bool on) { m_minimalLengths = on; }
     std::size_t Position() const { return m_cursor.Offset(); }
     void SetPosition(std::size_t offset);
     std::size_t Remaining() const { return m_cursor.Remaining(); }
@@ -143,6 +148,7 @@ private:
 
     std::span<std::uint8_t> m_bytes;
     CByteCursor m_cursor;
+    bool m_minimalLengths = false;
 };
 
 // Content bytes of the shortest two's-complement form of `value` (1 to 4).

@@ -170,6 +170,24 @@ SParsedMessage ParseMessage(std::span<std::uint8_t> bytes)
     return m;
 }
 
+// Where msgAuthenticationParameters' contents start in a message this file
+// wrote, whatever its security model says.
+std::size_t DigestOffset(std::span<std::uint8_t> message)
+{
+    CBasicEncodingRulesBuffer buffer(message);
+    buffer.ReadHeader(ber::kSequence);
+    buffer.ReadInteger();
+    buffer.SetPosition(buffer.ReadHeader(ber::kSequence) + buffer.Position());
+    buffer.ReadHeader(ber::kOctetString);
+    buffer.ReadHeader(ber::kSequence);
+    buffer.ReadOctetStringView();
+    buffer.ReadInteger();
+    buffer.ReadInteger();
+    buffer.ReadOctetStringView();
+    buffer.ReadHeader(ber::kOctetString);
+    return buffer.Position();
+}
+
 } // namespace
 
 Bytes EncodeScopedPdu(std::span<const std::uint8_t> contextEngineId, std::span<const std::uint8_t> contextName,
@@ -177,6 +195,7 @@ Bytes EncodeScopedPdu(std::span<const std::uint8_t> contextEngineId, std::span<c
 {
     Bytes out(contextEngineId.size() + contextName.size() + pdu.size() + 3 * ber::kHeaderSize);
     CBasicEncodingRulesBuffer buffer(out);
+    buffer.SetMinimalLengths(true);
     std::size_t sequence = buffer.BeginItem(ber::kSequence);
     WriteOctets(buffer, contextEngineId);
     WriteOctets(buffer, contextName);
@@ -188,7 +207,10 @@ Bytes EncodeScopedPdu(std::span<const std::uint8_t> contextEngineId, std::span<c
 
 std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8_t> out)
 {
+    // Minimal lengths throughout: a receiver that checks the digest over its
+    // own encoding of the message (as strict stacks do) must find ours.
     CBasicEncodingRulesBuffer buffer(out);
+    buffer.SetMinimalLengths(true);
     std::size_t message = buffer.BeginItem(ber::kSequence);
     buffer.WriteInteger(kVersion3);
 
@@ -207,7 +229,6 @@ std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8
     WriteOctets(buffer, fields.userName);
     std::size_t digestSize = fields.authKey.empty() ? 0 : DigestSize(fields.authProtocol);
     WriteOctets(buffer, Bytes(digestSize, 0));
-    std::size_t digestOffset = buffer.Position() - digestSize;
     WriteOctets(buffer, fields.privKey ? std::span<const std::uint8_t>(fields.salt) : std::span<const std::uint8_t>());
     buffer.EndItem(usm);
     buffer.EndItem(parameters);
@@ -224,6 +245,8 @@ std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8
 
     std::size_t length = buffer.Position();
     if (digestSize != 0) {
+        // The items around the digest moved when their lengths were shortened.
+        const std::size_t digestOffset = DigestOffset(out.first(length));
         Bytes digest = ComputeDigest(fields.authProtocol, fields.authKey, out.first(length));
         if (digest.size() != digestSize)
             throw CPVXException(EVENT_BER_MALFORMED);
@@ -396,6 +419,7 @@ std::size_t CSNMPv3Processor::BuildReport(const SSecurityState& request, EUsmRep
 {
     std::array<std::uint8_t, kDatagramSize> pdu {};
     CBasicEncodingRulesBuffer buffer(pdu);
+    buffer.SetMinimalLengths(true);
     std::size_t reportPdu = buffer.BeginItem(kReportPdu);
     buffer.WriteInteger(request.requestId);
     buffer.WriteInteger(0);
