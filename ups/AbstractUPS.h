@@ -50,6 +50,7 @@ struct SAlarmEntry {
     std::uint32_t id = 0; // upsAlarmId, unique among present entries, never 0
     COid descriptor; // upsAlarmDescr, usually one of the well-known alarms
     std::uint32_t time = 0; // ms clock reading when added; upsAlarmTime is time / 10
+    std::uint32_t upTime = 0; // sysUpTime when added: upsAlarmTime with standard values
     bool stale = false;
 };
 
@@ -137,6 +138,7 @@ struct SModelValues {
     std::array<SBypassLine, kMaxLines> m_bypassLines {};
     std::uint32_t m_testSpinLock = 1;
     std::uint32_t m_testStartTime = 0; // ms clock (GetMilliseconds)
+    std::uint32_t m_testStartUpTime = 0; // sysUpTime at the start
     std::uint32_t m_testElapsedTime = 0; // ms
     // Due times are Now() readings; windows are milliseconds.
     std::int64_t m_shutdownDue = kNoDueTime;
@@ -179,6 +181,13 @@ public:
     // column.index for every table, scalars .0, walked column by column.
     void SetStandardNames(bool on) { m_standardNames = on; }
     bool UsesStandardNames() const { return m_standardNames; }
+    // RFC 1628's types and values: Gauge32, Counter32 and TimeStamp where the
+    // MIB has them, TimeStamps on sysUpTime, identifiers without a final .0,
+    // upsTestSpinLock as a TestAndIncr, and the traps of RFC 1628 as RFC 3584
+    // section 3.2 sends them in SNMPv1. Off (the default): the vendor's
+    // values, every number an INTEGER.
+    void SetStandardValues(bool on) { m_standardValues = on; }
+    bool UsesStandardValues() const { return m_standardValues; }
     // GET or GET-NEXT of a name exactly as a manager sent it (the arcs after
     // 1.3.6.1, nothing appended). The answer carries the name it goes out
     // under. Throws as GetMIBData, and EVENT_NO_SUCH_INSTANCE where the
@@ -423,8 +432,10 @@ protected:
 
 private:
     void RunControlTimers();
-    void QueueTrapWithBindings(
-        std::int32_t specific, const COid& enterprise, std::span<const COid* const> bindingNames);
+    // A trap of RFC 1628's upsTraps: with standard values its enterprise is
+    // upsTraps itself, 1.3.6.1.2.1.33.2 (RFC 3584 section 3.2).
+    std::unique_ptr<CSNMPTrap> NewUpsTrap(std::int32_t specific) const;
+    void QueueTrapWithBindings(std::int32_t specific, std::span<const COid* const> bindingNames);
     void QueueVendorTrap(std::int32_t specific);
     void QueueAlarmEntryTrap(std::int32_t specific, const SAlarmEntry& entry);
     std::uint32_t TakeAlarmId();
@@ -453,6 +464,7 @@ private:
 
     std::deque<std::unique_ptr<CSNMPTrap>> m_traps; // oldest first
     bool m_standardNames = false;
+    bool m_standardValues = false;
     SPollCounters* m_pollCounters = nullptr;
     bool m_checkingSet = false;
     bool m_setOpen = false;

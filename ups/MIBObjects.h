@@ -44,6 +44,12 @@ constexpr SMIBKind Text(std::int64_t length)
 {
     return { MIB_TEXT, 0, length };
 }
+// The same kind, sent in RFC 1628's type with standard values.
+constexpr SMIBKind As(EWireForm standard, SMIBKind kind)
+{
+    kind.standard = standard;
+    return kind;
+}
 constexpr SMIBKind Oid()
 {
     return { MIB_OID, 0, 0 };

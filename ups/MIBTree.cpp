@@ -109,6 +109,25 @@ std::unique_ptr<CMIBData> CMIBTree::MakeValue(const SMIBKind& kind, const SMIBVa
     }
 }
 
+std::unique_ptr<CMIBData> CMIBTree::MakeValue(
+    const CAbstractUPS& ups, const SMIBKind& kind, const SMIBValue& value)
+{
+    if (!ups.m_standardValues)
+        return MakeValue(kind, value);
+    if (kind.kind == MIB_OID) {
+        auto data = MakeValue(kind, value);
+        data->SetWireForm(EWireForm::OidAsIs);
+        return data;
+    }
+    if (kind.standard == EWireForm::AsKind)
+        return MakeValue(kind, value);
+    // Counter32, Gauge32 and TimeTicks are unsigned 32-bit numbers, whatever
+    // the vendor's form of the object (a TimeStamp was decimal text).
+    auto data = MakeValue({ MIB_UNSIGNED, 0, 0xFFFFFFFF, kind.standard }, value);
+    data->SetWireForm(kind.standard);
+    return data;
+}
+
 std::unique_ptr<CMIBData> CMIBTree::FollowFrom(CAbstractUPS& ups, const SGroup& group, std::size_t index)
 {
     for (std::size_t i = index; i < group.objects.size(); ++i) {
@@ -162,7 +181,7 @@ std::unique_ptr<CMIBData> CMIBTree::GetCell(
         if (columnArc < firstColumn || columnArc > lastColumn)
             ThrowNoSuchObject();
         const SColumn& column = table.columns[columnArc - firstColumn];
-        return MakeValue(column.kind, column.get(ups, row));
+        return MakeValue(ups, column.kind, column.get(ups, row));
     }
     if (columnArc < firstColumn)
         return GetByName(ups, NameOf(group.prefix, { object.arc, rowArc, firstColumn }));
@@ -196,7 +215,7 @@ std::unique_ptr<CMIBData> CMIBTree::Get(
         return FollowFrom(ups, group, index + 1);
     if (!object->get)
         ThrowNoSuchObject();
-    return MakeValue(object->kind, object->get(ups));
+    return MakeValue(ups, object->kind, object->get(ups));
 }
 
 void CMIBTree::CheckForm(const SMIBKind& kind, const CMIBData& value)

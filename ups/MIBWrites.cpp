@@ -162,6 +162,18 @@ void CAbstractUPS::WriteTestId(const CMIBData& value)
 
 void CAbstractUPS::WriteTestSpinLock(const CMIBData& value)
 {
+    if (m_standardValues) {
+        // TestAndIncr (RFC 2579): only the present value is taken, and
+        // taking it moves the lock on, so that one of two managers wins.
+        if (static_cast<std::uint32_t>(value.GetInteger()) != m_testSpinLock)
+            throw CPVXException(EVENT_INCONSISTENT_VALUE);
+        if (IsCheckingSet())
+            return;
+        const std::uint32_t old = m_testSpinLock;
+        m_testSpinLock = old >= static_cast<std::uint32_t>(kMIBIntMax) ? 0 : old + 1;
+        RecordUndo([this, old] { m_testSpinLock = old; });
+        return;
+    }
     if (m_testResultSummary == kTestInProgress)
         ThrowBadValue();
     if (IsCheckingSet())

@@ -106,6 +106,8 @@ public:
     usm::CSNMPv3Processor* GetSNMPv3() { return m_v3.get(); }
     // Off: with SNMPv3 on, SNMPv1 and SNMPv2c requests are dropped.
     void SetVersion1(bool on) { m_version1 = on; }
+    // SNMP/StandardValues: trap time-stamps on sysUpTime (RFC 1157).
+    void SetStandardValues(bool on) { m_standardValues = on; }
     SDatagram& GetDatagram() { return m_datagram; }
 
     std::uint16_t GetBoundPort() const;
@@ -192,6 +194,7 @@ private:
     std::span<std::uint8_t> m_request;
     std::unique_ptr<usm::CSNMPv3Processor> m_v3;
     bool m_version1 = true;
+    bool m_standardValues = false;
     bool m_serving3 = false; // the request is SNMPv3: replies are bare PDUs
     std::vector<std::uint8_t> m_v3Pdu; // the SNMPv3 request's PDU
     std::vector<std::uint8_t> m_v3Response; // and its response PDU

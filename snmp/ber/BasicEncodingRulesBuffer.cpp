@@ -220,12 +220,17 @@ void CBasicEncodingRulesBuffer::OverwriteInteger(std::int32_t value)
 
 void CBasicEncodingRulesBuffer::WriteTimeTicks(std::uint32_t ticks)
 {
+    WriteUnsigned(ber::kTimeTicks, ticks);
+}
+
+void CBasicEncodingRulesBuffer::WriteUnsigned(std::uint8_t tag, std::uint32_t number)
+{
     // Unsigned, so a value with its top bit set gets a leading zero byte.
-    std::uint64_t value = ticks;
+    std::uint64_t value = number;
     std::size_t n = 1;
     while (n < 5 && value >= (std::uint64_t { 1 } << (8 * n - 1)))
         ++n;
-    WriteHeader(static_cast<std::uint32_t>(n), ber::kTimeTicks);
+    WriteHeader(static_cast<std::uint32_t>(n), tag);
     for (std::size_t i = n; i > 0; --i)
         WriteByte(static_cast<std::uint8_t>(value >> (8 * (i - 1))));
 }
@@ -492,16 +497,39 @@ void CBasicEncodingRulesBuffer::WriteVarBind(const CMIBData& value)
         break;
     case MIB_UNSIGNED:
     case MIB_ENUMERATED:
-        WriteInteger(static_cast<std::int32_t>(value.GetUnsigned()));
+        switch (value.GetWireForm()) {
+        case EWireForm::Counter32:
+            WriteUnsigned(ber::kCounter32, value.GetUnsigned());
+            break;
+        case EWireForm::Gauge32:
+            WriteUnsigned(ber::kGauge32, value.GetUnsigned());
+            break;
+        case EWireForm::TimeTicks:
+            WriteTimeTicks(value.GetUnsigned());
+            break;
+        default:
+            WriteInteger(static_cast<std::int32_t>(value.GetUnsigned()));
+        }
         break;
     case MIB_NUMBER_TEXT:
     case MIB_TEXT:
-        WriteOctetString(value.GetText());
+        if (value.GetWireForm() == EWireForm::Octets) {
+            WriteHeader(static_cast<std::uint32_t>(value.GetText().size()), ber::kOctetString);
+            for (char c : value.GetText())
+                WriteByte(static_cast<std::uint8_t>(c));
+        } else {
+            WriteOctetString(value.GetText());
+        }
         break;
     case MIB_OID:
         if (value.GetOid() == nullptr)
             ThrowMalformed();
-        WriteObjectIdentifier(*value.GetOid());
+        if (value.GetWireForm() == EWireForm::OidAsIs) {
+            auto arcs = value.GetOid()->Arcs();
+            WriteInstanceName(arcs.first(arcs.size() - 1));
+        } else {
+            WriteObjectIdentifier(*value.GetOid());
+        }
         break;
     default:
         ThrowMalformed();

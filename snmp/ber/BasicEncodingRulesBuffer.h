@@ -23,6 +23,8 @@ constexpr std::uint8_t kNull = 0x05;
 constexpr std::uint8_t kObjectIdentifier = 0x06;
 constexpr std::uint8_t kSequence = 0x30;
 constexpr std::uint8_t kIpAddress = 0x40;
+constexpr std::uint8_t kCounter32 = 0x41;
+constexpr std::uint8_t kGauge32 = 0x42;
 constexpr std::uint8_t kTimeTicks = 0x43;
 constexpr std::uint8_t kGetRequest = 0xA0;
 constexpr std::uint8_t kGetNextRequest = 0xA1;
@@ -105,6 +107,9 @@ public:
     // Replaces the value of the INTEGER under the cursor, keeping its size.
     void OverwriteInteger(std::int32_t value);
     void WriteTimeTicks(std::uint32_t ticks);
+    // An unsigned 32-bit number under an application tag (Counter32,
+    // Gauge32, TimeTicks: RFC 2578 section 7.1).
+    void WriteUnsigned(std::uint8_t tag, std::uint32_t number);
     // `address` in network byte order.
     void WriteIpAddress(std::uint32_t address);
 

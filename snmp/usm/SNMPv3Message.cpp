@@ -11,7 +11,6 @@ namespace pvx::usm {
 
 namespace {
 
-constexpr std::uint8_t kCounter32 = 0x41;
 constexpr std::int32_t kMinMaxSize = 484;
 constexpr std::size_t kMaxUserName = 32;
 constexpr std::size_t kMaxEngineId = 32;
@@ -33,13 +32,7 @@ void WriteRaw(CBasicEncodingRulesBuffer& buffer, std::span<const std::uint8_t> b
 
 void WriteCounter32(CBasicEncodingRulesBuffer& buffer, std::uint32_t value)
 {
-    std::uint64_t v = value;
-    std::size_t n = 1;
-    while (n < 5 && v >= (std::uint64_t {1} << (8 * n - 1)))
-        ++n;
-    buffer.WriteHeader(static_cast<std::uint32_t>(n), kCounter32);
-    for (std::size_t i = n; i > 0; --i)
-        buffer.WriteByte(static_cast<std::uint8_t>(v >> (8 * (i - 1))));
+    buffer.WriteUnsigned(ber::kCounter32, value);
 }
 
 // The end of an item whose contents start at the cursor; it must lie within
