@@ -181,6 +181,7 @@ public:
     // column.index for every table, scalars .0, walked column by column.
     void SetStandardNames(bool on) { m_standardNames = on; }
     bool UsesStandardNames() const { return m_standardNames; }
+    const std::string& GetModelName() const { return m_model; }
     // RFC 1628's types and values: Gauge32, Counter32 and TimeStamp where the
     // MIB has them, TimeStamps on sysUpTime, identifiers without a final .0,
     // upsTestSpinLock as a TestAndIncr, and the traps of RFC 1628 as RFC 3584

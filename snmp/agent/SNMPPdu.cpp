@@ -29,22 +29,6 @@ constexpr std::size_t kV3MessageOverhead = 256;
 // fails with genErr, as SetValue's does.
 constexpr std::uint32_t kRegistrationsFull = ENOSPC;
 
-// GetNext of the trap-type object asks the tree for this name.
-const COid kAfterTrapTypeOid { 4, 1, 534, 1, 2, 0 };
-
-bool SameName(std::span<const std::uint32_t> name, const COid& oid)
-{
-    return std::ranges::equal(NameUpToZero(name), oid.Arcs());
-}
-
-std::unique_ptr<CMIBData> MakeSigned(std::int32_t value, const COid& name)
-{
-    auto data = std::make_unique<CMIBData>(
-        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), MIB_SIGNED);
-    data->SetName(name);
-    return data;
-}
-
 // How a failure of the object tree reaches the manager, per message version:
 // SNMPv1's few statuses, or SNMPv2's (RFC 3416) for sets. Reads in SNMPv2c
 // turn "no such" failures into exception values instead (ExceptionFor).
@@ -122,7 +106,7 @@ std::uint8_t ExceptionFor(std::uint32_t code, bool next)
 // GetBulk can stop at the first binding that no longer fits.
 class CSNMPAgent::CReplyWriter {
 public:
-    explicit CReplyWriter(CSNMPAgent& agent)
+    explicit CReplyWriter(CSNMPAgent& agent, std::int32_t status = SNMP_NO_ERROR)
         : m_agent(agent)
     {
         // SNMPv3 replies are bare PDUs: the message layer secures them, in
@@ -135,7 +119,7 @@ public:
         }
         m_pdu = m_out.BeginItem(ber::kGetResponse, kMessagePlaceholder);
         m_out.WriteInteger(agent.m_requestId);
-        m_out.WriteInteger(SNMP_NO_ERROR);
+        m_out.WriteInteger(status);
         m_out.WriteInteger(0);
         m_list = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
     }
@@ -179,8 +163,18 @@ public:
 private:
     CSNMPAgent& m_agent;
     std::array<std::uint8_t, kDatagramSize> m_reply;
-    CBasicEncodingRulesBuffer m_out { std::span(m_reply).first(
-        m_agent.m_serving3 ? kDatagramSize - kV3MessageOverhead : kDatagramSize) };
+    CBasicEncodingRulesBuffer m_out { std::span(m_reply).first(Capacity(m_agent)) };
+
+    // An SNMPv3 reply must fit the manager's msgMaxSize once secured, so that
+    // a GetBulk is cut to fit rather than answered tooBig (RFC 3416 4.2.3).
+    static std::size_t Capacity(const CSNMPAgent& agent)
+    {
+        if (!agent.m_serving3)
+            return kDatagramSize;
+        const std::size_t message
+            = std::min<std::size_t>(kDatagramSize, static_cast<std::size_t>(std::max(agent.m_v3MaxSize, 0)));
+        return message > kV3MessageOverhead ? message - kV3MessageOverhead : 0;
+    }
     std::size_t m_message = 0, m_pdu = 0, m_list = 0;
 };
 CSNMPAgent::ERequestOutcome CSNMPAgent::ServePdu(CBasicEncodingRulesBuffer& request, bool setAllowed)
@@ -204,8 +198,10 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServePdu(CBasicEncodingRulesBuffer& requ
                 return BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
             return ServeSet(request);
         }
-        if (!setAllowed)
+        if (!setAllowed) {
+            ++m_snmpGroup.badCommunityUses;
             return ERequestOutcome::AuthenticationFailure;
+        }
         if (!AdmitsSetSource())
             return ERequestOutcome::Refused;
         return ServeSet(request);
@@ -308,23 +304,41 @@ std::unique_ptr<CMIBData> CSNMPAgent::GetValue(const SRequestName& requested, bo
     if (requested.place == ENamePlace::AfterInternet || (requested.place == ENamePlace::BeforeInternet && !next))
         throw CPVXException(EVENT_NO_SUCH_OBJECT);
     std::span<const std::uint32_t> arcs = requested.arcs;
-    std::uint32_t manager = m_datagram.address;
-    if (SameName(requested.terminated, kTrapLevelOid)) {
-        // GetNext of the trap level answers the object after it, the trap type.
-        if (next)
-            return MakeSigned(TrapTypeOf(manager), kTrapTypeOid);
-        return MakeSigned(TrapLevelOf(manager), kTrapLevelOid);
+    auto fromTree = [this, arcs, next] {
+        auto value = m_ups->GetInstance(arcs, next);
+        if (!value)
+            throw CPVXException(EVENT_NO_SUCH_OBJECT);
+        return value;
+    };
+    if (!next) {
+        if (const SLocalObject* local = FindLocal(requested))
+            return LocalValue(*local);
+        return fromTree();
     }
-    if (SameName(requested.terminated, kTrapTypeOid)) {
-        if (!next)
-            return MakeSigned(TrapTypeOf(manager), kTrapTypeOid);
-        arcs = kAfterTrapTypeOid.Arcs();
-        next = false;
+    // The agent's own objects lie before the tree (the system and snmp
+    // groups), just after its last object (the trap-control objects) and
+    // after the vendor subtree (snmpEngine, usmStats): a walk meets each once,
+    // in name order, and GET and walk agree.
+    static constexpr std::uint32_t kTreeStart[] = { 2, 1, 33 };
+    static constexpr std::uint32_t kLastTreeObject[] = { 4, 1, 534, 1, 10, 5 };
+    static constexpr std::uint32_t kAfterTree[] = { 4, 1, 534, 1, 11 };
+    const SLocalObject* after = NextLocal(arcs);
+    if (after && std::ranges::lexicographical_compare(after->name, kTreeStart))
+        return LocalValue(*after);
+    if (std::ranges::lexicographical_compare(arcs, kAfterTree)) {
+        try {
+            return fromTree();
+        } catch (const CPVXException& e) {
+            // Past the tree's last object the walk goes on here; elsewhere
+            // the tree's answer stands (the vendor naming does not skip
+            // forward over names it does not know).
+            if (e.GetCode() != EVENT_NO_SUCH_OBJECT || std::ranges::lexicographical_compare(arcs, kLastTreeObject))
+                throw;
+        }
     }
-    auto value = m_ups->GetInstance(arcs, next);
-    if (!value)
-        throw CPVXException(EVENT_NO_SUCH_OBJECT);
-    return value;
+    if (after)
+        return LocalValue(*after);
+    throw CPVXException(EVENT_NO_SUCH_OBJECT);
 }
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::ServeBulk(CBasicEncodingRulesBuffer& request)
@@ -474,13 +488,22 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
         return BuildErrorReply(SNMP_GEN_ERR, names[i].index);
     }
     const CTrapDestinations saved = m_trapDestinations;
+    m_localUndo.clear();
     try {
         for (i = 0; i < names.size(); ++i)
             SetValue(*m_bindings[i].value, names[i].arcs);
     } catch (...) {
         // Every check passed, yet applying failed (the UPS refused): undo
         // what was applied, and say whether that worked.
-        const bool undone = m_ups->UndoSet();
+        bool undone = m_ups->UndoSet();
+        for (auto step = m_localUndo.rbegin(); step != m_localUndo.rend(); ++step) {
+            try {
+                (*step)();
+            } catch (...) {
+                undone = false;
+            }
+        }
+        m_localUndo.clear();
         m_trapDestinations = saved;
         const std::int32_t status = undone ? SNMP_COMMIT_FAILED : SNMP_UNDO_FAILED;
         return BuildErrorReply(m_version == kSnmpVersion1 ? SNMP_GEN_ERR : status, names[i].index);
@@ -490,6 +513,22 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
 
 void CSNMPAgent::CheckValue(CMIBData& value, std::span<const std::uint32_t> arcs, CTrapDestinations& destinations)
 {
+    SRequestName requested { ENamePlace::Internet, arcs, {} };
+    const SLocalObject* local = FindLocal(requested);
+    if (local && local->text >= 0) {
+        // sysContact, sysName, sysLocation: a DisplayString (RFC 2579) that
+        // becomes one line of pvx.ini.
+        const std::string& text = value.GetText();
+        if (value.GetKind() != MIB_TEXT)
+            throw CPVXException(EVENT_WRONG_TYPE);
+        if (text.size() > kMIBTextMax)
+            throw CPVXException(EVENT_WRONG_LENGTH);
+        if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            throw CPVXException(EVENT_BAD_VALUE);
+        return;
+    }
+    if (local && !local->anySuffix)
+        throw CPVXException(EVENT_READ_ONLY);
     const COid& name = *value.GetName();
     if (name == kTrapLevelOid || name == kTrapTypeOid) {
         if (value.GetKind() != MIB_SIGNED)
@@ -508,6 +547,20 @@ void CSNMPAgent::CheckValue(CMIBData& value, std::span<const std::uint32_t> arcs
 
 void CSNMPAgent::SetValue(CMIBData& value, std::span<const std::uint32_t> arcs)
 {
+    SRequestName requested { ENamePlace::Internet, arcs, {} };
+    if (const SLocalObject* local = FindLocal(requested); local && local->text >= 0) {
+        const auto i = static_cast<std::size_t>(local->text);
+        auto& texts = m_systemGroup->texts;
+        auto store = [this, i](const std::string& text) {
+            if (m_systemGroup->store && !m_systemGroup->store(i, text))
+                throw CPVXException(EIO);
+            m_systemGroup->texts[i] = text;
+        };
+        const std::string old = texts[i];
+        store(value.GetText());
+        m_localUndo.push_back([store, old] { store(old); });
+        return;
+    }
     std::uint32_t manager = m_datagram.address;
     const COid& name = *value.GetName();
     if (name == kTrapLevelOid) {
@@ -530,11 +583,22 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::BuildReply()
         CReplyWriter writer(*this);
         for (const auto& binding : m_bindings)
             if (!writer.Add(binding))
-                return BuildErrorReply(SNMP_TOO_BIG, 0);
+                return BuildTooBig();
         return writer.Finish();
     } catch (const CPVXException& e) {
-        return BuildErrorReply(e.GetCode() == EVENT_BER_BOUNDS ? SNMP_TOO_BIG : SNMP_GEN_ERR, 0);
+        if (e.GetCode() == EVENT_BER_BOUNDS)
+            return BuildTooBig();
+        return BuildErrorReply(SNMP_GEN_ERR, 0);
     }
+}
+
+CSNMPAgent::ERequestOutcome CSNMPAgent::BuildTooBig()
+{
+    // SNMPv1 (RFC 1157 4.1.2) answers with the request's own bindings; SNMPv2
+    // and later (RFC 3416 4.2.1) with none, which always fits.
+    if (m_version == kSnmpVersion1)
+        return BuildErrorReply(SNMP_TOO_BIG, 0);
+    return CReplyWriter(*this, SNMP_TOO_BIG).Finish();
 }
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::BuildErrorReply(std::int32_t status, std::int32_t index)

@@ -410,6 +410,26 @@ std::size_t CSNMPv3Processor::BuildResponse(const SSecurityState& request, std::
 std::size_t CSNMPv3Processor::BuildReport(const SSecurityState& request, EUsmReport report,
                                           std::span<std::uint8_t> out)
 {
+    const std::array<std::uint32_t, 7> name {6, 3, 15, 1, 1, static_cast<std::uint32_t>(report), 0};
+    ESecurityLevel level = report == EUsmReport::NotInTimeWindows && request.user >= 0 ? ESecurityLevel::AuthNoPriv
+                                                                                      : ESecurityLevel::NoAuthNoPriv;
+    return BuildCounterReport(request, level, name, m_counters.usmStats[static_cast<std::size_t>(report)], out);
+}
+
+std::size_t CSNMPv3Processor::BuildContextReport(const SSecurityState& request, EContextReport report,
+                                                 std::span<std::uint8_t> out)
+{
+    static constexpr std::uint32_t kUnknownPduHandlers[] = {6, 3, 11, 2, 1, 3, 0};
+    static constexpr std::uint32_t kUnknownContexts[] = {6, 3, 12, 1, 5, 0};
+    if (report == EContextReport::UnknownPduHandlers)
+        return BuildCounterReport(request, request.level, kUnknownPduHandlers, ++m_counters.unknownPduHandlers, out);
+    return BuildCounterReport(request, request.level, kUnknownContexts, ++m_counters.unknownContexts, out);
+}
+
+std::size_t CSNMPv3Processor::BuildCounterReport(const SSecurityState& request, ESecurityLevel level,
+                                                 std::span<const std::uint32_t> counter, std::uint32_t value,
+                                                 std::span<std::uint8_t> out)
+{
     std::array<std::uint8_t, kDatagramSize> pdu {};
     CBasicEncodingRulesBuffer buffer(pdu);
     buffer.SetMinimalLengths(true);
@@ -419,15 +439,12 @@ std::size_t CSNMPv3Processor::BuildReport(const SSecurityState& request, EUsmRep
     buffer.WriteInteger(0);
     std::size_t list = buffer.BeginItem(ber::kSequence);
     std::size_t binding = buffer.BeginItem(ber::kSequence);
-    const std::array<std::uint32_t, 7> name {6, 3, 15, 1, 1, static_cast<std::uint32_t>(report), 0};
-    buffer.WriteObjectIdentifier(name);
-    WriteCounter32(buffer, m_counters.usmStats[static_cast<std::size_t>(report)]);
+    buffer.WriteObjectIdentifier(counter);
+    WriteCounter32(buffer, value);
     buffer.EndItem(binding);
     buffer.EndItem(list);
     buffer.EndItem(reportPdu);
 
-    ESecurityLevel level = report == EUsmReport::NotInTimeWindows && request.user >= 0 ? ESecurityLevel::AuthNoPriv
-                                                                                      : ESecurityLevel::NoAuthNoPriv;
     SSecurityState answer = request;
     // A Report names this engine as the context (RFC 3412).
     answer.contextEngineId = m_engine.engineId;

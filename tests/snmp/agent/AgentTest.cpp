@@ -244,17 +244,20 @@ TEST_F(AgentTest, Version2cReadsAndSets)
         { "get of a value, an unknown object and an absent instance",
             v2(0xA0, { Binding(battery), Binding(Oid({ 2, 1, 33, 1, 2, 9, 0 })), Binding(Oid({ 2, 1, 33, 1, 3, 3, 5, 3, 0 })) }),
             0, 0, { { kBatteryStatus, 0x02 }, { { 2, 1, 33, 1, 2, 9, 0 }, 0x80 }, { kAbsentInstance, 0x81 } } },
-        { "get-next after the last object is endOfMibView", v2(0xA1, { Binding(Oid({ 4, 1, 534, 1, 10, 5, 0 })) }), 0, 0,
-            { { kLastObject, 0x82 } } },
+        // The trap-control objects answer GET, so a walk meets them too.
+        { "get-next after the tree's last object is the trap level",
+            v2(0xA1, { Binding(Oid({ 4, 1, 534, 1, 10, 5, 0 })) }), 0, 0, { { kTrapLevelOid, 0x02 } } },
+        { "get-next after the trap type is endOfMibView", v2(0xA1, { Binding(Oid({ 4, 1, 534, 1, 11, 2, 0 })) }), 0,
+            0, { { kTrapTypeOid, 0x82 } } },
         { "a failure that is no exception value stays an error",
             v2(0xA0, { Binding(battery), Binding(Oid({ 2, 1, 33, 1, 7, 1, 0 })) }), SNMP_GEN_ERR, 2, {} },
         { "bulk: one non-repeater, two rounds of two repeaters",
             BulkMessage(1, 2, { Binding(Oid({ 0 })), Binding(battery), Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 })) }), 0, 0,
             { { kManufacturer, 0x04 }, { kMinutesRemaining, 0x02 }, { kLastObject, 0x04 }, { kShutdownType, 0x02 },
-                { kLastObject, 0x82 } } },
+                { kTrapLevelOid, 0x02 } } },
         { "bulk stops once every repeater has ended",
             BulkMessage(0, 1000, { Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 })) }), 0, 0,
-            { { kLastObject, 0x04 }, { kLastObject, 0x82 } } },
+            { { kLastObject, 0x04 }, { kTrapLevelOid, 0x02 }, { kTrapTypeOid, 0x02 }, { kTrapTypeOid, 0x82 } } },
         { "bulk with no repeaters answers the non-repeaters", BulkMessage(5, 9, { Binding(battery) }), 0, 0,
             { { kMinutesRemaining, 0x02 } } },
         { "set of a read-only object is notWritable", v2(0xA3, { Binding(battery, Int(3)) }), SNMP_NOT_WRITABLE, 1, {} },
@@ -410,7 +413,7 @@ TEST_F(AgentTest, ErrorReplies)
             Message("public", 0xA0, { Binding(battery), Binding(unknownName), Binding(minutes) }), SNMP_NO_SUCH_NAME,
             2 },
         { "other tree failure", Message("public", 0xA0, { Binding(battery), Binding(shutdownType) }), SNMP_GEN_ERR, 2 },
-        { "walk ends after the last object", Message("public", 0xA1, { Binding(Oid({ 4, 1, 534, 1, 10, 5, 0 })) }),
+        { "walk ends after the trap type", Message("public", 0xA1, { Binding(Oid({ 4, 1, 534, 1, 11, 2, 0 })) }),
             SNMP_NO_SUCH_NAME, 1 },
         { "name after 1.3.6.1", Message("public", 0xA0, { Binding(Tlv(0x06, { 0x2B, 0x06, 0x02, 0x01 })) }),
             SNMP_NO_SUCH_NAME, 1 },
@@ -506,6 +509,14 @@ TEST_F(AgentTest, ReplyTooBigBecomesTooBigError)
     auto reply = Exchange(request, &m_ups);
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(*reply, AsErrorReply(request, SNMP_TOO_BIG, 0));
+
+    // SNMPv2c answers tooBig with no bindings at all (RFC 3416 4.2.1).
+    m_agent->SetVersion2c(true);
+    ASSERT_EQ(Process(Message("public", 0xA0, bindings, 42, 1)), Outcome::Answered);
+    auto v2 = ParseMessage(Answer());
+    EXPECT_EQ(v2.errorStatus, SNMP_TOO_BIG);
+    EXPECT_EQ(v2.errorIndex, 0);
+    EXPECT_TRUE(v2.bindings.empty());
 
     // Four of them fit.
     bindings.pop_back();
@@ -635,12 +646,11 @@ TEST_F(AgentTest, TrapControlObjectsAreAnsweredPerManager)
     EXPECT_TRUE(m_ups.m_sets.empty()) << "the trap-control objects never reach the UPS";
     EXPECT_TRUE(m_ups.m_gets.empty());
 
-    // GetNext of the trap type asks the tree for 1.3.6.1.4.1.534.1.2.0 with next false.
+    // The trap type is the last object of the walk.
     Bytes request = Message("public", 0xA1, { Binding(type) });
     ASSERT_EQ(Process(request, second), Outcome::Answered);
     EXPECT_EQ(Answer(), AsErrorReply(request, SNMP_NO_SUCH_NAME, 1));
-    ASSERT_EQ(m_ups.m_gets.size(), 1u);
-    EXPECT_EQ(m_ups.m_gets[0], std::make_pair(COid { 4, 1, 534, 1, 2, 0 }, false));
+    EXPECT_TRUE(m_ups.m_gets.empty());
 }
 
 TEST(AgentTrapFilter, LevelsFamiliesAndTypes)
@@ -1169,8 +1179,14 @@ TEST_F(AgentTest, Version3RequestsAreServedPerUserAndLevel)
             0, {}, 0, {}, Ipv4(192, 0, 2, 10) },
         { "a read from outside ReadManagers", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { battery }), Outcome::Refused, 0,
             {}, 0, {}, outside },
-        { "another context is dropped", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { battery }), Outcome::Dropped, 0, {},
-            0, {}, kLoopback, 1500, "other" },
+        { "another context gets the unknown-contexts report", 1, ESecurityLevel::AuthNoPriv, pdu(0xA0, { battery }),
+            Outcome::Answered, 0, {}, 0, [] {
+                Bytes oid = Oid({ 6, 3, 12, 1, 5, 0 });
+                return Bytes(oid.begin() + 2, oid.end());
+            }(), kLoopback, 1500, "other" },
+        { "a bulk beyond the manager's msgMaxSize is cut to fit", 0, ESecurityLevel::AuthPriv,
+            pdu(0xA5, { Binding(Oid({ 0 })) }, 0, 100), Outcome::Answered, 0, { { kManufacturer, 0x04 } }, 0, {},
+            kLoopback, 484 },
         { "an unknown user gets its report", 0, ESecurityLevel::AuthNoPriv, pdu(0xA0, { battery }), Outcome::Answered,
             0, {}, 0, usmStat(3), kLoopback, 1500, {}, { 'e', 'v', 'e' } },
         { "discovery gets the engine's report", 0, ESecurityLevel::NoAuthNoPriv, pdu(0xA0, {}), Outcome::Answered, 0,
