@@ -66,6 +66,16 @@ inline constexpr SConfigKey kStandardNames { "SNMP", "StandardNames", EConfigTyp
     "non-zero names table cells as RFC 1628 does" };
 inline constexpr SConfigKey kVersion1 { "SNMP", "Version1", EConfigType::Unsigned, "1",
     "with SNMPv3 on, 0 drops SNMPv1 and v2c requests" };
+inline constexpr SConfigKey kStandardValues { "SNMP", "StandardValues", EConfigType::Unsigned, "0",
+    "non-zero sends RFC 1628's types, values and traps" };
+inline constexpr SConfigKey kSystemGroup { "SNMP", "SystemGroup", EConfigType::Unsigned, "0",
+    "non-zero serves the system and snmp groups (and the SNMPv3 engine's)" };
+inline constexpr SConfigKey kSysContact { "SNMP", "SysContact", EConfigType::String, "",
+    "sysContact; rewritten when a manager sets it", 1, 512 };
+inline constexpr SConfigKey kSysName { "SNMP", "SysName", EConfigType::String, "",
+    "sysName, empty: the host name; rewritten when a manager sets it", 1, 512 };
+inline constexpr SConfigKey kSysLocation { "SNMP", "SysLocation", EConfigType::String, "",
+    "sysLocation; rewritten when a manager sets it", 1, 512 };
 inline constexpr SConfigKey kSourceAddress { "Network", "SourceAddress", EConfigType::Address, "0.0.0.0",
     "local address every socket binds to" };
 inline constexpr SConfigKey kPasswd { "Network", "Passwd", EConfigType::String, "Kq4Tz9",
@@ -112,6 +122,11 @@ inline constexpr const SConfigKey* kAll[] = {
     &kVersion2c,
     &kStandardNames,
     &kVersion1,
+    &kStandardValues,
+    &kSystemGroup,
+    &kSysContact,
+    &kSysName,
+    &kSysLocation,
     &kSourceAddress,
     &kPasswd,
     &kResponsiveLoop,
