@@ -101,7 +101,9 @@ TEST(SnmpStandards, ASetIsCheckedWholeBeforeAnythingIsApplied)
     SRunResult set = rig.Tool("snmpset", { "-v2c", "-c", "sotwick", rig.Target(), kName, "s", "rack 9", kAudible, "i",
         "3" });
     EXPECT_EQ(set.status, 0) << set.err;
-    EXPECT_EQ(rig.ups->FramesAfter(frames), std::vector<std::string> { "rx 95 06 02 00" });
+    auto caused = rig.ups->FramesAfter(frames);
+    std::erase(caused, "rx CF 3A 91 4E"); // the driver's authorization before a restricted command
+    EXPECT_EQ(caused, std::vector<std::string> { "rx 95 06 02 00" });
     EXPECT_NE(rig.Ini().find("Name=rack 9\n"), std::string::npos) << rig.Ini();
 }
 
@@ -155,10 +157,13 @@ TEST(SnmpStandards, Version3UsersContextsAndWalks)
 
     SRunResult other = rig.Tool("snmpget", withV3({ "-n", "other", rig.Target(), kName }));
     EXPECT_FALSE(other.timedOut);
-    EXPECT_NE(other.err.find("nknown"), std::string::npos) << other.out << other.err; // unknown context
+    // The snmpUnknownContexts Report, as net-snmp words it.
+    EXPECT_NE(other.err.find("Bad context specified"), std::string::npos) << other.out << other.err;
 
     SRunResult walk = rig.Tool("snmpwalk", { "-v2c", "-c", "gavrel", rig.Target(), ".1.3.6.1.4.1.534.1.11" });
-    EXPECT_EQ(walk.out, ".1.3.6.1.4.1.534.1.11.1.0 = INTEGER: 1\n.1.3.6.1.4.1.534.1.11.2.0 = INTEGER: 1\n")
+    EXPECT_EQ(walk.out, ".1.3.6.1.4.1.534.1.11.1.0 = INTEGER: 1\n.1.3.6.1.4.1.534.1.11.2.0 = INTEGER: 1\n"
+                        ".1.3.6.1.4.1.534.1.11.2.0 = No more variables left in this MIB View (It is past the end of "
+                        "the MIB tree)\n")
         << walk.err;
 
     // A reply that cannot fit is tooBig with no bindings (RFC 3416 4.2.1).
