@@ -64,7 +64,7 @@ void CSNMPAgent::BuildLocalObjects()
         add({ 2, 1, 1, 1, 0 }, [this] {
             std::string description = m_systemGroup->description;
             if (m_ups != nullptr && !m_ups->GetModelName().empty())
-                description += ", UPS " + m_ups->GetModelName();
+                description += " for the UPS " + m_ups->GetModelName();
             return Text(description);
         });
         add({ 2, 1, 1, 2, 0 }, [] {
