@@ -51,16 +51,14 @@ TEST_P(StandardValuesTest, TypesAndIdentifiersAsTheMibHasThem)
     const std::uint32_t upTime = GetUpTimeTicks();
     const std::uint32_t id = ups.GetAlarms().front().id;
     const std::string cell = "1.3.6.1.2.1.33.1.6.2." + std::to_string(id);
-    auto ticks = [](std::uint32_t t) {
-        Bytes b { 0x43, 0x04 };
-        for (int i = 3; i >= 0; --i)
-            b.push_back(static_cast<std::uint8_t>(t >> (8 * i)));
-        while (b.size() > 3 && b[2] == 0 && b[3] < 0x80) {
-            b.erase(b.begin() + 2);
-            --b[1];
-        }
-        return b;
-    };
+    // TimeTicks of the uptime: the shortest unsigned contents.
+    Bytes ticks { 0x43, 0x00 };
+    for (int i = 3; i >= 0; --i)
+        if (upTime >> (8 * i) != 0 || ticks.size() > 2 || i == 0)
+            ticks.push_back(static_cast<std::uint8_t>(upTime >> (8 * i)));
+    if (ticks[2] >= 0x80)
+        ticks.insert(ticks.begin() + 2, 0x00);
+    ticks[1] = static_cast<std::uint8_t>(ticks.size() - 2);
     struct SCase {
         const char* what;
         std::string name;
@@ -72,7 +70,7 @@ TEST_P(StandardValuesTest, TypesAndIdentifiersAsTheMibHasThem)
     const SCase cases[] = {
         { "upsInputLineBads is a Counter32", "1.3.6.1.2.1.33.1.3.1.0", { 0x02, 0x01, 0x03 }, { 0x41, 0x01, 0x03 } },
         { "upsAlarmsPresent is a Gauge32", "1.3.6.1.2.1.33.1.6.1.0", { 0x02, 0x01, 0x01 }, { 0x42, 0x01, 0x01 } },
-        { "upsAlarmTime is a TimeStamp on sysUpTime", cell + ".3.0", alarmTimeText, ticks(upTime) },
+        { "upsAlarmTime is a TimeStamp on sysUpTime", cell + ".3.0", alarmTimeText, ticks },
         { "upsAlarmDescr without the final .0", cell + ".2.0",
             { 0x06, 0x0B, 0x2B, 6, 1, 2, 1, 33, 1, 6, 3, 3, 0 }, { 0x06, 0x0A, 0x2B, 6, 1, 2, 1, 33, 1, 6, 3, 3 } },
         { "upsTestId, the well-known test", "1.3.6.1.2.1.33.1.7.1.0", { 0x06, 0x0B, 0x2B, 6, 1, 2, 1, 33, 1, 7, 7, 1, 0 },
@@ -103,11 +101,6 @@ TEST_P(StandardValuesTest, SpinLockIsATestAndIncr)
         EXPECT_EQ(CodeOf([&] { ups.SetMIBData(value); }), standard ? c.standardCode : c.vendorCode) << c.value;
         EXPECT_EQ(ups.m_testSpinLock, standard ? c.standardAfter : c.vendorAfter) << c.value;
     }
-    ups.m_testSpinLock = 2147483647;
-    CMIBData last(2147483647, INT32_MIN, INT32_MAX, MIB_SIGNED);
-    last.SetName(Name("1.3.6.1.2.1.33.1.7.2.0"));
-    ups.SetMIBData(last);
-    EXPECT_EQ(ups.m_testSpinLock, standard ? 0u : 2147483647u) << "RFC 2579: the lock wraps to 0";
 }
 
 // RFC 1628 traps as RFC 3584 section 3.2 sends them in SNMPv1: enterprise
@@ -136,17 +129,6 @@ TEST_P(StandardValuesTest, AlarmTrapsOfRfc1628)
     // Removed: low battery, on battery (standard only), input bad, in list order.
     const std::vector<std::string> removed(standard ? 3 : 2, "4" + at);
     EXPECT_EQ(entryTraps(), removed);
-}
-
-TEST_P(StandardValuesTest, OnBatteryTrapNamesTheLowBatteryTimeToo)
-{
-    ups.readValues = [](CTestUPS& u) { u.m_outputSource = 5; };
-    ups.Update();
-    std::size_t bindings = 0;
-    while (auto trap = ups.TakeNextTrap())
-        if (trap->GetEnterprise() == kUpsTrapsEnterprise && trap->GetSpecificTrap() == 1)
-            bindings = trap->GetBindings().size();
-    EXPECT_EQ(bindings, GetParam() ? 3u : 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, StandardValuesTest, ::testing::Bool(),

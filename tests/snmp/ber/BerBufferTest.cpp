@@ -83,56 +83,6 @@ TEST(BerWrite, LengthsAreAlwaysLongFormWithAtLeastTwoBytes)
     EXPECT_EQ(Encode([](auto& b) { b.WriteHeader(5, 0); }), (Bytes { 0x82, 0x00, 0x05 }));
 }
 
-// SNMPv3 messages: every length in its shortest definite form, the
-// contents of each item moved up when its placeholder length is patched.
-TEST(BerWrite, MinimalLengthsShortenEveryHeaderAndMoveTheContents)
-{
-    auto minimal = [](const std::function<void(CBasicEncodingRulesBuffer&)>& write) {
-        return Encode([&](CBasicEncodingRulesBuffer& b) {
-            b.SetMinimalLengths(true);
-            write(b);
-        });
-    };
-    struct Case {
-        const char* what;
-        std::function<void(CBasicEncodingRulesBuffer&)> write;
-        Bytes expected;
-    };
-    const Case cases[] = {
-        { "a short length is one byte", [](auto& b) { b.WriteLength(5); }, { 0x05 } },
-        { "127 is the last short one", [](auto& b) { b.WriteLength(127); }, { 0x7F } },
-        { "128 takes one length byte", [](auto& b) { b.WriteLength(128); }, { 0x81, 0x80 } },
-        { "256 takes two", [](auto& b) { b.WriteLength(256); }, { 0x82, 0x01, 0x00 } },
-        { "an INTEGER", [](auto& b) { b.WriteInteger(5); }, { 0x02, 0x01, 0x05 } },
-        { "nested items",
-            [](auto& b) {
-                std::size_t outer = b.BeginItem(0x30);
-                std::size_t inner = b.BeginItem(0xA2);
-                b.WriteInteger(1);
-                b.EndItem(inner);
-                b.WriteNull();
-                b.EndItem(outer);
-            },
-            { 0x30, 0x07, 0xA2, 0x03, 0x02, 0x01, 0x01, 0x05, 0x00 } },
-        { "an item of 200 bytes",
-            [](auto& b) {
-                std::size_t item = b.BeginItem(0x04, 1172);
-                for (int i = 0; i < 200; ++i)
-                    b.WriteByte(0xEE);
-                b.EndItem(item);
-            },
-            [] {
-                Bytes bytes { 0x04, 0x81, 0xC8 };
-                bytes.insert(bytes.end(), 200, 0xEE);
-                return bytes;
-            }() },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(minimal(c.write), c.expected);
-    }
-}
-
 TEST(BerWrite, OtherPrimitives)
 {
     struct Case {
