@@ -39,6 +39,9 @@ enum EventCode : std::uint32_t {
     EVENT_USM_USER_MALFORMED = 0xC002003E,
     EVENT_USM_ENGINE_STATE = 0xC002003F,
     EVENT_HTTP_BIND = 0xC0020040,
+    EVENT_WRONG_TYPE = 0xC0020041,
+    EVENT_WRONG_LENGTH = 0xC0020042,
+    EVENT_INCONSISTENT_VALUE = 0xC0020043,
 };
 
 // Text of a code: the system's error text for codes below 0x10000, otherwise

@@ -56,6 +56,8 @@ struct SService {
     bool responsive = false;
     // SNMP/StandardNames: RFC 1628 instance names for every UPS object made.
     bool standardNames = false;
+    // SNMP/StandardValues: RFC 1628's types and values, likewise.
+    bool standardValues = false;
 };
 
 void ChooseDriver(SService& service)
@@ -109,6 +111,25 @@ void SetUpPort(SService& service)
     service.port = std::make_unique<CCommPort>(device, static_cast<int>(speed), 8, 2, 0);
     if (!HasNoPort(service))
         service.port->Open();
+}
+
+// sysContact, sysName and sysLocation come from their keys and go back to
+// them when a manager sets them, as the UPS's name does.
+SSystemGroup SystemGroupOf(const CINIFile& file)
+{
+    static const SConfigKey* const kTexts[] = { &keys::kSysContact, &keys::kSysName, &keys::kSysLocation };
+    SSystemGroup group;
+    const std::string_view version(kVersionString);
+    const std::size_t start = version.find(' ') + 1;
+    group.description = "pvx " + std::string(version.substr(start, version.rfind(' ') - start));
+    for (std::size_t i = 0; i < group.texts.size(); ++i)
+        group.texts[i] = ReadString(file, *kTexts[i]);
+    if (group.texts[1].empty())
+        GetHostName(group.texts[1]);
+    group.store = [&file](std::size_t i, const std::string& text) {
+        return file.WriteString(kTexts[i]->section, kTexts[i]->key, text);
+    };
+    return group;
 }
 
 void SetUpNetwork(SService& service)
@@ -166,9 +187,13 @@ void SetUpNetwork(SService& service)
         service.agent->AttachCounters(service.counters);
         service.agent->SetVersion2c(ReadSwitch(file, keys::kVersion2c));
         service.standardNames = ReadSwitch(file, keys::kStandardNames);
+        service.standardValues = ReadSwitch(file, keys::kStandardValues);
+        service.agent->SetStandardValues(service.standardValues);
         if (v3)
             service.agent->SetSNMPv3(std::move(v3));
         service.agent->SetVersion1(ReadSwitch(file, keys::kVersion1));
+        if (ReadSwitch(file, keys::kSystemGroup))
+            service.agent->SetSystemGroup(SystemGroupOf(*service.configuration));
     }
     service.responsive = ReadSwitch(file, keys::kResponsiveLoop);
     if (ReadSwitch(file, keys::kHTTPEnabled)) {
@@ -242,6 +267,7 @@ void DetectUPS(SService& service, std::uint64_t pass)
         return;
     }
     service.ups->SetStandardNames(service.standardNames);
+    service.ups->SetStandardValues(service.standardValues);
     service.ups->AttachPollCounters(service.polls);
     service.ups->Start();
     if (pass == 0)

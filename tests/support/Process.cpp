@@ -179,7 +179,17 @@ bool EnterPrivateMountNamespace()
 
 unsigned short FreeUdpPort()
 {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    return FreePort(SOCK_DGRAM);
+}
+
+unsigned short FreeTcpPort()
+{
+    return FreePort(SOCK_STREAM);
+}
+
+unsigned short FreePort(int type)
+{
+    int fd = ::socket(AF_INET, type, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

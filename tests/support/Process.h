@@ -73,6 +73,9 @@ bool EnterPrivateMountNamespace();
 
 // A UDP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();
+unsigned short FreeTcpPort();
+// A loopback port free for SOCK_DGRAM or SOCK_STREAM at the moment of asking.
+unsigned short FreePort(int type);
 
 } // namespace pvx::test
 
