@@ -39,6 +39,9 @@ enum EventCode : std::uint32_t {
     EVENT_USM_USER_MALFORMED = 0xC002003E,
     EVENT_USM_ENGINE_STATE = 0xC002003F,
     EVENT_HTTP_BIND = 0xC0020040,
+    EVENT_NUT_USER_MALFORMED = 0xC0020058,
+    EVENT_NUT_BIND = 0xC0020059,
+    EVENT_NUT_SETTING_BAD = 0xC002005A,
 };
 
 // Text of a code: the system's error text for codes below 0x10000, otherwise

@@ -287,6 +287,10 @@ bool CAbstractUPS::CanOutletOffDelay()
 {
     return false;
 }
+bool CAbstractUPS::Measures(EMeasurement) const
+{
+    return true;
+}
 void CAbstractUPS::GetOutlets(std::vector<OutletEntry>& outlets)
 {
     outlets.clear();

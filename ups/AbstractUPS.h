@@ -83,6 +83,23 @@ enum class EUPSSetting {
     DateTime,
 };
 
+// Values a UPS may measure or not; where it does not, displays leave the
+// value out rather than show the model's default of 0.
+enum class EMeasurement {
+    BatteryVoltage,
+    BatteryTemperature,
+    BatteryCharge,
+    Runtime,
+    LowBatteryTime,
+    InputVoltage,
+    InputFrequency,
+    OutputVoltage,
+    OutputCurrent,
+    OutputFrequency,
+    OutputLoad,
+    OutputPower,
+};
+
 // What arming a schedule changes besides its due time; all of it is undone
 // when the driver refuses.
 struct SControlArming {
@@ -306,6 +323,8 @@ public:
     virtual bool CanOutletCommand1();
     virtual bool CanOutletOnDelay();
     virtual bool CanOutletOffDelay();
+    // Whether the UPS reports the value at all (the default: every value).
+    virtual bool Measures(EMeasurement value) const;
     // Fills the list of outlets; the default empties it.
     virtual void GetOutlets(std::vector<OutletEntry>& outlets);
     // Outlet actions return the device's result code; the defaults do nothing and return 0.

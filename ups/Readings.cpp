@@ -59,6 +59,14 @@ SUPSReadings CAbstractUPS::GetReadings() const
     r.testResultDetail = m_testResultDetail;
     r.secondsToShutdown = SecondsUntil(m_shutdownDue);
     r.secondsToStartup = SecondsUntil(m_startupDue);
+    r.testId = m_testId;
+    r.batteryChargeState = m_batteryChargeState;
+    r.audibleStatus = m_audibleStatus;
+    r.lowBatteryMinutes = m_lowBatteryTime;
+    r.nominalOutputVA = m_nominalOutputVA;
+    for (unsigned value = 0; value <= static_cast<unsigned>(EMeasurement::OutputPower); ++value)
+        if (Measures(static_cast<EMeasurement>(value)))
+            r.measured |= 1u << value;
     return r;
 }
 
