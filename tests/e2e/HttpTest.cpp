@@ -30,40 +30,11 @@ namespace {
 
 const std::string kBinaryDir = PVX_BINARY_DIR;
 
-unsigned short FreeTcpPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    unsigned short port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-int Connect(unsigned short port)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Sends `request` (as far as the server takes it) and reads the answer until
 // the server closes; "" when nothing came back within `timeout`.
 std::string Exchange(unsigned short port, const std::string& request, std::chrono::milliseconds timeout = 10s)
 {
-    int fd = Connect(port);
+    int fd = ConnectTcp(port);
     if (fd < 0)
         return "";
     ::fcntl(fd, F_SETFL, O_NONBLOCK);
@@ -298,7 +269,7 @@ TEST_P(Http, SlowHugeAndMalformedClientsLeaveThePollingSnmpAndMemoryAlone)
         // 500 clients that send one byte a second and never finish.
         std::vector<int> slow;
         for (int i = 0; i < 500 && !stop; ++i) {
-            int fd = Connect(rig.port);
+            int fd = ConnectTcp(rig.port);
             if (fd >= 0) {
                 ::fcntl(fd, F_SETFL, O_NONBLOCK);
                 slow.push_back(fd);

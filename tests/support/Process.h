@@ -73,6 +73,10 @@ bool EnterPrivateMountNamespace();
 
 // A UDP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();
+// The same for TCP.
+unsigned short FreeTcpPort();
+// A TCP connection to 127.0.0.1:port (blocking), or -1.
+int ConnectTcp(unsigned short port);
 
 } // namespace pvx::test
 
