@@ -85,15 +85,6 @@ std::string Sample(const std::string& metrics, const std::string& series)
     return "";
 }
 
-long ProcField(pid_t pid, const std::string& file, const std::string& key)
-{
-    std::istringstream text(ReadFile("/proc/" + std::to_string(pid) + "/" + file));
-    for (std::string line; std::getline(text, line);)
-        if (line.starts_with(key))
-            return std::stol(line.substr(key.size()));
-    return -1;
-}
-
 std::uint64_t CpuNanoseconds(pid_t pid)
 {
     std::istringstream text(ReadFile("/proc/" + std::to_string(pid) + "/schedstat"));
@@ -223,26 +214,6 @@ TEST(HttpClients, OnlyListedSourcesAreAnsweredAndABadListStopsPvx)
     SHttpRig bad(false, "Clients=127.0.0.1, 10.0.0.0/33\n");
     EXPECT_EQ(bad.pvx->Wait(30s), 255);
     EXPECT_NE(bad.pvx->Stderr().find("HTTP/Clients"), std::string::npos) << bad.pvx->Stderr();
-}
-
-// The longest gap between two frames the simulator received, sampled for `span`.
-std::chrono::milliseconds LongestPollGap(const CSimulatedUps& ups, std::chrono::milliseconds span)
-{
-    const auto start = std::chrono::steady_clock::now();
-    auto last = start;
-    std::size_t seen = ups.ReceivedFrames().size();
-    std::chrono::milliseconds longest { 0 };
-    while (std::chrono::steady_clock::now() - start < span) {
-        std::this_thread::sleep_for(50ms);
-        const std::size_t now = ups.ReceivedFrames().size();
-        const auto at = std::chrono::steady_clock::now();
-        if (now != seen) {
-            seen = now;
-            longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(at - last));
-            last = at;
-        }
-    }
-    return std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - last));
 }
 
 TEST_P(Http, SlowHugeAndMalformedClientsLeaveThePollingSnmpAndMemoryAlone)

@@ -206,6 +206,15 @@ int ConnectTcp(unsigned short port)
     return fd;
 }
 
+long ProcField(pid_t pid, const std::string& file, const std::string& key)
+{
+    std::istringstream text(ReadFile("/proc/" + std::to_string(pid) + "/" + file));
+    for (std::string line; std::getline(text, line);)
+        if (line.starts_with(key))
+            return std::stol(line.substr(key.size()));
+    return -1;
+}
+
 unsigned short FreeUdpPort()
 {
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);

@@ -77,6 +77,9 @@ unsigned short FreeUdpPort();
 unsigned short FreeTcpPort();
 // A TCP connection to 127.0.0.1:port (blocking), or -1.
 int ConnectTcp(unsigned short port);
+// The number after `key` on its line of /proc/<pid>/<file> ("VmRSS:" of
+// "status"), or -1.
+long ProcField(pid_t pid, const std::string& file, const std::string& key);
 
 } // namespace pvx::test
 
