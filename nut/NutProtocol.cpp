@@ -97,7 +97,7 @@ bool CProtocol::Readings(CAbstractUPS* ups)
     if (ups == nullptr || !ups->IsConnected())
         return false;
     if (!m_fresh) {
-        m_readings = ups->GetReadings();
+        ups->GetReadings(m_readings);
         m_fresh = true;
     }
     return true;

@@ -225,6 +225,8 @@ void CServer::Serve(SConnection& c, CAbstractUPS* ups)
             break;
         c.inputUsed += n;
         HandleLines(c, ups);
+        if (n < free.size())
+            break; // the kernel had no more: no second read to learn that
     }
     Flush(c);
 }

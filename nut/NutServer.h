@@ -22,7 +22,7 @@ class CAbstractUPS;
 namespace nut {
 
 struct SServerLimits {
-    unsigned connections = 32; // open at once
+    unsigned connections = 64; // open at once: a host's upsmon holds one each
     unsigned perSource = 8; // open at once from one address
     unsigned idleSeconds = 60; // without a whole request line, before a LOGIN
     unsigned loggedInIdleSeconds = 600; // after one (upsmon polls every few seconds)

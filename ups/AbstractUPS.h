@@ -376,6 +376,8 @@ public:
     void AttachPollCounters(SPollCounters& counters) { m_pollCounters = &counters; }
     // A copy of the values a status display shows (ups/Readings.h).
     SUPSReadings GetReadings() const;
+    // The same into `readings`, reusing the room its texts and lists have.
+    void GetReadings(SUPSReadings& readings) const;
 
     // ---- Alarm table (one poll: MarkAlarmsStale, RaiseAlarm per alarm, RemoveStaleAlarms)
     void MarkAlarmsStale();
