@@ -363,15 +363,24 @@ bool CProtocol::Authorize(SSession& session, ERole needed, std::string& out)
     return true;
 }
 
+bool CProtocol::UpsCommandAllowed(SSession& session, const SWords& w, ERole needed, std::string& out)
+{
+    if (w.count != 2) {
+        Error(out, "INVALID-ARGUMENT");
+        return false;
+    }
+    if (!IsOurUps(w[1])) {
+        Error(out, "UNKNOWN-UPS");
+        return false;
+    }
+    return Authorize(session, needed, out);
+}
+
 void CProtocol::Login(SSession& session, const SWords& w, std::string& out)
 {
-    if (w.count != 2)
-        return Error(out, "INVALID-ARGUMENT");
     if (session.loggedIn)
         return Error(out, "ALREADY-LOGGED-IN");
-    if (!IsOurUps(w[1]))
-        return Error(out, "UNKNOWN-UPS");
-    if (!Authorize(session, ERole::Monitor, out))
+    if (!UpsCommandAllowed(session, w, ERole::Monitor, out))
         return;
     session.loggedIn = true;
     m_logins.push_back(&session);
@@ -380,11 +389,7 @@ void CProtocol::Login(SSession& session, const SWords& w, std::string& out)
 
 void CProtocol::Primary(SSession& session, const SWords& w, std::string& out)
 {
-    if (w.count != 2)
-        return Error(out, "INVALID-ARGUMENT");
-    if (!IsOurUps(w[1]))
-        return Error(out, "UNKNOWN-UPS");
-    if (!Authorize(session, ERole::Primary, out))
+    if (!UpsCommandAllowed(session, w, ERole::Primary, out))
         return;
     session.primary = true;
     out += SameWord(w[0], "MASTER") ? "OK MASTER-GRANTED\n" : "OK PRIMARY-GRANTED\n";
@@ -392,11 +397,7 @@ void CProtocol::Primary(SSession& session, const SWords& w, std::string& out)
 
 void CProtocol::Fsd(SSession& session, const SWords& w, std::string& out)
 {
-    if (w.count != 2)
-        return Error(out, "INVALID-ARGUMENT");
-    if (!IsOurUps(w[1]))
-        return Error(out, "UNKNOWN-UPS");
-    if (!Authorize(session, ERole::Primary, out))
+    if (!UpsCommandAllowed(session, w, ERole::Primary, out))
         return;
     RaiseFSD();
     out += "OK FSD-SET\n";

@@ -85,6 +85,9 @@ private:
     void InstantCommand(SSession& session, const SWords& words, CAbstractUPS* ups, std::string& out);
     void SetVariable(SSession& session, const SWords& words, CAbstractUPS* ups, std::string& out);
 
+    // "<COMMAND> <ups>" with our UPS's name and a user who may act as
+    // `needed`; otherwise appends ERR ... and returns false.
+    bool UpsCommandAllowed(SSession& session, const SWords& words, ERole needed, std::string& out);
     // Appends ERR ... and returns false unless the session's user may act as `needed`.
     bool Authorize(SSession& session, ERole needed, std::string& out);
     bool CheckCredentials(SSession& session, SKnownUser& user);
