@@ -60,21 +60,12 @@ struct SRig {
     {
         return RunProgram("/usr/bin/" + program, program, arguments, 20s);
     }
-    std::string Status() { return Trimmed(Client("upsc", { Ups(), "ups.status" }).out); }
-    static std::string Trimmed(std::string text)
+    std::string Status()
     {
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-            text.pop_back();
-        return text;
+        const std::string out = Client("upsc", { Ups(), "ups.status" }).out;
+        return out.substr(0, out.find('\n'));
     }
-    bool StatusHas(const std::string& word)
-    {
-        std::istringstream words(Status());
-        for (std::string w; words >> w;)
-            if (w == word)
-                return true;
-        return false;
-    }
+    bool StatusHas(const std::string& word) { return (" " + Status() + " ").find(" " + word + " ") != std::string::npos; }
     unsigned Logins()
     {
         std::string text = Client("upsc", { "-c", Ups() }).out;
@@ -171,8 +162,6 @@ TEST(NutClients, UpscListsTheSimulatorsValues)
     for (const auto& [name, value] : expected)
         EXPECT_EQ(values[name], value) << name;
     EXPECT_EQ(values.count("ups.alarm"), 0u) << "no alarm, no variable";
-    EXPECT_EQ(RunProgram("/usr/bin/upsc", "upsc", { "-l", "127.0.0.1:" + std::to_string(Rig().port) }, 20s).out,
-              "ups\n");
 }
 
 TEST(NutClients, UpscmdStartsABatteryTestOnlyForAnAdmin)
@@ -185,8 +174,6 @@ TEST(NutClients, UpscmdStartsABatteryTestOnlyForAnAdmin)
     EXPECT_NE((wrong.out + wrong.err).find("ERR ACCESS-DENIED"), std::string::npos) << wrong.out << wrong.err;
     EXPECT_EQ(Rig().ups->FramesAfter(before), std::vector<std::string> {}) << "nothing reached the UPS";
 
-    SRunResult listed = Rig().Client("upscmd", { "-l", Rig().Ups() });
-    EXPECT_NE(listed.out.find("test.battery.start.quick - Start a quick battery test"), std::string::npos) << listed.out;
     SRunResult started = Rig().Client("upscmd", { "-u", "admin", "-p", "adminpw", Rig().Ups(), "test.battery.start.quick" });
     EXPECT_EQ(started.status, 0) << started.err;
     const auto frames = Rig().ups->FramesAfter(before);

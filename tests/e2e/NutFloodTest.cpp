@@ -8,9 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,22 +22,10 @@ using namespace pvx::test;
 
 namespace {
 
-// A non-blocking connection to 127.0.0.1:port from 127.0.0.<source>.
+// A connection from 127.0.0.<source> that never blocks the attacker.
 int ConnectFrom(unsigned short port, unsigned source)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(0x7F000000u | source);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0
-        || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        ::close(fd);
-        return -1;
-    }
+    const int fd = ConnectTcp(port, source);
     ::fcntl(fd, F_SETFL, O_NONBLOCK);
     return fd;
 }

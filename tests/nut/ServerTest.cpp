@@ -21,8 +21,8 @@ const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
 class NutServer : public ::testing::Test {
 protected:
-    explicit NutServer(CAddressList clients = {})
-        : server(0, kLoopback, std::move(clients), Settings(), { .connections = 3, .perSource = 2 })
+    NutServer()
+        : server(0, kLoopback, {}, Settings(), { .connections = 3, .perSource = 2 })
     {
         ups.m_linkState = 0;
         ups.m_outputSource = 3;
@@ -132,21 +132,6 @@ TEST_F(NutServer, ClosesIdleConnectionsAndForgetsTheirLogins)
     EXPECT_EQ(Say(monitor, ""), "<closed>");
     EXPECT_EQ(server.LoggedInClients(), 0u);
     EXPECT_EQ(server.Counters().closedIdle, 2u);
-}
-
-class NutServerWithClients : public NutServer {
-protected:
-    NutServerWithClients()
-        : NutServer(*CAddressList::Parse("192.0.2.0/24"))
-    {
-    }
-};
-
-TEST_F(NutServerWithClients, ClosesSourcesNotListedUnanswered)
-{
-    const int fd = Connect();
-    EXPECT_EQ(Say(fd, "NETVER\n"), "<closed>");
-    EXPECT_EQ(server.Counters().refusedSource, 1u);
 }
 
 } // namespace

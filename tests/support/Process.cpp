@@ -192,14 +192,19 @@ unsigned short FreeTcpPort()
     return port;
 }
 
-int ConnectTcp(unsigned short port)
+int ConnectTcp(unsigned short port, unsigned source)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from {};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7F000000u | (source & 0xFFFFFFu));
     sockaddr_in to {};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    if (fd >= 0
+        && (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0
+            || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)) {
         ::close(fd);
         return -1;
     }

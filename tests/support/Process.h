@@ -75,8 +75,8 @@ bool EnterPrivateMountNamespace();
 unsigned short FreeUdpPort();
 // The same for TCP.
 unsigned short FreeTcpPort();
-// A TCP connection to 127.0.0.1:port (blocking), or -1.
-int ConnectTcp(unsigned short port);
+// A TCP connection to 127.0.0.1:port (blocking) from 127.0.0.<source>, or -1.
+int ConnectTcp(unsigned short port, unsigned source = 1);
 // The number after `key` on its line of /proc/<pid>/<file> ("VmRSS:" of
 // "status"), or -1.
 long ProcField(pid_t pid, const std::string& file, const std::string& key);
