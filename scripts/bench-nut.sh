@@ -36,18 +36,11 @@ if [[ ! -f $build/build.ninja ]]; then
 fi
 ninja -C "$build" pvx pvx-upssim >/dev/null
 
-run=$(mktemp -d /tmp/pvx-bench-nut.XXXXXX)
+source scripts/bench-common.sh pvx-bench-nut
 chmod 755 "$run"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$run"
-}
-trap cleanup EXIT
 
 # The first free TCP port of 34930..34969 at or after $1 on 127.0.0.1.
-free_port() {
+free_tcp_port() {
   python3 - "$1" <<'PY'
 import socket, sys
 for port in range(int(sys.argv[1]), 34970):
@@ -72,7 +65,7 @@ mkdir -p "$run/pvx"
 "$top/$build/pvx-upssim" -l "$run/pvx/ups" -q >"$run/pvx/upssim.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [[ -e $run/pvx/ups ]] && break; sleep 0.1; done
-pvx_port=$(free_port 34930)
+pvx_port=$(free_tcp_port 34930)
 cat >"$run/pvx/pvx.ini" <<INI
 [Communications]
 CommunicationsPort=$run/pvx/ups
@@ -94,7 +87,7 @@ pids+=("$pvx_pid")
 # The same variables as the simulated UPS reports, in dummy-ups' format.
 nut=$run/nut
 mkdir -p "$nut"
-upsd_port=$(free_port $((pvx_port + 1)))
+upsd_port=$(free_tcp_port $((pvx_port + 1)))
 cat >"$nut/ups.dev" <<DEV
 battery.charge: 100
 battery.runtime: 1800
