@@ -103,6 +103,18 @@ inline constexpr SConfigKey kSNMPv3Enabled { "SNMPv3", "Enabled", EConfigType::U
     "non-zero answers SNMPv3 (with SNMP/Enabled on)" };
 inline constexpr SConfigKey kSNMPv3User { "SNMPv3", "User", EConfigType::String, "",
     "one USM user a line; empty: no such user", 8, 512 };
+inline constexpr SConfigKey kNUTEnabled { "NUT", "Enabled", EConfigType::Unsigned, "0",
+    "non-zero starts the RFC 9271 server" };
+inline constexpr SConfigKey kNUTPort { "NUT", "Port", EConfigType::Unsigned, "3493",
+    "TCP port of the RFC 9271 server" };
+inline constexpr SConfigKey kNUTClients { "NUT", "Clients", EConfigType::AddressList, "",
+    "sources allowed to connect to the RFC 9271 server" };
+inline constexpr SConfigKey kNUTUPSName { "NUT", "UPSName", EConfigType::String, "ups",
+    "the UPS's name in RFC 9271 requests" };
+inline constexpr SConfigKey kNUTDescription { "NUT", "Description", EConfigType::String, "",
+    "the UPS's description for LIST UPS and GET UPSDESC" };
+inline constexpr SConfigKey kNUTUser { "NUT", "User", EConfigType::String, "",
+    "one user a line: name,storedPassword,role; empty: no such user", 8 };
 
 // Every key above, in the order of the sample pvx.ini.
 inline constexpr const SConfigKey* kAll[] = {
@@ -141,6 +153,12 @@ inline constexpr const SConfigKey* kAll[] = {
     &kHTTPClients,
     &kSNMPv3Enabled,
     &kSNMPv3User,
+    &kNUTEnabled,
+    &kNUTPort,
+    &kNUTClients,
+    &kNUTUPSName,
+    &kNUTDescription,
+    &kNUTUser,
 };
 
 } // namespace keys

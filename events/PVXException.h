@@ -42,6 +42,9 @@ enum EventCode : std::uint32_t {
     EVENT_WRONG_TYPE = 0xC0020041,
     EVENT_WRONG_LENGTH = 0xC0020042,
     EVENT_INCONSISTENT_VALUE = 0xC0020043,
+    EVENT_NUT_USER_MALFORMED = 0xC0020058,
+    EVENT_NUT_BIND = 0xC0020059,
+    EVENT_NUT_SETTING_BAD = 0xC002005A,
 };
 
 // Text of a code: the system's error text for codes below 0x10000, otherwise

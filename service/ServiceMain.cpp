@@ -9,6 +9,7 @@
 #include "dummy/DummyUPS.h"
 #include "events/PVXException.h"
 #include "http/HttpServer.h"
+#include "nut/NutServer.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
 #include "relay/NetXCPAgent.h"
@@ -50,6 +51,7 @@ struct SService {
     std::unique_ptr<CNetXCPAgent> relay; // none when NetXCP/Enabled is 0
     SPollCounters polls; // kept across UPS objects
     std::unique_ptr<CHttpServer> http; // none unless HTTP/Enabled is 1
+    std::unique_ptr<nut::CServer> nut; // none unless NUT/Enabled is 1
     std::unique_ptr<CAbstractUPS> ups;
     CCounterLog counterLog { 0 };
     // Off by default: the loop then serves one network client per pass.
@@ -132,6 +134,53 @@ SSystemGroup SystemGroupOf(const CINIFile& file)
     return group;
 }
 
+// The RFC 9271 server's settings, read and checked before any socket opens:
+// a malformed user line or UPS name stops pvx with the key it names.
+struct SNutSetUp {
+    bool enabled = false;
+    CAddressList clients;
+    nut::SProtocolSettings settings;
+};
+
+SNutSetUp ReadNutSetUp(const CINIFile& file)
+{
+    SNutSetUp setUp;
+    setUp.clients = ReadAddressList(file, keys::kNUTClients);
+    setUp.enabled = ReadSwitch(file, keys::kNUTEnabled);
+    if (!setUp.enabled)
+        return setUp;
+    setUp.settings.upsName = ReadString(file, keys::kNUTUPSName);
+    const std::string& name = setUp.settings.upsName;
+    if (name.empty() || name.size() > 32 || name.find_first_of(" \t\"\\\r\n@") != std::string::npos) {
+        CPVXException event(EVENT_NUT_SETTING_BAD);
+        event.SetDetail("NUT/UPSName: 1 to 32 characters without blanks or quotes");
+        throw event;
+    }
+    setUp.settings.description = ReadString(file, keys::kNUTDescription);
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < keys::kNUTUser.count; ++i)
+        lines.push_back(ReadString(file, keys::kNUTUser, i));
+    try {
+        setUp.settings.users = nut::ParseUsers(lines);
+    } catch (CPVXException& e) {
+        if (e.GetArguments().size() == 2)
+            e.SetDetail("NUT/" + e.GetArguments()[0] + ": " + e.GetArguments()[1]);
+        throw;
+    }
+    return setUp;
+}
+
+void StartNut(SService& service, SNutSetUp& setUp)
+{
+    if (!setUp.enabled)
+        return; // no socket at all
+    const CINIFile& file = *service.configuration;
+    std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
+    auto port = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kNUTPort));
+    service.nut = std::make_unique<nut::CServer>(port, sourceAddress, std::move(setUp.clients),
+                                                 std::move(setUp.settings));
+}
+
 void SetUpNetwork(SService& service)
 {
     const CINIFile& file = *service.configuration;
@@ -141,6 +190,7 @@ void SetUpNetwork(SService& service)
     CAddressList setManagers = ReadAddressList(file, keys::kSetManagers);
     CAddressList clients = ReadAddressList(file, keys::kNetXCPClients);
     CAddressList httpClients = ReadAddressList(file, keys::kHTTPClients);
+    SNutSetUp nutSetUp = ReadNutSetUp(file);
     // SNMPv3's users and engine, before any socket opens: a malformed user
     // line or a damaged engine state stops pvx. The engine's clock starts
     // with the processor.
@@ -202,6 +252,7 @@ void SetUpNetwork(SService& service)
         service.http = std::make_unique<CHttpServer>(httpPort, sourceAddress, std::move(httpClients), service.polls,
                                                      service.counters);
     }
+    StartNut(service, nutSetUp);
     if (!RelayEnabled(file))
         return; // no relay socket at all
     std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
@@ -216,9 +267,9 @@ void Pause(SService& service, std::uint32_t ms)
 {
     if (service.responsive)
         ServeWhileWaiting(service.agent.get(), service.relay.get(), service.ups.get(), ms, false,
-                          service.http.get());
-    else if (service.http) // HTTP only: SNMP and the relay keep one client per pass
-        ServeWhileWaiting(nullptr, nullptr, service.ups.get(), ms, false, service.http.get());
+                          service.http.get(), service.nut.get());
+    else if (service.http || service.nut) // only these: SNMP and the relay keep one client per pass
+        ServeWhileWaiting(nullptr, nullptr, service.ups.get(), ms, false, service.http.get(), service.nut.get());
     else
         Sleep(ms);
 }
@@ -234,7 +285,7 @@ void ServeNetwork(SService& service)
     bool mayWait = ups != nullptr && !g_bUseInternalXCP && ups->GetUPSType() == kXCPUPSType;
     if (service.responsive) {
         ServeWhileWaiting(service.agent.get(), service.relay.get(), ups, mayWait ? 1000 : 0, true,
-                          service.http.get());
+                          service.http.get(), service.nut.get());
         return;
     }
     if (service.agent && service.agent->IsRequestWaiting()) {
@@ -309,6 +360,7 @@ int ServiceMain(int /*argument*/)
     } catch (const CPVXException& event) {
         event.Report();
         service.http.reset();
+        service.nut.reset();
         service.agent.reset();
         service.ups.reset();
         return -1;

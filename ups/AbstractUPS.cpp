@@ -297,6 +297,10 @@ bool CAbstractUPS::CanOutletOffDelay()
 {
     return false;
 }
+bool CAbstractUPS::Measures(EMeasurement) const
+{
+    return true;
+}
 void CAbstractUPS::GetOutlets(std::vector<OutletEntry>& outlets)
 {
     outlets.clear();

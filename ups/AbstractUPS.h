@@ -85,6 +85,23 @@ enum class EUPSSetting {
     DateTime,
 };
 
+// Values a UPS may measure or not; where it does not, displays leave the
+// value out rather than show the model's default of 0.
+enum class EMeasurement {
+    BatteryVoltage,
+    BatteryTemperature,
+    BatteryCharge,
+    Runtime,
+    LowBatteryTime,
+    InputVoltage,
+    InputFrequency,
+    OutputVoltage,
+    OutputCurrent,
+    OutputFrequency,
+    OutputLoad,
+    OutputPower,
+};
+
 // What arming a schedule changes besides its due time; all of it is undone
 // when the driver refuses.
 struct SControlArming {
@@ -336,6 +353,8 @@ public:
     virtual bool CanOutletCommand1();
     virtual bool CanOutletOnDelay();
     virtual bool CanOutletOffDelay();
+    // Whether the UPS reports the value at all (the default: every value).
+    virtual bool Measures(EMeasurement value) const;
     // Fills the list of outlets; the default empties it.
     virtual void GetOutlets(std::vector<OutletEntry>& outlets);
     // Outlet actions return the device's result code; the defaults do nothing and return 0.
@@ -387,6 +406,8 @@ public:
     void AttachPollCounters(SPollCounters& counters) { m_pollCounters = &counters; }
     // A copy of the values a status display shows (ups/Readings.h).
     SUPSReadings GetReadings() const;
+    // The same into `readings`, reusing the room its texts and lists have.
+    void GetReadings(SUPSReadings& readings) const;
 
     // ---- Alarm table (one poll: MarkAlarmsStale, RaiseAlarm per alarm, RemoveStaleAlarms)
     void MarkAlarmsStale();

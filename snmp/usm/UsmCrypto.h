@@ -63,4 +63,13 @@ bool AesCfbDecrypt(const AesKey& key, std::uint32_t boots, std::uint32_t time, c
 // Bytes from libcrypto's generator; false if it cannot deliver them.
 bool RandomBytes(std::span<std::uint8_t> out);
 
+// PBKDF2 with HMAC-SHA-256 (RFC 8018 section 5.2): `out.size()` bytes derived
+// from `password` and `salt` in `iterations` rounds; false if libcrypto fails
+// or iterations is 0. Kept here so that libcrypto has one user in pvx; the
+// RFC 9271 server checks its users' stored passwords with it.
+bool Pbkdf2HmacSha256(std::string_view password, std::span<const std::uint8_t> salt, unsigned iterations,
+                      std::span<std::uint8_t> out);
+// Compares in constant time; spans of different sizes are unequal.
+bool EqualInConstantTime(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b);
+
 } // namespace pvx::usm

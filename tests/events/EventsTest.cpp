@@ -154,7 +154,7 @@ TEST(EventText, BuiltCatalogAnswersEveryEventCode)
                                0xC002002Eu, 0xC002002Fu, 0xC0020030u, 0xC0020031u, 0xC0020032u, 0xC0020033u,
                                0xC0020034u, 0xC0020035u, 0xC0020036u, 0xC0020039u, 0xC002003Au,
                                0xC002003Bu, 0xC002003Cu, 0xC002003Eu, 0xC002003Fu,
-                               0xC0020040u}) {
+                               0xC0020040u, 0xC0020058u, 0xC0020059u, 0xC002005Au}) {
         std::string text = TextOf(code);
         EXPECT_NE(text, "Unknown Error") << std::hex << code;
         ASSERT_FALSE(text.empty());

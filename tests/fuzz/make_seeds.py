@@ -311,6 +311,7 @@ AttachedDevices=servers
           + (0xC0020025).to_bytes(4, "little") + (16).to_bytes(4, "little") + (8).to_bytes(2, "little")
           + (0).to_bytes(2, "little") + b"Gone")
     write_v3_seeds()
+    write_nut_seeds()
     write("message_catalog", "offset-past-end", (1).to_bytes(4, "little") + (0).to_bytes(4, "little")
           + (0xFFFFFFFF).to_bytes(4, "little") + (0xFFFFFFF0).to_bytes(4, "little"))
 
@@ -365,6 +366,29 @@ def write_v3_seeds():
     write("usm_config", "user-authpriv", b"\x01ops,authPriv,SHA," + sha + b",AES," + sha + b",write")
     write("usm_config", "user-authnopriv", b"\x01 mon , authNoPriv , SHA256 , " + sha256 + b" , - , - , read\r")
     write("usm_config", "user-short", b"\x01ops,authPriv,SHA")
+
+
+
+# ---- RFC 9271 ------------------------------------------------------------------
+
+
+def write_nut_seeds():
+    """A mode byte (bit 0: no UPS), then the lines a client sends."""
+    sessions = {
+        "upsc-list": b"STARTTLS\nLIST VAR ups\nLOGOUT\n",
+        "upsmon-primary": b"STARTTLS\nUSERNAME admin\nPASSWORD pw\nLOGIN ups\nPRIMARY ups\n"
+                          b"GET VAR ups ups.status\nFSD ups\nGET NUMLOGINS ups\nLOGOUT\n",
+        "upsmon-wrong-password": b"USERNAME mon\nPASSWORD nope\nLOGIN ups\nMASTER ups\n",
+        "upscmd": b"USERNAME admin\nPASSWORD pw\nLIST CMD ups\nGET CMDDESC ups shutdown.stop\n"
+                  b"INSTCMD ups test.battery.start.quick\nINSTCMD ups load.off.delay 30\n",
+        "upsrw": b"USERNAME admin\nPASSWORD pw\nLIST RW ups\nGET TYPE ups ups.id\nLIST RANGE ups ups.delay.start\n"
+                 b"SET VAR ups ups.id \"Rack \\\"7\\\"\"\nGET VAR ups ups.id\n",
+        "odd-lines": b"\r\n   \nGET VAR ups \"open\nget var UPS ups.status\r\nSET VAR ups ups.id \"a\"b\n"
+                     b"LIST ENUM ups ups.id\nLIST CLIENT ups\nHELP\nVER\nNETVER\n\x01\xff\n",
+    }
+    for name, lines in sessions.items():
+        write("nut_session", name, b"\x00" + lines)
+    write("nut_session", "no-ups", b"\x01GET VAR ups ups.status\nLIST VAR ups\nINSTCMD ups shutdown.return\n")
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -117,6 +118,26 @@ std::vector<std::string> CSimulatedUps::FramesAfter(std::size_t count) const
         if (!IsPoll(frames[i]))
             caused.push_back(frames[i]);
     return caused;
+}
+
+std::chrono::milliseconds LongestPollGap(const CSimulatedUps& ups, std::chrono::milliseconds span)
+{
+    using namespace std::chrono;
+    const auto start = steady_clock::now();
+    auto last = start;
+    std::size_t seen = ups.ReceivedFrames().size();
+    milliseconds longest { 0 };
+    while (steady_clock::now() - start < span) {
+        std::this_thread::sleep_for(milliseconds(50));
+        const std::size_t now = ups.ReceivedFrames().size();
+        const auto at = steady_clock::now();
+        if (now != seen) {
+            seen = now;
+            longest = std::max(longest, duration_cast<milliseconds>(at - last));
+            last = at;
+        }
+    }
+    return std::max(longest, duration_cast<milliseconds>(steady_clock::now() - last));
 }
 
 bool IsPoll(const std::string& frame)

@@ -98,6 +98,9 @@ private:
 // Writes `text` to `path`, replacing the file.
 void WriteTextFile(const std::string& path, const std::string& text);
 
+// The longest gap between two frames the simulator received, sampled for `span`.
+std::chrono::milliseconds LongestPollGap(const CSimulatedUps& ups, std::chrono::milliseconds span);
+
 // True for a request the driver sends on its own while polling.
 bool IsPoll(const std::string& frame);
 

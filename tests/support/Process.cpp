@@ -177,6 +177,34 @@ bool EnterPrivateMountNamespace()
     return ::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
+int ConnectTcp(unsigned short port, unsigned source)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from {};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7F000000u | (source & 0xFFFFFFu));
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0
+        && (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0
+            || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+long ProcField(pid_t pid, const std::string& file, const std::string& key)
+{
+    std::istringstream text(ReadFile("/proc/" + std::to_string(pid) + "/" + file));
+    for (std::string line; std::getline(text, line);)
+        if (line.starts_with(key))
+            return std::stol(line.substr(key.size()));
+    return -1;
+}
+
 unsigned short FreeUdpPort()
 {
     return FreePort(SOCK_DGRAM);

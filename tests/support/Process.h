@@ -76,6 +76,11 @@ unsigned short FreeUdpPort();
 unsigned short FreeTcpPort();
 // A loopback port free for SOCK_DGRAM or SOCK_STREAM at the moment of asking.
 unsigned short FreePort(int type);
+// A TCP connection to 127.0.0.1:port (blocking) from 127.0.0.<source>, or -1.
+int ConnectTcp(unsigned short port, unsigned source = 1);
+// The number after `key` on its line of /proc/<pid>/<file> ("VmRSS:" of
+// "status"), or -1.
+long ProcField(pid_t pid, const std::string& file, const std::string& key);
 
 } // namespace pvx::test
 
