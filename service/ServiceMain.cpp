@@ -231,14 +231,13 @@ void SetUpNetwork(SService& service)
         std::uint32_t trapHost = ReadAddress(file, keys::kTrapHost);
         auto managerPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kManagerPort));
         auto agentPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kSNMPAgentPort));
+        service.standardNames = ReadSwitch(file, keys::kStandardNames);
+        service.standardValues = ReadSwitch(file, keys::kStandardValues);
         service.agent = std::make_unique<CSNMPAgent>(agentPort, managerPort, trapHost, sourceAddress, getCommunity,
-                                                     setCommunity, trapCommunity);
+                                                     setCommunity, trapCommunity, service.standardValues);
         service.agent->SetSourceLists(std::move(readManagers), std::move(setManagers));
         service.agent->AttachCounters(service.counters);
         service.agent->SetVersion2c(ReadSwitch(file, keys::kVersion2c));
-        service.standardNames = ReadSwitch(file, keys::kStandardNames);
-        service.standardValues = ReadSwitch(file, keys::kStandardValues);
-        service.agent->SetStandardValues(service.standardValues);
         if (v3)
             service.agent->SetSNMPv3(std::move(v3));
         service.agent->SetVersion1(ReadSwitch(file, keys::kVersion1));
