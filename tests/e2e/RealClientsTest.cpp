@@ -2,8 +2,9 @@
 // and SNMP/SystemGroup on: Prometheus's SNMP exporter over SNMPv2c and SNMPv3
 // authPriv (SHA, AES) and collectd's snmp plugin over SNMPv2c read the
 // simulator's values; NUT's snmp-ups with its default mibs=auto over v1, v2c
-// and v3 follows the UPS on battery and its battery running low; snmptrapd
-// receives the traps as RFC 1628 numbers them.
+// and v3 follows the UPS on battery and its battery running low, as the
+// status page, its JSON and its metrics do; snmptrapd receives the traps as
+// RFC 1628 numbers them.
 #include "tests/e2e/SnmpClient.h"
 #include "tests/support/Daemon.h"
 
@@ -22,11 +23,6 @@ std::string Key(const char* phrase)
     return made.out.substr(0, made.out.find('\n'));
 }
 
-bool HasWord(const std::string& words, const std::string& word)
-{
-    return (" " + words + " ").find(" " + word + " ") != std::string::npos;
-}
-
 struct SRig {
     SRig()
     {
@@ -35,7 +31,8 @@ struct SRig {
         options.managerPort = trapPort;
         options.extraIni = "[SNMP]\nVersion2c=1\nStandardNames=1\nStandardValues=1\nSystemGroup=1\n"
                            "[SNMPv3]\nEnabled=1\nUser1=ops,authPriv,SHA,"
-            + Key("ops auth phrase") + ",AES," + Key("ops priv phrase") + ",write\n[Network]\nResponsiveLoop=1\n";
+            + Key("ops auth phrase") + ",AES," + Key("ops priv phrase") + ",write\n[Network]\nResponsiveLoop=1\n"
+            "[HTTP]\nEnabled=1\nPort=" + std::to_string(httpPort) + "\n";
         pvx = std::make_unique<CPvxDaemon>(folder.Path(), ups.DevicePath(), options);
     }
     bool Identified()
@@ -45,9 +42,13 @@ struct SRig {
     }
     std::string Target() const { return "127.0.0.1:" + std::to_string(pvx->AgentPort()); }
     std::optional<std::int64_t> Get(std::vector<std::uint32_t> arcs) { return snmp::GetNumber(pvx->AgentPort(), arcs); }
-    // ups.status as snmp-ups with its default mibs=auto reads it over
-    // `version`, and the whole of what it read.
-    std::pair<std::string, std::string> Nut(const std::string& version)
+    std::string Fetch(const std::string& path)
+    {
+        const std::string url = "http://127.0.0.1:" + std::to_string(httpPort) + path;
+        return RunProgram("/usr/bin/curl", "curl", { "-s", "-m", "5", url }, 10s).out;
+    }
+    // What snmp-ups with its default mibs=auto reads over `version`.
+    std::string Nut(const std::string& version)
     {
         std::vector<std::string> arguments = { "-s", "pvx" + version, "-x", "port=" + Target(), "-x", "mibs=auto",
             "-x", "snmp_version=" + version, "-d", "1" };
@@ -58,14 +59,11 @@ struct SRig {
         SRunResult run = RunProgram("/lib/nut/snmp-ups", "snmp-ups", arguments, 60s, folder.Path());
         EXPECT_FALSE(run.timedOut) << version;
         EXPECT_NE(run.err.find("(mib: ietf"), std::string::npos) << version << ": the standard UPS-MIB\n" << run.err;
-        const auto at = run.out.find("\nups.status: ");
-        if (at == std::string::npos)
-            return { "<none>", run.out };
-        return { run.out.substr(at + 13, run.out.find('\n', at + 13) - at - 13), run.out };
+        return run.out;
     }
 
     CTempDir folder;
-    const unsigned short trapPort = FreeUdpPort();
+    const unsigned short trapPort = FreeUdpPort(), httpPort = FreeTcpPort();
     CSimulatedUps ups { folder.Path() };
     CChildProcess trapd { "/usr/sbin/snmptrapd", "snmptrapd",
         { "-f", "-Lo", "-n", "-On", "-m", "", "--disableAuthorization=yes", "-C", "-c", "/dev/null",
@@ -167,14 +165,16 @@ TEST(RealClients, NutFollowsTheUpsOverEveryVersionAndTrapsAreRfc1628s)
         std::vector<std::uint32_t> object;
         std::int64_t value; // of `object` once the daemon has seen the change
         std::int64_t minutes; // upsEstimatedMinutesRemaining then
-        const char* status;
+        const char* status; // ups.status as NUT words it
+        const char* battery, *page; // the battery status in the JSON and the metrics, and on the page
     };
     const SStep steps[] = {
-        { { "set drift off" }, { 2, 1, 33, 1, 4, 1, 0 }, 3, 30, "OL" },   // upsOutputSource normal
-        { { "set onbattery 1" }, { 2, 1, 33, 1, 4, 1, 0 }, 5, 30, "OB" }, // battery
+        { { "set drift off" }, { 2, 1, 33, 1, 4, 1, 0 }, 3, 30, "OL", "normal", "Normal" }, // upsOutputSource normal
+        { { "set onbattery 1" }, { 2, 1, 33, 1, 4, 1, 0 }, 5, 30, "OB", "normal", "Normal" }, // battery
         // The UPS warns of a low battery while its run time (25 minutes) is
         // far above upsConfigLowBattTime: managers must still see LB.
-        { { "set lowbattery 1", "set battery.runtime 1500" }, { 2, 1, 33, 1, 2, 1, 0 }, 3, 25, "OB LB" },
+        { { "set lowbattery 1", "set battery.runtime 1500" }, { 2, 1, 33, 1, 2, 1, 0 }, 3, 25, "LB OB", "low",
+            "Low" },
     };
     for (const SStep& step : steps) {
         for (const char* line : step.control)
@@ -182,12 +182,16 @@ TEST(RealClients, NutFollowsTheUpsOverEveryVersionAndTrapsAreRfc1628s)
         ASSERT_TRUE(WaitFor([&] { return rig.Get(step.object) == step.value && rig.Get({ 2, 1, 33, 1, 2, 3, 0 })
                                       == step.minutes; }, 20s)) << step.status;
         for (const char* version : { "v1", "v2c", "v3" }) {
-            const auto [status, dump] = rig.Nut(version);
-            for (const char* word : { "OL", "OB", "LB" })
-                EXPECT_EQ(HasWord(status, word), HasWord(step.status, word)) << version << ": " << status;
-            EXPECT_NE(dump.find("battery.runtime: " + std::to_string(step.minutes * 60) + "\n"), std::string::npos)
-                << dump;
+            const std::string dump = rig.Nut(version);
+            EXPECT_NE(dump.find("\nups.status: " + std::string(step.status) + "\n"), std::string::npos) << version << dump;
+            EXPECT_NE(dump.find("\nbattery.runtime: " + std::to_string(step.minutes * 60) + "\n"), std::string::npos);
         }
+        const std::string battery = step.battery;
+        const std::pair<const char*, std::string> shown[] = { { "/status.json", "\"battery_status\":\"" + battery + "\"" },
+            { "/metrics", "pvx_ups_battery_status{status=\"" + battery + "\"} 1\n" },
+            { "/", std::string("<th>Status</th><td>") + step.page + "</td>" } };
+        for (const auto& [path, expected] : shown)
+            EXPECT_NE(rig.Fetch(path).find(expected), std::string::npos) << path << ": " << expected;
     }
 
     // SNMPv1 traps as RFC 3584 section 3.2 makes them of RFC 1628's
