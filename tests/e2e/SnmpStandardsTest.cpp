@@ -66,8 +66,8 @@ TEST(SnmpStandards, ASetIsCheckedWholeBeforeAnythingIsApplied)
     const SCase cases[] = {
         { "2c", { kShutdownAfter, "i", "600", kShutdownType, "i", "3" }, "wrongValue", 1 }, // a type out of range
         { "1", { kShutdownAfter, "i", "600", kShutdownType, "i", "3" }, "badValue", 1 },
-        { "2c", { kName, "s", "X", kAutoRestart, "i", "5" }, "notWritable", 1 },
-        { "2c", { kName, "i", "5" }, "wrongType", 0 },
+        { "2c", { kName, "s", "X", kAutoRestart, "i", "5" }, "notWritable", 1 }, // a name and a read-only object
+        { "2c", { kName, "i", "5" }, "wrongType", 0 }, // an INTEGER for a name
         { "1", { kName, "i", "5" }, "badValue", 0 },
         { "2c", { kName, "s", std::string(64, 'n') }, "wrongLength", 0 }, // one character too long
         { "2c", { kAudible, "i", "9" }, "wrongValue", 0 },                 // outside its enumeration

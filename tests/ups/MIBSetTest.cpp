@@ -406,6 +406,10 @@ TEST(MIBSetTest, TestGroup)
         EXPECT_EQ(u.m_testId, kUpsTestNoTestsInitiated);
         EXPECT_EQ(u.m_testResultSummary, 6);
     };
+    auto standardAt7 = [](CTestUPS& u) {
+        u.SetStandardValues(true);
+        u.m_testSpinLock = 7;
+    };
     const std::vector<SSetCase> cases = {
         { "abort a running test", running, kTestId, Oid(kUpsTestAbortTestInProgress), kOk, { "AbortTest" },
             [](CTestUPS& u) {
@@ -441,8 +445,8 @@ TEST(MIBSetTest, TestGroup)
                 u.failingAction = "StartBatteryTest(1,15)";
             },
             kTestId, Oid(kUpsTestQuickBatteryTest), kRefused, { "StartBatteryTest(1,15)" }, unchanged },
-        { "spin lock from an INTEGER stores it", [](CTestUPS& u) { u.m_testSpinLock = 5; }, kSpinLock, Int(6), kOk,
-            {}, [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 6u); } },
+        { "spin lock from an INTEGER stores it", [](CTestUPS& u) { u.m_testSpinLock = 5; }, kSpinLock, Int(6), kOk, {},
+            [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 6u); } },
         { "spin lock below 0", [](CTestUPS& u) { u.m_testSpinLock = 5; }, kSpinLock, Int(-1), kBadValue, {},
             [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 5u); } },
         { "spin lock while a test runs",
@@ -450,8 +454,12 @@ TEST(MIBSetTest, TestGroup)
                 u.m_testResultSummary = 5;
                 u.m_testSpinLock = 5;
             },
-            kSpinLock, Int(7), kBadValue, {},
-            [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 5u); } },
+            kSpinLock, Int(7), kBadValue, {}, [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 5u); } },
+        // With standard values a TestAndIncr (RFC 1628): only the current value, which it increments.
+        { "standard spin lock of another value", standardAt7, kSpinLock, Int(6), EVENT_INCONSISTENT_VALUE, {},
+            [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 7u); } },
+        { "standard spin lock of its value", standardAt7, kSpinLock, Int(7), kOk, {},
+            [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 8u); } },
         { "vendor quick test", quickCapable, kVendorQuickTest, Int(0), kOk, { "StartBatteryTest(1,15)" },
             started(kUpsTestQuickBatteryTest) },
         { "vendor quick test while one runs", running, kVendorQuickTest, Text("anything"), kOk,

@@ -77,33 +77,15 @@ TEST_P(StandardValuesTest, TypesAndIdentifiersAsTheMibHasThem)
         { "upsInputLineBads is a Counter32", "1.3.6.1.2.1.33.1.3.1.0", { 0x02, 0x01, 0x03 }, { 0x41, 0x01, 0x03 } },
         { "upsAlarmsPresent is a Gauge32", "1.3.6.1.2.1.33.1.6.1.0", { 0x02, 0x01, 0x01 }, { 0x42, 0x01, 0x01 } },
         { "upsAlarmTime is a TimeStamp on sysUpTime", cell + ".3.0", wallText, ticks },
-        { "upsAlarmDescr without the final .0", cell + ".2.0",
-            { 0x06, 0x0B, 0x2B, 6, 1, 2, 1, 33, 1, 6, 3, 3, 0 }, { 0x06, 0x0A, 0x2B, 6, 1, 2, 1, 33, 1, 6, 3, 3 } },
-        { "upsTestId, the well-known test", "1.3.6.1.2.1.33.1.7.1.0", { 0x06, 0x0B, 0x2B, 6, 1, 2, 1, 33, 1, 7, 7, 1, 0 },
-            { 0x06, 0x0A, 0x2B, 6, 1, 2, 1, 33, 1, 7, 7, 1 } },
+        { "upsAlarmDescr without the final .0", cell + ".2.0", { 0x06, 0x0B, 0x2B, 6, 1, 2, 1, 33, 1, 6, 3, 3, 0 },
+            { 0x06, 0x0A, 0x2B, 6, 1, 2, 1, 33, 1, 6, 3, 3 } },
+        { "upsTestId, the well-known test", "1.3.6.1.2.1.33.1.7.1.0",
+            { 0x06, 0x0B, 0x2B, 6, 1, 2, 1, 33, 1, 7, 7, 1, 0 }, { 0x06, 0x0A, 0x2B, 6, 1, 2, 1, 33, 1, 7, 7, 1 } },
         { "an INTEGER stays one", "1.3.6.1.2.1.33.1.2.4.0", { 0x02, 0x01, 0x00 }, { 0x02, 0x01, 0x00 } },
     };
     for (const SCase& c : cases)
         EXPECT_EQ(ValueOnTheWire(*ups.GetMIBData(Name(c.name).Arcs(), false)), GetParam() ? c.rfc1628 : c.vendor)
             << c.what;
-}
-
-// The vendor's agent stores any value; RFC 1628's TestAndIncr takes only the
-// current one, and increments it.
-TEST_P(StandardValuesTest, SpinLockIsATestAndIncr)
-{
-    struct SCase {
-        std::int32_t value;
-        std::uint32_t standardCode, vendorAfter, standardAfter;
-    };
-    const SCase cases[] = { { 6, EVENT_INCONSISTENT_VALUE, 6, 7 }, { 7, 0, 7, 8 } };
-    for (const SCase& c : cases) {
-        CMIBData value(c.value, INT32_MIN, INT32_MAX, MIB_SIGNED);
-        value.SetName(Name("1.3.6.1.2.1.33.1.7.2.0"));
-        ups.m_testSpinLock = 7;
-        EXPECT_EQ(CodeOf([&] { ups.SetMIBData(value); }), GetParam() ? c.standardCode : 0u) << c.value;
-        EXPECT_EQ(ups.m_testSpinLock, GetParam() ? c.standardAfter : c.vendorAfter) << c.value;
-    }
 }
 
 // RFC 1628 traps as RFC 3584 section 3.2 sends them in SNMPv1: enterprise
