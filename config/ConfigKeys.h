@@ -91,6 +91,8 @@ inline constexpr SConfigKey kSNMPv3Enabled { "SNMPv3", "Enabled", EConfigType::U
     "non-zero answers SNMPv3 (with SNMP/Enabled on)" };
 inline constexpr SConfigKey kSNMPv3User { "SNMPv3", "User", EConfigType::String, "",
     "one USM user a line; empty: no such user", 8 };
+inline constexpr SConfigKey kReloadOnHangup { "Service", "ReloadOnHangup", EConfigType::Unsigned, "0",
+    "non-zero: SIGHUP re-reads pvx.ini instead of ending pvx" };
 
 // Every key above, in the order of the sample pvx.ini.
 inline constexpr const SConfigKey* kAll[] = {
@@ -124,6 +126,7 @@ inline constexpr const SConfigKey* kAll[] = {
     &kHTTPClients,
     &kSNMPv3Enabled,
     &kSNMPv3User,
+    &kReloadOnHangup,
 };
 
 } // namespace keys
@@ -135,7 +138,7 @@ unsigned DefaultUnsigned(const SConfigKey& key);
 
 // Reads of one key, each giving the entry's default as CINIFile does: a
 // missing key for every type, a value without digits for numbers, and an
-// empty or unresolvable value for addresses.
+// empty value for addresses (a name that does not resolve throws).
 std::string ReadString(const CINIFile& file, const SConfigKey& key, std::size_t index = 0);
 unsigned ReadUnsigned(const CINIFile& file, const SConfigKey& key);
 // An on/off key: any value other than 0 is on.

@@ -33,12 +33,12 @@ std::string CEncryption::Encrypt(std::string_view plain)
     return stored;
 }
 
-std::optional<std::string> CEncryption::UnEncrypt(std::string_view stored)
+std::optional<std::string> CEncryption::UnEncrypt(std::string_view stored, std::size_t maxLength)
 {
     if (stored.substr(0, kPrefix.size()) != kPrefix)
         return std::nullopt;
     std::string_view digits = stored.substr(kPrefix.size());
-    if (digits.empty() || digits.size() % 2 != 0 || digits.size() / 2 > kMaxPasswordLength)
+    if (digits.empty() || digits.size() % 2 != 0 || digits.size() / 2 > maxLength)
         return std::nullopt;
     std::string plain;
     for (std::size_t i = 0; i < digits.size() / 2; ++i) {

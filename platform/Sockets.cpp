@@ -129,6 +129,39 @@ bool SendTo(int socket, const SDatagram& datagram)
     return n >= 0 && static_cast<std::size_t>(n) == datagram.length;
 }
 
+bool ParseDottedAddress(const std::string& text, std::uint32_t& address)
+{
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1)
+        return false;
+    address = parsed.s_addr;
+    return true;
+}
+
+bool LookUpHostName(const std::string& text, std::uint32_t& address)
+{
+    if (text.empty())
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return false;
+    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(found);
+    return true;
+}
+
+bool IsLocalAddress(std::uint32_t address)
+{
+    // Port 0 takes no port from anyone; only EADDRNOTAVAIL says "not here".
+    CUniqueFd socket = CreateSocket(2, 1, 0);
+    if (!socket)
+        return true; // nothing learnt: the real bind will tell
+    return BindSocket(socket.Get(), 0, address) || errno != EADDRNOTAVAIL;
+}
+
 CUniqueFd OpenUdpSocket(std::uint16_t port, std::uint32_t address, const SUdpSocketEvents& events)
 {
     // Each failure carries the call's name and errno for the catcher; the

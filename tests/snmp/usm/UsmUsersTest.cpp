@@ -13,6 +13,9 @@ using pvx::usm::test::Hex;
 namespace {
 
 const Bytes kMaplesyrupSha1 = Hex("9f b5 cc 03 81 49 7b 37 93 52 89 39 ff 78 8d 5d 79 14 52 11");
+// RFC 3414 A.3.2: "maplesyrup" localized to engine 00 .. 00 02 with SHA.
+const Bytes kEngine2 = Hex("00 00 00 00 00 00 00 00 00 00 00 02");
+const Bytes kMaplesyrupSha1Engine2 = Hex("66 95 fe bc 92 88 e3 62 82 23 5f c7 15 1f 12 84 97 b3 8f 3f");
 
 std::string Stored(EAuthProtocol protocol, const char* passPhrase) { return *StoreKey(protocol, passPhrase); }
 
@@ -22,7 +25,7 @@ TEST(UsmUsers, StoredKeyIsKuAndRefusesShortPassPhrases)
 {
     std::string stored = Stored(EAuthProtocol::Sha1, "maplesyrup");
     EXPECT_EQ(stored.find("maplesyrup"), std::string::npos);
-    EXPECT_EQ(LoadKey(EAuthProtocol::Sha1, stored), kMaplesyrupSha1);
+    EXPECT_EQ(LoadKey(EAuthProtocol::Sha1, stored)->key, kMaplesyrupSha1);
     // A key of the other protocol, a relay password and plain text are no keys.
     EXPECT_FALSE(LoadKey(EAuthProtocol::Sha256, stored));
     EXPECT_FALSE(LoadKey(EAuthProtocol::Sha1, pvx::CEncryption::Encrypt("maplesyrup")));
@@ -71,7 +74,7 @@ TEST(UsmUsers, ParsesGoodLinesAndNamesTheKeyOfABadOne)
 
     SUsmUser ops = ParseUsmUser("User1", cases[0].line);
     EXPECT_EQ(ops, (SUsmUser {"ops", ESecurityLevel::AuthPriv, EAuthProtocol::Sha1, kMaplesyrupSha1,
-                              kMaplesyrupSha1, EAccess::Write}));
+                              kMaplesyrupSha1, EAccess::Write, {}, "User1"}));
     SUsmUser mon = ParseUsmUser("User2", cases[1].line);
     EXPECT_EQ(mon.name, "mon");
     EXPECT_EQ(mon.level, ESecurityLevel::AuthNoPriv);
@@ -103,11 +106,89 @@ TEST(UsmUsers, PasswordToolMakesStoredKeys)
     auto made = pvx::test::RunProgram(tool, "pvx-passwd", {"-3", "SHA", "maplesyrup"}, std::chrono::seconds(20));
     ASSERT_EQ(made.status, 0) << made.err;
     ASSERT_FALSE(made.out.empty());
-    EXPECT_EQ(LoadKey(EAuthProtocol::Sha1, made.out.substr(0, made.out.size() - 1)), kMaplesyrupSha1);
+    EXPECT_EQ(LoadKey(EAuthProtocol::Sha1, made.out.substr(0, made.out.size() - 1))->key, kMaplesyrupSha1);
 
     auto shortPhrase = pvx::test::RunProgram(tool, "pvx-passwd", {"-3", "SHA256", "seven77"}, std::chrono::seconds(20));
     EXPECT_EQ(shortPhrase.status, 1);
     EXPECT_TRUE(shortPhrase.out.empty());
     auto badProtocol = pvx::test::RunProgram(tool, "pvx-passwd", {"-3", "MD5", "maplesyrup"}, std::chrono::seconds(20));
     EXPECT_EQ(badProtocol.status, 2);
+}
+
+TEST(UsmUsers, LocalizedKeysCarryTheirEngineAndAreCheckedAgainstIt)
+{
+    std::string kul = *StoreKey(EAuthProtocol::Sha1, "maplesyrup", kEngine2);
+    auto loaded = LoadKey(EAuthProtocol::Sha1, kul);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->key, kMaplesyrupSha1Engine2);
+    EXPECT_EQ(loaded->engineId, kEngine2);
+    // RFC 3411 bounds the engine ID to 5 .. 32 octets.
+    EXPECT_FALSE(StoreKey(EAuthProtocol::Sha1, "maplesyrup", Hex("80 00 01 02")));
+    EXPECT_FALSE(StoreKey(EAuthProtocol::Sha1, "maplesyrup", Bytes(33, 1)));
+
+    const std::string ku = Stored(EAuthProtocol::Sha1, "maplesyrup");
+    const std::string other = *StoreKey(EAuthProtocol::Sha1, "maplesyrup", Hex("80 00 02 16 05 01 02 03 04"));
+    struct Case {
+        std::string authKey, privKey;
+        const char* outcome; // "ku", "kul", "malformed" at parsing, "foreign" at the check
+    };
+    const Case cases[] = {
+        {ku, ku, "ku"},
+        {kul, kul, "kul"},
+        {kul, ku, "malformed"},
+        {kul, other, "malformed"},
+        {other, other, "foreign"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.outcome);
+        std::string line = "ops,authPriv,SHA," + c.authKey + ",AES," + c.privKey + ",write";
+        if (std::string(c.outcome) == "malformed") {
+            EXPECT_THROW(ParseUsmUser("User2", line), pvx::CPVXException);
+            continue;
+        }
+        std::vector<SUsmUser> users { ParseUsmUser("User2", line) };
+        if (std::string(c.outcome) == "foreign") {
+            try {
+                CheckLocalization(users, kEngine2);
+                ADD_FAILURE() << "a key of another engine passed";
+            } catch (const pvx::CPVXException& e) {
+                EXPECT_EQ(e.GetArguments().at(0), "User2");
+            }
+            continue;
+        }
+        auto unlocalized = CheckLocalization(users, kEngine2);
+        EXPECT_EQ(unlocalized, std::string(c.outcome) == "ku" ? std::vector<std::string> {"User2"}
+                                                                : std::vector<std::string> {});
+    }
+}
+
+TEST(UsmUsers, PasswordToolLocalizesToTheEngineGiven)
+{
+    const std::string tool = std::string(PVX_BINARY_DIR) + "/pvx-passwd";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"-3", "SHA", "-e", "000000000000000000000002", "maplesyrup"}, 0},
+        {{"-3", "SHA", "-e", "0x000000000000000000000002", "maplesyrup"}, 0},
+        {{"-3", "SHA", "-e", "0000000002", "maplesyrup"}, 0},
+        {{"-3", "SHA", "-e", "00000002", "maplesyrup"}, 1}, // four octets
+        {{"-3", "SHA", "-e", "00000000000000000000000g", "maplesyrup"}, 1},
+        {{"-3", "SHA", "-e", "000000000000000000000002", "maplesyrup", "extra"}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[3]);
+        auto made = pvx::test::RunProgram(tool, "pvx-passwd", c.args, std::chrono::seconds(20));
+        ASSERT_EQ(made.status, c.status) << made.err;
+        if (c.status != 0 || c.args[3].size() < 24)
+            continue;
+        auto loaded = LoadKey(EAuthProtocol::Sha1, made.out.substr(0, made.out.size() - 1));
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(loaded->key, kMaplesyrupSha1Engine2);
+        // -d shows what the stored form holds: the engine ID and the key.
+        auto shown = pvx::test::RunProgram(tool, "pvx-passwd", {"-d", made.out.substr(0, made.out.size() - 1)},
+                                           std::chrono::seconds(5));
+        EXPECT_EQ(shown.out, "000000000000000000000002:6695febc9288e36282235fc7151f128497b38f3f\n");
+    }
 }
