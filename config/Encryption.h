@@ -4,9 +4,12 @@
 // only the file's mode protects the secret itself.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pvx {
 
@@ -14,13 +17,16 @@ class CEncryption {
 public:
     // Plain text to stored form: "pvx1:" followed by two hexadecimal digits per byte.
     static std::string Encrypt(std::string_view plain);
-    // Stored form to plain text; nothing when the text is not a stored form
-    // or its plain text is longer than `maxLength`.
-    static std::optional<std::string> UnEncrypt(std::string_view stored, std::size_t maxLength = kMaxPasswordLength);
+    // Stored form to plain text; nothing when the text is not a stored form.
+    static std::optional<std::string> UnEncrypt(std::string_view stored);
+
+    // Bytes (an SNMPv3 key) to stored form: "pvx2:" and two hexadecimal
+    // digits per byte, half the length of a text's form, so that a user line
+    // with two keys fits the reader's 255 characters.
+    static std::string EncryptBytes(std::span<const std::uint8_t> plain);
+    static std::optional<std::vector<std::uint8_t>> UnEncryptBytes(std::string_view stored);
 
     static constexpr std::size_t kMaxPasswordLength = 64;
-    // The longest stored text of any kind: an SNMPv3 key with its engine ID.
-    static constexpr std::size_t kMaxStoredLength = 160;
 };
 
 } // namespace pvx

@@ -89,7 +89,9 @@ int main(int argc, char** argv)
         return StoreSnmpKey(argv[2], engine, argc == next + 1 ? argv[next] : "", argc == next);
     }
     if (argc == 3 && std::string(argv[1]) == "-d") {
-        auto decoded = pvx::CEncryption::UnEncrypt(argv[2], pvx::CEncryption::kMaxStoredLength);
+        auto decoded = pvx::CEncryption::UnEncrypt(argv[2]);
+        if (!decoded)
+            decoded = pvx::usm::DescribeStoredKey(argv[2]);
         if (!decoded) {
             std::cerr << "pvx-passwd: not a stored password\n";
             return 1;

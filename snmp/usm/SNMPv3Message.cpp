@@ -236,7 +236,7 @@ void CSNMPv3Processor::SetUsers(std::span<const SUsmUser> users)
 {
     // Keys stored localized (Kul) are used as they are; Ku is localized here.
     auto localized = [this](const SUsmUser& user, const Bytes& key) {
-        return user.engineId.empty() ? LocalizeKey(user.authProtocol, key, m_engine.engineId) : key;
+        return user.engineTag.empty() ? LocalizeKey(user.authProtocol, key, m_engine.engineId) : key;
     };
     m_users.clear();
     for (const auto& user : users) {

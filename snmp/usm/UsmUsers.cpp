@@ -62,55 +62,90 @@ std::optional<Bytes> BytesOfHex(std::string_view hex)
     return bytes;
 }
 
-// The plain text under the scrambling: "<key>" for Ku, "<engine ID>:<key>"
-// for Kul, both in hexadecimal.
+namespace {
+enum EStoredForm : std::uint8_t { kStoredKu = 0, kStoredKul = 1 };
+} // namespace
+
 std::optional<std::string> StoreKey(EAuthProtocol protocol, std::string_view passPhrase,
                                     std::span<const std::uint8_t> engineId)
 {
     if (passPhrase.size() < kMinPassPhraseLength)
         return std::nullopt;
+    if (!engineId.empty() && (engineId.size() < kMinEngineIdLength || engineId.size() > kMaxEngineIdLength))
+        return std::nullopt;
     Bytes key = PasswordToKey(protocol, passPhrase);
     if (key.size() != KeySize(protocol))
         return std::nullopt;
-    if (engineId.empty())
-        return CEncryption::Encrypt(HexOf(key));
-    if (engineId.size() < kMinEngineIdLength || engineId.size() > kMaxEngineIdLength)
-        return std::nullopt;
-    return CEncryption::Encrypt(HexOf(engineId) + ":" + HexOf(LocalizeKey(protocol, key, engineId)));
+    Bytes plain { engineId.empty() ? kStoredKu : kStoredKul };
+    if (!engineId.empty()) {
+        Bytes tag = EngineTag(engineId);
+        plain.insert(plain.end(), tag.begin(), tag.end());
+        key = LocalizeKey(protocol, key, engineId);
+    }
+    plain.insert(plain.end(), key.begin(), key.end());
+    return CEncryption::EncryptBytes(plain);
 }
+
+namespace {
+
+std::optional<SStoredKey> ReadStoredKey(std::string_view stored)
+{
+    SStoredKey result;
+    if (auto text = CEncryption::UnEncrypt(stored)) {
+        // The first stored form: the hexadecimal text of Ku.
+        auto key = BytesOfHex(*text);
+        if (!key)
+            return std::nullopt;
+        result.key = std::move(*key);
+        return result;
+    }
+    auto plain = CEncryption::UnEncryptBytes(stored);
+    if (!plain || plain->empty())
+        return std::nullopt;
+    std::size_t at = 1;
+    if ((*plain)[0] == kStoredKul) {
+        if (plain->size() < 1 + kEngineTagSize)
+            return std::nullopt;
+        result.engineTag.assign(plain->begin() + 1, plain->begin() + 1 + kEngineTagSize);
+        at += kEngineTagSize;
+    } else if ((*plain)[0] != kStoredKu) {
+        return std::nullopt;
+    }
+    result.key.assign(plain->begin() + static_cast<std::ptrdiff_t>(at), plain->end());
+    return result;
+}
+
+} // namespace
 
 std::optional<SStoredKey> LoadKey(EAuthProtocol protocol, std::string_view stored)
 {
-    auto plain = CEncryption::UnEncrypt(stored, CEncryption::kMaxStoredLength);
-    if (!plain)
+    auto result = ReadStoredKey(stored);
+    if (!result || result->key.size() != KeySize(protocol))
         return std::nullopt;
-    std::string_view text = *plain;
-    SStoredKey result;
-    if (auto colon = text.find(':'); colon != std::string_view::npos) {
-        auto engineId = BytesOfHex(text.substr(0, colon));
-        if (!engineId || engineId->size() < kMinEngineIdLength || engineId->size() > kMaxEngineIdLength)
-            return std::nullopt;
-        result.engineId = std::move(*engineId);
-        text = text.substr(colon + 1);
-    }
-    auto key = BytesOfHex(text);
-    if (!key || key->size() != KeySize(protocol))
-        return std::nullopt;
-    result.key = std::move(*key);
     return result;
+}
+
+std::optional<std::string> DescribeStoredKey(std::string_view stored)
+{
+    auto key = ReadStoredKey(stored);
+    if (!key || (key->key.size() != KeySize(EAuthProtocol::Sha1) && key->key.size() != KeySize(EAuthProtocol::Sha256)))
+        return std::nullopt;
+    if (key->engineTag.empty())
+        return "Ku " + HexOf(key->key);
+    return "Kul " + HexOf(key->key) + " for the engine tagged " + HexOf(key->engineTag);
 }
 
 std::vector<std::string> CheckLocalization(std::span<const SUsmUser> users, std::span<const std::uint8_t> engineId)
 {
     std::vector<std::string> unlocalized;
     for (const SUsmUser& user : users) {
-        if (user.engineId.empty()) {
+        if (user.engineTag.empty()) {
             unlocalized.push_back(user.key);
-        } else if (!std::ranges::equal(user.engineId, engineId)) {
+        } else if (user.engineTag != EngineTag(engineId)) {
             // It could never authenticate: say so rather than refuse every request.
             throw CPVXException(EVENT_USM_USER_MALFORMED,
-                {user.key, "the keys are localized to engine " + HexOf(user.engineId) + ", not to this engine "
-                     + HexOf(engineId) + " (make them again with pvx-passwd -3 -e)"});
+                {user.key, "the keys are localized to another engine, not to this one, " + HexOf(engineId)
+                     + " (make them again with pvx-passwd -3 -e " + HexOf(engineId) + ")"});
         }
     }
     return unlocalized;
@@ -158,7 +193,7 @@ SUsmUser ParseUsmUser(std::string_view key, std::string_view value)
     if (!authKey)
         throw malformed("the authentication key is not a stored key of that protocol (pvx-passwd -3)");
     user.authKey = std::move(authKey->key);
-    user.engineId = std::move(authKey->engineId);
+    user.engineTag = std::move(authKey->engineTag);
 
     if (user.level == ESecurityLevel::AuthPriv) {
         if (!SameWord(fields[4], "AES"))
@@ -167,7 +202,7 @@ SUsmUser ParseUsmUser(std::string_view key, std::string_view value)
         if (!privKey)
             throw malformed("the privacy key is not a stored key of the authentication protocol (pvx-passwd -3)");
         // One engine for both keys, or none: a mix cannot be localized once.
-        if (privKey->engineId != user.engineId)
+        if (privKey->engineTag != user.engineTag)
             throw malformed("the two keys are not localized to the same engine (make both with the same pvx-passwd -3 -e)");
         user.privKey = std::move(privKey->key);
     } else if (!Absent(fields[4]) || !Absent(fields[5])) {

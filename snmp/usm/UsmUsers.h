@@ -49,8 +49,8 @@ struct SUsmUser {
     Bytes authKey; // Ku or Kul of the authentication pass phrase
     Bytes privKey; // Ku or Kul of the privacy pass phrase; empty for authNoPriv
     EAccess access = EAccess::Read;
-    // The engine the keys are localized to (Kul); empty: they are Ku.
-    Bytes engineId {};
+    // EngineTag of the engine the keys are localized to (Kul); empty: Ku.
+    Bytes engineTag {};
     std::string key {}; // the line's key, "User1" ...
 
     bool operator==(const SUsmUser&) const = default;
@@ -71,11 +71,16 @@ std::optional<std::string> StoreKey(EAuthProtocol protocol, std::string_view pas
 
 struct SStoredKey {
     Bytes key;
-    Bytes engineId; // empty for Ku
+    Bytes engineTag; // EngineTag of the engine of a Kul; empty for Ku
 };
 // The key back from its stored form; nothing unless it is a stored key of
-// the protocol's size.
+// the protocol's size. The stored form is "pvx2:" over one byte (0 Ku,
+// 1 Kul), for Kul the engine's tag, and the key; the older "pvx1:" over the
+// key's hexadecimal text is read as Ku.
 std::optional<SStoredKey> LoadKey(EAuthProtocol protocol, std::string_view stored);
+// What a stored key holds, in words for pvx-passwd -d ("Ku 9fb5...", "Kul
+// 6695... for the engine tagged 1a2b3c4d"); nothing when it is no stored key.
+std::optional<std::string> DescribeStoredKey(std::string_view stored);
 
 // snmpEngineID is 5 to 32 octets (RFC 3411).
 constexpr std::size_t kMinEngineIdLength = 5;
@@ -85,7 +90,7 @@ std::string HexOf(std::span<const std::uint8_t> bytes);
 std::optional<Bytes> BytesOfHex(std::string_view hex);
 
 // Checks the users' keys against the engine: a key localized to another
-// engine throws 0xC002003E naming the user's key. Returns the keys ("User1"
+// engine (by its tag) throws 0xC002003E naming the user's key. Returns the keys ("User1"
 // ...) of the users whose keys are Ku, for the one line that asks for Kul.
 std::vector<std::string> CheckLocalization(std::span<const SUsmUser> users, std::span<const std::uint8_t> engineId);
 

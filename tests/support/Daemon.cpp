@@ -142,12 +142,22 @@ CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDa
     ini.close();
     std::vector<std::string> args = {"-c", IniPath()};
     args.insert(args.end(), m_options.arguments.begin(), m_options.arguments.end());
-    std::function<bool()> prepare;
-    m_privateVar = PrivateVarAllowed();
-    if (m_privateVar) {
-        ::mkdir((folder + "/var").c_str(), 0755);
-        prepare = [var = folder + "/var"] { return UsePrivateVar(var); };
+    auto environment = m_options.environment;
+    if (m_options.journalStderr) {
+        // The child opens the file again with O_TRUNC: the same inode.
+        WriteTextFile(folder + "/pvx.err", "");
+        struct stat info{};
+        ::stat((folder + "/pvx.err").c_str(), &info);
+        environment.emplace_back("JOURNAL_STREAM", std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino));
     }
+    m_privateVar = PrivateVarAllowed();
+    if (m_privateVar)
+        ::mkdir((folder + "/var").c_str(), 0755);
+    std::function<bool()> prepare = [environment, privateVar = m_privateVar, var = folder + "/var"] {
+        for (const auto& [name, value] : environment)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        return !privateVar || UsePrivateVar(var);
+    };
     m_process = std::make_unique<CChildProcess>(kBinaryDir + "/pvx", m_options.argv0, args, folder + "/pvx.out",
                                                 folder + "/pvx.err", folder, prepare);
 }

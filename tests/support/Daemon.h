@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pvx::test {
@@ -46,6 +47,10 @@ struct SDaemonOptions {
     std::string extraIni;           // appended to pvx.ini as it stands
     std::vector<std::string> arguments; // after "-c <folder>/pvx.ini"
     std::string argv0 = "pvx";      // no "/": no start-up pause
+    // Set in pvx's environment (the service manager's NOTIFY_SOCKET, ...).
+    std::vector<std::pair<std::string, std::string>> environment;
+    // JOURNAL_STREAM names pvx's standard error, as the journal's would.
+    bool journalStderr = false;
 };
 
 class CPvxDaemon {

@@ -73,6 +73,7 @@ bool EnterPrivateMountNamespace();
 
 // A UDP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();
+unsigned short FreeTcpPort();
 
 } // namespace pvx::test
 

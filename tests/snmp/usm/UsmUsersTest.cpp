@@ -121,7 +121,9 @@ TEST(UsmUsers, LocalizedKeysCarryTheirEngineAndAreCheckedAgainstIt)
     auto loaded = LoadKey(EAuthProtocol::Sha1, kul);
     ASSERT_TRUE(loaded);
     EXPECT_EQ(loaded->key, kMaplesyrupSha1Engine2);
-    EXPECT_EQ(loaded->engineId, kEngine2);
+    EXPECT_EQ(loaded->engineTag, EngineTag(kEngine2));
+    // Both keys and the rest of a SHA-256 authPriv line fit the reader's 255 characters.
+    EXPECT_LE(StoreKey(EAuthProtocol::Sha256, "maplesyrup", Bytes(32, 7))->size(), 5 + 2 * (1 + 4 + 32u));
     // RFC 3411 bounds the engine ID to 5 .. 32 octets.
     EXPECT_FALSE(StoreKey(EAuthProtocol::Sha1, "maplesyrup", Hex("80 00 01 02")));
     EXPECT_FALSE(StoreKey(EAuthProtocol::Sha1, "maplesyrup", Bytes(33, 1)));
@@ -189,6 +191,7 @@ TEST(UsmUsers, PasswordToolLocalizesToTheEngineGiven)
         // -d shows what the stored form holds: the engine ID and the key.
         auto shown = pvx::test::RunProgram(tool, "pvx-passwd", {"-d", made.out.substr(0, made.out.size() - 1)},
                                            std::chrono::seconds(5));
-        EXPECT_EQ(shown.out, "000000000000000000000002:6695febc9288e36282235fc7151f128497b38f3f\n");
+        EXPECT_EQ(shown.out, "Kul 6695febc9288e36282235fc7151f128497b38f3f for the engine tagged "
+                                 + HexOf(EngineTag(kEngine2)) + "\n");
     }
 }
