@@ -231,8 +231,10 @@ bool RewriteInPlace(const std::string& target, const std::string& contents)
     if (WriteAll(fd.Get(), padded, true) && ::fsync(fd.Get()) == 0)
         return true;
     int error = errno;
-    if (WriteAll(fd.Get(), old, true))
-        (void)::ftruncate(fd.Get(), static_cast<off_t>(old.size()));
+    // Best effort: the old bytes are back; a failed truncation leaves only
+    // the padding of line ends after them.
+    if (WriteAll(fd.Get(), old, true) && ::ftruncate(fd.Get(), static_cast<off_t>(old.size())) != 0)
+        errno = error;
     errno = error;
     return false;
 }
