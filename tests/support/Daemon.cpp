@@ -133,12 +133,16 @@ CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDa
     if (m_options.relayPort == 0)
         m_options.relayPort = FreeUdpPort();
     std::ofstream ini(IniPath());
-    ini << "[Communications]\nCommunicationsPort=" << device << "\n";
-    ini << "[SNMP]\nEnabled=" << (m_options.snmp ? 1 : 0) << "\nAgentPort=" << m_options.agentPort << "\n";
-    if (m_options.managerPort != 0)
-        ini << "TrapHost=127.0.0.1\nManagerPort=" << m_options.managerPort << "\n";
-    ini << "[NetXCP]\nAgentPort=" << m_options.relayPort << "\n";
-    ini << m_options.extraIni;
+    if (!m_options.iniText.empty()) {
+        ini << m_options.iniText;
+    } else {
+        ini << "[Communications]\nCommunicationsPort=" << device << "\n";
+        ini << "[SNMP]\nEnabled=" << (m_options.snmp ? 1 : 0) << "\nAgentPort=" << m_options.agentPort << "\n";
+        if (m_options.managerPort != 0)
+            ini << "TrapHost=127.0.0.1\nManagerPort=" << m_options.managerPort << "\n";
+        ini << "[NetXCP]\nAgentPort=" << m_options.relayPort << "\n";
+        ini << m_options.extraIni;
+    }
     ini.close();
     std::vector<std::string> args = {"-c", IniPath()};
     args.insert(args.end(), m_options.arguments.begin(), m_options.arguments.end());

@@ -45,6 +45,7 @@ struct SDaemonOptions {
     unsigned short managerPort = 0; // traps to 127.0.0.1:managerPort when not 0
     unsigned short relayPort = 0;   // 0: a free port is chosen
     std::string extraIni;           // appended to pvx.ini as it stands
+    std::string iniText;            // not empty: the whole pvx.ini, ports and device included
     std::vector<std::string> arguments; // after "-c <folder>/pvx.ini"
     std::string argv0 = "pvx";      // no "/": no start-up pause
     // Set in pvx's environment (the service manager's NOTIFY_SOCKET, ...).
