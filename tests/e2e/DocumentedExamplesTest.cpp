@@ -21,95 +21,70 @@ const std::string kSource = PVX_SOURCE_DIR;
 const std::string kReadmeEngine = "8000021605a1b2c3d4e5f60718"; // the README's example
 
 struct SExample {
-    std::string where; // file:line
+    std::string where; // file:line of the block's end
     std::string command;
     std::string expected; // the output a document shows after "$ command", or empty
 };
 
-std::vector<std::string> Lines(const std::string& path)
-{
-    std::istringstream in(ReadFile(path));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The manual pages' escapes, as groff prints them.
 std::string Unescape(std::string text)
 {
-    static const std::pair<const char*, const char*> kEscapes[] = {
-        {"\\-", "-"}, {"\\(aq", "'"}, {"\\(dq", "\""}, {"\\e", "\\"}, {"\\&", ""}, {"\\~", " "},
-        {"\\fI", ""}, {"\\fB", ""}, {"\\fP", ""}, {"\\fR", ""},
+    static const std::pair<std::string, std::string> kEscapes[] = {
+        {"\\-", "-"}, {"\\(aq", "'"}, {"\\(dq", "\""}, {"\\e", "\\"}, {"\\&", ""}, {"\\fI", ""}, {"\\fP", ""},
     };
     for (const auto& [from, to] : kEscapes)
-        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += std::string(to).size())
-            text.replace(at, std::string(from).size(), to);
+        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+            text.replace(at, from.size(), to);
     return text;
 }
 
-bool AsksPvx(const std::string& command)
+// The commands of a block that ask pvx something, with continued lines
+// joined and comments cut; "$ command" lines take the next line as output.
+void CollectBlock(const std::string& where, const std::vector<std::string>& block, std::vector<SExample>& examples)
 {
     static const std::regex kQuery("^(snmpget|snmpwalk|snmpbulkwalk|snmpset) .*(localhost|ups\\.example\\.net)"
                                    "|^curl .*localhost:8080|^(build/)?pvx-passwd ");
-    return std::regex_search(command, kQuery);
-}
-
-// Commands of a block, with continued lines joined and comments cut.
-void CollectBlock(const std::string& file, std::size_t firstLine, const std::vector<std::string>& block,
-                  std::vector<SExample>& examples)
-{
     for (std::size_t i = 0; i < block.size(); ++i) {
         std::string line = block[i];
-        std::size_t at = i;
         while (!line.empty() && line.back() == '\\' && i + 1 < block.size())
             line.pop_back(), line += block[++i];
-        bool prompted = line.rfind("$ ", 0) == 0;
-        if (prompted)
-            line.erase(0, 2);
-        if (auto comment = line.find("   #"); comment != std::string::npos)
-            line.erase(comment);
-        line = std::regex_replace(line, std::regex("\\s+$|\\s{2,}"), " ");
-        line = std::regex_replace(line, std::regex(" $"), "");
-        if (!AsksPvx(line))
+        bool prompted = line.starts_with("$ ");
+        line = std::regex_replace(line.substr(prompted ? 2 : 0), std::regex("\\s{2,}#.*|\\s+$"), "");
+        line = std::regex_replace(line, std::regex("\\s{2,}"), " ");
+        if (!std::regex_search(line, kQuery))
             continue;
-        SExample example {file + ":" + std::to_string(firstLine + at), line, ""};
-        if (prompted && i + 1 < block.size() && block[i + 1].rfind("$ ", 0) != 0)
-            example.expected = block[i + 1] + "\n";
-        examples.push_back(example);
+        bool shown = prompted && i + 1 < block.size() && !block[i + 1].starts_with("$ ");
+        examples.push_back({where, line, shown ? block[i + 1] + "\n" : ""});
     }
 }
 
 std::vector<SExample> DocumentedExamples()
 {
     std::vector<SExample> examples;
-    std::vector<std::string> readme = Lines(kSource + "/README.md");
-    for (std::size_t i = 0; i < readme.size(); ++i) {
-        if (readme[i] == "```sh") {
-            std::vector<std::string> block;
-            std::size_t first = i + 2;
-            while (++i < readme.size() && readme[i] != "```")
-                block.push_back(readme[i]);
-            CollectBlock("README.md", first, block, examples);
-        } else {
-            // Inline queries in the prose: `snmpwalk ... localhost ...` (a
-            // pvx-passwd there names its options, it is no example).
-            static const std::regex kInline("`((snmp|curl)[^`]+)`");
-            for (std::sregex_iterator it(readme[i].begin(), readme[i].end(), kInline), end; it != end; ++it)
-                CollectBlock("README.md", i + 1, {(*it)[1].str()}, examples);
-        }
-    }
-    for (const char* page : {"docs/pvx.8", "docs/pvx.ini.5"}) {
-        std::vector<std::string> lines = Lines(kSource + "/" + page);
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (lines[i] == ".EX") {
-                std::vector<std::string> block;
-                std::size_t first = i + 2;
-                while (++i < lines.size() && lines[i] != ".EE")
-                    block.push_back(Unescape(lines[i]));
-                CollectBlock(page, first, block, examples);
-            } else if (lines[i].rfind(".B snmp", 0) == 0) {
-                CollectBlock(page, i + 1, {Unescape(lines[i].substr(3))}, examples);
+    for (const char* document : {"README.md", "docs/pvx.8", "docs/pvx.ini.5"}) {
+        const bool markdown = std::string(document).ends_with(".md");
+        std::istringstream in(ReadFile(kSource + "/" + document));
+        std::vector<std::string> block;
+        bool inBlock = false;
+        std::size_t number = 0;
+        for (std::string line; std::getline(in, line);) {
+            ++number;
+            const std::string where = std::string(document) + ":" + std::to_string(number);
+            if (inBlock && line == (markdown ? "```" : ".EE")) {
+                CollectBlock(where, block, examples);
+                inBlock = false;
+            } else if (inBlock) {
+                block.push_back(markdown ? line : Unescape(line));
+            } else if (line == (markdown ? "```sh" : ".EX")) {
+                block.clear();
+                inBlock = true;
+            } else if (markdown) {
+                // Queries inline in the prose (a pvx-passwd there names options only).
+                static const std::regex kInline("`((snmp|curl)[^`]+)`");
+                for (std::sregex_iterator it(line.begin(), line.end(), kInline), end; it != end; ++it)
+                    CollectBlock(where, {(*it)[1].str()}, examples);
+            } else if (line.starts_with(".B snmp")) {
+                CollectBlock(where, {Unescape(line.substr(3))}, examples);
             }
         }
     }

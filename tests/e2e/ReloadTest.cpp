@@ -49,12 +49,10 @@ TEST(Reload, ChangedKeysAnswerTheUpsStaysIdentifiedAndABrokenFileChangesNothing)
     unsigned short secondHttp = FreeTcpPort();
     while (secondHttp == firstHttp)
         secondHttp = FreeTcpPort();
-    SRunResult key = RunProgram(std::string(PVX_BINARY_DIR) + "/pvx-passwd", "pvx-passwd",
-        {"-3", "SHA", "mon auth phrase"}, 30s);
     SDaemonOptions options;
     options.snmp = true;
     options.extraIni = "[Network]\nResponsiveLoop=1\n[SNMPv3]\nEnabled=1\nUser1=mon,authNoPriv,SHA,"
-        + key.out.substr(0, key.out.find('\n')) + ",-,-,read\n[SNMP]\nVersion2c=1\nGetCommunity=before\n"
+        + PvxPasswd({"-3", "SHA", "mon auth phrase"}) + ",-,-,read\n[SNMP]\nVersion2c=1\nGetCommunity=before\n"
         + "[HTTP]\nEnabled=1\nPort=" + std::to_string(firstHttp) + "\n[Service]\nReloadOnHangup=1\n";
     CPvxDaemon pvx(folder.Path(), ups.DevicePath(), options);
     ASSERT_TRUE(pvx.WaitForStdout("UPS found is [", 30s)) << pvx.Stderr();

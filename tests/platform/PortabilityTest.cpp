@@ -9,7 +9,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -215,72 +214,4 @@ TEST(Files, ReplaceKeepsModeAndReadIsBounded)
     EXPECT_EQ(contents, "ne");
     EXPECT_FALSE(ReadFileBounded(folder.File("missing"), 10, false, contents));
     EXPECT_FALSE(ReadFileBounded(folder.Path(), 10, false, contents)) << "a folder is no file";
-}
-
-TEST(Addresses, DottedAsWrittenNamesLookedUpAndLocalOnesTold)
-{
-    struct Case {
-        const char* text;
-        bool dotted;
-        bool name;
-        std::uint32_t address; // host order, when one of them holds
-    };
-    const Case cases[] = {
-        {"192.0.2.77", true, true, 0xC000024D}, // no reverse entry needed
-        {"127.0.0.5", true, true, 0x7F000005},
-        {"localhost", false, true, 0x7F000001},
-        {"300.1.1.1", false, false, 0},
-        {"10.1", false, true, 0x0A000001}, // the resolver's own reading of short forms
-        {"no-such-host.invalid", false, false, 0},
-        {"", false, false, 0},
-    };
-    for (const Case& c : cases) {
-        std::uint32_t address = 0;
-        EXPECT_EQ(ParseDottedAddress(c.text, address), c.dotted) << c.text;
-        if (c.dotted) {
-            EXPECT_EQ(address, htonl(c.address)) << c.text;
-        }
-        address = 0;
-        EXPECT_EQ(LookUpHostName(c.text, address), c.name) << c.text;
-        if (c.name) {
-            EXPECT_EQ(address, htonl(c.address)) << c.text;
-        }
-    }
-    EXPECT_TRUE(IsLocalAddress(htonl(0x7F000005))); // all of 127/8 is this host's
-    EXPECT_FALSE(IsLocalAddress(htonl(0xC000024D))); // TEST-NET-1
-}
-
-TEST(Process, JournalStreamAndHangup)
-{
-    test::CTempDir folder;
-    int fd = ::open(folder.File("stream").c_str(), O_WRONLY | O_CREAT, 0600);
-    ASSERT_GE(fd, 0);
-    struct stat info{};
-    ASSERT_EQ(::fstat(fd, &info), 0);
-    const std::string own = std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
-    struct Case {
-        std::string value;
-        bool journal;
-    };
-    const Case cases[] = {
-        {own, true},
-        {own + "x", false},
-        {std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino + 1), false},
-        {"", false},
-        {"garbage", false},
-    };
-    for (const Case& c : cases) {
-        ::setenv("JOURNAL_STREAM", c.value.c_str(), 1);
-        EXPECT_EQ(IsJournalStream(fd), c.journal) << c.value;
-    }
-    ::unsetenv("JOURNAL_STREAM");
-    EXPECT_FALSE(IsJournalStream(fd));
-    ::close(fd);
-
-    CatchHangup(true);
-    EXPECT_FALSE(TakeHangup());
-    ::raise(SIGHUP);
-    EXPECT_TRUE(TakeHangup());
-    EXPECT_FALSE(TakeHangup()) << "taken once";
-    CatchHangup(false);
 }

@@ -10,40 +10,33 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fstream>
 
 namespace pvx {
 namespace {
 
-TEST(ServiceSettings, AddressKeysAreUsedAsWrittenOrStopWithTheKeyNamed)
+TEST(ServiceSettings, AnUnusableAddressStopsWithTheKeyNamed)
 {
     struct Case {
         const char* ini;
         std::uint32_t event; // 0: read
         const char* detail;
-        std::uint32_t source, trapHost; // host order, when read
     };
     const Case cases[] = {
-        {"[SNMP]\nEnabled=1\nTrapHost=192.0.2.77\n[Network]\nSourceAddress=127.0.0.5\n", 0, "", 0x7F000005, 0xC000024D},
         {"[SNMP]\nEnabled=1\nTrapHost=no-such-host.invalid\n", EVENT_ADDRESS_UNRESOLVED,
-         "SNMP/TrapHost: \"no-such-host.invalid\"", 0, 0},
-        {"[SNMP]\nEnabled=0\nTrapHost=no-such-host.invalid\n", 0, "", 0, 0}, // not read without SNMP
-        {"[Network]\nSourceAddress=192.0.2.1\n", EVENT_SOURCE_NOT_LOCAL, "Network/SourceAddress: \"192.0.2.1\"", 0, 0},
-        {"[Network]\nSourceAddress=300.1.1.1\n", EVENT_ADDRESS_UNRESOLVED, "Network/SourceAddress: \"300.1.1.1\"", 0, 0},
+         "SNMP/TrapHost: \"no-such-host.invalid\""},
+        {"[SNMP]\nEnabled=0\nTrapHost=no-such-host.invalid\n", 0, ""}, // not read without SNMP
+        {"[Network]\nSourceAddress=192.0.2.1\n", EVENT_SOURCE_NOT_LOCAL, "Network/SourceAddress: \"192.0.2.1\""},
+        {"[Network]\nSourceAddress=127.0.0.5\n", 0, ""}, // dotted, no reverse entry, on this host
     };
     test::CTempDir folder;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.ini);
         std::ofstream(folder.File("pvx.ini")) << c.ini;
-        CINIFile file(folder.File("pvx.ini"));
         try {
-            SSettings settings = ReadSettings(file);
-            EXPECT_EQ(c.event, 0u);
-            EXPECT_EQ(settings.sourceAddress, htonl(c.source));
-            EXPECT_EQ(settings.trapHost, htonl(c.trapHost));
+            ReadSettings(CINIFile(folder.File("pvx.ini")));
+            EXPECT_EQ(c.event, 0u) << c.ini;
         } catch (const CPVXException& e) {
-            EXPECT_EQ(e.GetCode(), c.event);
+            EXPECT_EQ(e.GetCode(), c.event) << c.ini;
             EXPECT_EQ(e.GetDetail(), c.detail);
         }
     }

@@ -119,6 +119,12 @@ std::vector<std::string> CSimulatedUps::FramesAfter(std::size_t count) const
     return caused;
 }
 
+std::string PvxPasswd(const std::vector<std::string>& args)
+{
+    SRunResult made = RunProgram(kBinaryDir + "/pvx-passwd", "pvx-passwd", args, std::chrono::seconds(30));
+    return made.status == 0 ? made.out.substr(0, made.out.find('\n')) : "";
+}
+
 bool IsPoll(const std::string& frame)
 {
     static const char* const polls[] = { "rx 32", "rx 33", "rx 34", "rx 35", "rx 38", "rx 3B", "rx 3F" };

@@ -101,6 +101,9 @@ private:
     unsigned short m_port = 0;
 };
 
+// What pvx-passwd prints for `args` (its first line), e.g. a stored key.
+std::string PvxPasswd(const std::vector<std::string>& args);
+
 // Writes `text` to `path`, replacing the file.
 void WriteTextFile(const std::string& path, const std::string& text);
 

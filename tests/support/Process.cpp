@@ -178,13 +178,19 @@ bool EnterPrivateMountNamespace()
 }
 
 namespace {
-unsigned short FreePort(int type)
+// A free port of `type` on 127.0.0.1; with `port`, that port of every
+// address if it is free, else 0.
+unsigned short FreePort(int type, unsigned short port = 0)
 {
     int fd = ::socket(AF_INET, type, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(port == 0 ? INADDR_LOOPBACK : INADDR_ANY);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return 0;
+    }
     socklen_t size = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
     ::close(fd);
@@ -193,6 +199,7 @@ unsigned short FreePort(int type)
 } // namespace
 
 unsigned short FreeUdpPort() { return FreePort(SOCK_DGRAM); }
+bool FreeUdpPort(unsigned short port) { return FreePort(SOCK_DGRAM, port) != 0; }
 unsigned short FreeTcpPort() { return FreePort(SOCK_STREAM); }
 
 } // namespace pvx::test

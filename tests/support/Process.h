@@ -73,6 +73,8 @@ bool EnterPrivateMountNamespace();
 
 // A UDP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();
+// Whether UDP port `port` of every address can be bound now.
+bool FreeUdpPort(unsigned short port);
 unsigned short FreeTcpPort();
 
 } // namespace pvx::test

@@ -163,35 +163,3 @@ TEST(UsmUsers, LocalizedKeysCarryTheirEngineAndAreCheckedAgainstIt)
                                                                 : std::vector<std::string> {});
     }
 }
-
-TEST(UsmUsers, PasswordToolLocalizesToTheEngineGiven)
-{
-    const std::string tool = std::string(PVX_BINARY_DIR) + "/pvx-passwd";
-    struct Case {
-        std::vector<std::string> args;
-        int status;
-    };
-    const Case cases[] = {
-        {{"-3", "SHA", "-e", "000000000000000000000002", "maplesyrup"}, 0},
-        {{"-3", "SHA", "-e", "0x000000000000000000000002", "maplesyrup"}, 0},
-        {{"-3", "SHA", "-e", "0000000002", "maplesyrup"}, 0},
-        {{"-3", "SHA", "-e", "00000002", "maplesyrup"}, 1}, // four octets
-        {{"-3", "SHA", "-e", "00000000000000000000000g", "maplesyrup"}, 1},
-        {{"-3", "SHA", "-e", "000000000000000000000002", "maplesyrup", "extra"}, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[3]);
-        auto made = pvx::test::RunProgram(tool, "pvx-passwd", c.args, std::chrono::seconds(20));
-        ASSERT_EQ(made.status, c.status) << made.err;
-        if (c.status != 0 || c.args[3].size() < 24)
-            continue;
-        auto loaded = LoadKey(EAuthProtocol::Sha1, made.out.substr(0, made.out.size() - 1));
-        ASSERT_TRUE(loaded);
-        EXPECT_EQ(loaded->key, kMaplesyrupSha1Engine2);
-        // -d shows what the stored form holds: the engine ID and the key.
-        auto shown = pvx::test::RunProgram(tool, "pvx-passwd", {"-d", made.out.substr(0, made.out.size() - 1)},
-                                           std::chrono::seconds(5));
-        EXPECT_EQ(shown.out, "Kul 6695febc9288e36282235fc7151f128497b38f3f for the engine tagged "
-                                 + HexOf(EngineTag(kEngine2)) + "\n");
-    }
-}
