@@ -33,17 +33,8 @@ bool ResolveHost(const std::string& text, std::uint32_t& address)
     if (text.empty())
         return false;
     unsigned char first = static_cast<unsigned char>(text[0]);
-    if ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-            return false;
-        address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-        ::freeaddrinfo(found);
-        return true;
-    }
+    if ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'))
+        return LookUpHostName(text, address);
     in_addr parsed{};
     if (::inet_aton(text.c_str(), &parsed) == 0)
         return false;
