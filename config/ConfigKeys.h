@@ -27,6 +27,8 @@ struct SConfigKey {
     const char* defaultValue; // as the documents write it
     const char* meaning;
     std::size_t count = 1;
+    // A value that may run past the reader's usual 255-character line (0: it may not).
+    std::size_t lineLimit = 0;
 };
 
 namespace keys {
@@ -64,6 +66,16 @@ inline constexpr SConfigKey kStandardNames { "SNMP", "StandardNames", EConfigTyp
     "non-zero names table cells as RFC 1628 does" };
 inline constexpr SConfigKey kVersion1 { "SNMP", "Version1", EConfigType::Unsigned, "1",
     "with SNMPv3 on, 0 drops SNMPv1 and v2c requests" };
+inline constexpr SConfigKey kStandardValues { "SNMP", "StandardValues", EConfigType::Unsigned, "0",
+    "non-zero sends RFC 1628's types, values and traps" };
+inline constexpr SConfigKey kSystemGroup { "SNMP", "SystemGroup", EConfigType::Unsigned, "0",
+    "non-zero serves the system and snmp groups (and the SNMPv3 engine's)" };
+inline constexpr SConfigKey kSysContact { "SNMP", "SysContact", EConfigType::String, "",
+    "sysContact; rewritten when a manager sets it", 1, 512 };
+inline constexpr SConfigKey kSysName { "SNMP", "SysName", EConfigType::String, "",
+    "sysName, empty: the host name; rewritten when a manager sets it", 1, 512 };
+inline constexpr SConfigKey kSysLocation { "SNMP", "SysLocation", EConfigType::String, "",
+    "sysLocation; rewritten when a manager sets it", 1, 512 };
 inline constexpr SConfigKey kSourceAddress { "Network", "SourceAddress", EConfigType::Address, "0.0.0.0",
     "local address every socket binds to" };
 inline constexpr SConfigKey kPasswd { "Network", "Passwd", EConfigType::String, "Kq4Tz9",
@@ -90,7 +102,7 @@ inline constexpr SConfigKey kHTTPClients { "HTTP", "Clients", EConfigType::Addre
 inline constexpr SConfigKey kSNMPv3Enabled { "SNMPv3", "Enabled", EConfigType::Unsigned, "0",
     "non-zero answers SNMPv3 (with SNMP/Enabled on)" };
 inline constexpr SConfigKey kSNMPv3User { "SNMPv3", "User", EConfigType::String, "",
-    "one USM user a line; empty: no such user", 8 };
+    "one USM user a line; empty: no such user", 8, 512 };
 inline constexpr SConfigKey kReloadOnHangup { "Service", "ReloadOnHangup", EConfigType::Unsigned, "0",
     "non-zero: SIGHUP re-reads pvx.ini instead of ending pvx" };
 
@@ -112,6 +124,11 @@ inline constexpr const SConfigKey* kAll[] = {
     &kVersion2c,
     &kStandardNames,
     &kVersion1,
+    &kStandardValues,
+    &kSystemGroup,
+    &kSysContact,
+    &kSysName,
+    &kSysLocation,
     &kSourceAddress,
     &kPasswd,
     &kResponsiveLoop,

@@ -7,6 +7,7 @@
 #include "events/PVXException.h"
 #include "platform/Portability.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <string_view>
@@ -36,12 +37,12 @@ public:
     std::size_t Offset() const { return m_offset; }
 
     // Reads one piece of a line: up to 255 characters, ending after a newline.
-    bool ReadPiece(std::string_view& piece)
+    bool ReadPiece(std::string_view& piece, std::size_t limit = kLinePiece)
     {
         if (m_offset >= m_text.size())
             return false;
         std::size_t start = m_offset;
-        while (m_offset < m_text.size() && m_offset - start < kLinePiece) {
+        while (m_offset < m_text.size() && m_offset - start < limit) {
             if (m_text[m_offset++] == '\n')
                 break;
         }
@@ -143,7 +144,7 @@ bool CINIFile::FindKey(const std::string& section, const std::string& key, std::
 }
 
 std::string CINIFile::GetString(const std::string& section, const std::string& key,
-                                const std::string& defaultValue) const
+                                const std::string& defaultValue, std::size_t lineLimit) const
 {
     std::string contents;
     std::size_t offset = 0;
@@ -151,7 +152,7 @@ std::string CINIFile::GetString(const std::string& section, const std::string& k
         return defaultValue;
     CTextReader reader(contents, offset);
     std::string_view piece;
-    if (!reader.ReadPiece(piece))
+    if (!reader.ReadPiece(piece, std::max(lineLimit, kLinePiece)))
         return defaultValue;
     if (!piece.empty() && piece.back() == '\n')
         piece.remove_suffix(1);

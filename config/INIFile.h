@@ -16,7 +16,11 @@ public:
 
     const std::string& GetPath() const { return m_path; }
 
-    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
+    // The value is read as a line of at most 255 characters (newline
+    // included), the rest of a longer line being read as another; `lineLimit`
+    // raises that bound for this key.
+    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
+        std::size_t lineLimit = 255) const;
     int GetInt(const std::string& section, const std::string& key, int defaultValue) const;
     unsigned GetUInt(const std::string& section, const std::string& key, unsigned defaultValue) const;
 

@@ -3,6 +3,8 @@
 // keeps state but the deadline.
 #include "platform/Portability.h"
 
+#include <ctime>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -42,6 +44,24 @@ bool GetLocalTime(std::time_t seconds, std::tm& result)
 void Sleep(std::uint32_t ms) { CurrentClock().SleepMilliseconds(ms); }
 
 std::uint64_t GetMonotonicMilliseconds() { return CurrentClock().MonotonicMilliseconds(); }
+
+namespace {
+// Read while the process starts, before main: the start of sysUpTime, on
+// the real clock's monotonic scale (read here directly: the clock objects
+// may not be constructed yet).
+const std::uint64_t g_processStart = [] {
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+}();
+} // namespace
+
+std::uint32_t GetUpTimeTicks()
+{
+    // A test's fake clock may read less than the real start: time 0 then.
+    const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
+    return static_cast<std::uint32_t>((now > g_processStart ? now - g_processStart : 0) / 10);
+}
 
 void SetDeadline(std::uint32_t ms) { g_deadline = CurrentClock().MonotonicMilliseconds() + ms; }
 

@@ -24,6 +24,9 @@ std::uint32_t GetMilliseconds();
 std::time_t GetWallSeconds();
 // Monotonic milliseconds from an arbitrary start, for measuring waits.
 std::uint64_t GetMonotonicMilliseconds();
+// Hundredths of a second since the process started (RFC 3418 sysUpTime): the
+// clock of SNMP TimeStamps and of trap time-stamps. Wraps after 497 days.
+std::uint32_t GetUpTimeTicks();
 // Broken-down local time of `seconds`; false (and `result` zeroed) on failure.
 bool GetLocalTime(std::time_t seconds, std::tm& result);
 void Sleep(std::uint32_t ms);

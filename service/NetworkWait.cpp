@@ -13,6 +13,8 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstract
     // Bit i of a readiness mask stands for sockets[i].
     constexpr int kSnmpReady = 1;
     constexpr int kHttpReady = 4;
+    // SNMP requests served in a row before HTTP and the relay get a turn.
+    constexpr unsigned kSnmpBurst = 64;
     SWaitOutcome outcome;
     const int sockets[] = {
         agent != nullptr ? agent->GetSocket() : -1,
@@ -36,19 +38,22 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstract
         }
         if (ready == 0 && waitMs == remaining)
             return outcome;
+        // SNMP keeps its precedence: every request waiting is served before
+        // HTTP gets its next turn, up to a bound so that HTTP is not starved.
+        if ((ready & kSnmpReady) != 0) {
+            unsigned burst = 0;
+            do {
+                agent->ServeRequest(ups);
+                ++outcome.snmpServed;
+            } while (++burst < kSnmpBurst && GetMonotonicMilliseconds() < deadline && agent->IsRequestWaiting());
+        }
         if (ready == 0 || (ready & kHttpReady) != 0) {
             // Readable, or its time-out came: never blocks, never ends the wait.
             http->Run(ups);
             ++outcome.httpRuns;
-            if ((ready & ~kHttpReady) == 0)
-                continue;
         }
-        // Poll again after every datagram, so that SNMP keeps its precedence.
-        if ((ready & kSnmpReady) != 0) {
-            agent->ServeRequest(ups);
-            ++outcome.snmpServed;
-            continue;
-        }
+        if ((ready & ~kHttpReady) == 0 || (ready & kSnmpReady) != 0)
+            continue; // poll again: SNMP first
         relay->RelayRequests(ups); // ready, so it exists
         ++outcome.relayServed;
         if (endOnRelay)

@@ -53,8 +53,11 @@ void ApplyLoopSettings(SService& service, const SSettings& settings, unsigned& c
 {
     service.responsive = settings.responsive;
     service.standardNames = settings.standardNames;
-    if (service.ups)
+    service.standardValues = settings.standardValues;
+    if (service.ups) {
         service.ups->SetStandardNames(settings.standardNames);
+        service.ups->SetStandardValues(settings.standardValues);
+    }
     // A new counter log starts its interval again: only when it changed.
     if (settings.counterLogInterval != counterLogInterval) {
         service.counterLog = CCounterLog(settings.counterLogInterval);
@@ -142,6 +145,7 @@ void DetectUPS(SService& service, std::uint64_t pass)
         return;
     }
     service.ups->SetStandardNames(service.standardNames);
+    service.ups->SetStandardValues(service.standardValues);
     service.ups->AttachPollCounters(service.polls);
     service.ups->Start();
     if (pass == 0)

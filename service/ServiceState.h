@@ -46,7 +46,8 @@ struct SSettings {
     std::uint32_t trapHost = 0;
     std::uint16_t managerPort = 0, agentPort = 0;
     CAddressList readManagers, setManagers;
-    bool version2c = false, version1 = true, standardNames = false;
+    bool version2c = false, version1 = true, standardNames = false, standardValues = false;
+    bool systemGroup = false;
     bool snmpv3 = false;
     std::vector<usm::SUsmUser> users;
 
@@ -104,6 +105,8 @@ struct SService {
     bool responsive = false;
     // SNMP/StandardNames: RFC 1628 instance names for every UPS object made.
     bool standardNames = false;
+    // SNMP/StandardValues: RFC 1628's types and values, likewise.
+    bool standardValues = false;
     bool reloadOnHangup = false;
     // The SNMPv3 engine, started once a run: a reload keeps its ID, boots
     // and clock. The processor waits here while the agent is closed.

@@ -5,6 +5,10 @@
 #include "config/Encryption.h"
 #include "events/PVXException.h"
 #include "platform/Portability.h"
+#include "service/ProcessEntry.h"
+
+#include <algorithm>
+#include <string_view>
 
 namespace pvx {
 
@@ -73,6 +77,25 @@ std::uint32_t ReadSourceAddress(const CINIFile& file)
     return address;
 }
 
+// sysContact, sysName and sysLocation come from their keys and go back to
+// them when a manager sets them, as the UPS's name does.
+SSystemGroup SystemGroupOf(const CINIFile& file)
+{
+    static const SConfigKey* const kTexts[] = { &keys::kSysContact, &keys::kSysName, &keys::kSysLocation };
+    SSystemGroup group;
+    const std::string_view version(kVersionString);
+    const std::size_t start = version.find(' ') + 1;
+    group.description = "pvx " + std::string(version.substr(start, version.rfind(' ') - start));
+    for (std::size_t i = 0; i < group.texts.size(); ++i)
+        group.texts[i] = ReadString(file, *kTexts[i]);
+    if (group.texts[1].empty())
+        GetHostName(group.texts[1]);
+    group.store = [&file](std::size_t i, const std::string& text) {
+        return file.WriteString(kTexts[i]->section, kTexts[i]->key, text);
+    };
+    return group;
+}
+
 void OpenSnmp(SService& service, const SSettings& s)
 {
     if (!s.snmp)
@@ -82,6 +105,7 @@ void OpenSnmp(SService& service, const SSettings& s)
     agent->SetSourceLists(s.readManagers, s.setManagers);
     agent->AttachCounters(service.counters);
     agent->SetVersion2c(s.version2c);
+    agent->SetStandardValues(s.standardValues);
     if (s.snmpv3) {
         // One engine a run: its clock and boots go on across re-openings.
         if (service.v3)
@@ -99,6 +123,8 @@ void OpenSnmp(SService& service, const SSettings& s)
         agent->SetSNMPv3(std::move(service.v3));
     }
     agent->SetVersion1(s.version1);
+    if (s.systemGroup)
+        agent->SetSystemGroup(SystemGroupOf(*service.configuration));
     service.agent = std::move(agent);
 }
 
@@ -137,7 +163,8 @@ using keys::kSourceAddress;
 constexpr const SConfigKey* kSnmpKeys[] = {
     &keys::kSNMPEnabled, &keys::kGetCommunity, &keys::kSetCommunity, &keys::kTrapCommunity, &keys::kTrapHost,
     &keys::kManagerPort, &keys::kSNMPAgentPort, &keys::kReadManagers, &keys::kSetManagers, &keys::kVersion2c,
-    &keys::kVersion1, &kSourceAddress, &keys::kSNMPv3Enabled, &keys::kSNMPv3User,
+    &keys::kVersion1, &keys::kStandardValues, &keys::kSystemGroup, &keys::kSysContact, &keys::kSysName,
+    &keys::kSysLocation, &kSourceAddress, &keys::kSNMPv3Enabled, &keys::kSNMPv3User,
 };
 constexpr const SConfigKey* kHttpKeys[] = {
     &keys::kHTTPEnabled, &keys::kHTTPPort, &keys::kHTTPClients, &kSourceAddress,
@@ -165,7 +192,8 @@ std::string KeysFingerprint(const CINIFile& file, std::span<const SConfigKey* co
     std::string text;
     for (const SConfigKey* key : keys)
         for (std::size_t i = 0; i < key->count; ++i)
-            text += file.GetString(key->section, KeyName(*key, i), "\x01") + '\n';
+            text += file.GetString(key->section, KeyName(*key, i), "\x01", std::max<std::size_t>(key->lineLimit, 255))
+                + '\n';
     return text;
 }
 
@@ -197,7 +225,9 @@ SSettings ReadSettings(const CINIFile& file)
         s.agentPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kSNMPAgentPort));
         s.version2c = ReadSwitch(file, keys::kVersion2c);
         s.standardNames = ReadSwitch(file, keys::kStandardNames);
+        s.standardValues = ReadSwitch(file, keys::kStandardValues);
         s.version1 = ReadSwitch(file, keys::kVersion1);
+        s.systemGroup = ReadSwitch(file, keys::kSystemGroup);
     }
     s.httpPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kHTTPPort));
     s.relayPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kNetXCPAgentPort));

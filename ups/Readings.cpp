@@ -37,7 +37,7 @@ SUPSReadings CAbstractUPS::GetReadings() const
     r.name = m_upsName;
     r.attachedDevices = m_attachedDevices;
     r.outputSource = m_outputSource;
-    r.batteryStatus = m_minutesRemaining == 0 ? 4 : m_minutesRemaining <= m_lowBatteryTime ? 3 : 2;
+    r.batteryStatus = BatteryStatus();
     r.secondsOnBattery = m_secondsOnBattery;
     r.minutesRemaining = m_minutesRemaining;
     if (m_chargeRemaining != kChargeUnknown)

@@ -99,7 +99,14 @@ struct SV3Counters {
     std::uint32_t unknownSecurityModels = 0;                // snmpUnknownSecurityModels
     std::uint32_t invalidMsgs = 0;                          // snmpInvalidMsgs
     std::uint32_t parseErrors = 0;                          // snmpInASNParseErrs
+    std::uint32_t unknownContexts = 0;                      // snmpUnknownContexts (RFC 3413)
+    std::uint32_t unknownPduHandlers = 0;                   // snmpUnknownPDUHandlers (RFC 3412)
 };
+
+// The scoped PDU names a context this engine does not serve: another
+// engine's (snmpUnknownPDUHandlers, RFC 3412 section 4.2.2.1) or a context
+// name other than the default one (snmpUnknownContexts, RFC 3413 section 3.2).
+enum class EContextReport { UnknownPduHandlers, UnknownContexts };
 
 // The engine: its identity, clock, localized user keys and counters.
 class CSNMPv3Processor {
@@ -127,6 +134,9 @@ public:
     // The Report for `report`, carrying the counter's present value; sent
     // authenticated for NotInTimeWindows (RFC 3414), else noAuthNoPriv.
     std::size_t BuildReport(const SSecurityState& request, EUsmReport report, std::span<std::uint8_t> out);
+    // Counts a request for a context this engine does not serve and builds
+    // its Report, at the request's own security level.
+    std::size_t BuildContextReport(const SSecurityState& request, EContextReport report, std::span<std::uint8_t> out);
 
 private:
     struct SLocalUser {
@@ -139,6 +149,9 @@ private:
     std::size_t Build(const SSecurityState& request, ESecurityLevel level, std::span<const std::uint8_t> pdu,
                       std::span<std::uint8_t> out);
     Salt NextSalt();
+    std::size_t BuildCounterReport(const SSecurityState& request, ESecurityLevel level,
+                                   std::span<const std::uint32_t> counter, std::uint32_t value,
+                                   std::span<std::uint8_t> out);
 
     SEngineState m_engine;
     std::vector<SLocalUser> m_users;

@@ -156,6 +156,15 @@ SUsmUser ParseUsmUser(std::string_view key, std::string_view value)
     auto malformed = [key](const char* reason) {
         return CPVXException(EVENT_USM_USER_MALFORMED, {std::string(key), reason});
     };
+    // A field that holds one of two words, case aside.
+    auto either = [&malformed](std::string_view field, const char* first, auto firstValue, const char* second,
+                      decltype(firstValue) secondValue, const char* reason) {
+        if (SameWord(field, first))
+            return firstValue;
+        if (SameWord(field, second))
+            return secondValue;
+        throw malformed(reason);
+    };
     std::vector<std::string_view> fields;
     while (fields.size() < kFieldCount) {
         auto comma = value.find(',');
@@ -175,19 +184,10 @@ SUsmUser ParseUsmUser(std::string_view key, std::string_view value)
     if (user.name.empty() || user.name.size() > kMaxUserNameLength)
         throw malformed("the user name has 1 to 32 characters");
 
-    if (SameWord(fields[1], "authNoPriv"))
-        user.level = ESecurityLevel::AuthNoPriv;
-    else if (SameWord(fields[1], "authPriv"))
-        user.level = ESecurityLevel::AuthPriv;
-    else
-        throw malformed("the level is authNoPriv or authPriv");
-
-    if (SameWord(fields[2], "SHA"))
-        user.authProtocol = EAuthProtocol::Sha1;
-    else if (SameWord(fields[2], "SHA256"))
-        user.authProtocol = EAuthProtocol::Sha256;
-    else
-        throw malformed("the authentication protocol is SHA or SHA256");
+    user.level = either(fields[1], "authNoPriv", ESecurityLevel::AuthNoPriv, "authPriv", ESecurityLevel::AuthPriv,
+        "the level is authNoPriv or authPriv");
+    user.authProtocol = either(fields[2], "SHA", EAuthProtocol::Sha1, "SHA256", EAuthProtocol::Sha256,
+        "the authentication protocol is SHA or SHA256");
 
     auto authKey = LoadKey(user.authProtocol, fields[3]);
     if (!authKey)
@@ -209,12 +209,7 @@ SUsmUser ParseUsmUser(std::string_view key, std::string_view value)
         throw malformed("an authNoPriv user has no privacy protocol or key (leave them empty or -)");
     }
 
-    if (SameWord(fields[6], "read"))
-        user.access = EAccess::Read;
-    else if (SameWord(fields[6], "write"))
-        user.access = EAccess::Write;
-    else
-        throw malformed("the access is read or write");
+    user.access = either(fields[6], "read", EAccess::Read, "write", EAccess::Write, "the access is read or write");
     return user;
 }
 

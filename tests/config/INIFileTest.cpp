@@ -1,5 +1,6 @@
 // The configuration file's scanning rules, with real files in a temporary folder.
 #include "config/INIFile.h"
+#include "config/ConfigKeys.h"
 #include "events/PVXException.h"
 
 #include <gtest/gtest.h>
@@ -243,4 +244,25 @@ TEST_F(INIFileTest, AddressKeys)
             EXPECT_EQ(e.GetDetail().substr(0, 4), std::string("X/") + key + ":");
         }
     }
+}
+
+// SNMPv3 user lines may be longer than other lines: two stored SHA-256 keys
+// alone take more than 255 characters. Every other key keeps the usual cut.
+TEST_F(INIFileTest, UserLinesAreReadWholeAndOtherLinesStillCut)
+{
+    const std::string user(400, 'u');
+    Write("[SNMPv3]\nUser1=" + user + "\nUser2=short\n[UPSIdent]\nName=" + user + "\n");
+    CINIFile file(m_path);
+    struct Case {
+        const pvx::SConfigKey& key;
+        std::size_t index;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {pvx::keys::kSNMPv3User, 0, user},
+        {pvx::keys::kSNMPv3User, 1, "short"},
+        {pvx::keys::kUPSName, 0, std::string(255, 'u')},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(pvx::ReadString(file, c.key, c.index), c.expected) << pvx::KeyName(c.key, c.index);
 }

@@ -84,7 +84,7 @@ TEST(ServiceManager, ReadyStatusAndKeepAlivesUntilTheLoopStalls)
 
     std::string ready = manager.Receive(10s);
     ASSERT_EQ(ready, "READY=1\nSTATUS=Looking for the UPS") << pvx.Stderr();
-    EXPECT_FALSE(FreeUdpPort(pvx.AgentPort())) << "READY before the SNMP port was open";
+    EXPECT_FALSE(UdpPortFree(pvx.AgentPort())) << "READY before the SNMP port was open";
 
     // Passes 1 to 6: a keep-alive each, and the UPS's state once it is known.
     // The first pass identifies the UPS, which takes several seconds.

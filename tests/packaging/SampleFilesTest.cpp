@@ -134,6 +134,8 @@ std::vector<SExpectedKey> PvxKeys()
         {&pvx::keys::kSNMPEnabled, "1"},
         {&pvx::keys::kVersion2c, "1"},
         {&pvx::keys::kStandardNames, "1"},
+        {&pvx::keys::kStandardValues, "1"},
+        {&pvx::keys::kSystemGroup, "1"},
         {&pvx::keys::kResponsiveLoop, "1"},
         {&pvx::keys::kCounterLogInterval, "3600"},
         {&pvx::keys::kReloadOnHangup, "1"},

@@ -177,29 +177,38 @@ bool EnterPrivateMountNamespace()
     return ::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
-namespace {
-// A free port of `type` on 127.0.0.1; with `port`, that port of every
-// address if it is free, else 0.
-unsigned short FreePort(int type, unsigned short port = 0)
+unsigned short FreeUdpPort()
+{
+    return FreePort(SOCK_DGRAM);
+}
+
+unsigned short FreeTcpPort()
+{
+    return FreePort(SOCK_STREAM);
+}
+
+unsigned short FreePort(int type)
 {
     int fd = ::socket(AF_INET, type, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(port == 0 ? INADDR_LOOPBACK : INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return 0;
-    }
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t size = sizeof address;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
     ::close(fd);
     return ntohs(address.sin_port);
 }
-} // namespace
 
-unsigned short FreeUdpPort() { return FreePort(SOCK_DGRAM); }
-bool FreeUdpPort(unsigned short port) { return FreePort(SOCK_DGRAM, port) != 0; }
-unsigned short FreeTcpPort() { return FreePort(SOCK_STREAM); }
+bool UdpPortFree(unsigned short port)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
 
 } // namespace pvx::test

@@ -73,9 +73,11 @@ bool EnterPrivateMountNamespace();
 
 // A UDP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();
-// Whether UDP port `port` of every address can be bound now.
-bool FreeUdpPort(unsigned short port);
 unsigned short FreeTcpPort();
+// A loopback port free for SOCK_DGRAM or SOCK_STREAM at the moment of asking.
+unsigned short FreePort(int type);
+// Whether UDP port `port` of every address can be bound at the moment of asking.
+bool UdpPortFree(unsigned short port);
 
 } // namespace pvx::test
 
