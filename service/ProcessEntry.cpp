@@ -89,7 +89,9 @@ void SetMessagesPath(const std::string& catalog)
 
 CPortability::CPortability()
 {
-    g_memoryReserve = new char[64 * 1024];
+    // One reserve for the process, however many instances tests make.
+    if (g_memoryReserve == nullptr)
+        g_memoryReserve = new char[64 * 1024];
     std::set_new_handler(OutOfMemory);
 }
 
