@@ -140,6 +140,8 @@ CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDa
     ini << "[NetXCP]\nAgentPort=" << m_options.relayPort << "\n";
     ini << m_options.extraIni;
     ini.close();
+    if (m_options.prepareIni && !m_options.prepareIni(IniPath()))
+        std::printf("note: preparing %s failed\n", IniPath().c_str());
     std::vector<std::string> args = {"-c", IniPath()};
     args.insert(args.end(), m_options.arguments.begin(), m_options.arguments.end());
     std::function<bool()> prepare;
@@ -147,6 +149,13 @@ CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDa
     if (m_privateVar) {
         ::mkdir((folder + "/var").c_str(), 0755);
         prepare = [var = folder + "/var"] { return UsePrivateVar(var); };
+    }
+    if (m_options.readOnlyIni) {
+        prepare = [prepare, ini = IniPath()] {
+            return (prepare ? prepare() : EnterPrivateMountNamespace())
+                && ::mount(ini.c_str(), ini.c_str(), nullptr, MS_BIND, nullptr) == 0
+                && ::mount("", ini.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+        };
     }
     m_process = std::make_unique<CChildProcess>(kBinaryDir + "/pvx", m_options.argv0, args, folder + "/pvx.out",
                                                 folder + "/pvx.err", folder, prepare);
@@ -206,10 +215,27 @@ void WriteTextFile(const std::string& path, const std::string& text)
     file << text;
 }
 
-bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
-                 std::chrono::milliseconds timeout)
+int UdpSocketFrom(const std::string& source)
 {
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0 || source.empty())
+        return fd;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1
+        || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
+                 std::chrono::milliseconds timeout, const std::string& source)
+{
+    int fd = UdpSocketFrom(source);
+    if (fd < 0)
+        return false;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
