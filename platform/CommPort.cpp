@@ -324,6 +324,19 @@ bool CCommPort::WaitForInput(std::uint32_t ms)
     return m_inputSignalled;
 }
 
+void CCommPort::DiscardPendingInput()
+{
+    // Bounded: a line that keeps talking cannot hold the caller here.
+    constexpr std::size_t kMaxDiscarded = 4096;
+    std::array<std::uint8_t, 256> discard{};
+    for (std::size_t total = 0; total < kMaxDiscarded;) {
+        std::size_t n = 0;
+        if (!Read(discard, n) || n == 0)
+            return;
+        total += n;
+    }
+}
+
 std::uint32_t CCommPort::DrainBound(std::uint32_t ms)
 {
     // Long enough for any burst a UPS sends after a wake-up byte, short

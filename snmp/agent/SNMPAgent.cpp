@@ -105,7 +105,9 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
     // Before any parsing: a source outside SNMP/ReadManagers gets nothing.
     if (!AdmitsSource())
         return ERequestOutcome::Refused;
-    m_ups = ups;
+    // A UPS given up for lost holds reset values, not measurements: it is
+    // served as no UPS at all until one is identified again.
+    m_ups = ups != nullptr && ups->IsConnected() ? ups : nullptr;
     ERequestOutcome outcome = ERequestOutcome::Dropped;
     try {
         outcome = Dispatch();

@@ -52,6 +52,8 @@ bool CCommands::NeedsAuthorization(std::uint8_t command) const
 
 void CCommands::WriteFrame(std::span<const std::uint8_t> frame)
 {
+    // Only what comes after the request can be its reply.
+    m_port->DiscardPendingInput();
     std::size_t written = 0;
     m_port->Write(frame, written);
 }
@@ -128,6 +130,20 @@ void CCommands::ReadExact(std::span<std::uint8_t> destination)
     }
 }
 
+void CCommands::ReadStartByte()
+{
+    // A little noise on the line (a long cable, a loose ground) costs the
+    // bytes it adds, not the reply that follows them.
+    for (unsigned strays = 0;; ++strays) {
+        std::uint8_t byte = 0;
+        ReadExact(std::span(&byte, 1));
+        if (byte == kXCPStartByte)
+            return;
+        if (strays >= kMaxStrayBytes)
+            ThrowSpoiledReply();
+    }
+}
+
 void CCommands::ThrowSpoiledReply()
 {
     // Whatever is left of the spoiled reply would otherwise be read as the
@@ -158,10 +174,9 @@ std::uint32_t CCommands::ReceiveReply(std::uint8_t expected, std::uint32_t timeo
             throw CPVXException(EVENT_TIMEOUT);
         // The deadline covers one block: header, data and checksum.
         SetDeadline(timeoutMs);
-        std::array<std::uint8_t, 4> header{};
-        ReadExact(header);
-        if (header[0] != kXCPStartByte)
-            ThrowSpoiledReply();
+        std::array<std::uint8_t, 4> header{kXCPStartByte};
+        ReadStartByte();
+        ReadExact(std::span(header).subspan(1));
         std::uint8_t length = header[2];
         m_reply.resize(assembled + length);
         ReadExact(std::span(m_reply).subspan(assembled, length));
