@@ -39,6 +39,10 @@ enum EventCode : std::uint32_t {
     EVENT_USM_USER_MALFORMED = 0xC002003E,
     EVENT_USM_ENGINE_STATE = 0xC002003F,
     EVENT_HTTP_BIND = 0xC0020040,
+    EVENT_SERIAL_BUSY = 0xC0020048,
+    EVENT_CONFIG_UNREADABLE = 0xC0020049,
+    EVENT_SNMPV3_OFF = 0xC002004A,
+    EVENT_RELAY_PASSWORD_IGNORED = 0xC002004B,
 };
 
 // Text of a code: the system's error text for codes below 0x10000, otherwise

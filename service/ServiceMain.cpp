@@ -15,6 +15,7 @@
 #include "service/CounterLog.h"
 #include "service/NetworkWait.h"
 #include "service/ProcessEntry.h"
+#include "service/SerialWaitLender.h"
 #include "snmp/agent/SNMPAgent.h"
 #include "snmp/usm/EngineState.h"
 #include "snmp/usm/UsmUsers.h"
@@ -260,6 +261,8 @@ int ServiceMain(int /*argument*/)
         DecodeRelayPassword(service);
         SetUpPort(service);
         SetUpNetwork(service);
+        // The serial line's waits serve HTTP, and SNMP in the responsive loop.
+        CSerialWaitLender lender(service.responsive ? service.agent.get() : nullptr, service.http.get(), service.ups);
         for (std::uint64_t pass = 0; Portability().IsRunning();) {
             ServeNetwork(service);
             service.counterLog.Poll(service.counters);

@@ -85,18 +85,23 @@ void CSNMPAgent::ServeRequest(CAbstractUPS* ups)
     try {
         if (!ReceiveFrom(m_socket.Get(), m_datagram))
             return;
-        switch (ProcessRequest(ups)) {
-        case ERequestOutcome::Answered:
-            SendTo(m_socket.Get(), m_datagram);
-            break;
-        case ERequestOutcome::AuthenticationFailure:
-            ReportAuthenticationFailure();
-            break;
-        case ERequestOutcome::Dropped:
-        case ERequestOutcome::Refused:
-            break;
-        }
+        Answer(ProcessRequest(ups));
     } catch (...) {
+    }
+}
+
+void CSNMPAgent::Answer(ERequestOutcome outcome)
+{
+    switch (outcome) {
+    case ERequestOutcome::Answered:
+        SendTo(m_socket.Get(), m_datagram);
+        break;
+    case ERequestOutcome::AuthenticationFailure:
+        ReportAuthenticationFailure();
+        break;
+    case ERequestOutcome::Dropped:
+    case ERequestOutcome::Refused:
+        break;
     }
 }
 
@@ -108,6 +113,8 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
     // A UPS given up for lost holds reset values, not measurements: it is
     // served as no UPS at all until one is identified again.
     m_ups = ups != nullptr && ups->IsConnected() ? ups : nullptr;
+    m_servingNow = true;
+    m_deferredNow = false;
     ERequestOutcome outcome = ERequestOutcome::Dropped;
     try {
         outcome = Dispatch();
@@ -115,7 +122,9 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
         outcome = ERequestOutcome::Dropped;
     }
     m_ups = nullptr;
-    CountOutcome(outcome);
+    m_servingNow = false;
+    if (!m_deferredNow) // a kept SET is counted once it is served
+        CountOutcome(outcome);
     return outcome;
 }
 

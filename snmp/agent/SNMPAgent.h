@@ -82,6 +82,16 @@ public:
     bool IsRequestWaiting();
     // Reads and answers at most one datagram; `ups` may be null. Never throws.
     void ServeRequest(CAbstractUPS* ups);
+    // Serves one datagram while the serial line waits for a UPS reply: a SET
+    // is kept to be applied once the exchange is over (ServeDeferred), since
+    // applying it may need the line. One SET is kept at a time; another in
+    // the same wait is answered genErr, as a busy UPS is. Never throws.
+    void ServeRequestDuringSerialWait(CAbstractUPS* ups);
+    // Serves the SET kept during a serial wait, if any. Never throws.
+    void ServeDeferred(CAbstractUPS* ups);
+    bool HasDeferred() const { return m_deferred.has_value(); }
+    // True while a request is being served (a SET may be waiting on the line).
+    bool IsServing() const { return m_servingNow; }
     // Sends every trap the UPS object has queued; stops at the first that
     // cannot be sent, leaving the rest queued. Never throws.
     void SendPendingTraps(CAbstractUPS& ups);
@@ -121,6 +131,10 @@ private:
     class CReplyWriter;
 
     ERequestOutcome Dispatch();
+    // Keeps the datagram for ServeDeferred, or answers genErr when one is kept.
+    ERequestOutcome DeferSet();
+    // Sends the answer ProcessRequest left in the datagram record.
+    void Answer(ERequestOutcome outcome);
     ERequestOutcome DispatchV3();
     // Serves the PDU that starts at the buffer's position (its tag next).
     ERequestOutcome ServePdu(CBasicEncodingRulesBuffer& request, bool setAllowed);
@@ -195,6 +209,10 @@ private:
     SNetworkCounters m_ownCounters;
     SNetworkCounters* m_counters = &m_ownCounters;
     CAbstractUPS* m_ups = nullptr; // the UPS object of the current call only
+    bool m_servingNow = false;
+    bool m_deferSets = false; // serving during a serial wait
+    bool m_deferredNow = false; // the request being served was kept
+    std::optional<SDatagram> m_deferred;
     // Scratch space for names decoded from a request: no name in a datagram
     // can have more arcs than the datagram has bytes, plus one (the first
     // byte holds two) and the 0 arc the decoder appends.

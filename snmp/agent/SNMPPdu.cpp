@@ -168,13 +168,13 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServePdu(CBasicEncodingRulesBuffer& requ
                 return ERequestOutcome::Refused;
             if (!setAllowed)
                 return BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
-            return ServeSet(request);
+            return m_deferSets ? DeferSet() : ServeSet(request);
         }
         if (!setAllowed)
             return ERequestOutcome::AuthenticationFailure;
         if (!AdmitsSetSource())
             return ERequestOutcome::Refused;
-        return ServeSet(request);
+        return m_deferSets ? DeferSet() : ServeSet(request);
     default:
         return ERequestOutcome::Dropped;
     }

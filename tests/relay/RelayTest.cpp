@@ -19,7 +19,7 @@ namespace {
 // Records the frames it is given and answers each with a scripted reply.
 class CRecordingUPS : public CAbstractUPS {
 public:
-    explicit CRecordingUPS(CINIFile* file) : CAbstractUPS(nullptr, file) {}
+    explicit CRecordingUPS(CINIFile* file) : CAbstractUPS(nullptr, file) { Start(); }
     int GetUPSType() override { return 2; }
     void Identify() override {}
     void ReadValues() override {}
@@ -166,6 +166,14 @@ TEST(RelaySocket, AnswersTheSenderAndDropsWithoutAUPS)
     ASSERT_TRUE(relay.WaitForRequest(2000));
     relay.RelayRequests(nullptr);
     EXPECT_EQ(WaitReadable(client.Get(), 200), 0) << "no UPS: dropped unanswered";
+    // A UPS given up for lost is no UPS either.
+    CRecordingUPS lost(&file);
+    lost.ResetValues();
+    ASSERT_TRUE(SendTo(client.Get(), out));
+    ASSERT_TRUE(relay.WaitForRequest(2000));
+    relay.RelayRequests(&lost);
+    EXPECT_EQ(WaitReadable(client.Get(), 200), 0) << "lost UPS: dropped unanswered";
+    EXPECT_TRUE(lost.frames.empty());
 
     ASSERT_TRUE(SendTo(client.Get(), out));
     ASSERT_TRUE(relay.WaitForRequest(2000));

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
+#include "platform/SerialWait.h"
 #include "xcp/link/XCPFrame.h"
 
 #include <algorithm>
@@ -63,11 +64,20 @@ void CCommands::AuthorizeIfNeeded(std::uint8_t command)
     if (!NeedsAuthorization(command))
         return;
     SendRequest(kXCPAuthorize, kAuthorizationTimeoutMs);
-    Sleep(kAuthorizationPauseMs);
+    SerialPause(kAuthorizationPauseMs);
+}
+
+void CCommands::RefuseWhileLent()
+{
+    // Work served while an exchange waits for its reply (a manager's SET)
+    // must not start one of its own: its bytes would be read as the other's.
+    if (IsInLentSerialWait())
+        throw CPVXException(EVENT_SERIAL_BUSY);
 }
 
 std::uint32_t CCommands::SendRequest(std::uint8_t command, std::uint32_t timeoutMs)
 {
+    RefuseWhileLent();
     const bool listenOnly = command == kXCPListenOnly && m_options.listenOnlyCommand0;
     if (!listenOnly && command != kXCPAuthorize) {
         auto frame = BuildRequestFrame(command);
@@ -95,6 +105,7 @@ std::uint32_t CCommands::SendRequest(std::uint8_t command, std::uint32_t timeout
 
 std::uint32_t CCommands::SendCommand(std::uint8_t command, std::span<const std::uint8_t> data, std::uint32_t timeoutMs)
 {
+    RefuseWhileLent();
     if (data.size() > kXCPMaxRequestData)
         throw CPVXException(EVENT_BAD_REPLY);
     auto frame = BuildRequestFrame(command, data);
@@ -239,6 +250,7 @@ void CCommands::ReadCommandList()
 
 std::vector<std::uint8_t> CCommands::RelayFrame(std::span<const std::uint8_t> frame, std::uint32_t& length)
 {
+    RefuseWhileLent();
     length = 0;
     const CXCPRequest request(frame);
     const auto whole = request.Whole();
@@ -247,7 +259,7 @@ std::vector<std::uint8_t> CCommands::RelayFrame(std::span<const std::uint8_t> fr
     const std::uint8_t command = request.Command();
     if (NeedsAuthorization(command)) {
         SendRequest(kXCPAuthorize, kAuthorizationTimeoutMs);
-        Sleep(kAuthorizationPauseMs);
+        SerialPause(kAuthorizationPauseMs);
     }
     WriteFrame(whole);
     std::uint32_t result = ReceiveReply(ReplyBlockFor(command), kSimpleRequestTimeoutMs, 0);
@@ -273,7 +285,7 @@ std::vector<std::uint8_t> CCommands::RelayFrame(std::span<const std::uint8_t> fr
         std::copy_n(m_reply.begin() + static_cast<std::ptrdiff_t>(dataOffset), count, block.begin() + 4);
         block[count + 4] = XCPChecksum(block.first(count + 4));
     }
-    Sleep(kRelayPauseMs);
+    SerialPause(kRelayPauseMs);
     length = static_cast<std::uint32_t>(out.size());
     return out;
 }

@@ -92,6 +92,7 @@ private:
     void ReadExact(std::span<std::uint8_t> destination);
     void ReadStartByte();
     [[noreturn]] void ThrowSpoiledReply();
+    void RefuseWhileLent();
     void WriteFrame(std::span<const std::uint8_t> frame);
     void AuthorizeIfNeeded(std::uint8_t command);
     std::uint32_t SendFrame(std::span<const std::uint8_t> frame, std::uint8_t command, std::uint32_t timeoutMs);

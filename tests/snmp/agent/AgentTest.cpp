@@ -442,14 +442,24 @@ TEST_F(AgentTest, ErrorReplies)
 
 TEST_F(AgentTest, NoUpsAnswersGenErrWithIndexZero)
 {
-    Bytes request = Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 })) });
-    auto reply = Exchange(request, nullptr);
-    ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(*reply, AsErrorReply(request, SNMP_GEN_ERR, 0));
+    // A UPS given up for lost holds reset values (a flat battery), which
+    // must never be served as measured: it is no UPS.
+    CScriptedUPS lost;
+    lost.AddObject(COid({ 2, 1, 33, 1, 2, 1, 0 }), CMIBData(4, 1, 7, MIB_SIGNED));
+    lost.ResetValues();
+    for (CAbstractUPS* ups : { static_cast<CAbstractUPS*>(nullptr), static_cast<CAbstractUPS*>(&lost) }) {
+        SCOPED_TRACE(ups == nullptr ? "no UPS" : "a UPS given up for lost");
+        Bytes request = Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 })) });
+        auto reply = Exchange(request, ups);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(*reply, AsErrorReply(request, SNMP_GEN_ERR, 0));
 
-    Bytes set = Message("private", 0xA3, { Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(1)) });
-    ASSERT_EQ(Process(set, kLoopback, nullptr, false), Outcome::Answered);
-    EXPECT_EQ(Answer(), AsErrorReply(set, SNMP_GEN_ERR, 0));
+        Bytes set = Message("private", 0xA3, { Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(1)) });
+        ASSERT_EQ(Process(set, kLoopback, ups, false), Outcome::Answered);
+        EXPECT_EQ(Answer(), AsErrorReply(set, SNMP_GEN_ERR, 0));
+    }
+    EXPECT_TRUE(lost.m_gets.empty());
+    EXPECT_TRUE(lost.m_sets.empty());
 }
 
 TEST_F(AgentTest, SetsBeforeAFailingBindingStayApplied)

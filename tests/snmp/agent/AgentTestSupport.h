@@ -196,6 +196,7 @@ public:
     CScriptedUPS()
         : CAbstractUPS(nullptr, nullptr)
     {
+        Start(); // identified: a UPS the agent serves
     }
 
     int GetUPSType() override { return 3; }

@@ -5,6 +5,7 @@
 #include "xcp/link/XCPFrame.h"
 
 #include "LinkTestSupport.h"
+#include "platform/SerialWait.h"
 #include "tests/support/ScriptedPort.h"
 
 #include <chrono>
@@ -271,6 +272,28 @@ TEST(Commands, DiscardsWhatWaitsBeforeEachRequest)
         EXPECT_EQ(link.SendRequest(0x31, 750), 0u);
         EXPECT_EQ(Bytes(link.GetReply().begin(), link.GetReply().end()), Bytes{5});
     }
+}
+
+// Work served while an exchange waits for its reply must not start another:
+// its bytes would be read as the first one's reply.
+TEST(Commands, NoExchangeStartsFromWorkLentASerialWait)
+{
+    CFakeClock clock;
+    CScopedClock scoped(clock);
+    test::CScriptedPort port(clock);
+    CCommands link(&port);
+    port.AnswerBlock(0x31, {5});
+    CLentSerialWait lent;
+    std::uint32_t length = 0;
+    const std::function<void()> exchanges[] = {
+        [&] { link.SendRequest(0x31, 750); },
+        [&] { link.SendRequest(kXCPListenOnly, 750); },
+        [&] { link.SendCommand(0x93, Bytes{1, 0}, 750); },
+        [&] { link.RelayFrame(BuildRequestFrame(0x34), length); },
+    };
+    for (const auto& exchange : exchanges)
+        EXPECT_EQ(EventOf(exchange), EVENT_SERIAL_BUSY);
+    EXPECT_TRUE(port.Writes().empty());
 }
 
 TEST(Commands, RetriesABusyUpsThreeTimesInAll)
