@@ -256,6 +256,7 @@ int ServiceMain(int /*argument*/)
     SService service;
     try {
         service.configuration = std::make_unique<CINIFile>(Portability().GetConfigPath());
+        service.configuration->RequireReadable();
         DiscardStaleReplacement(service.configuration->GetPath());
         ChooseDriver(service);
         DecodeRelayPassword(service);
