@@ -122,9 +122,9 @@ void SetUpNetwork(SService& service)
     CAddressList clients = ReadAddressList(file, keys::kNetXCPClients);
     CAddressList httpClients = ReadAddressList(file, keys::kHTTPClients);
     // SNMPv3's users and engine, before any socket opens: a malformed user
-    // line or a damaged engine state stops pvx. The engine's clock starts
-    // with the processor.
+    // line stops pvx. The engine's clock starts with the processor.
     std::unique_ptr<usm::CSNMPv3Processor> v3;
+    bool v3Unavailable = false;
     if (ReadSwitch(file, keys::kSNMPEnabled) && ReadSwitch(file, keys::kSNMPv3Enabled)) {
         std::vector<std::string> lines;
         static_assert(keys::kSNMPv3User.count == usm::kMaxUsers);
@@ -140,15 +140,18 @@ void SetUpNetwork(SService& service)
                 e.SetDetail("SNMPv3/" + e.GetArguments()[0] + ": " + e.GetArguments()[1]);
             throw;
         }
+        // An engine state that cannot be trusted (or advanced) turns off
+        // SNMPv3 alone: everything else serves, and the file is left as it
+        // is for the operator, so that no boot count is ever used twice.
         std::string statePath = usm::EngineStatePath(file.GetPath());
-        usm::SEngineState engine;
         try {
-            engine = usm::StartEngine(statePath);
-        } catch (CPVXException& e) {
-            e.SetDetail(statePath);
-            throw;
+            v3 = std::make_unique<usm::CSNMPv3Processor>(usm::StartEngine(statePath), users);
+        } catch (const CPVXException&) {
+            CPVXException off(EVENT_SNMPV3_OFF, {statePath});
+            off.SetDetail(statePath);
+            off.Report();
+            v3Unavailable = true;
         }
-        v3 = std::make_unique<usm::CSNMPv3Processor>(std::move(engine), users);
     }
     service.counterLog = CCounterLog(ReadUnsigned(file, keys::kCounterLogInterval));
     if (!NetworkStartup())
@@ -169,6 +172,8 @@ void SetUpNetwork(SService& service)
         service.standardNames = ReadSwitch(file, keys::kStandardNames);
         if (v3)
             service.agent->SetSNMPv3(std::move(v3));
+        if (v3Unavailable)
+            service.agent->SetSNMPv3Unavailable();
         service.agent->SetVersion1(ReadSwitch(file, keys::kVersion1));
     }
     service.responsive = ReadSwitch(file, keys::kResponsiveLoop);

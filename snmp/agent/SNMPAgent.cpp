@@ -143,7 +143,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
     if (version == kSnmpVersion3 && m_v3)
         return DispatchV3();
     // A site that wants SNMPv3 only turns the community versions off.
-    if (m_v3 && !m_version1)
+    if ((m_v3 || m_v3Unavailable) && !m_version1)
         return ERequestOutcome::Dropped;
     auto community = request.ReadOctetStringView();
     if (version != kSnmpVersion1 && !(version == kSnmpVersion2c && m_version2c))

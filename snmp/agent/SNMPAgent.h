@@ -112,6 +112,9 @@ public:
     usm::CSNMPv3Processor* GetSNMPv3() { return m_v3.get(); }
     // Off: with SNMPv3 on, SNMPv1 and SNMPv2c requests are dropped.
     void SetVersion1(bool on) { m_version1 = on; }
+    // SNMPv3 is configured but cannot be served (its engine state cannot be
+    // trusted): version 3 is dropped, and Version1 applies as with SNMPv3 on.
+    void SetSNMPv3Unavailable() { m_v3Unavailable = true; }
     SDatagram& GetDatagram() { return m_datagram; }
 
     std::uint16_t GetBoundPort() const;
@@ -199,6 +202,7 @@ private:
     std::span<std::uint8_t> m_request;
     std::unique_ptr<usm::CSNMPv3Processor> m_v3;
     bool m_version1 = true;
+    bool m_v3Unavailable = false;
     bool m_serving3 = false; // the request is SNMPv3: replies are bare PDUs
     std::vector<std::uint8_t> m_v3Pdu; // the SNMPv3 request's PDU
     std::vector<std::uint8_t> m_v3Response; // and its response PDU

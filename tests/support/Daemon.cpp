@@ -157,6 +157,10 @@ CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDa
                 && ::mount("", ini.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
         };
     }
+    // A restarted daemon's output must not be read from its predecessor's
+    // files before the child truncates them.
+    ::unlink((folder + "/pvx.out").c_str());
+    ::unlink((folder + "/pvx.err").c_str());
     m_process = std::make_unique<CChildProcess>(kBinaryDir + "/pvx", m_options.argv0, args, folder + "/pvx.out",
                                                 folder + "/pvx.err", folder, prepare);
 }

@@ -94,7 +94,6 @@ void CXComUPS::Identify()
     m_inputLineCount = id.lineCount;
     m_outputLineCount = id.lineCount;
     m_bypassLineCount = id.lineCount;
-    PrintLine("UPS found is [" + id.modelText + "]\n");
     SplitModelText(id.modelText, m_manufacturer, m_model);
 
     SerialPause(kPauseMs);
@@ -131,6 +130,9 @@ void CXComUPS::Identify()
     ReadBattery();
     SerialPause(kPauseMs);
     ReadEvents();
+    // Said once the identification is whole: from here on the UPS is served
+    // (until then managers are answered as without a UPS).
+    PrintLine("UPS found is [" + id.modelText + "]\n");
 }
 
 // ---- Polling --------------------------------------------------------------------------

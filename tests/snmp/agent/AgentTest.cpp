@@ -1216,6 +1216,16 @@ TEST_F(AgentTest, Version1OffDropsCommunityVersionsOnlyWithSNMPv3)
     m_agent->SetVersion1(false);
     EXPECT_EQ(Process(v1), Outcome::Answered);
     EXPECT_EQ(Process(v3), Outcome::Dropped);
+    {
+        // SNMPv3 configured but off (its engine state is damaged): a site
+        // that wanted SNMPv3 only still gets no community version.
+        CSNMPAgent unavailable(0, 162, 0, kLoopback, "public", "private", "public");
+        unavailable.SetVersion1(false);
+        unavailable.SetSNMPv3Unavailable();
+        std::copy(v1.begin(), v1.end(), unavailable.GetDatagram().data.begin());
+        unavailable.GetDatagram().length = static_cast<std::uint32_t>(v1.size());
+        EXPECT_EQ(unavailable.ProcessRequest(&m_ups), Outcome::Dropped);
+    }
     m_agent->SetSNMPv3(std::make_unique<usm::CSNMPv3Processor>(usm::SEngineState { { 0x80, 0, 2, 0x16, 5, 1 }, 1 },
         std::vector<usm::SUsmUser> {}));
     EXPECT_EQ(Process(v1), Outcome::Dropped);
