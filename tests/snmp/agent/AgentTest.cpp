@@ -995,6 +995,8 @@ TEST_F(AgentTest, SourceListsAndEmptyCommunities)
 
 TEST_F(AgentTest, TrapRegistrationsAreBoundedAndTheTrapHostTakesNoPlace)
 {
+    CFakeClock clock;
+    CScopedClock useClock(clock);
     const Bytes level = Oid({ 4, 1, 534, 1, 11, 1, 0 });
     const Bytes type = Oid({ 4, 1, 534, 1, 11, 2, 0 });
     auto manager = [](int i) { return Ipv4(127, 1, static_cast<std::uint8_t>(i / 200), static_cast<std::uint8_t>(1 + i % 200)); };
@@ -1025,6 +1027,22 @@ TEST_F(AgentTest, TrapRegistrationsAreBoundedAndTheTrapHostTakesNoPlace)
     const auto sentBefore = m_agent->GetCounters().trapsSent;
     m_agent->SendColdStart();
     EXPECT_LE(m_agent->GetCounters().trapsSent - sentBefore, 1u + CTrapDestinations::kMaxRegistered);
+
+    // A registration not renewed within the hour gives its place to a new
+    // manager, the one renewed longest ago first; a renewed one keeps it.
+    clock.Advance(CTrapDestinations::kRenewalMs - 1000);
+    EXPECT_EQ(statusOf(manager(4), level, 2), SNMP_NO_ERROR); // renews
+    EXPECT_EQ(statusOf(manager(17), type, 5), SNMP_GEN_ERR) << "none is an hour old yet";
+    clock.Advance(1000);
+    EXPECT_EQ(statusOf(manager(17), type, 5), SNMP_NO_ERROR);
+    auto registered = [&](int i) {
+        const auto& all = m_agent->GetTrapDestinations();
+        return std::ranges::find(all, manager(i), &STrapDestination::address) != all.end();
+    };
+    EXPECT_FALSE(registered(0)) << "the oldest registration went";
+    EXPECT_TRUE(registered(4));
+    EXPECT_TRUE(registered(17));
+    EXPECT_EQ(m_agent->GetTrapDestinations().size(), 1u + CTrapDestinations::kMaxRegistered);
 }
 
 TEST_F(AgentTest, AuthenticationFailureTrapsAreRateBounded)
