@@ -184,11 +184,19 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
     m_v3Response.clear();
     m_request = m_v3Pdu;
     CBasicEncodingRulesBuffer request(m_request);
-    // A message below the user's configured level is served nothing.
-    ERequestOutcome outcome = in.authorized ? ServePdu(request, in.access == usm::EAccess::Write)
-                                            : BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
-    if (outcome != ERequestOutcome::Answered)
-        return outcome;
+    const bool isSet = in.authorized && tag == ber::kSetRequest;
+    ERequestOutcome outcome = ERequestOutcome::Answered;
+    if (const auto* original = isSet ? m_v3Sets.Find(in.security, m_v3->EngineTime()) : nullptr) {
+        m_v3Response = *original; // a copy of a SET already applied: answered, not applied again
+    } else {
+        // A message below the user's configured level is served nothing.
+        outcome = in.authorized ? ServePdu(request, in.access == usm::EAccess::Write)
+                                : BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
+        if (outcome != ERequestOutcome::Answered)
+            return outcome;
+        if (isSet && !m_deferSets)
+            m_v3Sets.Remember(in.security, m_v3Response, m_v3->EngineTime());
+    }
     try {
         m_datagram.length = static_cast<std::uint32_t>(m_v3->BuildResponse(in.security, m_v3Response, out));
     } catch (const CPVXException& e) {

@@ -8,6 +8,7 @@
 #include "events/NetworkCounters.h"
 #include "platform/Portability.h"
 #include "snmp/agent/AuthFailureLimiter.h"
+#include "snmp/agent/SetReplayCache.h"
 #include "snmp/agent/TrapDestinations.h"
 #include "snmp/usm/SNMPv3Message.h"
 #include "snmp/values/MIBData.h"
@@ -206,6 +207,7 @@ private:
     bool m_serving3 = false; // the request is SNMPv3: replies are bare PDUs
     std::vector<std::uint8_t> m_v3Pdu; // the SNMPv3 request's PDU
     std::vector<std::uint8_t> m_v3Response; // and its response PDU
+    CSetReplayCache m_v3Sets;
     CTrapDestinations m_trapDestinations;
     CAddressList m_readManagers;
     CAddressList m_setManagers;

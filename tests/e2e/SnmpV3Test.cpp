@@ -178,6 +178,30 @@ TEST(SnmpV3, NetSnmpToolsReadSetAndMeetTheSecurityChecks)
     EXPECT_TRUE(rig.pvx->IsRunning());
 }
 
+// A captured SET sent again within the time window (RFC 3414 lets it
+// through) is answered, but not applied again: a shutdown armed and then
+// cancelled stays cancelled.
+TEST(SnmpV3, ACopiedSetWithinTheWindowIsAnsweredNotAppliedAgain)
+{
+    SRig rig;
+    ASSERT_TRUE(rig.Identified()) << rig.pvx->Stderr();
+    const std::string kDelay = ".1.3.6.1.2.1.33.1.8.2.0"; // upsShutdownAfterDelay
+    std::vector<std::string> security = kOps;
+    security.push_back("-d");
+    SRunResult arm = RunV3Tool("snmpset", security, rig.Target(), { kDelay, "i", "600" });
+    ASSERT_EQ(arm.status, 0) << arm.err;
+    const std::vector<std::uint8_t> captured = LastSentDatagram(arm.out + arm.err);
+    ASSERT_GT(captured.size(), 64u);
+    ASSERT_EQ(RunV3Tool("snmpset", kOps, rig.Target(), { kDelay, "i", "-1" }).status, 0);
+    std::vector<std::uint8_t> reply;
+    ASSERT_TRUE(UdpExchange(rig.pvx->AgentPort(), captured, reply, 5000ms));
+    const std::vector<std::uint8_t> report = { 0x2B, 0x06, 0x01, 0x06, 0x03, 0x0F, 0x01, 0x01 }; // usmStats
+    EXPECT_EQ(std::search(reply.begin(), reply.end(), report.begin(), report.end()), reply.end())
+        << "answered as the original was, not with a report";
+    SRunResult get = RunV3Tool("snmpget", kOps, rig.Target(), { kDelay });
+    EXPECT_EQ(get.out, kDelay + " = INTEGER: -1\n") << get.err;
+}
+
 } // namespace
 
 namespace {

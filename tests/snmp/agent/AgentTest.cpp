@@ -1140,6 +1140,8 @@ TEST_F(AgentTest, Version3RequestsAreServedPerUserAndLevel)
         std::string context {};
         Bytes userName {}; // set: sent under this name instead
         bool badEngine = false;
+        int copies = 1; // the same message sent this many times
+        bool newMessages = false; // each time a new message (msgID) instead
     };
     const Case cases[] = {
         { "authPriv get", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { battery }), Outcome::Answered, 0,
@@ -1167,6 +1169,14 @@ TEST_F(AgentTest, Version3RequestsAreServedPerUserAndLevel)
             0, {}, 0, usmStat(3), kLoopback, 1500, {}, { 'e', 'v', 'e' } },
         { "discovery gets the engine's report", 0, ESecurityLevel::NoAuthNoPriv, pdu(0xA0, {}), Outcome::Answered, 0,
             {}, 0, usmStat(4), kLoopback, 1500, {}, {}, true },
+        // RFC 3414 lets copies through the time window: answered as the
+        // original, never applied again. A new message is a new set.
+        { "copies of an applied set are answered, not applied", 0, ESecurityLevel::AuthPriv,
+            pdu(0xA3, { setShutdown }), Outcome::Answered, 0, { { kShutdownType, 0x02 } }, 1, {}, kLoopback, 1500, {},
+            {}, false, 3 },
+        { "the same set in new messages is applied each time", 0, ESecurityLevel::AuthPriv,
+            pdu(0xA3, { setShutdown }), Outcome::Answered, 0, { { kShutdownType, 0x02 } }, 3, {}, kLoopback, 1500, {},
+            {}, false, 3, true },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1193,11 +1203,13 @@ TEST_F(AgentTest, Version3RequestsAreServedPerUserAndLevel)
         if (c.level == ESecurityLevel::AuthPriv)
             f.privKey = AesKeyFromLocalized(LocalizeKey(u.authProtocol, u.privKey, engineId));
         f.scopedPdu = EncodeScopedPdu(f.engineId, Bytes(c.context.begin(), c.context.end()), c.pdu);
-        std::array<std::uint8_t, 1500> request {};
-        std::size_t length = EncodeV3Message(f, request);
-
-        ASSERT_EQ(Process(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(length)), c.from),
-            c.outcome);
+        for (int copy = 0; copy < c.copies; ++copy) {
+            f.msgId = 42 + (c.newMessages ? copy : 0);
+            std::array<std::uint8_t, 1500> request {};
+            std::size_t length = EncodeV3Message(f, request);
+            ASSERT_EQ(Process(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(length)), c.from),
+                c.outcome);
+        }
         EXPECT_EQ(m_ups.m_sets.size(), c.sets);
         if (c.outcome != Outcome::Answered)
             continue;
