@@ -120,7 +120,8 @@ protected:
 
 // Every key of pvx.ini with the value the sample gives it: the built-in
 // default from the key table, except that the sample turns on the SNMP agent,
-// SNMPv2c, RFC 1628 names, the responsive loop and the counters line. Address
+// SNMPv2c, RFC 1628 names, the responsive loop and the counters line, and
+// turns off the relay, which most sites never use. Address
 // keys stand empty (0.0.0.0), and numbered keys (the SNMPv3 users) are left out.
 struct SExpectedKey {
     std::string section;
@@ -136,6 +137,7 @@ std::vector<SExpectedKey> PvxKeys()
         {&pvx::keys::kStandardNames, "1"},
         {&pvx::keys::kResponsiveLoop, "1"},
         {&pvx::keys::kCounterLogInterval, "3600"},
+        {&pvx::keys::kNetXCPEnabled, "0"},
     };
     std::vector<SExpectedKey> keys;
     for (const pvx::SConfigKey* entry : pvx::keys::kAll) {
