@@ -181,7 +181,7 @@ void GuesserIsSlowedWhileTheOperatorsPasswordWorks()
     EXPECT_EQ(unlocked, 6);
     ASSERT_GE(wrong, 0) << "no count of wrong passwords:\n" << metrics;
     EXPECT_LE(wrong, 5 + 2 * seconds) << "wrong passwords checked";
-    EXPECT_GT(ignored, sent / 2);
+    EXPECT_GT(ignored, 1000) << "the guesses are counted";
     EXPECT_TRUE(rig.pvx->IsRunning());
 }
 
