@@ -290,10 +290,10 @@ TEST(Attack, GuessersSlowClientsAndHardenedFilesSideBySide)
         { "unreadable pvx.ini", UnreadableIniStopsPvx },
     };
     std::vector<std::thread> threads;
-    for (const auto& [name, row] : rows)
-        threads.emplace_back([&name, &row] {
-            SCOPED_TRACE(name);
-            row();
+    for (const auto& row : rows)
+        threads.emplace_back([&row] {
+            SCOPED_TRACE(row.first);
+            row.second();
         });
     for (auto& thread : threads)
         thread.join();
