@@ -29,21 +29,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-unsigned short FreeTcpPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    unsigned short port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
 // A TCP connection to 127.0.0.1:port from `source`; -1 on failure.
 int ConnectFrom(const std::string& source, unsigned short port)
 {
@@ -98,18 +83,6 @@ long Sample(const std::string& metrics, const std::string& series)
         if (line.starts_with(series + " "))
             return std::stol(line.substr(series.size() + 1));
     return -1;
-}
-
-Bytes PasswordFrame(const std::string& password)
-{
-    Bytes frame { 0xAB, 0x07, 0xCF };
-    for (std::size_t i = 0; i < 6; ++i)
-        frame.push_back(i < password.size() ? static_cast<std::uint8_t>(password[i]) : 0);
-    std::uint8_t sum = 0;
-    for (auto byte : frame)
-        sum = static_cast<std::uint8_t>(sum + byte);
-    frame.push_back(static_cast<std::uint8_t>(0x100 - sum));
-    return frame;
 }
 
 struct SRig {

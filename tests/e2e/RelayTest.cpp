@@ -30,19 +30,6 @@ Bytes Concat(std::initializer_list<Bytes> parts)
     return all;
 }
 
-// The six-byte password frame: 0xAB, 7, 0xCF, the password, checksum.
-Bytes PasswordFrame(const std::string& password)
-{
-    Bytes frame { 0xAB, 0x07, 0xCF };
-    for (std::size_t i = 0; i < 6; ++i)
-        frame.push_back(i < password.size() ? static_cast<std::uint8_t>(password[i]) : 0);
-    std::uint8_t sum = 0;
-    for (auto byte : frame)
-        sum = static_cast<std::uint8_t>(sum + byte);
-    frame.push_back(static_cast<std::uint8_t>(0x100 - sum));
-    return frame;
-}
-
 std::uint8_t Checksum(const Bytes& bytes, std::size_t from, std::size_t to)
 {
     std::uint8_t sum = 0;

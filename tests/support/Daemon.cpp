@@ -272,4 +272,16 @@ std::vector<std::uint8_t> XcpFrame(std::initializer_list<std::uint8_t> commandAn
     return frame;
 }
 
+std::vector<std::uint8_t> PasswordFrame(const std::string& password)
+{
+    std::vector<std::uint8_t> frame { 0xAB, 0x07, 0xCF };
+    for (std::size_t i = 0; i < 6; ++i)
+        frame.push_back(i < password.size() ? static_cast<std::uint8_t>(password[i]) : 0);
+    std::uint8_t sum = 0;
+    for (auto byte : frame)
+        sum = static_cast<std::uint8_t>(sum + byte);
+    frame.push_back(static_cast<std::uint8_t>(0x100 - sum));
+    return frame;
+}
+
 } // namespace pvx::test

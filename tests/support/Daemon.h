@@ -117,5 +117,8 @@ int UdpSocketFrom(const std::string& source);
 
 // An XCP request frame with its checksum: 0xAB, length, command, data, checksum.
 std::vector<std::uint8_t> XcpFrame(std::initializer_list<std::uint8_t> commandAndData);
+// The relay's password frame: 0xAB, 7, 0xCF, the password (zero-padded to
+// six bytes), checksum.
+std::vector<std::uint8_t> PasswordFrame(const std::string& password);
 
 } // namespace pvx::test

@@ -177,9 +177,13 @@ bool EnterPrivateMountNamespace()
     return ::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
-unsigned short FreeUdpPort()
+unsigned short FreeUdpPort() { return FreePort(SOCK_DGRAM); }
+
+unsigned short FreeTcpPort() { return FreePort(SOCK_STREAM); }
+
+unsigned short FreePort(int type)
 {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int fd = ::socket(AF_INET, type, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -71,8 +71,10 @@ private:
 // does not allow it, for example without the right to create namespaces.
 bool EnterPrivateMountNamespace();
 
-// A UDP port on 127.0.0.1 that was free a moment ago.
+// A UDP or TCP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();
+unsigned short FreeTcpPort();
+unsigned short FreePort(int socketType);
 
 } // namespace pvx::test
 
