@@ -5,6 +5,7 @@
 #include "platform/Portability.h"
 #include "service/SerialWaitLender.h"
 #include "snmp/agent/SNMPAgent.h"
+#include "snmp/ber/BasicEncodingRulesBuffer.h"
 #include "ups/AbstractUPS.h"
 
 #include <arpa/inet.h>
@@ -47,29 +48,17 @@ public:
     int sets = 0;
 };
 
-// The error-status of an SNMPv1 reply, whatever the form of its lengths.
-int ErrorStatusOf(const SDatagram& reply)
+// The error-status of an SNMPv1 reply.
+int ErrorStatusOf(SDatagram& reply)
 {
-    std::size_t at = 0;
-    auto header = [&](bool enter) {
-        ++at; // the tag
-        std::size_t length = reply.data[at++];
-        if (length & 0x80) {
-            const std::size_t count = length & 0x7F;
-            length = 0;
-            for (std::size_t i = 0; i < count; ++i)
-                length = length << 8 | reply.data[at++];
-        }
-        if (!enter)
-            at += length;
-    };
-    header(true); // message
-    header(false); // version
-    header(false); // community
-    header(true); // PDU
-    header(false); // request-id
-    header(true); // error-status: its contents are next
-    return reply.data[at];
+    CBasicEncodingRulesBuffer message(std::span(reply.data).first(reply.length));
+    message.ReadHeader(ber::kSequence);
+    message.ReadInteger(); // version
+    message.ReadOctetStringView(); // community
+    message.ReadByte(); // the GetResponse PDU
+    message.ReadLength();
+    message.ReadInteger(); // request-id
+    return message.ReadInteger();
 }
 
 class SerialWaitLender : public ::testing::Test {
