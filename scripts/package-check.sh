@@ -158,6 +158,7 @@ if [[ ${PVX_CHECK_PAUSE:-1} != 0 ]]; then
   cp "$home/pvx.ini" "$run/path/pvx.ini"
   set_key "$run/path/pvx.ini" Communications CommunicationsPort "$run/path/ups"
   set_key "$run/path/pvx.ini" SNMP Enabled 0
+  set_key "$run/path/pvx.ini" NetXCP Enabled 1 # the sample ships the relay off
   set_key "$run/path/pvx.ini" NetXCP AgentPort "$(free_udp_port)"
   set_key "$run/path/pvx.ini" Network Passwd not-a-stored-password
   path_started=$SECONDS
