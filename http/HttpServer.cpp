@@ -1,7 +1,8 @@
 // The HTTP library in its external-event-loop mode: one epoll descriptor for
 // the loop to poll, no thread of its own, every call non-blocking. Every
 // response closes its connection, so a connection lives for one request and
-// the connection bound holds also for requests.
+// the connection bound holds also for requests. pvx keeps its own table of
+// the library's connections to bound them per source and in time.
 #include "http/HttpServer.h"
 
 #include "events/PVXException.h"
@@ -158,10 +159,10 @@ bool CHttpServer::AdmitSource(std::uint32_t source)
 
 void CHttpServer::Started(MHD_Connection* connection, void** context)
 {
-    auto free = std::ranges::find(m_slots, nullptr, &SSlot::connection);
+    auto place = std::ranges::find(m_slots, nullptr, &SSlot::connection);
     const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     const MHD_ConnectionInfo* peer = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    if (free == m_slots.end() || fd == nullptr) {
+    if (place == m_slots.end() || fd == nullptr) {
         *context = nullptr; // not tracked; the library's own bounds still hold it
         return;
     }
@@ -174,8 +175,8 @@ void CHttpServer::Started(MHD_Connection* connection, void** context)
         slot.source = address.sin_addr.s_addr;
     }
     slot.startedMs = CurrentClock().MonotonicMilliseconds();
-    *free = slot;
-    *context = &*free;
+    *place = slot;
+    *context = &*place;
 }
 
 void CHttpServer::Closed(void** context)
