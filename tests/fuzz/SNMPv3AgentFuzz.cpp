@@ -102,8 +102,9 @@ public:
             std::vector<std::uint8_t> pduBack = CheckAnswer(engine, datagram, f);
             if (round == 0)
                 first = pduBack;
-            else if (!pdu.empty() && pdu[0] == ber::kSetRequest && !first.empty())
-                // A copy of a set: the same response, and nothing applied twice.
+            else if (!pdu.empty() && pdu[0] == ber::kSetRequest && !first.empty() && first[0] == ber::kGetResponse)
+                // A copy of a set gets the response the original got (a
+                // Report carries a counter, which moves).
                 PVX_FUZZ_CHECK(pduBack == first);
         }
         m_ups->Update();
