@@ -26,6 +26,9 @@ unsigned DefaultUnsigned(const SConfigKey& key)
 std::string ReadString(const CINIFile& file, const SConfigKey& key, std::size_t index)
 {
     assert(key.type == EConfigType::String);
+    // Two stored SHA-256 keys alone take more than the usual line.
+    if (key.lineLimit != 0)
+        return file.GetString(key.section, KeyName(key, index), key.defaultValue, key.lineLimit);
     return file.GetString(key.section, KeyName(key, index), key.defaultValue);
 }
 

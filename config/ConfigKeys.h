@@ -27,6 +27,8 @@ struct SConfigKey {
     const char* defaultValue; // as the documents write it
     const char* meaning;
     std::size_t count = 1;
+    // A value that may run past the reader's usual 255-character line (0: it may not).
+    std::size_t lineLimit = 0;
 };
 
 namespace keys {
@@ -64,6 +66,16 @@ inline constexpr SConfigKey kStandardNames { "SNMP", "StandardNames", EConfigTyp
     "non-zero names table cells as RFC 1628 does" };
 inline constexpr SConfigKey kVersion1 { "SNMP", "Version1", EConfigType::Unsigned, "1",
     "with SNMPv3 on, 0 drops SNMPv1 and v2c requests" };
+inline constexpr SConfigKey kStandardValues { "SNMP", "StandardValues", EConfigType::Unsigned, "0",
+    "non-zero sends RFC 1628's types, values and traps" };
+inline constexpr SConfigKey kSystemGroup { "SNMP", "SystemGroup", EConfigType::Unsigned, "0",
+    "non-zero serves the system and snmp groups (and the SNMPv3 engine's)" };
+inline constexpr SConfigKey kSysContact { "SNMP", "SysContact", EConfigType::String, "",
+    "sysContact; rewritten when a manager sets it", 1, 512 };
+inline constexpr SConfigKey kSysName { "SNMP", "SysName", EConfigType::String, "",
+    "sysName, empty: the host name; rewritten when a manager sets it", 1, 512 };
+inline constexpr SConfigKey kSysLocation { "SNMP", "SysLocation", EConfigType::String, "",
+    "sysLocation; rewritten when a manager sets it", 1, 512 };
 inline constexpr SConfigKey kSourceAddress { "Network", "SourceAddress", EConfigType::Address, "0.0.0.0",
     "local address every socket binds to" };
 inline constexpr SConfigKey kPasswd { "Network", "Passwd", EConfigType::String, "Kq4Tz9",
@@ -90,7 +102,21 @@ inline constexpr SConfigKey kHTTPClients { "HTTP", "Clients", EConfigType::Addre
 inline constexpr SConfigKey kSNMPv3Enabled { "SNMPv3", "Enabled", EConfigType::Unsigned, "0",
     "non-zero answers SNMPv3 (with SNMP/Enabled on)" };
 inline constexpr SConfigKey kSNMPv3User { "SNMPv3", "User", EConfigType::String, "",
-    "one USM user a line; empty: no such user", 8 };
+    "one USM user a line; empty: no such user", 8, 512 };
+inline constexpr SConfigKey kNUTEnabled { "NUT", "Enabled", EConfigType::Unsigned, "0",
+    "non-zero starts the RFC 9271 server" };
+inline constexpr SConfigKey kNUTPort { "NUT", "Port", EConfigType::Unsigned, "3493",
+    "TCP port of the RFC 9271 server" };
+inline constexpr SConfigKey kNUTClients { "NUT", "Clients", EConfigType::AddressList, "",
+    "sources allowed to connect to the RFC 9271 server" };
+inline constexpr SConfigKey kNUTUPSName { "NUT", "UPSName", EConfigType::String, "ups",
+    "the UPS's name in RFC 9271 requests" };
+inline constexpr SConfigKey kNUTDescription { "NUT", "Description", EConfigType::String, "",
+    "the UPS's description for LIST UPS and GET UPSDESC" };
+inline constexpr SConfigKey kNUTUser { "NUT", "User", EConfigType::String, "",
+    "one user a line: name,storedPassword,role; empty: no such user", 8 };
+inline constexpr SConfigKey kReloadOnHangup { "Service", "ReloadOnHangup", EConfigType::Unsigned, "0",
+    "non-zero: SIGHUP re-reads pvx.ini instead of ending pvx" };
 
 // Every key above, in the order of the sample pvx.ini.
 inline constexpr const SConfigKey* kAll[] = {
@@ -110,6 +136,11 @@ inline constexpr const SConfigKey* kAll[] = {
     &kVersion2c,
     &kStandardNames,
     &kVersion1,
+    &kStandardValues,
+    &kSystemGroup,
+    &kSysContact,
+    &kSysName,
+    &kSysLocation,
     &kSourceAddress,
     &kPasswd,
     &kResponsiveLoop,
@@ -124,6 +155,13 @@ inline constexpr const SConfigKey* kAll[] = {
     &kHTTPClients,
     &kSNMPv3Enabled,
     &kSNMPv3User,
+    &kReloadOnHangup,
+    &kNUTEnabled,
+    &kNUTPort,
+    &kNUTClients,
+    &kNUTUPSName,
+    &kNUTDescription,
+    &kNUTUser,
 };
 
 } // namespace keys
@@ -135,7 +173,7 @@ unsigned DefaultUnsigned(const SConfigKey& key);
 
 // Reads of one key, each giving the entry's default as CINIFile does: a
 // missing key for every type, a value without digits for numbers, and an
-// empty or unresolvable value for addresses.
+// empty value for addresses (a name that does not resolve throws).
 std::string ReadString(const CINIFile& file, const SConfigKey& key, std::size_t index = 0);
 unsigned ReadUnsigned(const CINIFile& file, const SConfigKey& key);
 // An on/off key: any value other than 0 is on.

@@ -7,6 +7,7 @@
 #include "events/PVXException.h"
 #include "platform/Portability.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <string_view>
@@ -36,12 +37,12 @@ public:
     std::size_t Offset() const { return m_offset; }
 
     // Reads one piece of a line: up to 255 characters, ending after a newline.
-    bool ReadPiece(std::string_view& piece)
+    bool ReadPiece(std::string_view& piece, std::size_t limit = kLinePiece)
     {
         if (m_offset >= m_text.size())
             return false;
         std::size_t start = m_offset;
-        while (m_offset < m_text.size() && m_offset - start < kLinePiece) {
+        while (m_offset < m_text.size() && m_offset - start < limit) {
             if (m_text[m_offset++] == '\n')
                 break;
         }
@@ -142,7 +143,7 @@ bool CINIFile::FindKey(const std::string& section, const std::string& key, std::
 }
 
 std::string CINIFile::GetString(const std::string& section, const std::string& key,
-                                const std::string& defaultValue) const
+                                const std::string& defaultValue, std::size_t lineLimit) const
 {
     std::string contents;
     std::size_t offset = 0;
@@ -150,7 +151,7 @@ std::string CINIFile::GetString(const std::string& section, const std::string& k
         return defaultValue;
     CTextReader reader(contents, offset);
     std::string_view piece;
-    if (!reader.ReadPiece(piece))
+    if (!reader.ReadPiece(piece, std::max(lineLimit, kLinePiece)))
         return defaultValue;
     if (!piece.empty() && piece.back() == '\n')
         piece.remove_suffix(1);
@@ -268,8 +269,16 @@ std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, c
     std::string text = file.GetString(section, key, "");
     if (text.empty())
         return defaultAddress;
+    // A dotted address is what the operator means, with or without a name
+    // in the reverse lookup; only a name is looked up.
     std::uint32_t address = 0;
-    return ResolveHost(text, address) ? address : defaultAddress;
+    if (ParseDottedAddress(text, address) || LookUpHostName(text, address))
+        return address;
+    // Falling back to the default would bind every interface, or send no
+    // traps, without a word: the operator must hear which key is wrong.
+    CPVXException event(EVENT_ADDRESS_UNRESOLVED, {section + "/" + key, text});
+    event.SetDetail(section + "/" + key + ": \"" + text + "\"");
+    throw event;
 }
 
 } // namespace pvx

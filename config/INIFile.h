@@ -21,7 +21,11 @@ public:
     // the operator configured. A missing file is no error.
     void RequireReadable() const;
 
-    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue) const;
+    // The value is read as a line of at most 255 characters (newline
+    // included), the rest of a longer line being read as another; `lineLimit`
+    // raises that bound for this key.
+    std::string GetString(const std::string& section, const std::string& key, const std::string& defaultValue,
+        std::size_t lineLimit = 255) const;
     int GetInt(const std::string& section, const std::string& key, int defaultValue) const;
     unsigned GetUInt(const std::string& section, const std::string& key, unsigned defaultValue) const;
 
@@ -39,8 +43,10 @@ private:
     std::string m_path;
 };
 
-// An IPv4 address (network byte order) from a key holding a host name or a
-// dotted address; the default when the key is empty or the lookup fails.
+// An IPv4 address (network byte order) from a key holding a dotted address,
+// used as written, or a host name, looked up; the default when the key is
+// empty. A name that does not resolve throws 0xC0020050 with the key and
+// the value (and a detail line naming both).
 std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, const std::string& key,
                              std::uint32_t defaultAddress);
 

@@ -137,6 +137,21 @@ void CDummyUPS::ReadValues()
     Refresh(simulation);
 }
 
+bool CDummyUPS::Measures(EMeasurement value) const
+{
+    switch (value) {
+    case EMeasurement::InputVoltage:
+    case EMeasurement::OutputVoltage:
+    case EMeasurement::OutputLoad:
+    case EMeasurement::BatteryCharge:
+    case EMeasurement::Runtime:
+    case EMeasurement::LowBatteryTime:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::uint32_t& CDummyUPS::ValueMember(std::size_t index)
 {
     switch (index) {

@@ -29,6 +29,8 @@ public:
     // Every CyclesPerUpdate + 1 calls: moves the values, writes them back and
     // runs one alarm scan.
     void ReadValues() override;
+    // The five simulated values and the fixed low-battery time; nothing else.
+    bool Measures(EMeasurement value) const override;
 
     // The simulation file in the folder of `configurationPath` (everything up
     // to its last "/" or "\"); empty when the path names no folder.

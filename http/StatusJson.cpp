@@ -52,6 +52,19 @@ public:
         Key(key);
         String(value);
     }
+    // An array of objects under `key`, one for each item, whose fields
+    // `fields` writes.
+    template <typename Items, typename Fields> void Objects(std::string_view key, const Items& items, Fields fields)
+    {
+        Key(key);
+        Open('[');
+        for (const auto& item : items) {
+            Open('{');
+            fields(item);
+            Close('}');
+        }
+        Close(']');
+    }
     std::string Take() { return std::move(m_text); }
 
 private:
@@ -84,51 +97,31 @@ void UpsJson(CJson& j, const SUPSReadings& u)
     j.Field("ambient_temperature_celsius", Number(u.ambientTemperature));
     j.Field("on_battery_seconds", Number(u.secondsOnBattery));
     j.Field("input_line_bads", Number(u.inputLineBads));
-    j.Key("input");
-    j.Open('[');
-    for (const SInputLine& l : u.inputLines) {
-        j.Open('{');
+    j.Objects("input", u.inputLines, [&j](const SInputLine& l) {
         j.Field("volts", Number(l.voltage));
         j.Field("hertz", Scaled(l.frequency, 10));
         j.Field("amperes", Scaled(l.current, 10));
         j.Field("watts", Number(l.truePower));
-        j.Close('}');
-    }
-    j.Close(']');
+    });
+    // What an output line and a bypass line both have.
+    const auto power = [&j](const auto& l) {
+        j.Field("volts", Number(l.voltage));
+        j.Field("amperes", Scaled(l.current, 10));
+        j.Field("watts", Number(l.power));
+    };
     j.Field("output_hertz", Scaled(u.outputFrequency, 10));
-    j.Key("output");
-    j.Open('[');
-    for (const SOutputLine& l : u.outputLines) {
-        j.Open('{');
-        j.Field("volts", Number(l.voltage));
-        j.Field("amperes", Scaled(l.current, 10));
-        j.Field("watts", Number(l.power));
+    j.Objects("output", u.outputLines, [&j, &power](const SOutputLine& l) {
+        power(l);
         j.Field("load_percent", Number(l.percentLoad));
-        j.Close('}');
-    }
-    j.Close(']');
+    });
     j.Field("bypass_hertz", Scaled(u.bypassFrequency, 10));
-    j.Key("bypass");
-    j.Open('[');
-    for (const SBypassLine& l : u.bypassLines) {
-        j.Open('{');
-        j.Field("volts", Number(l.voltage));
-        j.Field("amperes", Scaled(l.current, 10));
-        j.Field("watts", Number(l.power));
-        j.Close('}');
-    }
-    j.Close(']');
-    j.Key("alarms");
-    j.Open('[');
-    for (const SAlarmReading& alarm : u.alarms) {
-        j.Open('{');
+    j.Objects("bypass", u.bypassLines, power);
+    j.Objects("alarms", u.alarms, [&j](const SAlarmReading& alarm) {
         j.Field("id", Number(alarm.id));
         j.Text("alarm", AlarmName(alarm.descriptor));
         j.Text("text", AlarmWords(alarm.descriptor));
         j.Field("seconds_ago", Number(alarm.secondsAgo));
-        j.Close('}');
-    }
-    j.Close(']');
+    });
     j.Text("test_result", KeyOf(kTestResults, u.testResultSummary));
     j.Text("test_result_detail", u.testResultDetail);
     j.Field("shutdown_in_seconds", u.secondsToShutdown ? Number(*u.secondsToShutdown) : "null");

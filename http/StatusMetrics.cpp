@@ -89,30 +89,26 @@ void UpsMetrics(CMetrics& m, const SUPSReadings& u)
         Number(u.secondsOnBattery));
     m.Single("pvx_ups_input_line_bads_total", "counter", "Times the input went out of tolerance.",
         Number(u.inputLineBads));
-    m.PerLine("pvx_ups_input_volts", "Input voltage (RMS).", u.inputLines,
-        [](const SInputLine& l) { return Number(l.voltage); });
+    // The readings every kind of line has, in the model's units.
+    const auto volts = [](const auto& l) { return Number(l.voltage); };
+    const auto amperes = [](const auto& l) { return Scaled(l.current, 10); };
+    const auto watts = [](const auto& l) { return Number(l.power); };
+    m.PerLine("pvx_ups_input_volts", "Input voltage (RMS).", u.inputLines, volts);
     m.PerLine("pvx_ups_input_hertz", "Input frequency.", u.inputLines,
         [](const SInputLine& l) { return Scaled(l.frequency, 10); });
-    m.PerLine("pvx_ups_input_current_amperes", "Input current (RMS).", u.inputLines,
-        [](const SInputLine& l) { return Scaled(l.current, 10); });
+    m.PerLine("pvx_ups_input_current_amperes", "Input current (RMS).", u.inputLines, amperes);
     m.PerLine("pvx_ups_input_power_watts", "Input true power.", u.inputLines,
         [](const SInputLine& l) { return Number(l.truePower); });
     m.Single("pvx_ups_output_hertz", "gauge", "Output frequency.", Scaled(u.outputFrequency, 10));
-    m.PerLine("pvx_ups_output_volts", "Output voltage (RMS).", u.outputLines,
-        [](const SOutputLine& l) { return Number(l.voltage); });
-    m.PerLine("pvx_ups_output_current_amperes", "Output current (RMS).", u.outputLines,
-        [](const SOutputLine& l) { return Scaled(l.current, 10); });
-    m.PerLine("pvx_ups_output_power_watts", "Output true power.", u.outputLines,
-        [](const SOutputLine& l) { return Number(l.power); });
+    m.PerLine("pvx_ups_output_volts", "Output voltage (RMS).", u.outputLines, volts);
+    m.PerLine("pvx_ups_output_current_amperes", "Output current (RMS).", u.outputLines, amperes);
+    m.PerLine("pvx_ups_output_power_watts", "Output true power.", u.outputLines, watts);
     m.PerLine("pvx_ups_output_load_ratio", "Output load as a part of the rated load, 0 to 1 (more when overloaded).",
         u.outputLines, [](const SOutputLine& l) { return Scaled(l.percentLoad, 100); });
     m.Single("pvx_ups_bypass_hertz", "gauge", "Bypass frequency.", Scaled(u.bypassFrequency, 10));
-    m.PerLine("pvx_ups_bypass_volts", "Bypass voltage (RMS).", u.bypassLines,
-        [](const SBypassLine& l) { return Number(l.voltage); });
-    m.PerLine("pvx_ups_bypass_current_amperes", "Bypass current (RMS).", u.bypassLines,
-        [](const SBypassLine& l) { return Scaled(l.current, 10); });
-    m.PerLine("pvx_ups_bypass_power_watts", "Bypass true power.", u.bypassLines,
-        [](const SBypassLine& l) { return Number(l.power); });
+    m.PerLine("pvx_ups_bypass_volts", "Bypass voltage (RMS).", u.bypassLines, volts);
+    m.PerLine("pvx_ups_bypass_current_amperes", "Bypass current (RMS).", u.bypassLines, amperes);
+    m.PerLine("pvx_ups_bypass_power_watts", "Bypass true power.", u.bypassLines, watts);
     m.Single("pvx_ups_alarms_present", "gauge", "Number of active alarms.", Number(std::ssize(u.alarms)));
     m.Family("pvx_ups_alarm", "gauge", "Active alarms, one series each; the value is always 1.");
     for (const SAlarmReading& alarm : u.alarms)

@@ -151,6 +151,17 @@ int ModemBitFor(int line)
     }
 }
 
+// Whether a read or a write has a device to go to: false when none is
+// configured, EVENT_DEVICE when the configured one is not open.
+bool HasDevice(const std::string& device, bool open)
+{
+    if (device.empty())
+        return false;
+    if (!open)
+        throw CPVXException(EVENT_DEVICE, {device});
+    return true;
+}
+
 } // namespace
 
 CCommPort::CCommPort(std::string device, int speed, int dataBits, int parityCode, int stopBitCode)
@@ -283,10 +294,8 @@ void CCommPort::ReadIdentification()
 bool CCommPort::Read(std::span<std::uint8_t> buffer, std::size_t& n)
 {
     n = 0;
-    if (m_device.empty())
+    if (!HasDevice(m_device, IsOpen()))
         return false;
-    if (!IsOpen())
-        throw CPVXException(EVENT_DEVICE, {m_device});
     if (!ReadDevice(m_descriptor.Get(), buffer, n))
         throw CPVXException::FromSystemError();
     if (n > 0)
@@ -300,10 +309,8 @@ bool CCommPort::Read(std::span<std::uint8_t> buffer, std::size_t& n)
 bool CCommPort::Write(std::span<const std::uint8_t> bytes, std::size_t& n)
 {
     n = 0;
-    if (m_device.empty())
+    if (!HasDevice(m_device, IsOpen()))
         return false;
-    if (!IsOpen())
-        throw CPVXException(EVENT_DEVICE, {m_device});
     if (!WriteDevice(m_descriptor.Get(), bytes, n))
         throw CPVXException::FromSystemError();
     return true;

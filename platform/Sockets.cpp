@@ -33,17 +33,8 @@ bool ResolveHost(const std::string& text, std::uint32_t& address)
     if (text.empty())
         return false;
     unsigned char first = static_cast<unsigned char>(text[0]);
-    if ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-            return false;
-        address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-        ::freeaddrinfo(found);
-        return true;
-    }
+    if ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'))
+        return LookUpHostName(text, address);
     in_addr parsed{};
     if (::inet_aton(text.c_str(), &parsed) == 0)
         return false;
@@ -129,6 +120,39 @@ bool SendTo(int socket, const SDatagram& datagram)
         n = ::sendto(socket, datagram.data.data(), datagram.length, 0, reinterpret_cast<sockaddr*>(&peer), sizeof peer);
     } while (n < 0 && errno == EINTR);
     return n >= 0 && static_cast<std::size_t>(n) == datagram.length;
+}
+
+bool ParseDottedAddress(const std::string& text, std::uint32_t& address)
+{
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1)
+        return false;
+    address = parsed.s_addr;
+    return true;
+}
+
+bool LookUpHostName(const std::string& text, std::uint32_t& address)
+{
+    if (text.empty())
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return false;
+    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(found);
+    return true;
+}
+
+bool IsLocalAddress(std::uint32_t address)
+{
+    // Port 0 takes no port from anyone; only EADDRNOTAVAIL says "not here".
+    CUniqueFd socket = CreateSocket(2, 1, 0);
+    if (!socket)
+        return true; // nothing learnt: the real bind will tell
+    return BindSocket(socket.Get(), 0, address) || errno != EADDRNOTAVAIL;
 }
 
 CUniqueFd OpenUdpSocket(std::uint16_t port, std::uint32_t address, const SUdpSocketEvents& events)

@@ -53,18 +53,8 @@ fi
 ninja -C "$build" pvx pvx-upssim pvx-snmpload pvx-passwd >/dev/null
 load=$top/$build/pvx-snmpload
 
-run=$(mktemp -d /tmp/pvx-bench-snmp.XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$run"
-}
-trap cleanup EXIT
-
-free_port() {
-  python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
+# shellcheck source=scripts/bench-common.sh
+source scripts/bench-common.sh pvx-bench-snmp
 
 # Time on the CPU of a process so far, in ns.
 cpu_ns() {

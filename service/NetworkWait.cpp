@@ -1,6 +1,7 @@
 #include "service/NetworkWait.h"
 
 #include "http/HttpServer.h"
+#include "nut/NutServer.h"
 #include "platform/Portability.h"
 #include "relay/NetXCPAgent.h"
 #include "snmp/agent/SNMPAgent.h"
@@ -8,16 +9,21 @@
 namespace pvx {
 
 SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstractUPS* ups, std::uint32_t ms,
-                               bool endOnRelay, CHttpServer* http)
+                               bool endOnRelay, CHttpServer* http, nut::CServer* nut)
 {
     // Bit i of a readiness mask stands for sockets[i].
     constexpr int kSnmpReady = 1;
     constexpr int kHttpReady = 4;
+    constexpr int kNutReady = 8;
+    constexpr int kServersReady = kHttpReady | kNutReady;
+    // SNMP requests served in a row before the other services get a turn.
+    constexpr unsigned kSnmpBurst = 64;
     SWaitOutcome outcome;
     const int sockets[] = {
         agent != nullptr ? agent->GetSocket() : -1,
         relay != nullptr ? relay->GetSocket() : -1,
         http != nullptr ? http->GetDescriptor() : -1,
+        nut != nullptr ? nut->GetDescriptor() : -1,
     };
     const std::uint64_t deadline = GetMonotonicMilliseconds() + ms;
     for (;;) {
@@ -25,11 +31,13 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstract
             agent->ServeDeferred(ups); // a SET kept while the serial line waited
         const std::uint64_t now = GetMonotonicMilliseconds();
         const auto remaining = static_cast<std::uint32_t>(now < deadline ? deadline - now : 0);
-        const unsigned served = outcome.snmpServed + outcome.relayServed + outcome.httpRuns;
+        const unsigned served = outcome.snmpServed + outcome.relayServed + outcome.httpRuns + outcome.nutRuns;
         if (served > 0 && remaining == 0)
             return outcome;
-        // The HTTP server's own timers (idle connections) may end the poll early.
-        const std::uint32_t waitMs = http != nullptr ? http->TimeoutWithin(remaining) : remaining;
+        // The servers' own timers (idle connections) may end the poll early.
+        std::uint32_t waitMs = http != nullptr ? http->TimeoutWithin(remaining) : remaining;
+        if (nut != nullptr)
+            waitMs = nut->TimeoutWithin(waitMs);
         const int ready = WaitReadableMask(sockets, waitMs);
         if (ready < 0) {
             // A failing poll must not turn the wait into a spin.
@@ -38,19 +46,27 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstract
         }
         if (ready == 0 && waitMs == remaining)
             return outcome;
-        if (ready == 0 || (ready & kHttpReady) != 0) {
-            // Readable, or its time-out came: never blocks, never ends the wait.
+        // SNMP keeps its precedence: every request waiting is served before
+        // the other services get their next turn, up to a bound so that they
+        // are not starved.
+        if ((ready & kSnmpReady) != 0) {
+            unsigned burst = 0;
+            do {
+                agent->ServeRequest(ups);
+                ++outcome.snmpServed;
+            } while (++burst < kSnmpBurst && GetMonotonicMilliseconds() < deadline && agent->IsRequestWaiting());
+        }
+        // Readable, or a time-out came: never blocks, never ends the wait.
+        if (http != nullptr && (ready == 0 || (ready & kHttpReady) != 0)) {
             http->Run(ups);
             ++outcome.httpRuns;
-            if ((ready & ~kHttpReady) == 0)
-                continue;
         }
-        // Poll again after every datagram, so that SNMP keeps its precedence.
-        if ((ready & kSnmpReady) != 0) {
-            agent->ServeRequest(ups);
-            ++outcome.snmpServed;
-            continue;
+        if (nut != nullptr && (ready == 0 || (ready & kNutReady) != 0)) {
+            nut->Run(ups);
+            ++outcome.nutRuns;
         }
+        if ((ready & ~kServersReady) == 0 || (ready & kSnmpReady) != 0)
+            continue; // poll again: SNMP first
         relay->RelayRequests(ups); // ready, so it exists
         ++outcome.relayServed;
         if (endOnRelay)

@@ -11,11 +11,15 @@ class CAbstractUPS;
 class CHttpServer;
 class CNetXCPAgent;
 class CSNMPAgent;
+namespace nut {
+class CServer;
+}
 
 struct SWaitOutcome {
     unsigned snmpServed = 0;
     unsigned relayServed = 0;
     unsigned httpRuns = 0; // calls of the HTTP server's Run
+    unsigned nutRuns = 0; // calls of the RFC 9271 server's Run
 };
 
 // Waits `ms`, serving each datagram as it arrives: an SNMP request first when
@@ -28,8 +32,8 @@ struct SWaitOutcome {
 // `agent` may be null (SNMP disabled), `relay` too (NetXCP disabled), `ups`
 // too (no UPS yet); with no service the wait is a plain sleep. `http` (may
 // be null) is run whenever its descriptor is readable or its time-out comes;
-// its runs never end the wait.
+// its runs never end the wait. `nut` (may be null) is run in the same way.
 SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstractUPS* ups, std::uint32_t ms,
-                               bool endOnRelay, CHttpServer* http = nullptr);
+                               bool endOnRelay, CHttpServer* http = nullptr, nut::CServer* nut = nullptr);
 
 } // namespace pvx

@@ -26,6 +26,13 @@ public:
     CSerialWaitLender(const CSerialWaitLender&) = delete;
     CSerialWaitLender& operator=(const CSerialWaitLender&) = delete;
 
+    // The services a reload re-opened take the place of the old ones.
+    void Retarget(CSNMPAgent* agent, CHttpServer* http)
+    {
+        m_agent = agent;
+        m_http = http;
+    }
+
     int Wait(int fd, std::uint32_t ms) override;
 
 private:

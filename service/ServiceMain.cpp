@@ -1,95 +1,32 @@
 // The service: builds the port, the network services and the UPS object from
 // the configuration, then runs the one loop that serves one network client,
-// lets the UPS poll once and sends its traps, about once a second.
+// lets the UPS poll once and sends its traps, about once a second. With
+// Service/ReloadOnHangup a SIGHUP re-reads pvx.ini between two passes.
 #include "service/ServiceMain.h"
 
-#include "config/ConfigKeys.h"
-#include "config/Encryption.h"
-#include "config/INIFile.h"
 #include "dummy/DummyUPS.h"
 #include "events/PVXException.h"
-#include "http/HttpServer.h"
-#include "platform/CommPort.h"
+#include "http/StatusNames.h"
 #include "platform/Portability.h"
-#include "relay/NetXCPAgent.h"
-#include "service/CounterLog.h"
 #include "service/NetworkWait.h"
 #include "service/ProcessEntry.h"
 #include "service/SerialWaitLender.h"
-#include "snmp/agent/SNMPAgent.h"
-#include "snmp/usm/EngineState.h"
-#include "snmp/usm/UsmUsers.h"
-#include "ups/AbstractUPS.h"
+#include "service/ServiceState.h"
+#include "ups/Readings.h"
 #include "xcp/driver/Settings.h"
 
+#include <cstdlib>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace pvx {
 
 namespace {
 
-constexpr char kStatusPath[] = "/var/pvx.status";
-// The stored value that means no password was set: the text itself is the password.
-constexpr const char* kDefaultPassword = keys::kPasswd.defaultValue;
 constexpr int kXCPUPSType = 2;
-
-// Communications/Driver: which UPS object the loop sets up.
-enum class EDriver {
-    Xcp,       // absent or "xcp": detection of an XCP UPS on the serial port
-    Simulated, // "simulated": the simulated UPS of DummyUPS.ini
-};
-
-struct SService {
-    std::unique_ptr<CINIFile> configuration;
-    SNetworkCounters counters; // before the services that count into it
-    EDriver driver = EDriver::Xcp;
-    std::string relayPassword;
-    std::unique_ptr<CCommPort> port;
-    std::unique_ptr<CSNMPAgent> agent;
-    std::unique_ptr<CNetXCPAgent> relay; // none when NetXCP/Enabled is 0
-    SPollCounters polls; // kept across UPS objects
-    std::unique_ptr<CHttpServer> http; // none unless HTTP/Enabled is 1
-    std::unique_ptr<CAbstractUPS> ups;
-    CCounterLog counterLog { 0 };
-    // Off by default: the loop then serves one network client per pass.
-    bool responsive = false;
-    // SNMP/StandardNames: RFC 1628 instance names for every UPS object made.
-    bool standardNames = false;
-};
-
-void ChooseDriver(SService& service)
-{
-    std::string driver = ReadString(*service.configuration, keys::kDriver);
-    if (driver == "xcp")
-        service.driver = EDriver::Xcp;
-    else if (driver == "simulated")
-        service.driver = EDriver::Simulated;
-    else
-        throw CPVXException(EVENT_UNKNOWN_DRIVER, {driver});
-}
-
-bool RelayEnabled(const CINIFile& file)
-{
-    return ReadSwitch(file, keys::kNetXCPEnabled);
-}
-
-// The stored relay password is deciphered before any socket is opened, so
-// that one that does not decode stops pvx before managers hear of it.
-void DecodeRelayPassword(SService& service)
-{
-    service.relayPassword = kDefaultPassword;
-    if (!RelayEnabled(*service.configuration))
-        return; // without a relay its password is never read
-    std::string stored = ReadString(*service.configuration, keys::kPasswd);
-    if (stored != kDefaultPassword) {
-        auto plain = CEncryption::UnEncrypt(stored);
-        if (!plain)
-            throw CPVXException(EVENT_BAD_PASSWORD);
-        service.relayPassword = *plain;
-    }
-}
+// A loop stalled on purpose (the environment's PVX_TEST_STALL_AFTER_PASSES,
+// set by tests only) sleeps this long, so that the watchdog sees no keep-alive.
+constexpr std::uint32_t kStallMs = 60000;
 
 // With the simulated driver an empty device means no serial port at all: it
 // is never opened, and what the driver sends or reads there does nothing.
@@ -112,84 +49,45 @@ void SetUpPort(SService& service)
         service.port->Open();
 }
 
-void SetUpNetwork(SService& service)
+// The settings of the loop itself, taken at start and at every reload.
+void ApplyLoopSettings(SService& service, const SSettings& settings, unsigned& counterLogInterval)
 {
-    const CINIFile& file = *service.configuration;
-    // Every list is read before any socket opens: a list that does not parse
-    // stops pvx, whether or not its service is enabled.
-    CAddressList readManagers = ReadAddressList(file, keys::kReadManagers);
-    CAddressList setManagers = ReadAddressList(file, keys::kSetManagers);
-    CAddressList clients = ReadAddressList(file, keys::kNetXCPClients);
-    CAddressList httpClients = ReadAddressList(file, keys::kHTTPClients);
-    // SNMPv3's users and engine, before any socket opens: a malformed user
-    // line stops pvx. The engine's clock starts with the processor.
-    std::unique_ptr<usm::CSNMPv3Processor> v3;
-    bool v3Unavailable = false;
-    if (ReadSwitch(file, keys::kSNMPEnabled) && ReadSwitch(file, keys::kSNMPv3Enabled)) {
-        std::vector<std::string> lines;
-        static_assert(keys::kSNMPv3User.count == usm::kMaxUsers);
-        for (std::size_t i = 0; i < usm::kMaxUsers; ++i)
-            lines.push_back(ReadString(file, keys::kSNMPv3User, i));
-        // The operator must see which line is wrong and why (never its
-        // value: it holds keys), or which file.
-        std::vector<usm::SUsmUser> users;
-        try {
-            users = usm::ParseUsmUsers(lines);
-        } catch (CPVXException& e) {
-            if (e.GetArguments().size() == 2)
-                e.SetDetail("SNMPv3/" + e.GetArguments()[0] + ": " + e.GetArguments()[1]);
-            throw;
-        }
-        // An engine state that cannot be trusted (or advanced) turns off
-        // SNMPv3 alone: everything else serves, and the file is left as it
-        // is for the operator, so that no boot count is ever used twice.
-        std::string statePath = usm::EngineStatePath(file.GetPath());
-        try {
-            v3 = std::make_unique<usm::CSNMPv3Processor>(usm::StartEngine(statePath), users);
-        } catch (const CPVXException&) {
-            CPVXException off(EVENT_SNMPV3_OFF, {statePath});
-            off.SetDetail(statePath);
-            off.Report();
-            v3Unavailable = true;
-        }
+    service.responsive = settings.responsive;
+    service.standardNames = settings.standardNames;
+    service.standardValues = settings.standardValues;
+    if (service.ups) {
+        service.ups->SetStandardNames(settings.standardNames);
+        service.ups->SetStandardValues(settings.standardValues);
     }
-    service.counterLog = CCounterLog(ReadUnsigned(file, keys::kCounterLogInterval));
+    // A new counter log starts its interval again: only when it changed.
+    if (settings.counterLogInterval != counterLogInterval) {
+        service.counterLog = CCounterLog(settings.counterLogInterval);
+        counterLogInterval = settings.counterLogInterval;
+    }
+    service.reloadOnHangup = settings.reloadOnHangup;
+    CatchHangup(settings.reloadOnHangup);
+}
+
+void SetUpNetwork(SService& service, const SSettings& settings)
+{
     if (!NetworkStartup())
         throw CPVXException(EVENT_NETWORK_STARTUP);
-    if (ReadSwitch(file, keys::kSNMPEnabled)) {
-        std::string trapCommunity = ReadString(file, keys::kTrapCommunity);
-        std::string setCommunity = ReadString(file, keys::kSetCommunity);
-        std::string getCommunity = ReadString(file, keys::kGetCommunity);
-        std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
-        std::uint32_t trapHost = ReadAddress(file, keys::kTrapHost);
-        auto managerPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kManagerPort));
-        auto agentPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kSNMPAgentPort));
-        service.agent = std::make_unique<CSNMPAgent>(agentPort, managerPort, trapHost, sourceAddress, getCommunity,
-                                                     setCommunity, trapCommunity);
-        service.agent->SetSourceLists(std::move(readManagers), std::move(setManagers));
-        service.agent->AttachCounters(service.counters);
-        service.agent->SetVersion2c(ReadSwitch(file, keys::kVersion2c));
-        service.standardNames = ReadSwitch(file, keys::kStandardNames);
-        if (v3)
-            service.agent->SetSNMPv3(std::move(v3));
-        if (v3Unavailable)
-            service.agent->SetSNMPv3Unavailable();
-        service.agent->SetVersion1(ReadSwitch(file, keys::kVersion1));
-    }
-    service.responsive = ReadSwitch(file, keys::kResponsiveLoop);
-    if (ReadSwitch(file, keys::kHTTPEnabled)) {
-        std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
-        auto httpPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kHTTPPort));
-        service.http = std::make_unique<CHttpServer>(httpPort, sourceAddress, std::move(httpClients), service.polls,
-                                                     service.counters);
-    }
-    if (!RelayEnabled(file))
-        return; // no relay socket at all
-    std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
-    auto relayPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kNetXCPAgentPort));
-    service.relay = std::make_unique<CNetXCPAgent>(service.relayPassword, relayPort, sourceAddress);
-    service.relay->SetClients(std::move(clients));
-    service.relay->AttachCounters(service.counters);
+    for (const SServiceStep& step : kServiceSteps)
+        step.open(service, settings);
+}
+
+// The UPS's state in words for the service manager's status line.
+std::string StatusText(const SService& service, bool detected)
+{
+    const CAbstractUPS* ups = service.ups.get();
+    if (ups == nullptr || !ups->IsConnected())
+        return detected ? "No UPS found" : "Looking for the UPS";
+    SUPSReadings readings = ups->GetReadings();
+    const status::SName* source = status::Find(status::kSources, readings.outputSource);
+    std::string text = source != nullptr ? source->words : "Unknown output source";
+    if (readings.chargeRemaining)
+        text += ", charge " + std::to_string(*readings.chargeRemaining) + " %";
+    return text;
 }
 
 // The loop's sleeps; the responsive loop serves the network meanwhile.
@@ -197,9 +95,9 @@ void Pause(SService& service, std::uint32_t ms)
 {
     if (service.responsive)
         ServeWhileWaiting(service.agent.get(), service.relay.get(), service.ups.get(), ms, false,
-                          service.http.get());
-    else if (service.http) // HTTP only: SNMP and the relay keep one client per pass
-        ServeWhileWaiting(nullptr, nullptr, service.ups.get(), ms, false, service.http.get());
+                          service.http.get(), service.nut.get());
+    else if (service.http || service.nut) // only these: SNMP and the relay keep one client per pass
+        ServeWhileWaiting(nullptr, nullptr, service.ups.get(), ms, false, service.http.get(), service.nut.get());
     else
         Sleep(ms);
 }
@@ -215,7 +113,7 @@ void ServeNetwork(SService& service)
     bool mayWait = ups != nullptr && !g_bUseInternalXCP && ups->GetUPSType() == kXCPUPSType;
     if (service.responsive) {
         ServeWhileWaiting(service.agent.get(), service.relay.get(), ups, mayWait ? 1000 : 0, true,
-                          service.http.get());
+                          service.http.get(), service.nut.get());
         return;
     }
     if (service.agent && service.agent->IsRequestWaiting()) {
@@ -248,10 +146,77 @@ void DetectUPS(SService& service, std::uint64_t pass)
         return;
     }
     service.ups->SetStandardNames(service.standardNames);
+    service.ups->SetStandardValues(service.standardValues);
     service.ups->AttachPollCounters(service.polls);
     service.ups->Start();
     if (pass == 0)
-        WriteWholeFile(kStatusPath, "Tessary started successfully.\n");
+        WriteWholeFile(Portability().GetStatusPath(), "Tessary started successfully.\n");
+}
+
+// The whole of pvx.ini is read and checked before anything changes, so a
+// file that does not parse leaves every service as it was. Then only what
+// changed is re-opened: the serial port (and with it the UPS, identified
+// again) and each network service whose keys read differently. A service
+// that cannot be re-opened stays closed and the others go on. Returns true
+// when the UPS must be looked for at once.
+bool Reload(SService& service, unsigned& counterLogInterval)
+{
+    service.notifier.Reloading();
+    const CINIFile& file = *service.configuration;
+    SSettings settings;
+    std::string serial = KeysFingerprint(file, kSerialKeys);
+    std::array<std::string, kServiceSteps.size()> fingerprints;
+    try {
+        for (std::size_t i = 0; i < kServiceSteps.size(); ++i)
+            fingerprints[i] = KeysFingerprint(file, kServiceSteps[i].keys);
+        settings = ReadSettings(file);
+        PrepareEngine(service, settings);
+    } catch (const CPVXException& event) {
+        CPVXException(EVENT_RELOAD_FAILED).Report(EPriority::Warning);
+        event.Report(EPriority::Warning);
+        return false;
+    }
+    std::string reopened;
+    auto note = [&reopened](const std::string& what) { reopened += (reopened.empty() ? "" : ", ") + what; };
+    bool detectNow = false;
+    if (serial != service.serialFingerprint) {
+        // A failure to open the new device ends pvx, as at every detection attempt.
+        service.ups.reset();
+        service.port.reset();
+        service.driver = settings.driver;
+        SetUpPort(service);
+        service.serialFingerprint = serial;
+        detectNow = true;
+        note("serial port (the UPS is identified again)");
+    }
+    ApplyLoopSettings(service, settings, counterLogInterval);
+    for (std::size_t i = 0; i < kServiceSteps.size(); ++i) {
+        const SServiceStep& step = kServiceSteps[i];
+        if (fingerprints[i] == service.fingerprints[i])
+            continue;
+        step.close(service);
+        try {
+            step.open(service, settings);
+            service.fingerprints[i] = fingerprints[i];
+            note(step.name);
+        } catch (const CPVXException& event) {
+            service.fingerprints[i].clear(); // the next reload tries again
+            CPVXException failed(EVENT_SERVICE_REOPEN_FAILED);
+            failed.SetDetail(step.name);
+            failed.Report(EPriority::Error);
+            event.Report(EPriority::Error);
+        }
+    }
+    CPVXException done(EVENT_RELOADED);
+    done.SetDetail(reopened.empty() ? "Nothing to re-open." : "Re-opened: " + reopened + ".");
+    done.Report(EPriority::Notice);
+    return detectNow;
+}
+
+std::uint64_t StallPass()
+{
+    std::string text = GetEnvironment("PVX_TEST_STALL_AFTER_PASSES");
+    return text.empty() ? 0 : std::strtoull(text.c_str(), nullptr, 10);
 }
 
 } // namespace
@@ -261,12 +226,27 @@ int ServiceMain(int /*argument*/)
     SService service;
     try {
         service.configuration = std::make_unique<CINIFile>(Portability().GetConfigPath());
+        const CINIFile& file = *service.configuration;
         service.configuration->RequireReadable();
-        DiscardStaleReplacement(service.configuration->GetPath());
-        ChooseDriver(service);
-        DecodeRelayPassword(service);
+        DiscardStaleReplacement(file.GetPath());
+        // Without a state folder of its own, the engine's state lies beside pvx.ini.
+        const std::string& stateDirectory = Portability().GetStateDirectory();
+        service.engineStatePath = usm::EngineStatePath(stateDirectory.empty() ? file.GetPath() : stateDirectory + "/");
+        std::string serial = KeysFingerprint(file, kSerialKeys);
+        for (std::size_t i = 0; i < kServiceSteps.size(); ++i)
+            service.fingerprints[i] = KeysFingerprint(file, kServiceSteps[i].keys);
+        SSettings settings = ReadSettings(file);
+        service.driver = settings.driver;
         SetUpPort(service);
-        SetUpNetwork(service);
+        service.serialFingerprint = serial;
+        PrepareEngine(service, settings);
+        unsigned counterLogInterval = 0;
+        ApplyLoopSettings(service, settings, counterLogInterval);
+        SetUpNetwork(service, settings);
+
+        const std::uint64_t stallPass = StallPass();
+        bool detected = false, detectNow = false;
+        service.notifier.Ready(StatusText(service, detected));
         // The serial line's waits serve HTTP, and SNMP in the responsive loop.
         CSerialWaitLender lender(service.responsive ? service.agent.get() : nullptr, service.http.get(), service.ups);
         for (std::uint64_t pass = 0; Portability().IsRunning();) {
@@ -276,8 +256,10 @@ int ServiceMain(int /*argument*/)
                 service.ups->Update();
                 if (service.agent)
                     service.agent->SendPendingTraps(*service.ups);
-            } else if (pass % 10 == 0) {
+            } else if (pass % 10 == 0 || detectNow) {
                 DetectUPS(service, pass);
+                detected = true;
+                detectNow = false;
             }
             ++pass;
             Pause(service, 1000);
@@ -286,12 +268,25 @@ int ServiceMain(int /*argument*/)
                 ReportNotice(EVENT_UPS_LOST);
             }
             Pause(service, 10);
+            // Every pass that ends tells the watchdog the loop is alive.
+            service.notifier.KeepAlive();
+            if (service.notifier.Active())
+                service.notifier.Status(StatusText(service, detected));
+            if (pass == stallPass)
+                Sleep(kStallMs);
+            if (service.reloadOnHangup && TakeHangup()) {
+                detectNow = Reload(service, counterLogInterval) || detectNow;
+                // A reload may have re-opened the services the waits serve.
+                lender.Retarget(service.responsive ? service.agent.get() : nullptr, service.http.get());
+                service.notifier.Ready(StatusText(service, detected));
+            }
         }
         NetworkCleanup();
         return 0;
     } catch (const CPVXException& event) {
         event.Report();
         service.http.reset();
+        service.nut.reset();
         service.agent.reset();
         service.ups.reset();
         return -1;

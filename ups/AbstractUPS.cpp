@@ -28,6 +28,7 @@ const COid kTestSummaryName { 2, 1, 33, 1, 7, 3, 0 };
 const COid kTestDetailName { 2, 1, 33, 1, 7, 4, 0 };
 const COid kTestStartTimeName { 2, 1, 33, 1, 7, 5, 0 };
 const COid kTestElapsedTimeName { 2, 1, 33, 1, 7, 6, 0 };
+const COid kLowBattTimeName { 2, 1, 33, 1, 9, 7, 0 };
 
 // A warning is due while the time since the due time lies inside the window;
 // an unlimited window holds every moment, before the due time too.
@@ -167,7 +168,7 @@ void CAbstractUPS::Update()
             m_testElapsedTime = GetMilliseconds() - m_testStartTime;
             static const COid* const kNames[] = { &kTestIdName, &kTestSpinLockName, &kTestSummaryName, &kTestDetailName,
                 &kTestStartTimeName, &kTestElapsedTimeName };
-            QueueTrapWithBindings(2, kUpsTrapsEnterprise, kNames);
+            QueueTrapWithBindings(2, kNames);
         }
 
         if (m_outputSource == kOutputSourceBattery) {
@@ -185,8 +186,10 @@ void CAbstractUPS::Update()
             const std::int64_t now = Now();
             if (!m_nextOnBatteryTrap || *m_nextOnBatteryTrap < now) {
                 m_nextOnBatteryTrap = now + kOnBatteryTrapInterval;
-                static const COid* const kNames[] = { &kMinutesRemainingName, &kSecondsOnBatteryName };
-                QueueTrapWithBindings(1, kUpsTrapsEnterprise, kNames);
+                // RFC 1628 upsTrapOnBattery names upsConfigLowBattTime too.
+                static const COid* const kNames[] = { &kMinutesRemainingName, &kSecondsOnBatteryName,
+                    &kLowBattTimeName };
+                QueueTrapWithBindings(1, std::span(kNames).first(m_standardValues ? 3 : 2));
             }
         } else {
             m_secondsOnBattery = 0;
@@ -203,10 +206,17 @@ void CAbstractUPS::Update()
     }
 }
 
-void CAbstractUPS::QueueTrapWithBindings(
-    std::int32_t specific, const COid& enterprise, std::span<const COid* const> bindingNames)
+std::unique_ptr<CSNMPTrap> CAbstractUPS::NewUpsTrap(std::int32_t specific) const
 {
-    auto trap = std::make_unique<CSNMPTrap>(6, specific, enterprise);
+    auto trap = std::make_unique<CSNMPTrap>(6, specific, kUpsTrapsEnterprise);
+    if (m_standardValues)
+        trap->SetEnterpriseForm(EWireForm::OidAsIs);
+    return trap;
+}
+
+void CAbstractUPS::QueueTrapWithBindings(std::int32_t specific, std::span<const COid* const> bindingNames)
+{
+    auto trap = NewUpsTrap(specific);
     for (const COid* name : bindingNames) {
         auto binding = GetMIBData(name->Arcs(), false);
         binding->SetName(*name);
@@ -286,6 +296,10 @@ bool CAbstractUPS::CanOutletOnDelay()
 bool CAbstractUPS::CanOutletOffDelay()
 {
     return false;
+}
+bool CAbstractUPS::Measures(EMeasurement) const
+{
+    return true;
 }
 void CAbstractUPS::GetOutlets(std::vector<OutletEntry>& outlets)
 {

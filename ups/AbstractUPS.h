@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -49,6 +50,7 @@ struct SAlarmEntry {
     std::uint32_t id = 0; // upsAlarmId, unique among present entries, never 0
     COid descriptor; // upsAlarmDescr, usually one of the well-known alarms
     std::uint32_t time = 0; // ms clock reading when added; upsAlarmTime is time / 10
+    std::uint32_t upTime = 0; // sysUpTime when added: upsAlarmTime with standard values
     bool stale = false;
 };
 
@@ -81,6 +83,23 @@ enum class EUPSSetting {
     LowTemperatureLimit,
     HighTemperatureLimit,
     DateTime,
+};
+
+// Values a UPS may measure or not; where it does not, displays leave the
+// value out rather than show the model's default of 0.
+enum class EMeasurement {
+    BatteryVoltage,
+    BatteryTemperature,
+    BatteryCharge,
+    Runtime,
+    LowBatteryTime,
+    InputVoltage,
+    InputFrequency,
+    OutputVoltage,
+    OutputCurrent,
+    OutputFrequency,
+    OutputLoad,
+    OutputPower,
 };
 
 // What arming a schedule changes besides its due time; all of it is undone
@@ -136,6 +155,7 @@ struct SModelValues {
     std::array<SBypassLine, kMaxLines> m_bypassLines {};
     std::uint32_t m_testSpinLock = 1;
     std::uint32_t m_testStartTime = 0; // ms clock (GetMilliseconds)
+    std::uint32_t m_testStartUpTime = 0; // sysUpTime at the start
     std::uint32_t m_testElapsedTime = 0; // ms
     // Due times are Now() readings; windows are milliseconds.
     std::int64_t m_shutdownDue = kNoDueTime;
@@ -178,6 +198,14 @@ public:
     // column.index for every table, scalars .0, walked column by column.
     void SetStandardNames(bool on) { m_standardNames = on; }
     bool UsesStandardNames() const { return m_standardNames; }
+    const std::string& GetModelName() const { return m_model; }
+    // RFC 1628's types and values: Gauge32, Counter32 and TimeStamp where the
+    // MIB has them, TimeStamps on sysUpTime, identifiers without a final .0,
+    // upsTestSpinLock as a TestAndIncr, and the traps of RFC 1628 as RFC 3584
+    // section 3.2 sends them in SNMPv1. Off (the default): the vendor's
+    // values, every number an INTEGER.
+    void SetStandardValues(bool on) { m_standardValues = on; }
+    bool UsesStandardValues() const { return m_standardValues; }
     // GET or GET-NEXT of a name exactly as a manager sent it (the arcs after
     // 1.3.6.1, nothing appended). The answer carries the name it goes out
     // under. Throws as GetMIBData, and EVENT_NO_SUCH_INSTANCE where the
@@ -186,6 +214,22 @@ public:
     // SET of `value` under the name a manager sent; the value keeps that
     // name for the reply. Throws as SetMIBData and GetInstance.
     void SetInstance(std::span<const std::uint32_t> arcs, CMIBData& value);
+    // ---- A SET of several bindings is all or nothing (RFC 3416 section
+    // 4.2.5). BeginSet opens it; CheckInstance makes every check SetInstance
+    // would make (object, access, type, length, range, the capability and
+    // state it needs, and the rules between the bindings checked so far)
+    // and changes nothing; once every binding passed, SetInstance applies
+    // them one by one, each recording how to restore what it changed.
+    // UndoSet restores, newest first, and is false when something could not
+    // be restored (a started test, a reboot, a write the UPS refused).
+    // EndSet closes it. Throws as SetInstance.
+    void BeginSet();
+    void CheckInstance(std::span<const std::uint32_t> arcs, CMIBData& value);
+    bool UndoSet();
+    void EndSet();
+    // True while CheckInstance runs: writers (and driver set handlers that
+    // override the tree's) return before their first change.
+    bool IsCheckingSet() const { return m_checkingSet; }
     // Answers one XCP request frame from the model; an empty result means no reply.
     virtual std::vector<std::uint8_t> ProcessXCPRequest(std::span<const std::uint8_t> frame);
     virtual int GetUPSType() = 0;
@@ -233,6 +277,9 @@ public:
     // the value once this returns. The model alone cannot change the UPS:
     // the default throws EVENT_READ_ONLY.
     virtual void WriteUPSSetting(EUPSSetting setting, const CMIBData& value);
+    // Whether WriteUPSSetting could send `value` (throws as it would),
+    // without sending anything. The default throws EVENT_READ_ONLY.
+    virtual void CheckUPSSetting(EUPSSetting setting, const CMIBData& value);
 
     virtual void SetMgmt(std::span<const std::uint32_t> arcs, CMIBData& value);
     virtual void SetMib2(std::span<const std::uint32_t> arcs, CMIBData& value);
@@ -306,6 +353,8 @@ public:
     virtual bool CanOutletCommand1();
     virtual bool CanOutletOnDelay();
     virtual bool CanOutletOffDelay();
+    // Whether the UPS reports the value at all (the default: every value).
+    virtual bool Measures(EMeasurement value) const;
     // Fills the list of outlets; the default empties it.
     virtual void GetOutlets(std::vector<OutletEntry>& outlets);
     // Outlet actions return the device's result code; the defaults do nothing and return 0.
@@ -357,12 +406,20 @@ public:
     void AttachPollCounters(SPollCounters& counters) { m_pollCounters = &counters; }
     // A copy of the values a status display shows (ups/Readings.h).
     SUPSReadings GetReadings() const;
+    // The same into `readings`, reusing the room its texts and lists have.
+    void GetReadings(SUPSReadings& readings) const;
 
     // ---- Alarm table (one poll: MarkAlarmsStale, RaiseAlarm per alarm, RemoveStaleAlarms)
     void MarkAlarmsStale();
     void RaiseAlarm(const COid& descriptor);
     void RemoveStaleAlarms();
     const std::vector<SAlarmEntry>& GetAlarms() const { return m_alarms; }
+    bool HasAlarm(const COid& descriptor) const;
+    // upsBatteryStatus, for the MIB and every display alike: 4 batteryDepleted
+    // while the UPS reports a depleted battery or no run time is left, 3
+    // batteryLow while it reports a low battery or the run time is at or below
+    // the low-battery time, else 2 batteryNormal.
+    int BatteryStatus() const;
 
     // The model's clock for due times: monotonic milliseconds (never wraps,
     // ignores wall-clock steps).
@@ -374,6 +431,11 @@ public:
 
 protected:
     friend class CMIBTree;
+
+    // While a SET is open: how to restore what the write just applied
+    // changed; an empty step means it cannot be undone. Driver set handlers
+    // that replace the tree's record theirs here.
+    void RecordUndo(std::function<void()> undo);
 
     CCommPort* m_port;
     CINIFile* m_configuration;
@@ -392,8 +454,10 @@ protected:
 
 private:
     void RunControlTimers();
-    void QueueTrapWithBindings(
-        std::int32_t specific, const COid& enterprise, std::span<const COid* const> bindingNames);
+    // A trap of RFC 1628's upsTraps: with standard values its enterprise is
+    // upsTraps itself, 1.3.6.1.2.1.33.2 (RFC 3584 section 3.2).
+    std::unique_ptr<CSNMPTrap> NewUpsTrap(std::int32_t specific) const;
+    void QueueTrapWithBindings(std::int32_t specific, std::span<const COid* const> bindingNames);
     void QueueVendorTrap(std::int32_t specific);
     void QueueAlarmEntryTrap(std::int32_t specific, const SAlarmEntry& entry);
     std::uint32_t TakeAlarmId();
@@ -412,13 +476,22 @@ private:
     void WriteWarningWindow(std::int64_t& window, const CMIBData& value);
     void WriteVendorTimedCommand(const CMIBData& value);
     void MarkTestStarted(const COid& testId);
+    // The shutdown type a SET under way leaves: one set earlier in the same
+    // request counts for the shutdown and reboot delays after it.
+    int ShutdownTypeForSet() const;
+    void RestoreShutdown(std::int64_t due, bool warningSent, int type);
     void ArmThenApply(std::int64_t& due, std::int64_t newDue, SControlArming arming, void (CAbstractUPS::*apply)());
 
     void CountPoll(bool success);
 
     std::deque<std::unique_ptr<CSNMPTrap>> m_traps; // oldest first
     bool m_standardNames = false;
+    bool m_standardValues = false;
     SPollCounters* m_pollCounters = nullptr;
+    bool m_checkingSet = false;
+    bool m_setOpen = false;
+    std::optional<int> m_checkedShutdownType;
+    std::vector<std::function<void()>> m_undo; // oldest first
 };
 
 } // namespace pvx

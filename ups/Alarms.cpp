@@ -44,6 +44,23 @@ const SNewAlarmTrap kNewAlarmTraps[] = {
 
 } // namespace
 
+bool CAbstractUPS::HasAlarm(const COid& descriptor) const
+{
+    return std::ranges::any_of(m_alarms, [&](const SAlarmEntry& entry) { return entry.descriptor == descriptor; });
+}
+
+int CAbstractUPS::BatteryStatus() const
+{
+    // The UPS's own alarms count first: its run-time estimate may stay above
+    // the low-battery time while it already warns (a weak battery), and a
+    // manager that waits for the estimate shuts its hosts down too late.
+    if (HasAlarm(kUpsAlarmDepletedBattery) || m_minutesRemaining == 0)
+        return 4;
+    if (HasAlarm(kUpsAlarmLowBattery) || m_minutesRemaining <= m_lowBatteryTime)
+        return 3;
+    return 2;
+}
+
 void CAbstractUPS::MarkAlarmsStale()
 {
     for (auto& entry : m_alarms)
@@ -83,8 +100,13 @@ void CAbstractUPS::RaiseAlarm(const COid& descriptor)
     entry.id = TakeAlarmId();
     entry.descriptor = descriptor;
     entry.time = GetMilliseconds();
+    entry.upTime = GetUpTimeTicks();
     m_alarms.push_back(entry);
-    QueueAlarmEntryTrap(kAlarmEntryAdded, m_alarms.back());
+    // RFC 1628: upsTrapAlarmEntryAdded for every alarm but upsAlarmOnBattery
+    // and upsAlarmTestInProgress, which have traps of their own.
+    const bool ownTrap = descriptor == kUpsAlarmOnBattery || descriptor == kUpsAlarmTestInProgress;
+    if (!m_standardValues || !ownTrap)
+        QueueAlarmEntryTrap(kAlarmEntryAdded, m_alarms.back());
 }
 
 void CAbstractUPS::RemoveStaleAlarms()
@@ -94,7 +116,9 @@ void CAbstractUPS::RemoveStaleAlarms()
         if (!entry.stale)
             continue;
         const bool onBattery = entry.descriptor == kUpsAlarmOnBattery;
-        if (!onBattery && !(entry.descriptor == kUpsAlarmTestInProgress))
+        // RFC 1628: upsTrapAlarmEntryRemoved for every alarm but
+        // upsAlarmTestInProgress; the vendor's agent left on battery out too.
+        if ((m_standardValues || !onBattery) && !(entry.descriptor == kUpsAlarmTestInProgress))
             QueueAlarmEntryTrap(kAlarmEntryRemoved, entry);
         if (onBattery)
             QueueVendorTrap(kVendorOnBatteryGone);
@@ -111,11 +135,13 @@ void CAbstractUPS::QueueVendorTrap(std::int32_t specific)
 
 void CAbstractUPS::QueueAlarmEntryTrap(std::int32_t specific, const SAlarmEntry& entry)
 {
-    auto trap = std::make_unique<CSNMPTrap>(6, specific, kUpsTrapsEnterprise);
+    auto trap = NewUpsTrap(specific);
     auto id = std::make_unique<CMIBData>(entry.id, static_cast<std::uint32_t>(kMIBIntMax), MIB_UNSIGNED);
     id->SetName(kAlarmIdBindingName);
     auto descriptor = std::make_unique<CMIBData>(entry.descriptor, MIB_OID);
     descriptor->SetName(kAlarmDescrBindingName);
+    if (m_standardValues)
+        descriptor->SetWireForm(EWireForm::OidAsIs);
     if (m_standardNames) {
         // RFC 1628 names the bindings of the entry reported: upsAlarmId.<id>
         // and upsAlarmDescr.<id>.

@@ -62,6 +62,7 @@ void CAbstractUPS::MarkTestStarted(const COid& testId)
     m_testId = testId;
     m_testResultSummary = kTestInProgress;
     m_testStartTime = GetMilliseconds();
+    m_testStartUpTime = GetUpTimeTicks();
 }
 
 void CAbstractUPS::RunQuickBatteryTest(int type, int duration)

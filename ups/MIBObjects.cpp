@@ -52,11 +52,10 @@ const SGroup CMIBTree::kUpsIdent = { kUpsIdentPrefix, kUpsIdentObjects, kUpsBatt
 
 // upsBattery
 const SObject CMIBTree::kUpsBatteryObjects[] = {
-    RO(1, "upsBatteryStatus", Unsigned(), [](const U& u) {
-           return N(u.m_minutesRemaining == 0 ? 4 : u.m_minutesRemaining <= u.m_lowBatteryTime ? 3 : 2);
-       },
-       "2 batteryNormal, 3 batteryLow (minutes remaining at or below upsConfigLowBattTime), "
-       "4 batteryDepleted (no minutes remaining)."),
+    RO(1, "upsBatteryStatus", Unsigned(), [](const U& u) { return N(u.BatteryStatus()); },
+       "2 batteryNormal, 3 batteryLow (the UPS reports a low battery, upsAlarmLowBattery, or the minutes "
+       "remaining are at or below upsConfigLowBattTime), 4 batteryDepleted (the UPS reports a depleted "
+       "battery, upsAlarmDepletedBattery, or no minutes remain)."),
     RO(2, "upsSecondsOnBattery", Unsigned(), [](const U& u) { return N(u.m_secondsOnBattery); },
        "Seconds the UPS has been running on battery."),
     RO(3, "upsEstimatedMinutesRemaining", Enumerated(), [](const U& u) { return N(u.m_minutesRemaining); },
@@ -86,7 +85,7 @@ const SColumn CMIBTree::kUpsInputColumns[] = {
 };
 const STable CMIBTree::kUpsInputTable = LineTable(LineRows<&U::m_inputLineCount>, kUpsInputColumns);
 const SObject CMIBTree::kUpsInputObjects[] = {
-    RO(1, "upsInputLineBads", Unsigned(), [](const U& u) { return N(u.m_inputLineBads); },
+    RO(1, "upsInputLineBads", As(EWireForm::Counter32, Unsigned()), [](const U& u) { return N(u.m_inputLineBads); },
        "How often the input has gone out of tolerance."),
     RO(2, "upsInputNumLines", Unsigned(), [](const U& u) { return N(Lines(u.m_inputLineCount)); },
        "Number of input lines: the rows of upsInputTable."),
@@ -148,16 +147,19 @@ const SColumn CMIBTree::kUpsAlarmColumns[] = {
            [](const U& u, std::size_t r) { return O(u.m_alarms[r].descriptor); },
            "What the alarm is: usually one of RFC 1628's well-known alarms under `1.3.6.1.2.1.33.1.6.3`, "
            "such as upsAlarmOnBattery (`1.3.6.1.2.1.33.1.6.3.2`)."),
-    Column(3, "upsAlarmTime", NumberText(),
-           [](const U& u, std::size_t r) { return N(u.m_alarms[r].time / 10); },
+    Column(3, "upsAlarmTime", As(EWireForm::TimeTicks, NumberText()),
+           [](const U& u, std::size_t r) {
+               return N(u.m_standardValues ? u.m_alarms[r].upTime : u.m_alarms[r].time / 10);
+           },
            "When the alarm was raised: wall-clock milliseconds since 1970, cut to 32 bits, divided by 10 "
-           "(the same clock as the time stamps of pvx's traps; not an uptime)."),
+           "(the same clock as the time stamps of pvx's traps; not an uptime). With `SNMP/StandardValues` a "
+           "TimeStamp: sysUpTime when the alarm was raised."),
 };
 const STable CMIBTree::kUpsAlarmTable = {[](const U& u) { return u.m_alarms.size(); },
                                          [](const U& u, std::size_t r) { return u.m_alarms[r].id; }, false, false,
                                          kUpsAlarmColumns};
 const SObject CMIBTree::kUpsAlarmObjects[] = {
-    RO(1, "upsAlarmsPresent", Unsigned(),
+    RO(1, "upsAlarmsPresent", As(EWireForm::Gauge32, Unsigned()),
        [](const U& u) { return N(static_cast<std::int64_t>(u.m_alarms.size())); },
        "Number of alarms present: the rows of upsAlarmTable."),
     Table(2, "upsAlarmTable", kUpsAlarmTable,
@@ -179,15 +181,18 @@ const SObject CMIBTree::kUpsTestObjects[] = {
     RW(2, "upsTestSpinLock", Unsigned(), [](const U& u) { return N(u.m_testSpinLock); },
        [](U& u, CMIBData& v) { u.WriteTestSpinLock(v); },
        "Spin lock of RFC 1628's test procedure; it goes up by one whenever a test ends. A SET answers "
-       "badValue while a test runs and is otherwise taken without the test-and-increment check."),
+       "badValue while a test runs and is otherwise taken without the test-and-increment check. With "
+       "`SNMP/StandardValues` a TestAndIncr: a SET of any other value than the present one answers "
+       "inconsistentValue, a SET of the present one (with upsTestId in the same request) goes up by one."),
     RO(3, "upsTestResultsSummary", Enumerated(6), [](const U& u) { return N(u.m_testResultSummary); },
        "Result of the last test: 1 donePass, 2 doneWarning, 3 doneError, 4 aborted, 5 inProgress, "
        "6 noTestsInitiated."),
     RO(4, "upsTestResultsDetail", Text(255), [](const U& u) { return T(u.m_testResultDetail); },
        "Details of the last test's result, as text."),
-    RO(5, "upsTestStartTime", Unsigned(), [](const U& u) { return N(u.m_testStartTime / 10); },
+    RO(5, "upsTestStartTime", As(EWireForm::TimeTicks, Unsigned()),
+       [](const U& u) { return N(u.m_standardValues ? u.m_testStartUpTime : u.m_testStartTime / 10); },
        "When the last test started, on the clock of upsAlarmTime (wall-clock milliseconds, cut to 32 bits, "
-       "divided by 10)."),
+       "divided by 10; with `SNMP/StandardValues` a TimeStamp on sysUpTime)."),
     RO(6, "upsTestElapsedTime", Unsigned(), [](const U& u) {
            // A running test reports its time so far.
            return N(u.m_testResultSummary == 5 ? (GetMilliseconds() - u.m_testStartTime) / 10
@@ -247,7 +252,7 @@ const SObject CMIBTree::kUpsConfigObjects[] = {
        WriteSetting<EUPSSetting::LowBatteryTime, &U::m_lowBatteryTime>,
        "Minutes of run time left at which the battery counts as low (upsBatteryStatus 3). With the XCP "
        "driver a SET writes it to the UPS (badValue outside 0..65535)."),
-    RW(8, "upsConfigAudibleStatus", Unsigned(3), [](const U& u) { return N(u.m_audibleStatus); },
+    RW(8, "upsConfigAudibleStatus", UnsignedRange(1, 3), [](const U& u) { return N(u.m_audibleStatus); },
        WriteSetting<EUPSSetting::AudibleStatus, &U::m_audibleStatus>,
        "The UPS's audible alarm: 1 disabled, 2 enabled, 3 muted. With the XCP driver a SET writes it to "
        "the UPS."),

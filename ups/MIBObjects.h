@@ -26,6 +26,12 @@ constexpr SMIBKind Unsigned(std::int64_t maximum = kMIBIntMax)
 {
     return { MIB_UNSIGNED, 0, maximum };
 }
+// An unsigned number that a SET must keep within [minimum, maximum]; read
+// back clamped to [0, maximum] as Unsigned().
+constexpr SMIBKind UnsignedRange(std::int64_t minimum, std::int64_t maximum)
+{
+    return { MIB_UNSIGNED, minimum, maximum };
+}
 constexpr SMIBKind Enumerated(std::int64_t maximum = kMIBIntMax)
 {
     return { MIB_ENUMERATED, 0, maximum };
@@ -37,6 +43,12 @@ constexpr SMIBKind NumberText()
 constexpr SMIBKind Text(std::int64_t length)
 {
     return { MIB_TEXT, 0, length };
+}
+// The same kind, sent in RFC 1628's type with standard values.
+constexpr SMIBKind As(EWireForm standard, SMIBKind kind)
+{
+    kind.standard = standard;
+    return kind;
 }
 constexpr SMIBKind Oid()
 {
@@ -122,6 +134,9 @@ constexpr STable LineTable(std::size_t (*rowCount)(const U&), std::span<const SC
 
 namespace pvx {
 
+inline constexpr std::int32_t kInt32MinValue = std::numeric_limits<std::int32_t>::min();
+inline constexpr std::int32_t kInt32MaxValue = std::numeric_limits<std::int32_t>::max();
+
 // A cell of a line table: `Field` of line r of the model's `Lines`, divided by `Divisor`.
 template <auto Lines, auto Field, std::int64_t Divisor>
 SMIBValue CMIBTree::LineCell(const CAbstractUPS& u, std::size_t r)
@@ -139,13 +154,27 @@ template <auto Count> std::size_t CMIBTree::LineRows(const CAbstractUPS& u)
 // value (or throws), then `Member` holds what was written.
 template <EUPSSetting Setting, auto Member> void CMIBTree::WriteSetting(CAbstractUPS& ups, CMIBData& value)
 {
-    ups.WriteUPSSetting(Setting, value);
+    if (ups.IsCheckingSet()) {
+        ups.CheckUPSSetting(Setting, value);
+        return;
+    }
     auto& member = ups.*Member;
     using Held = std::remove_reference_t<decltype(member)>;
+    const Held old = member;
+    ups.WriteUPSSetting(Setting, value);
     if constexpr (std::is_same_v<Held, std::string>)
         member = value.GetText();
     else
         member = static_cast<Held>(value.GetInteger());
+    // Undone by writing the old value back to the UPS.
+    ups.RecordUndo([&ups, &member, old] {
+        if constexpr (std::is_same_v<Held, std::string>)
+            ups.WriteUPSSetting(Setting, CMIBData(old, kMIBTextMax, MIB_TEXT));
+        else
+            ups.WriteUPSSetting(Setting,
+                CMIBData(static_cast<std::int32_t>(old), kInt32MinValue, kInt32MaxValue, MIB_SIGNED));
+        member = old;
+    });
 }
 
 } // namespace pvx

@@ -109,6 +109,25 @@ std::unique_ptr<CMIBData> CMIBTree::MakeValue(const SMIBKind& kind, const SMIBVa
     }
 }
 
+std::unique_ptr<CMIBData> CMIBTree::MakeValue(
+    const CAbstractUPS& ups, const SMIBKind& kind, const SMIBValue& value)
+{
+    if (!ups.m_standardValues)
+        return MakeValue(kind, value);
+    if (kind.kind == MIB_OID) {
+        auto data = MakeValue(kind, value);
+        data->SetWireForm(EWireForm::OidAsIs);
+        return data;
+    }
+    if (kind.standard == EWireForm::AsKind)
+        return MakeValue(kind, value);
+    // Counter32, Gauge32 and TimeTicks are unsigned 32-bit numbers, whatever
+    // the vendor's form of the object (a TimeStamp was decimal text).
+    auto data = MakeValue({ MIB_UNSIGNED, 0, 0xFFFFFFFF, kind.standard }, value);
+    data->SetWireForm(kind.standard);
+    return data;
+}
+
 std::unique_ptr<CMIBData> CMIBTree::FollowFrom(CAbstractUPS& ups, const SGroup& group, std::size_t index)
 {
     for (std::size_t i = index; i < group.objects.size(); ++i) {
@@ -162,7 +181,7 @@ std::unique_ptr<CMIBData> CMIBTree::GetCell(
         if (columnArc < firstColumn || columnArc > lastColumn)
             ThrowNoSuchObject();
         const SColumn& column = table.columns[columnArc - firstColumn];
-        return MakeValue(column.kind, column.get(ups, row));
+        return MakeValue(ups, column.kind, column.get(ups, row));
     }
     if (columnArc < firstColumn)
         return GetByName(ups, NameOf(group.prefix, { object.arc, rowArc, firstColumn }));
@@ -196,7 +215,39 @@ std::unique_ptr<CMIBData> CMIBTree::Get(
         return FollowFrom(ups, group, index + 1);
     if (!object->get)
         ThrowNoSuchObject();
-    return MakeValue(object->kind, object->get(ups));
+    return MakeValue(ups, object->kind, object->get(ups));
+}
+
+void CMIBTree::CheckForm(const SMIBKind& kind, const CMIBData& value)
+{
+    // The decoder makes every received INTEGER a signed value, every OCTET
+    // STRING a text and every OBJECT IDENTIFIER an identifier.
+    switch (kind.kind) {
+    case MIB_SIGNED:
+    case MIB_UNSIGNED:
+    case MIB_ENUMERATED: {
+        if (value.GetKind() != MIB_SIGNED)
+            throw CPVXException(EVENT_WRONG_TYPE);
+        // Enumerations start at 1 (RFC 2578 section 7.1.1).
+        const std::int64_t minimum = kind.kind == MIB_ENUMERATED ? 1 : kind.minimum;
+        if (value.GetInteger() < minimum || value.GetInteger() > kind.maximum)
+            throw CPVXException(EVENT_BAD_VALUE);
+        break;
+    }
+    case MIB_TEXT:
+        if (value.GetKind() != MIB_TEXT)
+            throw CPVXException(EVENT_WRONG_TYPE);
+        // Never cut: a text that does not fit is refused whole.
+        if (static_cast<std::int64_t>(value.GetText().size()) > kind.maximum)
+            throw CPVXException(EVENT_WRONG_LENGTH);
+        break;
+    case MIB_OID:
+        if (value.GetKind() != MIB_OID)
+            throw CPVXException(EVENT_WRONG_TYPE);
+        break;
+    default:
+        throw CPVXException(EVENT_WRONG_TYPE);
+    }
 }
 
 void CMIBTree::Set(CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs, CMIBData& value)
@@ -207,6 +258,31 @@ void CMIBTree::Set(CAbstractUPS& ups, const SGroup& group, std::span<const std::
         ThrowNoSuchObject();
     if (object->access == EAccess::ReadOnly || !object->write)
         ThrowReadOnly();
+    // A write-only object takes any value (the value is not looked at).
+    std::uint32_t formError = 0;
+    if (object->access != EAccess::WriteOnly) {
+        try {
+            CheckForm(object->kind, value);
+        } catch (const CPVXException& e) {
+            formError = e.GetCode();
+        }
+    }
+    if (formError != 0) {
+        // An object that cannot be written now (its capability is missing)
+        // says so before its value is looked at (RFC 3416 section 4.2.5).
+        const bool checking = ups.m_checkingSet;
+        ups.m_checkingSet = true;
+        try {
+            object->write(ups, value);
+        } catch (const CPVXException& e) {
+            if (e.GetCode() == EVENT_READ_ONLY) {
+                ups.m_checkingSet = checking;
+                throw;
+            }
+        }
+        ups.m_checkingSet = checking;
+        throw CPVXException(formError);
+    }
     object->write(ups, value);
 }
 
@@ -440,6 +516,11 @@ PVX_GROUP_HANDLERS(VendorConfig, kVendorConfig)
 #undef PVX_GROUP_HANDLERS
 
 void CAbstractUPS::WriteUPSSetting(EUPSSetting, const CMIBData&)
+{
+    ThrowReadOnly();
+}
+
+void CAbstractUPS::CheckUPSSetting(EUPSSetting, const CMIBData&)
 {
     ThrowReadOnly();
 }

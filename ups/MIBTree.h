@@ -26,6 +26,9 @@ struct SMIBKind {
     std::int32_t kind;
     std::int64_t minimum;
     std::int64_t maximum;
+    // The type RFC 1628 gives the object where that is not an INTEGER, sent
+    // with standard values (CAbstractUPS::SetStandardValues).
+    EWireForm standard = EWireForm::AsKind;
 };
 
 enum class EAccess { ReadOnly, ReadWrite, WriteOnly };
@@ -85,6 +88,14 @@ public:
         CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs, bool next);
     static void Set(CAbstractUPS& ups, const SGroup& group, std::span<const std::uint32_t> arcs, CMIBData& value);
     static std::unique_ptr<CMIBData> MakeValue(const SMIBKind& kind, const SMIBValue& value);
+    // MakeValue as the model's values say: with standard values, in the
+    // type RFC 1628 gives the object, identifiers without their final .0.
+    static std::unique_ptr<CMIBData> MakeValue(
+        const CAbstractUPS& ups, const SMIBKind& kind, const SMIBValue& value);
+    // The checks every SET of an object makes before its writer runs: the
+    // value's type (EVENT_WRONG_TYPE), a text's length (EVENT_WRONG_LENGTH)
+    // and a number's range or enumeration (EVENT_BAD_VALUE).
+    static void CheckForm(const SMIBKind& kind, const CMIBData& value);
 
     // UPS-MIB groups 1 to 9, vendor MIB groups 1 to 10.
     static const SGroup kUpsIdent, kUpsBattery, kUpsInput, kUpsOutput, kUpsBypass, kUpsAlarm, kUpsTest, kUpsControl,

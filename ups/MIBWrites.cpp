@@ -38,6 +38,71 @@ std::int64_t DueTimeOrRefuse(std::int64_t seconds)
 
 } // namespace
 
+void CAbstractUPS::BeginSet()
+{
+    m_setOpen = true;
+    m_checkedShutdownType.reset();
+    m_undo.clear();
+}
+
+void CAbstractUPS::CheckInstance(std::span<const std::uint32_t> arcs, CMIBData& value)
+{
+    struct SChecking {
+        bool& flag;
+        explicit SChecking(bool& f)
+            : flag(f)
+        {
+            flag = true;
+        }
+        ~SChecking() { flag = false; }
+    } checking(m_checkingSet);
+    SetInstance(arcs, value);
+}
+
+bool CAbstractUPS::UndoSet()
+{
+    bool restored = true;
+    // Newest first: a later write may rest on an earlier one.
+    for (auto step = m_undo.rbegin(); step != m_undo.rend(); ++step) {
+        if (!*step) {
+            restored = false;
+            continue;
+        }
+        try {
+            (*step)();
+        } catch (...) {
+            restored = false;
+        }
+    }
+    m_undo.clear();
+    return restored;
+}
+
+void CAbstractUPS::EndSet()
+{
+    m_setOpen = false;
+    m_checkedShutdownType.reset();
+    m_undo.clear();
+}
+
+void CAbstractUPS::RecordUndo(std::function<void()> undo)
+{
+    if (m_setOpen && !m_checkingSet)
+        m_undo.push_back(std::move(undo));
+}
+
+int CAbstractUPS::ShutdownTypeForSet() const
+{
+    return m_checkingSet && m_checkedShutdownType ? *m_checkedShutdownType : m_shutdownType;
+}
+
+void CAbstractUPS::RestoreShutdown(std::int64_t due, bool warningSent, int type)
+{
+    m_shutdownType = type;
+    ScheduleShutdown(due);
+    m_shutdownTrapSent = warningSent;
+}
+
 void CAbstractUPS::WriteIdentText(std::string& member, const SConfigKey& key, const CMIBData& value)
 {
     const std::string& text = value.GetText();
@@ -48,13 +113,20 @@ void CAbstractUPS::WriteIdentText(std::string& member, const SConfigKey& key, co
         ThrowBadValue();
     if (std::strlen(key.key) + 1 + text.size() + 1 > kMaxConfigLine)
         ThrowBadValue();
+    if (IsCheckingSet())
+        return;
     // The file first: a value that could not be stored would be gone at the
     // next reset, so the manager is told (genErr) and the model keeps the old one.
-    if (m_configuration && !m_configuration->WriteString(key.section, key.key, text)) {
-        int error = GetLastError();
-        throw CPVXException(error > 0 && error < 0x10000 ? static_cast<std::uint32_t>(error) : EIO);
-    }
-    member = text;
+    auto store = [this, &member, &key](const std::string& stored) {
+        if (m_configuration && !m_configuration->WriteString(key.section, key.key, stored)) {
+            int error = GetLastError();
+            throw CPVXException(error > 0 && error < 0x10000 ? static_cast<std::uint32_t>(error) : EIO);
+        }
+        member = stored;
+    };
+    const std::string old = member;
+    store(text);
+    RecordUndo([store, old] { store(old); });
 }
 
 void CAbstractUPS::WriteTestId(const CMIBData& value)
@@ -64,26 +136,51 @@ void CAbstractUPS::WriteTestId(const CMIBData& value)
     auto is = [requested](const COid& test) { return requested && *requested == test; };
 
     if (is(kUpsTestAbortTestInProgress) && CanAbortTest()) {
+        if (IsCheckingSet())
+            return;
         AbortTest();
+        RecordUndo({}); // an aborted test cannot be resumed
         return;
     }
     if (m_testResultSummary == kTestInProgress)
         ThrowReadOnly();
-    if (is(kUpsTestGeneralSystemsTest) && CanGeneralSystemsTest())
-        RunGeneralSystemsTest();
-    else if (is(kUpsTestQuickBatteryTest) && CanQuickBatteryTest())
-        RunQuickBatteryTest(1, 15);
-    else if (is(kUpsTestDeepBatteryCalibration) && CanDeepBatteryCalibration())
-        RunDeepBatteryCalibration();
-    else
+    const bool general = is(kUpsTestGeneralSystemsTest) && CanGeneralSystemsTest();
+    const bool quick = is(kUpsTestQuickBatteryTest) && CanQuickBatteryTest();
+    const bool deep = is(kUpsTestDeepBatteryCalibration) && CanDeepBatteryCalibration();
+    if (!general && !quick && !deep)
         ThrowBadValue();
+    if (IsCheckingSet())
+        return;
+    if (general)
+        RunGeneralSystemsTest();
+    else if (quick)
+        RunQuickBatteryTest(1, 15);
+    else
+        RunDeepBatteryCalibration();
+    RecordUndo({}); // a started test cannot be taken back
 }
 
 void CAbstractUPS::WriteTestSpinLock(const CMIBData& value)
 {
+    if (m_standardValues) {
+        // TestAndIncr (RFC 2579): only the present value is taken, and
+        // taking it moves the lock on, so that one of two managers wins.
+        if (static_cast<std::uint32_t>(value.GetInteger()) != m_testSpinLock)
+            throw CPVXException(EVENT_INCONSISTENT_VALUE);
+        if (IsCheckingSet())
+            return;
+        const std::uint32_t old = m_testSpinLock;
+        m_testSpinLock = old >= static_cast<std::uint32_t>(kMIBIntMax) ? 0 : old + 1;
+        RecordUndo([this, old] { m_testSpinLock = old; });
+        return;
+    }
     if (m_testResultSummary == kTestInProgress)
         ThrowBadValue();
-    m_testSpinLock = value.GetUnsigned();
+    if (IsCheckingSet())
+        return;
+    const std::uint32_t old = m_testSpinLock;
+    m_testSpinLock = static_cast<std::uint32_t>(value.GetInteger()); // 0 or more: checked with the object
+    RecordUndo([this, old] { m_testSpinLock = old; });
 }
 
 void CAbstractUPS::WriteShutdownType(const CMIBData& value)
@@ -91,23 +188,30 @@ void CAbstractUPS::WriteShutdownType(const CMIBData& value)
     const int type = value.GetInteger();
     if (!CanShutdown(type))
         ThrowBadValue();
+    if (IsCheckingSet()) {
+        m_checkedShutdownType = type; // for a delay later in the same SET
+        return;
+    }
+    const int old = m_shutdownType;
     m_shutdownType = type;
+    RecordUndo([this, old] { m_shutdownType = old; });
 }
 
 void CAbstractUPS::WriteShutdownAfterDelay(const CMIBData& value)
 {
-    if (!CanShutdown(m_shutdownType))
+    if (!CanShutdown(ShutdownTypeForSet()))
         ThrowReadOnly();
     const std::int64_t v = value.GetInteger();
-    if (v == -1) {
-        if (m_shutdownDue == kNoDueTime)
-            ThrowBadValue();
-        ScheduleShutdown(kNoDueTime);
-        return;
-    }
-    if (v < -1)
+    if (v < -1 || (v == -1 && m_shutdownDue == kNoDueTime))
         ThrowBadValue();
-    ScheduleShutdown(DueTimeOrRefuse(v), { .rewarn = true });
+    const std::int64_t newDue = v == -1 ? kNoDueTime : DueTimeOrRefuse(v);
+    if (IsCheckingSet())
+        return;
+    const std::int64_t oldDue = m_shutdownDue;
+    const bool oldWarning = m_shutdownTrapSent;
+    const int oldType = m_shutdownType;
+    ScheduleShutdown(newDue, { .rewarn = v != -1 });
+    RecordUndo([this, oldDue, oldWarning, oldType] { RestoreShutdown(oldDue, oldWarning, oldType); });
 }
 
 void CAbstractUPS::WriteStartupAfterDelay(const CMIBData& value)
@@ -115,25 +219,32 @@ void CAbstractUPS::WriteStartupAfterDelay(const CMIBData& value)
     if (!CanStartup())
         ThrowReadOnly();
     const std::int64_t v = value.GetInteger();
-    if (v == -1) {
-        if (m_startupDue == kNoDueTime)
-            ThrowBadValue();
-        ScheduleStartup(kNoDueTime);
-        return;
-    }
-    if (v < -1)
+    if (v < -1 || (v == -1 && m_startupDue == kNoDueTime))
         ThrowBadValue();
-    ScheduleStartup(DueTimeOrRefuse(v), { .rewarn = true });
+    const std::int64_t newDue = v == -1 ? kNoDueTime : DueTimeOrRefuse(v);
+    if (IsCheckingSet())
+        return;
+    const std::int64_t oldDue = m_startupDue;
+    const bool oldWarning = m_shutdownTrapSent;
+    ScheduleStartup(newDue, { .rewarn = v != -1 });
+    RecordUndo([this, oldDue, oldWarning] {
+        ScheduleStartup(oldDue);
+        m_shutdownTrapSent = oldWarning;
+    });
 }
 
 void CAbstractUPS::WriteRebootWithDuration(const CMIBData& value)
 {
-    if (!CanShutdown(m_shutdownType) || !CanReboot())
+    if (!CanShutdown(ShutdownTypeForSet()) || !CanReboot())
         ThrowReadOnly();
     const std::int64_t v = value.GetInteger();
     if (v < 1)
         ThrowBadValue();
-    ScheduleReboot(DueTimeOrRefuse(v));
+    const std::int64_t returnDue = DueTimeOrRefuse(v);
+    if (IsCheckingSet())
+        return;
+    ScheduleReboot(returnDue);
+    RecordUndo({}); // the output went off at once
 }
 
 void CAbstractUPS::WriteVendorQuickTest(const CMIBData&)
@@ -141,7 +252,10 @@ void CAbstractUPS::WriteVendorQuickTest(const CMIBData&)
     // The value is not looked at, and a running test does not block it.
     if (!CanQuickBatteryTest())
         ThrowBadValue();
+    if (IsCheckingSet())
+        return;
     RunQuickBatteryTest(1, 15);
+    RecordUndo({});
 }
 
 void CAbstractUPS::WriteVendorShutdown(const CMIBData& value)
@@ -152,9 +266,15 @@ void CAbstractUPS::WriteVendorShutdown(const CMIBData& value)
     if (v < 0 || (v == 0 && m_shutdownDue == kNoDueTime))
         ThrowBadValue();
     const std::int64_t newDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
+    if (IsCheckingSet())
+        return;
+    const std::int64_t oldDue = m_shutdownDue;
+    const bool oldWarning = m_shutdownTrapSent;
+    const int oldType = m_shutdownType;
     // Programmed into the UPS now, as upsShutdownAfterDelay does: the
     // control timer only clears the due time once it has passed.
     ScheduleShutdown(newDue, { .outputShutdown = true });
+    RecordUndo([this, oldDue, oldWarning, oldType] { RestoreShutdown(oldDue, oldWarning, oldType); });
 }
 
 void CAbstractUPS::WriteVendorStartup(const CMIBData& value)
@@ -165,7 +285,12 @@ void CAbstractUPS::WriteVendorStartup(const CMIBData& value)
     const std::int64_t v = value.GetInteger();
     if (v < 0 || (v == 0 && m_startupDue == kNoDueTime))
         ThrowBadValue();
-    m_startupDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
+    const std::int64_t newDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
+    if (IsCheckingSet())
+        return;
+    const std::int64_t oldDue = m_startupDue;
+    m_startupDue = newDue;
+    RecordUndo([this, oldDue] { m_startupDue = oldDue; });
 }
 
 void CAbstractUPS::WriteWarningWindow(std::int64_t& window, const CMIBData& value)
@@ -173,7 +298,11 @@ void CAbstractUPS::WriteWarningWindow(std::int64_t& window, const CMIBData& valu
     const std::int64_t v = value.GetInteger();
     if (v < -1)
         ThrowBadValue();
+    if (IsCheckingSet())
+        return;
+    const std::int64_t old = window;
     window = v == -1 ? kUnlimitedWindow : v * 1000;
+    RecordUndo([&window, old] { window = old; });
 }
 
 void CAbstractUPS::WriteVendorTimedCommand(const CMIBData& value)
@@ -183,11 +312,20 @@ void CAbstractUPS::WriteVendorTimedCommand(const CMIBData& value)
     const std::int64_t v = value.GetInteger();
     if (v < 0 || (v == 0 && m_timedCommandDue == kNoDueTime))
         ThrowBadValue();
-    if (v == 0) {
-        m_timedCommandDue = kNoDueTime;
+    const std::int64_t newDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
+    if (IsCheckingSet())
         return;
-    }
-    ScheduleTimedCommand(DueTimeOrRefuse(v));
+    const std::int64_t oldDue = m_timedCommandDue;
+    if (v == 0)
+        m_timedCommandDue = kNoDueTime;
+    else
+        ScheduleTimedCommand(newDue);
+    RecordUndo([this, oldDue] {
+        if (oldDue == kNoDueTime)
+            m_timedCommandDue = kNoDueTime;
+        else
+            ScheduleTimedCommand(oldDue);
+    });
 }
 
 } // namespace pvx

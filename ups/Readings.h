@@ -44,6 +44,14 @@ struct SUPSReadings {
     std::string testResultDetail;
     std::optional<std::int64_t> secondsToShutdown; // empty when none is scheduled
     std::optional<std::int64_t> secondsToStartup;
+    COid testId; // upsTestId: the last test started
+    int batteryChargeState = 5; // 1 charging, 2 discharging, 3 floating, 4 resting, 5 unknown
+    int audibleStatus = 2; // upsConfigAudibleStatus: 1 disabled, 2 enabled, 3 muted
+    std::uint32_t lowBatteryMinutes = 0; // upsConfigLowBattTime
+    std::uint32_t nominalOutputVA = 0; // 0: not known
+    // Bit (1 << EMeasurement) set for every value the UPS reports.
+    std::uint32_t measured = 0;
+    bool Measures(EMeasurement value) const { return (measured >> static_cast<unsigned>(value) & 1u) != 0; }
 };
 
 } // namespace pvx

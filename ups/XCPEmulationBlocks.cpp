@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <utility>
 
@@ -21,6 +22,21 @@ constexpr std::uint32_t kChargeUnknown = 0xFFFFFFFF;
 // many fit the length byte.
 constexpr std::size_t kOutletEntryBytes = 6;
 constexpr std::size_t kMaxOutlets = (kXCPMaxBlockData - 2) / kOutletEntryBytes;
+
+// A model value and the byte a reply block sends it as.
+struct SValueByte {
+    std::int64_t value;
+    std::uint8_t byte;
+};
+
+// The byte a table gives `value`, 0 for a value it does not name.
+template <std::size_t N> std::uint8_t ByteOf(const SValueByte (&table)[N], std::int64_t value)
+{
+    for (const SValueByte& row : table)
+        if (row.value == value)
+            return row.byte;
+    return 0;
+}
 
 // A reply of blocks at fixed positions, all data bytes 0 until set.
 // Positions count from the first block's 0xAB, as the reply is laid out.
@@ -40,6 +56,12 @@ public:
     // Positions are this file's constants: one outside the image is a bug
     // here, and at() turns it into an exception rather than a stray write.
     void Put(std::size_t position, std::uint8_t value) { m_bytes.at(position) = value; }
+    // Fixed bytes, each at its position.
+    void Put(std::initializer_list<std::pair<std::size_t, std::uint8_t>> bytes)
+    {
+        for (const auto& [position, value] : bytes)
+            Put(position, value);
+    }
     void Put16(std::size_t position, std::uint32_t value)
     {
         Put(position, static_cast<std::uint8_t>(value & 0xFF));
@@ -208,14 +230,9 @@ std::vector<std::uint8_t> CAbstractUPS::BuildIdentificationReply(std::span<const
         image.Put(70, kXCPMeterFloat51);
     image.Put(71, kXCPMeterInteger);
 
-    image.Put(118, 0x26);
-    image.Put(120, 4);
-    image.Put(122, 2);
-    image.Put(123, 4);
-    const std::pair<std::size_t, std::uint8_t> kSecondBlock[] = { { 131, 0x83 }, { 137, 2 }, { 139, 0x40 },
-        { 142, 0x20 }, { 145, 0x43 }, { 148, 3 }, { 149, 0x4C }, { 150, 0x6A }, { 159, 0xFF } };
-    for (const auto& [position, value] : kSecondBlock)
-        image.Put(position, value);
+    image.Put({ { 118, 0x26 }, { 120, 4 }, { 122, 2 }, { 123, 4 } });
+    image.Put({ { 131, 0x83 }, { 137, 2 }, { 139, 0x40 }, { 142, 0x20 }, { 145, 0x43 }, { 148, 3 }, { 149, 0x4C },
+        { 150, 0x6A }, { 159, 0xFF } });
     return image.Finish();
 }
 
@@ -335,19 +352,13 @@ std::vector<std::uint8_t> CAbstractUPS::BuildBlock6Reply(std::span<const std::ui
     image.Put16(10, 500);
     image.Put16(12, m_nominalOutputVoltage);
     image.Put16(14, m_nominalOutputFrequency);
-    image.Put(42, 1);
-    image.Put(43, 1);
-    image.Put(46, 0x52);
-    image.Put(47, 3);
-    image.Put(50, 12);
-    image.Put(51, 31);
+    image.Put({ { 42, 1 }, { 43, 1 }, { 46, 0x52 }, { 47, 3 }, { 50, 12 }, { 51, 31 } });
     // The relay's address, kept in network byte order, goes out last byte first.
     std::uint8_t address[4];
     std::memcpy(address, &m_relayAddress, sizeof address);
     for (std::size_t i = 0; i < 4; ++i)
         image.Put(100 + i, address[3 - i]);
-    image.Put(108, 1);
-    image.Put(109, 1);
+    image.Put({ { 108, 1 }, { 109, 1 } });
     return image.Finish();
 }
 
@@ -355,24 +366,8 @@ std::vector<std::uint8_t> CAbstractUPS::BuildBlock0BReply(std::span<const std::u
 {
     CReplyImage image(25);
     image.Block(0, kXCPBatteryBlock, 20, 1 | kXCPLastBlock);
-    std::uint8_t result = 0;
-    switch (m_vendorTestResult) {
-    case 2:
-        result = 2;
-        break;
-    case 3:
-        result = 4;
-        break;
-    case 4:
-        result = 1;
-        break;
-    case 6:
-        result = 3;
-        break;
-    default:
-        break;
-    }
-    image.Put(4, result);
+    static constexpr SValueByte kResults[] = { { 2, 2 }, { 3, 4 }, { 4, 1 }, { 6, 3 } };
+    image.Put(4, ByteOf(kResults, m_vendorTestResult));
     return image.Finish();
 }
 
@@ -397,25 +392,8 @@ std::vector<std::uint8_t> CAbstractUPS::BuildBlock0FReply(std::span<const std::u
     image.Block(0, kXCPTestResultBlock, 3, 1 | kXCPLastBlock);
     image.Put(4, 1);
     image.Put(5, 1);
-    std::uint8_t summary = 0;
-    switch (m_testResultSummary) {
-    case 1:
-    case 2:
-        summary = 2;
-        break;
-    case 3:
-        summary = 4;
-        break;
-    case 4:
-        summary = 3;
-        break;
-    case 5:
-        summary = 1;
-        break;
-    default:
-        break;
-    }
-    image.Put(6, summary);
+    static constexpr SValueByte kSummaries[] = { { 1, 2 }, { 2, 2 }, { 3, 4 }, { 4, 3 }, { 5, 1 } };
+    image.Put(6, ByteOf(kSummaries, m_testResultSummary));
     return image.Finish();
 }
 

@@ -31,6 +31,20 @@ std::vector<std::uint8_t> Answer(CAbstractUPS& ups, const CXCPRequest& request, 
     return ups.BuildCommandStatusReply(static_cast<std::uint8_t>(request.Length()), request.Contents(), status);
 }
 
+// A command that is either offered or not, takes one form, and is carried
+// out at once.
+template <typename Act>
+std::vector<std::uint8_t> AnswerAtOnce(
+    CAbstractUPS& ups, const CXCPRequest& request, bool available, bool wellFormed, Act act)
+{
+    if (!available)
+        return Answer(ups, request, kXCPNotAvailable);
+    if (!wellFormed)
+        return Answer(ups, request, kXCPBadParameter);
+    act();
+    return Answer(ups, request, kXCPAccepted);
+}
+
 // Delayed start-up and shutdown share their form: minutes in 16 bits, then
 // the outlet byte, which 0xFF (or its absence) makes the whole UPS. A driver
 // that throws leaves the schedule as it was, and the frame gets no answer.
@@ -81,13 +95,9 @@ std::span<const SXCPHandlerEntry> CommandHandlers()
 std::vector<std::uint8_t> CAbstractUPS::DoStartupNow(std::span<const std::uint8_t> frame)
 {
     const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanStartup())
-        return answer(kXCPNotAvailable);
-    if (!(request.Length() == 1 || (request.Length() == 2 && request.Data(0) == kNoOutlet)))
-        return answer(kXCPBadParameter);
-    ScheduleStartup(Now());
-    return answer(kXCPAccepted);
+    return AnswerAtOnce(*this, request, CanStartup(),
+        request.Length() == 1 || (request.Length() == 2 && request.Data(0) == kNoOutlet),
+        [this] { ScheduleStartup(Now()); });
 }
 
 std::vector<std::uint8_t> CAbstractUPS::DoReboot(std::span<const std::uint8_t> frame)
@@ -186,27 +196,17 @@ std::vector<std::uint8_t> CAbstractUPS::DoOutletCommand(std::span<const std::uin
 
 std::vector<std::uint8_t> CAbstractUPS::DoBatteryTest(std::span<const std::uint8_t> frame)
 {
-    const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanQuickBatteryTest())
-        return answer(kXCPNotAvailable);
     // The test type and its duration.
-    if (request.Length() < 3)
-        return answer(kXCPBadParameter);
-    RunQuickBatteryTest(request.Data(0), request.Data(1));
-    return answer(kXCPAccepted);
+    const CXCPRequest request(frame);
+    return AnswerAtOnce(*this, request, CanQuickBatteryTest(), request.Length() >= 3,
+        [this, &request] { RunQuickBatteryTest(request.Data(0), request.Data(1)); });
 }
 
 std::vector<std::uint8_t> CAbstractUPS::DoTestCommand(std::span<const std::uint8_t> frame)
 {
     const CXCPRequest request(frame);
-    const auto answer = [&](std::uint8_t status) { return Answer(*this, request, status); };
-    if (!CanGeneralSystemsTest())
-        return answer(kXCPNotAvailable);
-    if (request.Length() < 2 || request.Data(0) != 1)
-        return answer(kXCPBadParameter);
-    RunGeneralSystemsTest();
-    return answer(kXCPAccepted);
+    return AnswerAtOnce(*this, request, CanGeneralSystemsTest(), request.Length() >= 2 && request.Data(0) == 1,
+        [this] { RunGeneralSystemsTest(); });
 }
 
 } // namespace pvx

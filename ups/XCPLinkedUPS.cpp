@@ -21,6 +21,11 @@ void CXCPLinkedUPS::WriteUPSSetting(EUPSSetting setting, const CMIBData& value)
     SendUPSSetting(m_link, setting, value);
 }
 
+void CXCPLinkedUPS::CheckUPSSetting(EUPSSetting setting, const CMIBData& value)
+{
+    pvx::CheckUPSSetting(setting, value);
+}
+
 int CXCPLinkedUPS::OutletCommand1(int outlet, int value)
 {
     return SendOutletAction(m_link, outlet, 1, value);

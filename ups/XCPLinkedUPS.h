@@ -19,6 +19,7 @@ public:
 
     // The numeric settings go out through 0x95, the date and time through 0x90.
     void WriteUPSSetting(EUPSSetting setting, const CMIBData& value) override;
+    void CheckUPSSetting(EUPSSetting setting, const CMIBData& value) override;
 
     int OutletCommand1(int outlet, int value) override;
     int OutletCommand2(int outlet, int value) override;

@@ -31,6 +31,23 @@ constexpr SParameter kParameters[] = {
 
 } // namespace
 
+void CheckUPSSetting(EUPSSetting setting, const CMIBData& value)
+{
+    if (setting == EUPSSetting::DateTime) {
+        if (!ParseDateTimeText(value.GetText()))
+            throw CPVXException(EVENT_BAD_VALUE);
+        return;
+    }
+    const auto found = std::ranges::find(kParameters, setting, &SParameter::setting);
+    if (found == std::end(kParameters))
+        throw CPVXException(EVENT_READ_ONLY);
+    const std::int64_t v = std::int64_t { value.GetInteger() } - found->first;
+    if (found->isSigned)
+        Signed16OrRefuse(v);
+    else
+        Unsigned16OrRefuse(v);
+}
+
 void SendUPSSetting(CCommands& link, EUPSSetting setting, const CMIBData& value)
 {
     if (setting == EUPSSetting::DateTime) {

@@ -11,5 +11,7 @@ namespace pvx {
 // Sends `value` of `setting` on `link`; throws EVENT_BAD_VALUE for a value the
 // command cannot carry (nothing is sent), or the UPS's refusal as an event.
 void SendUPSSetting(CCommands& link, EUPSSetting setting, const CMIBData& value);
+// Throws as SendUPSSetting would before it sends anything.
+void CheckUPSSetting(EUPSSetting setting, const CMIBData& value);
 
 } // namespace pvx

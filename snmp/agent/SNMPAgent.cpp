@@ -58,6 +58,7 @@ CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, std::
     }
 
     m_socket = OpenUdpSocket(m_agentPort, sourceAddress, { EVENT_SOCKET_CREATE, EVENT_SOCKET_NONBLOCKING, EVENT_SOCKET_BIND });
+    BuildLocalObjects();
 
     SendColdStart();
 }
@@ -110,6 +111,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
     // Before any parsing: a source outside SNMP/ReadManagers gets nothing.
     if (!AdmitsSource())
         return ERequestOutcome::Refused;
+    ++m_snmpGroup.inPackets;
     // A UPS given up for lost holds reset values, not measurements: it is
     // served as no UPS at all until one is identified again.
     m_ups = ups != nullptr && ups->IsConnected() ? ups : nullptr;
@@ -119,6 +121,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
     try {
         outcome = Dispatch();
     } catch (...) {
+        ++m_snmpGroup.parseErrors;
         outcome = ERequestOutcome::Dropped;
     }
     m_ups = nullptr;
@@ -131,6 +134,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
 void CSNMPAgent::SetSNMPv3(std::unique_ptr<usm::CSNMPv3Processor> processor)
 {
     m_v3 = std::move(processor);
+    BuildLocalObjects();
 }
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
@@ -146,13 +150,17 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
     if ((m_v3 || m_v3Unavailable) && !m_version1)
         return ERequestOutcome::Dropped;
     auto community = request.ReadOctetStringView();
-    if (version != kSnmpVersion1 && !(version == kSnmpVersion2c && m_version2c))
+    if (version != kSnmpVersion1 && !(version == kSnmpVersion2c && m_version2c)) {
+        ++m_snmpGroup.badVersions;
         return ERequestOutcome::Dropped;
+    }
     m_version = version;
     bool getAllowed = SameCommunity(community, m_getCommunity);
     bool setAllowed = SameCommunity(community, m_setCommunity);
-    if (!getAllowed && !setAllowed)
+    if (!getAllowed && !setAllowed) {
+        ++m_snmpGroup.badCommunityNames;
         return ERequestOutcome::AuthenticationFailure;
+    }
     m_requestCommunity.assign(community.begin(), community.end());
     return ServePdu(request, setAllowed);
 }
@@ -170,8 +178,19 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
     case usm::EV3Outcome::Accept:
         break;
     }
-    // pvx serves the default context only; other contexts get nothing.
-    if (!in.security.contextName.empty() || in.pdu.empty())
+    // pvx serves this engine's default context only: another engine's, or a
+    // context name, gets its Report (RFC 3412 section 4.2.2.1, RFC 3413
+    // section 3.2) where the manager asked for reports.
+    const bool otherEngine
+        = !in.security.contextEngineId.empty() && in.security.contextEngineId != m_v3->EngineId();
+    if (otherEngine || !in.security.contextName.empty()) {
+        if (!in.security.reportable)
+            return ERequestOutcome::Dropped;
+        m_datagram.length = static_cast<std::uint32_t>(m_v3->BuildContextReport(in.security,
+            otherEngine ? usm::EContextReport::UnknownPduHandlers : usm::EContextReport::UnknownContexts, out));
+        return ERequestOutcome::Answered;
+    }
+    if (in.pdu.empty())
         return ERequestOutcome::Dropped;
     std::uint8_t tag = in.pdu.front();
     if (tag != ber::kGetRequest && tag != ber::kGetNextRequest && tag != ber::kGetBulkRequest
@@ -180,6 +199,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
 
     m_serving3 = true;
     m_version = kSnmpVersion3;
+    m_v3MaxSize = in.security.maxSize;
     m_v3Pdu = std::move(in.pdu);
     m_v3Response.clear();
     m_request = m_v3Pdu;
@@ -205,6 +225,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
         // Too big for the manager's msgMaxSize: tooBig, without bindings.
         std::array<std::uint8_t, 64> pdu {};
         CBasicEncodingRulesBuffer tooBig(pdu);
+        tooBig.SetMinimalLengths(true);
         std::size_t item = tooBig.BeginItem(ber::kGetResponse);
         tooBig.WriteInteger(in.security.requestId);
         tooBig.WriteInteger(SNMP_TOO_BIG);

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -36,8 +37,12 @@ enum ESNMPErrorStatus : std::int32_t {
     SNMP_READ_ONLY = 4,
     SNMP_GEN_ERR = 5,
     SNMP_WRONG_TYPE = 7,
+    SNMP_WRONG_LENGTH = 8,
     SNMP_WRONG_VALUE = 10,
     SNMP_NO_CREATION = 11,
+    SNMP_INCONSISTENT_VALUE = 12,
+    SNMP_COMMIT_FAILED = 14,
+    SNMP_UNDO_FAILED = 15,
     SNMP_AUTHORIZATION_ERROR = 16,
     SNMP_NOT_WRITABLE = 17,
 };
@@ -50,6 +55,25 @@ constexpr std::int32_t kSnmpVersion3 = 3;
 // The agent's two trap-control objects, answered per requesting manager.
 extern const COid kTrapLevelOid; // 1.3.6.1.4.1.534.1.11.1.0
 extern const COid kTrapTypeOid; // 1.3.6.1.4.1.534.1.11.2.0
+
+// The system group of RFC 3418 as the agent serves it (SNMP/SystemGroup).
+struct SSystemGroup {
+    std::string description; // sysDescr, before the UPS's model
+    std::array<std::string, 3> texts; // sysContact, sysName, sysLocation
+    // Keeps a new value of texts[i] where it survives a restart; false when
+    // it could not be kept.
+    std::function<bool(std::size_t, const std::string&)> store;
+};
+
+// The snmp group of RFC 3418: what the agent received and could not serve.
+struct SSnmpGroupCounters {
+    std::uint32_t inPackets = 0;
+    std::uint32_t badVersions = 0;
+    std::uint32_t badCommunityNames = 0;
+    std::uint32_t badCommunityUses = 0;
+    std::uint32_t parseErrors = 0;
+    std::uint32_t silentDrops = 0;
+};
 
 class CSNMPAgent {
 public:
@@ -111,11 +135,20 @@ public:
     // SNMPv3: messages of version 3 go through `processor` (none: dropped).
     void SetSNMPv3(std::unique_ptr<usm::CSNMPv3Processor> processor);
     usm::CSNMPv3Processor* GetSNMPv3() { return m_v3.get(); }
+    // The processor back, so that its engine outlives a re-opened agent.
+    std::unique_ptr<usm::CSNMPv3Processor> TakeSNMPv3() { return std::move(m_v3); }
     // Off: with SNMPv3 on, SNMPv1 and SNMPv2c requests are dropped.
     void SetVersion1(bool on) { m_version1 = on; }
     // SNMPv3 is configured but cannot be served (its engine state cannot be
     // trusted): version 3 is dropped, and Version1 applies as with SNMPv3 on.
     void SetSNMPv3Unavailable() { m_v3Unavailable = true; }
+    // SNMP/StandardValues: trap time-stamps on sysUpTime (RFC 1157).
+    void SetStandardValues(bool on) { m_standardValues = on; }
+    // SNMP/SystemGroup: the system and snmp groups of RFC 3418, and with
+    // SNMPv3 the snmpEngine group (RFC 3411) and usmStats (RFC 3414), served
+    // before and after the UPS's objects in the walk.
+    void SetSystemGroup(SSystemGroup group);
+    const SSnmpGroupCounters& GetSnmpGroupCounters() const { return m_snmpGroup; }
     SDatagram& GetDatagram() { return m_datagram; }
 
     std::uint16_t GetBoundPort() const;
@@ -161,10 +194,28 @@ private:
     // bindings: an outcome ends the request, nullopt goes on to the bindings.
     std::optional<ERequestOutcome> BeginPdu(CBasicEncodingRulesBuffer& request);
     std::unique_ptr<CMIBData> GetValue(const SRequestName& requested, bool next);
-    // `arcs`: the name as the manager sent it.
+    // ---- The objects the agent answers itself (AgentObjects.cpp): the two
+    // trap-control objects, and the groups of SSystemGroup when enabled.
+    struct SLocalObject {
+        std::vector<std::uint32_t> name; // the instance, arcs after 1.3.6.1
+        std::function<std::unique_ptr<CMIBData>()> get;
+        int text = -1; // the writable system text it is (SSystemGroup::texts), or -1
+        bool anySuffix = false; // the vendor naming's scalars: 534.1.11.1 reads as 534.1.11.1.0
+    };
+    void BuildLocalObjects();
+    const SLocalObject* FindLocal(const SRequestName& requested) const;
+    // The first local object after `arcs`, or null.
+    const SLocalObject* NextLocal(std::span<const std::uint32_t> arcs) const;
+    std::unique_ptr<CMIBData> LocalValue(const SLocalObject& object) const;
+    // `arcs`: the name as the manager sent it. CheckValue makes every check
+    // of SetValue and changes nothing but `destinations`, a scratch copy of
+    // the trap destinations.
     void SetValue(CMIBData& value, std::span<const std::uint32_t> arcs);
+    void CheckValue(CMIBData& value, std::span<const std::uint32_t> arcs, CTrapDestinations& destinations);
     // Encodes the GetResponse for the bindings into the datagram record.
     ERequestOutcome BuildReply();
+    // A GetResponse tooBig: the request's bindings in SNMPv1, none after.
+    ERequestOutcome BuildTooBig();
     // Turns the received request into its own GetResponse in place.
     ERequestOutcome BuildErrorReply(std::int32_t status, std::int32_t index);
 
@@ -204,6 +255,14 @@ private:
     std::unique_ptr<usm::CSNMPv3Processor> m_v3;
     bool m_version1 = true;
     bool m_v3Unavailable = false;
+    bool m_standardValues = false;
+    std::optional<SSystemGroup> m_systemGroup;
+    SSnmpGroupCounters m_snmpGroup;
+    std::vector<SLocalObject> m_localObjects; // in name order
+    // Undo steps of the agent's own objects during a SET, oldest first.
+    std::vector<std::function<void()>> m_localUndo;
+    // The manager's msgMaxSize of the SNMPv3 request being served.
+    std::int32_t m_v3MaxSize = 0;
     bool m_serving3 = false; // the request is SNMPv3: replies are bare PDUs
     std::vector<std::uint8_t> m_v3Pdu; // the SNMPv3 request's PDU
     std::vector<std::uint8_t> m_v3Response; // and its response PDU

@@ -8,6 +8,7 @@
 #include "ups/AbstractUPS.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -24,21 +25,9 @@ constexpr std::uint32_t kMessagePlaceholder = static_cast<std::uint32_t>(kDatagr
 // reply cut to fit still fits once secured.
 constexpr std::size_t kV3MessageOverhead = 256;
 
-// GetNext of the trap-type object asks the tree for this name.
-const COid kAfterTrapTypeOid { 4, 1, 534, 1, 2, 0 };
-
-bool SameName(std::span<const std::uint32_t> name, const COid& oid)
-{
-    return std::ranges::equal(NameUpToZero(name), oid.Arcs());
-}
-
-std::unique_ptr<CMIBData> MakeSigned(std::int32_t value, const COid& name)
-{
-    auto data = std::make_unique<CMIBData>(
-        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), MIB_SIGNED);
-    data->SetName(name);
-    return data;
-}
+// A system error number (no space left): a registration beyond the bound
+// fails with genErr, as SetValue's does.
+constexpr std::uint32_t kRegistrationsFull = ENOSPC;
 
 // How a failure of the object tree reaches the manager, per message version:
 // SNMPv1's few statuses, or SNMPv2's (RFC 3416) for sets. Reads in SNMPv2c
@@ -53,6 +42,9 @@ std::int32_t ErrorStatusFor(std::uint32_t code, bool set, std::int32_t version)
         case EVENT_READ_ONLY:
             return set ? SNMP_READ_ONLY : SNMP_GEN_ERR;
         case EVENT_BAD_VALUE:
+        case EVENT_WRONG_TYPE:
+        case EVENT_WRONG_LENGTH:
+        case EVENT_INCONSISTENT_VALUE:
             return set ? SNMP_BAD_VALUE : SNMP_GEN_ERR;
         default:
             return SNMP_GEN_ERR;
@@ -68,8 +60,32 @@ std::int32_t ErrorStatusFor(std::uint32_t code, bool set, std::int32_t version)
         return SNMP_NO_CREATION;
     case EVENT_BAD_VALUE:
         return SNMP_WRONG_VALUE;
+    case EVENT_WRONG_TYPE:
+        return SNMP_WRONG_TYPE;
+    case EVENT_WRONG_LENGTH:
+        return SNMP_WRONG_LENGTH;
+    case EVENT_INCONSISTENT_VALUE:
+        return SNMP_INCONSISTENT_VALUE;
     default:
         return SNMP_GEN_ERR;
+    }
+}
+
+// A value of a type that SNMP knows but no writable object takes: the
+// binding is well formed, its value is of the wrong type (RFC 3416 4.2.5).
+bool IsOtherSnmpType(std::uint8_t tag)
+{
+    switch (tag) {
+    case ber::kNull:
+    case ber::kIpAddress:
+    case 0x41: // Counter32
+    case 0x42: // Gauge32
+    case ber::kTimeTicks:
+    case 0x44: // Opaque
+    case 0x46: // Counter64
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -90,10 +106,12 @@ std::uint8_t ExceptionFor(std::uint32_t code, bool next)
 // GetBulk can stop at the first binding that no longer fits.
 class CSNMPAgent::CReplyWriter {
 public:
-    explicit CReplyWriter(CSNMPAgent& agent)
+    explicit CReplyWriter(CSNMPAgent& agent, std::int32_t status = SNMP_NO_ERROR)
         : m_agent(agent)
     {
-        // SNMPv3 replies are bare PDUs: the message layer secures them.
+        // SNMPv3 replies are bare PDUs: the message layer secures them, in
+        // minimal lengths throughout, which strict stacks need to verify them.
+        m_out.SetMinimalLengths(agent.m_serving3);
         if (!agent.m_serving3) {
             m_message = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
             m_out.WriteInteger(agent.m_version);
@@ -101,7 +119,7 @@ public:
         }
         m_pdu = m_out.BeginItem(ber::kGetResponse, kMessagePlaceholder);
         m_out.WriteInteger(agent.m_requestId);
-        m_out.WriteInteger(SNMP_NO_ERROR);
+        m_out.WriteInteger(status);
         m_out.WriteInteger(0);
         m_list = m_out.BeginItem(ber::kSequence, kMessagePlaceholder);
     }
@@ -145,8 +163,18 @@ public:
 private:
     CSNMPAgent& m_agent;
     std::array<std::uint8_t, kDatagramSize> m_reply;
-    CBasicEncodingRulesBuffer m_out { std::span(m_reply).first(
-        m_agent.m_serving3 ? kDatagramSize - kV3MessageOverhead : kDatagramSize) };
+    CBasicEncodingRulesBuffer m_out { std::span(m_reply).first(Capacity(m_agent)) };
+
+    // An SNMPv3 reply must fit the manager's msgMaxSize once secured, so that
+    // a GetBulk is cut to fit rather than answered tooBig (RFC 3416 4.2.3).
+    static std::size_t Capacity(const CSNMPAgent& agent)
+    {
+        if (!agent.m_serving3)
+            return kDatagramSize;
+        const std::size_t message
+            = std::min<std::size_t>(kDatagramSize, static_cast<std::size_t>(std::max(agent.m_v3MaxSize, 0)));
+        return message > kV3MessageOverhead ? message - kV3MessageOverhead : 0;
+    }
     std::size_t m_message = 0, m_pdu = 0, m_list = 0;
 };
 CSNMPAgent::ERequestOutcome CSNMPAgent::ServePdu(CBasicEncodingRulesBuffer& request, bool setAllowed)
@@ -170,8 +198,10 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServePdu(CBasicEncodingRulesBuffer& requ
                 return BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
             return m_deferSets ? DeferSet() : ServeSet(request);
         }
-        if (!setAllowed)
+        if (!setAllowed) {
+            ++m_snmpGroup.badCommunityUses;
             return ERequestOutcome::AuthenticationFailure;
+        }
         if (!AdmitsSetSource())
             return ERequestOutcome::Refused;
         return m_deferSets ? DeferSet() : ServeSet(request);
@@ -274,23 +304,41 @@ std::unique_ptr<CMIBData> CSNMPAgent::GetValue(const SRequestName& requested, bo
     if (requested.place == ENamePlace::AfterInternet || (requested.place == ENamePlace::BeforeInternet && !next))
         throw CPVXException(EVENT_NO_SUCH_OBJECT);
     std::span<const std::uint32_t> arcs = requested.arcs;
-    std::uint32_t manager = m_datagram.address;
-    if (SameName(requested.terminated, kTrapLevelOid)) {
-        // GetNext of the trap level answers the object after it, the trap type.
-        if (next)
-            return MakeSigned(TrapTypeOf(manager), kTrapTypeOid);
-        return MakeSigned(TrapLevelOf(manager), kTrapLevelOid);
+    auto fromTree = [this, arcs, next] {
+        auto value = m_ups->GetInstance(arcs, next);
+        if (!value)
+            throw CPVXException(EVENT_NO_SUCH_OBJECT);
+        return value;
+    };
+    if (!next) {
+        if (const SLocalObject* local = FindLocal(requested))
+            return LocalValue(*local);
+        return fromTree();
     }
-    if (SameName(requested.terminated, kTrapTypeOid)) {
-        if (!next)
-            return MakeSigned(TrapTypeOf(manager), kTrapTypeOid);
-        arcs = kAfterTrapTypeOid.Arcs();
-        next = false;
+    // The agent's own objects lie before the tree (the system and snmp
+    // groups), just after its last object (the trap-control objects) and
+    // after the vendor subtree (snmpEngine, usmStats): a walk meets each once,
+    // in name order, and GET and walk agree.
+    static constexpr std::uint32_t kTreeStart[] = { 2, 1, 33 };
+    static constexpr std::uint32_t kLastTreeObject[] = { 4, 1, 534, 1, 10, 5 };
+    static constexpr std::uint32_t kAfterTree[] = { 4, 1, 534, 1, 11 };
+    const SLocalObject* after = NextLocal(arcs);
+    if (after && std::ranges::lexicographical_compare(after->name, kTreeStart))
+        return LocalValue(*after);
+    if (std::ranges::lexicographical_compare(arcs, kAfterTree)) {
+        try {
+            return fromTree();
+        } catch (const CPVXException& e) {
+            // Past the tree's last object the walk goes on here; elsewhere
+            // the tree's answer stands (the vendor naming does not skip
+            // forward over names it does not know).
+            if (e.GetCode() != EVENT_NO_SUCH_OBJECT || std::ranges::lexicographical_compare(arcs, kLastTreeObject))
+                throw;
+        }
     }
-    auto value = m_ups->GetInstance(arcs, next);
-    if (!value)
-        throw CPVXException(EVENT_NO_SUCH_OBJECT);
-    return value;
+    if (after)
+        return LocalValue(*after);
+    throw CPVXException(EVENT_NO_SUCH_OBJECT);
 }
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::ServeBulk(CBasicEncodingRulesBuffer& request)
@@ -371,6 +419,13 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
     if (auto outcome = BeginPdu(request))
         return *outcome;
 
+    // Every binding is read first, then every one is checked, and only then
+    // is anything applied: a set is all or nothing (RFC 3416 section 4.2.5).
+    struct SSetName {
+        std::int32_t index; // the error index counts from 1, skipped bindings too
+        std::vector<std::uint32_t> arcs;
+    };
+    std::vector<SSetName> names;
     std::int32_t index = 0;
     try {
         while (request.Remaining() > 2) {
@@ -381,13 +436,15 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
             std::size_t start = request.Position();
             if (!ReadBindingName(request, name, receivedName, end))
                 continue;
+            if (name.place != ENamePlace::Internet || name.arcs.empty())
+                throw CPVXException(EVENT_NO_SUCH_OBJECT);
+            if (IsOtherSnmpType(request.PeekByte()))
+                throw CPVXException(EVENT_WRONG_TYPE);
             // The value is read from the binding's start again, name and all.
             request.SetPosition(start);
             request.ReadHeader(ber::kSequence);
             std::unique_ptr<CMIBData> value;
             try {
-                if (name.place != ENamePlace::Internet || name.arcs.empty())
-                    throw CPVXException(EVENT_NO_SUCH_OBJECT);
                 value = request.ReadVarBind();
             } catch (const CPVXException& e) {
                 // SNMPv2c: a value of a type no object takes is wrongType.
@@ -401,20 +458,109 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
             SReplyBinding binding;
             binding.value = std::move(value);
             m_bindings.push_back(std::move(binding));
-            // Bindings applied before a failing one stay applied: sets are
-            // not rolled back here.
-            SetValue(*m_bindings.back().value, name.arcs);
+            names.push_back({ index, std::vector<std::uint32_t>(name.arcs.begin(), name.arcs.end()) });
         }
     } catch (const CPVXException& e) {
         return BuildErrorReply(ErrorStatusFor(e.GetCode(), true, m_version), index);
     } catch (const std::exception&) {
         return BuildErrorReply(SNMP_GEN_ERR, index);
     }
+
+    struct SSetScope {
+        CAbstractUPS& ups;
+        explicit SSetScope(CAbstractUPS& u)
+            : ups(u)
+        {
+            ups.BeginSet();
+        }
+        ~SSetScope() { ups.EndSet(); }
+        SSetScope(const SSetScope&) = delete;
+        SSetScope& operator=(const SSetScope&) = delete;
+    } scope(*m_ups);
+    std::size_t i = 0;
+    try {
+        CTrapDestinations destinations = m_trapDestinations;
+        for (i = 0; i < names.size(); ++i)
+            CheckValue(*m_bindings[i].value, names[i].arcs, destinations);
+    } catch (const CPVXException& e) {
+        return BuildErrorReply(ErrorStatusFor(e.GetCode(), true, m_version), names[i].index);
+    } catch (const std::exception&) {
+        return BuildErrorReply(SNMP_GEN_ERR, names[i].index);
+    }
+    const CTrapDestinations saved = m_trapDestinations;
+    m_localUndo.clear();
+    try {
+        for (i = 0; i < names.size(); ++i)
+            SetValue(*m_bindings[i].value, names[i].arcs);
+    } catch (...) {
+        // Every check passed, yet applying failed (the UPS refused): undo
+        // what was applied, and say whether that worked.
+        bool undone = m_ups->UndoSet();
+        for (auto step = m_localUndo.rbegin(); step != m_localUndo.rend(); ++step) {
+            try {
+                (*step)();
+            } catch (...) {
+                undone = false;
+            }
+        }
+        m_localUndo.clear();
+        m_trapDestinations = saved;
+        const std::int32_t status = undone ? SNMP_COMMIT_FAILED : SNMP_UNDO_FAILED;
+        return BuildErrorReply(m_version == kSnmpVersion1 ? SNMP_GEN_ERR : status, names[i].index);
+    }
     return BuildReply();
+}
+
+void CSNMPAgent::CheckValue(CMIBData& value, std::span<const std::uint32_t> arcs, CTrapDestinations& destinations)
+{
+    SRequestName requested { ENamePlace::Internet, arcs, {} };
+    const SLocalObject* local = FindLocal(requested);
+    if (local && local->text >= 0) {
+        // sysContact, sysName, sysLocation: a DisplayString (RFC 2579) that
+        // becomes one line of pvx.ini.
+        const std::string& text = value.GetText();
+        if (value.GetKind() != MIB_TEXT)
+            throw CPVXException(EVENT_WRONG_TYPE);
+        if (text.size() > kMIBTextMax)
+            throw CPVXException(EVENT_WRONG_LENGTH);
+        if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+            throw CPVXException(EVENT_BAD_VALUE);
+        return;
+    }
+    if (local && !local->anySuffix)
+        throw CPVXException(EVENT_READ_ONLY);
+    const COid& name = *value.GetName();
+    if (name == kTrapLevelOid || name == kTrapTypeOid) {
+        if (value.GetKind() != MIB_SIGNED)
+            throw CPVXException(EVENT_WRONG_TYPE);
+        // Level 1 drops the manager's record; anything else needs one.
+        if (name == kTrapLevelOid && value.GetInteger() == 1) {
+            destinations.Remove(m_datagram.address);
+        } else if (destinations.FindOrRegister(m_datagram.address) == nullptr) {
+            ++m_counters->snmpRegistrationsRefused;
+            throw CPVXException(kRegistrationsFull);
+        }
+        return;
+    }
+    m_ups->CheckInstance(arcs, value);
 }
 
 void CSNMPAgent::SetValue(CMIBData& value, std::span<const std::uint32_t> arcs)
 {
+    SRequestName requested { ENamePlace::Internet, arcs, {} };
+    if (const SLocalObject* local = FindLocal(requested); local && local->text >= 0) {
+        const auto i = static_cast<std::size_t>(local->text);
+        auto& texts = m_systemGroup->texts;
+        auto store = [this, i](const std::string& text) {
+            if (m_systemGroup->store && !m_systemGroup->store(i, text))
+                throw CPVXException(EIO);
+            m_systemGroup->texts[i] = text;
+        };
+        const std::string old = texts[i];
+        store(value.GetText());
+        m_localUndo.push_back([store, old] { store(old); });
+        return;
+    }
     std::uint32_t manager = m_datagram.address;
     const COid& name = *value.GetName();
     if (name == kTrapLevelOid) {
@@ -437,11 +583,22 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::BuildReply()
         CReplyWriter writer(*this);
         for (const auto& binding : m_bindings)
             if (!writer.Add(binding))
-                return BuildErrorReply(SNMP_TOO_BIG, 0);
+                return BuildTooBig();
         return writer.Finish();
     } catch (const CPVXException& e) {
-        return BuildErrorReply(e.GetCode() == EVENT_BER_BOUNDS ? SNMP_TOO_BIG : SNMP_GEN_ERR, 0);
+        if (e.GetCode() == EVENT_BER_BOUNDS)
+            return BuildTooBig();
+        return BuildErrorReply(SNMP_GEN_ERR, 0);
     }
+}
+
+CSNMPAgent::ERequestOutcome CSNMPAgent::BuildTooBig()
+{
+    // SNMPv1 (RFC 1157 4.1.2) answers with the request's own bindings; SNMPv2
+    // and later (RFC 3416 4.2.1) with none, which always fits.
+    if (m_version == kSnmpVersion1)
+        return BuildErrorReply(SNMP_TOO_BIG, 0);
+    return CReplyWriter(*this, SNMP_TOO_BIG).Finish();
 }
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::BuildErrorReply(std::int32_t status, std::int32_t index)

@@ -85,12 +85,19 @@ void CSNMPAgent::SendTrap(const CSNMPTrap& trap)
     out.WriteInteger(0);
     out.WriteOctetString(m_trapCommunity);
     std::size_t pdu = out.BeginItem(ber::kTrap, kPlaceholder);
-    out.WriteObjectIdentifier(trap.GetEnterprise());
+    if (trap.GetEnterpriseForm() == EWireForm::OidAsIs) {
+        auto arcs = trap.GetEnterprise().Arcs();
+        out.WriteInstanceName(arcs.first(arcs.size() - 1));
+    } else {
+        out.WriteObjectIdentifier(trap.GetEnterprise());
+    }
     out.WriteIpAddress(m_agentAddress);
     out.WriteInteger(trap.GetGenericTrap());
     out.WriteInteger(trap.GetSpecificTrap());
     // The wall clock in hundredths of a second, not an uptime.
-    out.WriteTimeTicks(GetMilliseconds() / 10);
+    // RFC 1157: the time-stamp is sysUpTime; the vendor's agent sent the
+    // wall clock in hundredths instead.
+    out.WriteTimeTicks(m_standardValues ? GetUpTimeTicks() : GetMilliseconds() / 10);
     std::size_t list = out.BeginItem(ber::kSequence, kPlaceholder);
     for (const auto& binding : trap.GetBindings())
         out.WriteVarBind(*binding);

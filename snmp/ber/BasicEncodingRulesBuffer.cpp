@@ -26,11 +26,14 @@ namespace {
 // Every identifier this codec handles starts 1.3.6.1, encoded as these bytes.
 constexpr std::array<std::uint8_t, 3> kInternetPrefix { 0x2B, 0x06, 0x01 };
 
-// Bytes that WriteLength uses after its first byte: at least two.
-std::size_t LengthFieldBytes(std::uint32_t length)
+// Bytes that WriteLength uses after its first byte: at least two, or in
+// the minimal form at least one (and none below 128).
+std::size_t LengthFieldBytes(std::uint32_t length, bool minimal = false)
 {
+    if (minimal && length < 0x80)
+        return 0;
     std::size_t n = 4;
-    while (n > 2 && (length >> (8 * (n - 1))) == 0)
+    while (n > (minimal ? 1 : 2) && (length >> (8 * (n - 1))) == 0)
         --n;
     return n;
 }
@@ -124,7 +127,11 @@ void CBasicEncodingRulesBuffer::WriteHeader(std::uint32_t length, std::uint8_t t
 
 void CBasicEncodingRulesBuffer::WriteLength(std::uint32_t length)
 {
-    std::size_t n = LengthFieldBytes(length);
+    std::size_t n = LengthFieldBytes(length, m_minimalLengths);
+    if (n == 0) {
+        WriteByte(static_cast<std::uint8_t>(length));
+        return;
+    }
     WriteByte(static_cast<std::uint8_t>(0x80 | n));
     for (std::size_t i = n; i > 0; --i)
         WriteByte(static_cast<std::uint8_t>(length >> (8 * (i - 1))));
@@ -148,6 +155,21 @@ void CBasicEncodingRulesBuffer::EndItem(std::size_t tagPosition, std::size_t end
     if (end < contentsStart || end > Size())
         ThrowMalformed();
     auto length = static_cast<std::uint32_t>(end - contentsStart);
+    if (m_minimalLengths) {
+        // The placeholder is at least as long as any length that fits the
+        // buffer: the contents move back by the bytes the field saves.
+        const std::size_t field = 1 + LengthFieldBytes(length, true);
+        if (field > 1 + lengthBytes)
+            ThrowMalformed();
+        const std::size_t saved = 1 + lengthBytes - field;
+        std::copy(m_bytes.begin() + static_cast<std::ptrdiff_t>(contentsStart),
+            m_bytes.begin() + static_cast<std::ptrdiff_t>(end),
+            m_bytes.begin() + static_cast<std::ptrdiff_t>(contentsStart - saved));
+        SetPosition(tagPosition + 1);
+        WriteLength(length);
+        SetPosition(resume >= end ? resume - saved : resume);
+        return;
+    }
     // The real length must take as many bytes as the placeholder, or the
     // contents would have to move.
     if (LengthFieldBytes(length) != lengthBytes)
@@ -198,12 +220,17 @@ void CBasicEncodingRulesBuffer::OverwriteInteger(std::int32_t value)
 
 void CBasicEncodingRulesBuffer::WriteTimeTicks(std::uint32_t ticks)
 {
+    WriteUnsigned(ber::kTimeTicks, ticks);
+}
+
+void CBasicEncodingRulesBuffer::WriteUnsigned(std::uint8_t tag, std::uint32_t number)
+{
     // Unsigned, so a value with its top bit set gets a leading zero byte.
-    std::uint64_t value = ticks;
+    std::uint64_t value = number;
     std::size_t n = 1;
     while (n < 5 && value >= (std::uint64_t { 1 } << (8 * n - 1)))
         ++n;
-    WriteHeader(static_cast<std::uint32_t>(n), ber::kTimeTicks);
+    WriteHeader(static_cast<std::uint32_t>(n), tag);
     for (std::size_t i = n; i > 0; --i)
         WriteByte(static_cast<std::uint8_t>(value >> (8 * (i - 1))));
 }
@@ -470,16 +497,39 @@ void CBasicEncodingRulesBuffer::WriteVarBind(const CMIBData& value)
         break;
     case MIB_UNSIGNED:
     case MIB_ENUMERATED:
-        WriteInteger(static_cast<std::int32_t>(value.GetUnsigned()));
+        switch (value.GetWireForm()) {
+        case EWireForm::Counter32:
+            WriteUnsigned(ber::kCounter32, value.GetUnsigned());
+            break;
+        case EWireForm::Gauge32:
+            WriteUnsigned(ber::kGauge32, value.GetUnsigned());
+            break;
+        case EWireForm::TimeTicks:
+            WriteTimeTicks(value.GetUnsigned());
+            break;
+        default:
+            WriteInteger(static_cast<std::int32_t>(value.GetUnsigned()));
+        }
         break;
     case MIB_NUMBER_TEXT:
     case MIB_TEXT:
-        WriteOctetString(value.GetText());
+        if (value.GetWireForm() == EWireForm::Octets) {
+            WriteHeader(static_cast<std::uint32_t>(value.GetText().size()), ber::kOctetString);
+            for (char c : value.GetText())
+                WriteByte(static_cast<std::uint8_t>(c));
+        } else {
+            WriteOctetString(value.GetText());
+        }
         break;
     case MIB_OID:
         if (value.GetOid() == nullptr)
             ThrowMalformed();
-        WriteObjectIdentifier(*value.GetOid());
+        if (value.GetWireForm() == EWireForm::OidAsIs) {
+            auto arcs = value.GetOid()->Arcs();
+            WriteInstanceName(arcs.first(arcs.size() - 1));
+        } else {
+            WriteObjectIdentifier(*value.GetOid());
+        }
         break;
     default:
         ThrowMalformed();

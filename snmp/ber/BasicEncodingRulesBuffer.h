@@ -23,6 +23,8 @@ constexpr std::uint8_t kNull = 0x05;
 constexpr std::uint8_t kObjectIdentifier = 0x06;
 constexpr std::uint8_t kSequence = 0x30;
 constexpr std::uint8_t kIpAddress = 0x40;
+constexpr std::uint8_t kCounter32 = 0x41;
+constexpr std::uint8_t kGauge32 = 0x42;
 constexpr std::uint8_t kTimeTicks = 0x43;
 constexpr std::uint8_t kGetRequest = 0xA0;
 constexpr std::uint8_t kGetNextRequest = 0xA1;
@@ -37,7 +39,8 @@ constexpr std::uint8_t kEndOfMibView = 0x82;
 
 // Every length this codec writes takes the form 0x82 hi lo, so a header
 // written with a placeholder length can be patched without moving its
-// contents.
+// contents; in the minimal-length mode (SetMinimalLengths) lengths take the
+// shortest definite form instead, and EndItem moves the contents.
 constexpr std::size_t kHeaderSize = 4;
 constexpr std::uint32_t kPlaceholderLength = 0x7FFF;
 } // namespace ber
@@ -69,6 +72,10 @@ public:
     virtual ~CBasicEncodingRulesBuffer() = default;
 
     void Rewind() { m_cursor.Seek(0); }
+    // Lengths in their shortest definite form (X.690 section 8.1.3), as strict
+    // SNMPv3 stacks require; EndItem then moves an item's contents to fit,
+    // so positions inside a finished item are no longer valid.
+    void SetMinimalLengths(bool on) { m_minimalLengths = on; }
     std::size_t Position() const { return m_cursor.Offset(); }
     void SetPosition(std::size_t offset);
     std::size_t Remaining() const { return m_cursor.Remaining(); }
@@ -100,6 +107,9 @@ public:
     // Replaces the value of the INTEGER under the cursor, keeping its size.
     void OverwriteInteger(std::int32_t value);
     void WriteTimeTicks(std::uint32_t ticks);
+    // An unsigned 32-bit number under an application tag (Counter32,
+    // Gauge32, TimeTicks: RFC 2578 section 7.1).
+    void WriteUnsigned(std::uint8_t tag, std::uint32_t number);
     // `address` in network byte order.
     void WriteIpAddress(std::uint32_t address);
 
@@ -143,6 +153,7 @@ private:
 
     std::span<std::uint8_t> m_bytes;
     CByteCursor m_cursor;
+    bool m_minimalLengths = false;
 };
 
 // Content bytes of the shortest two's-complement form of `value` (1 to 4).

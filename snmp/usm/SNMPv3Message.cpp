@@ -11,7 +11,6 @@ namespace pvx::usm {
 
 namespace {
 
-constexpr std::uint8_t kCounter32 = 0x41;
 constexpr std::int32_t kMinMaxSize = 484;
 constexpr std::size_t kMaxUserName = 32;
 constexpr std::size_t kMaxEngineId = 32;
@@ -33,13 +32,7 @@ void WriteRaw(CBasicEncodingRulesBuffer& buffer, std::span<const std::uint8_t> b
 
 void WriteCounter32(CBasicEncodingRulesBuffer& buffer, std::uint32_t value)
 {
-    std::uint64_t v = value;
-    std::size_t n = 1;
-    while (n < 5 && v >= (std::uint64_t {1} << (8 * n - 1)))
-        ++n;
-    buffer.WriteHeader(static_cast<std::uint32_t>(n), kCounter32);
-    for (std::size_t i = n; i > 0; --i)
-        buffer.WriteByte(static_cast<std::uint8_t>(v >> (8 * (i - 1))));
+    buffer.WriteUnsigned(ber::kCounter32, value);
 }
 
 // The end of an item whose contents start at the cursor; it must lie within
@@ -170,6 +163,24 @@ SParsedMessage ParseMessage(std::span<std::uint8_t> bytes)
     return m;
 }
 
+// Where msgAuthenticationParameters' contents start in a message this file
+// wrote, whatever its security model says.
+std::size_t DigestOffset(std::span<std::uint8_t> message)
+{
+    CBasicEncodingRulesBuffer buffer(message);
+    buffer.ReadHeader(ber::kSequence);
+    buffer.ReadInteger();
+    buffer.SetPosition(buffer.ReadHeader(ber::kSequence) + buffer.Position());
+    buffer.ReadHeader(ber::kOctetString);
+    buffer.ReadHeader(ber::kSequence);
+    buffer.ReadOctetStringView();
+    buffer.ReadInteger();
+    buffer.ReadInteger();
+    buffer.ReadOctetStringView();
+    buffer.ReadHeader(ber::kOctetString);
+    return buffer.Position();
+}
+
 } // namespace
 
 Bytes EncodeScopedPdu(std::span<const std::uint8_t> contextEngineId, std::span<const std::uint8_t> contextName,
@@ -177,6 +188,7 @@ Bytes EncodeScopedPdu(std::span<const std::uint8_t> contextEngineId, std::span<c
 {
     Bytes out(contextEngineId.size() + contextName.size() + pdu.size() + 3 * ber::kHeaderSize);
     CBasicEncodingRulesBuffer buffer(out);
+    buffer.SetMinimalLengths(true);
     std::size_t sequence = buffer.BeginItem(ber::kSequence);
     WriteOctets(buffer, contextEngineId);
     WriteOctets(buffer, contextName);
@@ -188,7 +200,10 @@ Bytes EncodeScopedPdu(std::span<const std::uint8_t> contextEngineId, std::span<c
 
 std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8_t> out)
 {
+    // Minimal lengths throughout: a receiver that checks the digest over its
+    // own encoding of the message (as strict stacks do) must find ours.
     CBasicEncodingRulesBuffer buffer(out);
+    buffer.SetMinimalLengths(true);
     std::size_t message = buffer.BeginItem(ber::kSequence);
     buffer.WriteInteger(kVersion3);
 
@@ -207,7 +222,6 @@ std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8
     WriteOctets(buffer, fields.userName);
     std::size_t digestSize = fields.authKey.empty() ? 0 : DigestSize(fields.authProtocol);
     WriteOctets(buffer, Bytes(digestSize, 0));
-    std::size_t digestOffset = buffer.Position() - digestSize;
     WriteOctets(buffer, fields.privKey ? std::span<const std::uint8_t>(fields.salt) : std::span<const std::uint8_t>());
     buffer.EndItem(usm);
     buffer.EndItem(parameters);
@@ -224,6 +238,8 @@ std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8
 
     std::size_t length = buffer.Position();
     if (digestSize != 0) {
+        // The items around the digest moved when their lengths were shortened.
+        const std::size_t digestOffset = DigestOffset(out.first(length));
         Bytes digest = ComputeDigest(fields.authProtocol, fields.authKey, out.first(length));
         if (digest.size() != digestSize)
             throw CPVXException(EVENT_BER_MALFORMED);
@@ -232,16 +248,26 @@ std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8
     return length;
 }
 
+void CSNMPv3Processor::SetUsers(std::span<const SUsmUser> users)
+{
+    // Keys stored localized (Kul) are used as they are; Ku is localized here.
+    auto localized = [this](const SUsmUser& user, const Bytes& key) {
+        return user.engineTag.empty() ? LocalizeKey(user.authProtocol, key, m_engine.engineId) : key;
+    };
+    m_users.clear();
+    for (const auto& user : users) {
+        SLocalUser local {user, localized(user, user.authKey), {}};
+        if (user.level == ESecurityLevel::AuthPriv)
+            local.privKey = AesKeyFromLocalized(localized(user, user.privKey));
+        m_users.push_back(std::move(local));
+    }
+}
+
 CSNMPv3Processor::CSNMPv3Processor(SEngineState engine, std::span<const SUsmUser> users)
     : m_engine(std::move(engine))
     , m_startMs(GetMonotonicMilliseconds())
 {
-    for (const auto& user : users) {
-        SLocalUser local {user, LocalizeKey(user.authProtocol, user.authKey, m_engine.engineId), {}};
-        if (user.level == ESecurityLevel::AuthPriv)
-            local.privKey = AesKeyFromLocalized(LocalizeKey(user.authProtocol, user.privKey, m_engine.engineId));
-        m_users.push_back(std::move(local));
-    }
+    SetUsers(users);
     // The salt only has to differ between messages; a random start keeps it
     // from repeating across restarts within one boot count.
     Salt start {};
@@ -396,23 +422,41 @@ std::size_t CSNMPv3Processor::BuildResponse(const SSecurityState& request, std::
 std::size_t CSNMPv3Processor::BuildReport(const SSecurityState& request, EUsmReport report,
                                           std::span<std::uint8_t> out)
 {
+    const std::array<std::uint32_t, 7> name {6, 3, 15, 1, 1, static_cast<std::uint32_t>(report), 0};
+    ESecurityLevel level = report == EUsmReport::NotInTimeWindows && request.user >= 0 ? ESecurityLevel::AuthNoPriv
+                                                                                      : ESecurityLevel::NoAuthNoPriv;
+    return BuildCounterReport(request, level, name, m_counters.usmStats[static_cast<std::size_t>(report)], out);
+}
+
+std::size_t CSNMPv3Processor::BuildContextReport(const SSecurityState& request, EContextReport report,
+                                                 std::span<std::uint8_t> out)
+{
+    static constexpr std::uint32_t kUnknownPduHandlers[] = {6, 3, 11, 2, 1, 3, 0};
+    static constexpr std::uint32_t kUnknownContexts[] = {6, 3, 12, 1, 5, 0};
+    if (report == EContextReport::UnknownPduHandlers)
+        return BuildCounterReport(request, request.level, kUnknownPduHandlers, ++m_counters.unknownPduHandlers, out);
+    return BuildCounterReport(request, request.level, kUnknownContexts, ++m_counters.unknownContexts, out);
+}
+
+std::size_t CSNMPv3Processor::BuildCounterReport(const SSecurityState& request, ESecurityLevel level,
+                                                 std::span<const std::uint32_t> counter, std::uint32_t value,
+                                                 std::span<std::uint8_t> out)
+{
     std::array<std::uint8_t, kDatagramSize> pdu {};
     CBasicEncodingRulesBuffer buffer(pdu);
+    buffer.SetMinimalLengths(true);
     std::size_t reportPdu = buffer.BeginItem(kReportPdu);
     buffer.WriteInteger(request.requestId);
     buffer.WriteInteger(0);
     buffer.WriteInteger(0);
     std::size_t list = buffer.BeginItem(ber::kSequence);
     std::size_t binding = buffer.BeginItem(ber::kSequence);
-    const std::array<std::uint32_t, 7> name {6, 3, 15, 1, 1, static_cast<std::uint32_t>(report), 0};
-    buffer.WriteObjectIdentifier(name);
-    WriteCounter32(buffer, m_counters.usmStats[static_cast<std::size_t>(report)]);
+    buffer.WriteObjectIdentifier(counter);
+    WriteCounter32(buffer, value);
     buffer.EndItem(binding);
     buffer.EndItem(list);
     buffer.EndItem(reportPdu);
 
-    ESecurityLevel level = report == EUsmReport::NotInTimeWindows && request.user >= 0 ? ESecurityLevel::AuthNoPriv
-                                                                                      : ESecurityLevel::NoAuthNoPriv;
     SSecurityState answer = request;
     // A Report names this engine as the context (RFC 3412).
     answer.contextEngineId = m_engine.engineId;

@@ -104,7 +104,14 @@ struct SV3Counters {
     std::uint32_t unknownSecurityModels = 0;                // snmpUnknownSecurityModels
     std::uint32_t invalidMsgs = 0;                          // snmpInvalidMsgs
     std::uint32_t parseErrors = 0;                          // snmpInASNParseErrs
+    std::uint32_t unknownContexts = 0;                      // snmpUnknownContexts (RFC 3413)
+    std::uint32_t unknownPduHandlers = 0;                   // snmpUnknownPDUHandlers (RFC 3412)
 };
+
+// The scoped PDU names a context this engine does not serve: another
+// engine's (snmpUnknownPDUHandlers, RFC 3412 section 4.2.2.1) or a context
+// name other than the default one (snmpUnknownContexts, RFC 3413 section 3.2).
+enum class EContextReport { UnknownPduHandlers, UnknownContexts };
 
 // The engine: its identity, clock, localized user keys and counters.
 class CSNMPv3Processor {
@@ -118,6 +125,8 @@ public:
     std::uint32_t EngineTime() const;
     const SV3Counters& Counters() const { return m_counters; }
     const SUsmUser& User(int index) const { return m_users.at(static_cast<std::size_t>(index)).config; }
+    // Replaces the users (a reload); the engine's ID, boots and clock stay.
+    void SetUsers(std::span<const SUsmUser> users);
 
     // Never throws: a malformed message is counted and dropped.
     SIncomingV3 Process(std::span<const std::uint8_t> message);
@@ -130,6 +139,9 @@ public:
     // The Report for `report`, carrying the counter's present value; sent
     // authenticated for NotInTimeWindows (RFC 3414), else noAuthNoPriv.
     std::size_t BuildReport(const SSecurityState& request, EUsmReport report, std::span<std::uint8_t> out);
+    // Counts a request for a context this engine does not serve and builds
+    // its Report, at the request's own security level.
+    std::size_t BuildContextReport(const SSecurityState& request, EContextReport report, std::span<std::uint8_t> out);
 
 private:
     struct SLocalUser {
@@ -142,6 +154,9 @@ private:
     std::size_t Build(const SSecurityState& request, ESecurityLevel level, std::span<const std::uint8_t> pdu,
                       std::span<std::uint8_t> out);
     Salt NextSalt();
+    std::size_t BuildCounterReport(const SSecurityState& request, ESecurityLevel level,
+                                   std::span<const std::uint32_t> counter, std::uint32_t value,
+                                   std::span<std::uint8_t> out);
 
     SEngineState m_engine;
     std::vector<SLocalUser> m_users;

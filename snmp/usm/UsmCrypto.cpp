@@ -7,6 +7,7 @@
 #include <openssl/rand.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 namespace pvx::usm {
@@ -122,6 +123,15 @@ Bytes LocalizeKey(EAuthProtocol protocol, std::span<const std::uint8_t> key, std
     return hasher.Finish();
 }
 
+Bytes EngineTag(std::span<const std::uint8_t> engineId)
+{
+    CHasher hasher(EAuthProtocol::Sha1);
+    hasher.Update(engineId);
+    Bytes digest = hasher.Finish();
+    digest.resize(kEngineTagSize);
+    return digest;
+}
+
 AesKey AesKeyFromLocalized(std::span<const std::uint8_t> localizedKey)
 {
     AesKey key {};
@@ -166,6 +176,22 @@ bool AesCfbDecrypt(const AesKey& key, std::uint32_t boots, std::uint32_t time, c
 bool RandomBytes(std::span<std::uint8_t> out)
 {
     return out.empty() || RAND_bytes(out.data(), static_cast<int>(out.size())) == 1;
+}
+
+bool Pbkdf2HmacSha256(std::string_view password, std::span<const std::uint8_t> salt, unsigned iterations,
+                      std::span<std::uint8_t> out)
+{
+    if (iterations == 0 || iterations > static_cast<unsigned>(std::numeric_limits<int>::max()))
+        return false;
+    return PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(),
+                             static_cast<int>(salt.size()), static_cast<int>(iterations), EVP_sha256(),
+                             static_cast<int>(out.size()), out.data())
+        == 1;
+}
+
+bool EqualInConstantTime(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b)
+{
+    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 } // namespace pvx::usm

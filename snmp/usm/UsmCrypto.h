@@ -33,6 +33,11 @@ constexpr std::size_t kMinPassPhraseLength = 8;
 Bytes PasswordToKey(EAuthProtocol protocol, std::string_view passPhrase);
 // Kul = H(Ku | engineID | Ku).
 Bytes LocalizeKey(EAuthProtocol protocol, std::span<const std::uint8_t> key, std::span<const std::uint8_t> engineId);
+// Four bytes that tell engine IDs apart: the start of SHA-1 of the ID. A
+// stored Kul carries them, so that a key localized to another engine is
+// told from a wrong one.
+constexpr std::size_t kEngineTagSize = 4;
+Bytes EngineTag(std::span<const std::uint8_t> engineId);
 
 constexpr std::size_t kAesKeySize = 16;
 constexpr std::size_t kSaltSize = 8;
@@ -62,5 +67,14 @@ bool AesCfbDecrypt(const AesKey& key, std::uint32_t boots, std::uint32_t time, c
 
 // Bytes from libcrypto's generator; false if it cannot deliver them.
 bool RandomBytes(std::span<std::uint8_t> out);
+
+// PBKDF2 with HMAC-SHA-256 (RFC 8018 section 5.2): `out.size()` bytes derived
+// from `password` and `salt` in `iterations` rounds; false if libcrypto fails
+// or iterations is 0. Kept here so that libcrypto has one user in pvx; the
+// RFC 9271 server checks its users' stored passwords with it.
+bool Pbkdf2HmacSha256(std::string_view password, std::span<const std::uint8_t> salt, unsigned iterations,
+                      std::span<std::uint8_t> out);
+// Compares in constant time; spans of different sizes are unequal.
+bool EqualInConstantTime(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b);
 
 } // namespace pvx::usm

@@ -55,6 +55,17 @@ enum EMIBKind : std::int32_t {
     MIB_OID = 5,        // OBJECT IDENTIFIER
 };
 
+// How a value goes on the wire where its kind alone does not say (the types
+// of RFC 2578 that RFC 1628, RFC 3418 and RFC 3414 give their objects).
+enum class EWireForm : std::uint8_t {
+    AsKind,    // INTEGER, OCTET STRING up to its first zero byte, OBJECT IDENTIFIER
+    Counter32, // an unsigned number under its application tag
+    Gauge32,
+    TimeTicks,
+    OidAsIs,   // an identifier without its final 0 arc: 1.3.6.1.2.1.33.1.6.3.2
+    Octets,    // every byte of a text, zero bytes included (an engine ID)
+};
+
 constexpr std::int32_t kMIBIntMax = 2147483647;
 constexpr std::size_t kMIBTextMax = 255;
 
@@ -90,9 +101,12 @@ public:
     // Empty: the name above is sent.
     std::span<const std::uint32_t> GetInstanceName() const { return m_instanceName; }
     void SetInstanceName(std::span<const std::uint32_t> arcs) { m_instanceName.assign(arcs.begin(), arcs.end()); }
+    EWireForm GetWireForm() const { return m_wireForm; }
+    void SetWireForm(EWireForm form) { m_wireForm = form; }
 
 private:
     std::int32_t m_kind;
+    EWireForm m_wireForm = EWireForm::AsKind;
     std::optional<COid> m_name;
     std::vector<std::uint32_t> m_instanceName;
     std::variant<std::monostate, std::int32_t, std::uint32_t, std::string, COid> m_value;
@@ -108,6 +122,9 @@ public:
     std::int32_t GetGenericTrap() const { return m_genericTrap; }
     std::int32_t GetSpecificTrap() const { return m_specificTrap; }
     const COid& GetEnterprise() const { return m_enterprise; }
+    // OidAsIs: the enterprise goes out without its final 0 arc.
+    EWireForm GetEnterpriseForm() const { return m_enterpriseForm; }
+    void SetEnterpriseForm(EWireForm form) { m_enterpriseForm = form; }
     const std::vector<std::unique_ptr<CMIBData>>& GetBindings() const { return m_bindings; }
     void AddBinding(std::unique_ptr<CMIBData> binding) { m_bindings.push_back(std::move(binding)); }
 
@@ -115,6 +132,7 @@ private:
     std::int32_t m_genericTrap;
     std::int32_t m_specificTrap;
     COid m_enterprise;
+    EWireForm m_enterpriseForm = EWireForm::AsKind;
     std::vector<std::unique_ptr<CMIBData>> m_bindings;
 };
 

@@ -30,25 +30,11 @@ namespace {
 
 const std::string kBinaryDir = PVX_BINARY_DIR;
 
-int Connect(unsigned short port)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Sends `request` (as far as the server takes it) and reads the answer until
 // the server closes; "" when nothing came back within `timeout`.
 std::string Exchange(unsigned short port, const std::string& request, std::chrono::milliseconds timeout = 10s)
 {
-    int fd = Connect(port);
+    int fd = ConnectTcp(port);
     if (fd < 0)
         return "";
     ::fcntl(fd, F_SETFL, O_NONBLOCK);
@@ -97,15 +83,6 @@ std::string Sample(const std::string& metrics, const std::string& series)
         if (line.starts_with(series + " "))
             return line.substr(series.size() + 1);
     return "";
-}
-
-long ProcField(pid_t pid, const std::string& file, const std::string& key)
-{
-    std::istringstream text(ReadFile("/proc/" + std::to_string(pid) + "/" + file));
-    for (std::string line; std::getline(text, line);)
-        if (line.starts_with(key))
-            return std::stol(line.substr(key.size()));
-    return -1;
 }
 
 std::uint64_t CpuNanoseconds(pid_t pid)
@@ -239,26 +216,6 @@ TEST(HttpClients, OnlyListedSourcesAreAnsweredAndABadListStopsPvx)
     EXPECT_NE(bad.pvx->Stderr().find("HTTP/Clients"), std::string::npos) << bad.pvx->Stderr();
 }
 
-// The longest gap between two frames the simulator received, sampled for `span`.
-std::chrono::milliseconds LongestPollGap(const CSimulatedUps& ups, std::chrono::milliseconds span)
-{
-    const auto start = std::chrono::steady_clock::now();
-    auto last = start;
-    std::size_t seen = ups.ReceivedFrames().size();
-    std::chrono::milliseconds longest { 0 };
-    while (std::chrono::steady_clock::now() - start < span) {
-        std::this_thread::sleep_for(50ms);
-        const std::size_t now = ups.ReceivedFrames().size();
-        const auto at = std::chrono::steady_clock::now();
-        if (now != seen) {
-            seen = now;
-            longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(at - last));
-            last = at;
-        }
-    }
-    return std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - last));
-}
-
 TEST_P(Http, SlowHugeAndMalformedClientsLeaveThePollingSnmpAndMemoryAlone)
 {
     SHttpRig rig(GetParam());
@@ -283,7 +240,7 @@ TEST_P(Http, SlowHugeAndMalformedClientsLeaveThePollingSnmpAndMemoryAlone)
         // 500 clients that send one byte a second and never finish.
         std::vector<int> slow;
         for (int i = 0; i < 500 && !stop; ++i) {
-            int fd = Connect(rig.port);
+            int fd = ConnectTcp(rig.port);
             if (fd >= 0) {
                 ::fcntl(fd, F_SETFL, O_NONBLOCK);
                 slow.push_back(fd);

@@ -558,7 +558,9 @@ const SWalk kWalks[] = {
             { ".1.3.6.1.4.1.534.1.10.2.0", "INTEGER: 220", "" },
             { ".1.3.6.1.4.1.534.1.10.3.0", "INTEGER: 405", "" },
             { ".1.3.6.1.4.1.534.1.10.4.0", "INTEGER: 600", "" },
-            { ".1.3.6.1.4.1.534.1.10.5.0", nullptr, "the last object: GET-NEXT then answers noSuchName" },
+            { ".1.3.6.1.4.1.534.1.10.5.0", nullptr, "the tree's last object" },
+            { ".1.3.6.1.4.1.534.1.11.1.0", "INTEGER: 1", "the trap level: GET and walk agree" },
+            { ".1.3.6.1.4.1.534.1.11.2.0", "INTEGER: 1", "the trap type, the last: GET-NEXT then answers noSuchName" },
         },
         "End of MIB" },
 };

@@ -312,6 +312,7 @@ AttachedDevices=servers
           + (0).to_bytes(2, "little") + b"Gone")
     write_v3_seeds()
     write_service_seeds()
+    write_nut_seeds()
     write("message_catalog", "offset-past-end", (1).to_bytes(4, "little") + (0).to_bytes(4, "little")
           + (0xFFFFFFFF).to_bytes(4, "little") + (0xFFFFFFF0).to_bytes(4, "little"))
 
@@ -366,6 +367,34 @@ def write_v3_seeds():
     write("usm_config", "user-authpriv", b"\x01ops,authPriv,SHA," + sha + b",AES," + sha + b",write")
     write("usm_config", "user-authnopriv", b"\x01 mon , authNoPriv , SHA256 , " + sha256 + b" , - , - , read\r")
     write("usm_config", "user-short", b"\x01ops,authPriv,SHA")
+    # The compact form of pvx-passwd -3: Kul of "maplesyrup" for engine 00..02, Ku under SHA256.
+    kul = b"pvx2:5dc47588c87a0dc40834bd357c76831d4b5b02dc827bfbe5db"
+    ku256 = b"pvx2:5c157cbf7b029f45d4b1eafd0c4a45b7263c84ff7105f33c783b1abc2264e4dd50"
+    write("usm_config", "user-authpriv-localized", b"\x01ops,authPriv,SHA," + kul + b",AES," + kul + b",write")
+    write("usm_config", "user-authpriv-sha256-compact", b"\x01ops,authPriv,SHA256," + ku256 + b",AES," + ku256 + b",write")
+
+
+
+# ---- RFC 9271 ------------------------------------------------------------------
+
+
+def write_nut_seeds():
+    """A mode byte (bit 0: no UPS), then the lines a client sends."""
+    sessions = {
+        "upsc-list": b"STARTTLS\nLIST VAR ups\nLOGOUT\n",
+        "upsmon-primary": b"STARTTLS\nUSERNAME admin\nPASSWORD pw\nLOGIN ups\nPRIMARY ups\n"
+                          b"GET VAR ups ups.status\nFSD ups\nGET NUMLOGINS ups\nLOGOUT\n",
+        "upsmon-wrong-password": b"USERNAME mon\nPASSWORD nope\nLOGIN ups\nMASTER ups\n",
+        "upscmd": b"USERNAME admin\nPASSWORD pw\nLIST CMD ups\nGET CMDDESC ups shutdown.stop\n"
+                  b"INSTCMD ups test.battery.start.quick\nINSTCMD ups load.off.delay 30\n",
+        "upsrw": b"USERNAME admin\nPASSWORD pw\nLIST RW ups\nGET TYPE ups ups.id\nLIST RANGE ups ups.delay.start\n"
+                 b"SET VAR ups ups.id \"Rack \\\"7\\\"\"\nGET VAR ups ups.id\n",
+        "odd-lines": b"\r\n   \nGET VAR ups \"open\nget var UPS ups.status\r\nSET VAR ups ups.id \"a\"b\n"
+                     b"LIST ENUM ups ups.id\nLIST CLIENT ups\nHELP\nVER\nNETVER\n\x01\xff\n",
+    }
+    for name, lines in sessions.items():
+        write("nut_session", name, b"\x00" + lines)
+    write("nut_session", "no-ups", b"\x01GET VAR ups ups.status\nLIST VAR ups\nINSTCMD ups shutdown.return\n")
 
 
 # ---- The HTTP server, SNMPv3 through the agent, stored passwords, DummyUPS.ini --

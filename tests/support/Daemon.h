@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pvx::test {
@@ -45,6 +46,7 @@ struct SDaemonOptions {
     unsigned short managerPort = 0; // traps to 127.0.0.1:managerPort when not 0
     unsigned short relayPort = 0;   // 0: a free port is chosen
     std::string extraIni;           // appended to pvx.ini as it stands
+    std::string iniText;            // not empty: the whole pvx.ini, ports and device included
     std::vector<std::string> arguments; // after "-c <folder>/pvx.ini"
     std::string argv0 = "pvx";      // no "/": no start-up pause
     // pvx.ini bind-mounted read-only over itself in the daemon's own mount
@@ -52,6 +54,10 @@ struct SDaemonOptions {
     bool readOnlyIni = false;
     // Runs on pvx.ini once it is written, before the daemon starts.
     std::function<bool(const std::string& iniPath)> prepareIni;
+    // Set in pvx's environment (the service manager's NOTIFY_SOCKET, ...).
+    std::vector<std::pair<std::string, std::string>> environment;
+    // JOURNAL_STREAM names pvx's standard error, as the journal's would.
+    bool journalStderr = false;
 };
 
 class CPvxDaemon {
@@ -101,8 +107,14 @@ private:
     unsigned short m_port = 0;
 };
 
+// What pvx-passwd prints for `args` (its first line), e.g. a stored key.
+std::string PvxPasswd(const std::vector<std::string>& args);
+
 // Writes `text` to `path`, replacing the file.
 void WriteTextFile(const std::string& path, const std::string& text);
+
+// The longest gap between two frames the simulator received, sampled for `span`.
+std::chrono::milliseconds LongestPollGap(const CSimulatedUps& ups, std::chrono::milliseconds span);
 
 // True for a request the driver sends on its own while polling.
 bool IsPoll(const std::string& frame);

@@ -177,21 +177,88 @@ bool EnterPrivateMountNamespace()
     return ::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 }
 
-unsigned short FreeUdpPort() { return FreePort(SOCK_DGRAM); }
+int ConnectTcp(unsigned short port, unsigned source)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from {};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7F000000u | (source & 0xFFFFFFu));
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0
+        && (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0
+            || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
-unsigned short FreeTcpPort() { return FreePort(SOCK_STREAM); }
+long ProcField(pid_t pid, const std::string& file, const std::string& key)
+{
+    std::istringstream text(ReadFile("/proc/" + std::to_string(pid) + "/" + file));
+    for (std::string line; std::getline(text, line);)
+        if (line.starts_with(key))
+            return std::stol(line.substr(key.size()));
+    return -1;
+}
 
-unsigned short FreePort(int type)
+unsigned short FreeUdpPort()
+{
+    return FreePort(SOCK_DGRAM);
+}
+
+unsigned short FreeTcpPort()
+{
+    return FreePort(SOCK_STREAM);
+}
+
+namespace {
+
+bool PortFree(int type, unsigned short port)
 {
     int fd = ::socket(AF_INET, type, 0);
+    if (fd < 0)
+        return false;
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    address.sin_port = htons(port);
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
-    return ntohs(address.sin_port);
+    return free;
+}
+
+} // namespace
+
+// A port the kernel would not hand out as an ephemeral one: a port it picked
+// for us could be taken again by any client socket (snmpget, curl, upsc) of a
+// test running beside this one before pvx binds it. Each test process starts
+// at its own place in the range, so tests running side by side rarely meet.
+unsigned short FreePort(int type)
+{
+    constexpr unsigned kFirst = 20000, kCount = 12000; // below 32768
+    static unsigned next = static_cast<unsigned>(::getpid()) * 97u % kCount;
+    for (unsigned tries = 0; tries < kCount; ++tries) {
+        auto port = static_cast<unsigned short>(kFirst + next++ % kCount);
+        if (PortFree(type, port) && PortFree(type == SOCK_STREAM ? SOCK_DGRAM : SOCK_STREAM, port))
+            return port;
+    }
+    return 0;
+}
+
+bool UdpPortFree(unsigned short port)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
 }
 
 } // namespace pvx::test

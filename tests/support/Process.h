@@ -74,7 +74,15 @@ bool EnterPrivateMountNamespace();
 // A UDP or TCP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();
 unsigned short FreeTcpPort();
-unsigned short FreePort(int socketType);
+// A loopback port free for SOCK_DGRAM or SOCK_STREAM at the moment of asking.
+unsigned short FreePort(int type);
+// A TCP connection to 127.0.0.1:port (blocking) from 127.0.0.<source>, or -1.
+int ConnectTcp(unsigned short port, unsigned source = 1);
+// The number after `key` on its line of /proc/<pid>/<file> ("VmRSS:" of
+// "status"), or -1.
+long ProcField(pid_t pid, const std::string& file, const std::string& key);
+// Whether UDP port `port` of every address can be bound at the moment of asking.
+bool UdpPortFree(unsigned short port);
 
 } // namespace pvx::test
 

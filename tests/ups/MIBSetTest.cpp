@@ -22,6 +22,8 @@ constexpr std::uint32_t kNoSuch = EVENT_NO_SUCH_OBJECT;
 constexpr std::uint32_t kReadOnly = EVENT_READ_ONLY;
 constexpr std::uint32_t kBadValue = EVENT_BAD_VALUE;
 constexpr std::uint32_t kRefused = EVENT_COMMAND_FAILED;
+constexpr std::uint32_t kWrongType = EVENT_WRONG_TYPE;
+constexpr std::uint32_t kWrongLength = EVENT_WRONG_LENGTH;
 
 CMIBData Int(std::int32_t v)
 {
@@ -263,8 +265,8 @@ TEST(MIBSetTest, UpsControlGroup)
             },
             kReboot, Int(10), kRefused, { "ApplyRebootSchedule" },
             [](CTestUPS& u) { EXPECT_EQ(u.m_startupDue, 42000); } },
-        { "a text value is integer 0", shutdownCapable, kShutdownAfter, Text("60"), kOk, { "ApplyShutdownSchedule" },
-            [](CTestUPS& u) { EXPECT_EQ(u.m_shutdownDue, kNow); } },
+        { "a text value is of the wrong type", shutdownCapable, kShutdownAfter, Text("60"), kWrongType, {},
+            [](CTestUPS& u) { EXPECT_EQ(u.m_shutdownDue, kNone); } },
     };
     RunSetCases(cases);
 }
@@ -431,7 +433,7 @@ TEST(MIBSetTest, TestGroup)
             kBadValue, {}, unchanged },
         { "no tests initiated is not a test", quickCapable, kTestId, Oid(kUpsTestNoTestsInitiated), kBadValue, {},
             unchanged },
-        { "an INTEGER is no identifier", quickCapable, kTestId, Int(4), kBadValue, {}, unchanged },
+        { "an INTEGER is no identifier", quickCapable, kTestId, Int(4), kWrongType, {}, unchanged },
         { "a shorter identifier", quickCapable, kTestId, Oid(COid { 2, 1, 33, 1, 7, 7, 0 }), kBadValue, {}, unchanged },
         { "a one-arc identifier", quickCapable, kTestId, Oid(COid { 4, 0 }), kBadValue, {}, unchanged },
         { "the quick test with one more arc", quickCapable, kTestId, Oid(COid { 2, 1, 33, 1, 7, 7, 4, 1, 0 }),
@@ -442,16 +444,16 @@ TEST(MIBSetTest, TestGroup)
                 u.failingAction = "StartBatteryTest(1,15)";
             },
             kTestId, Oid(kUpsTestQuickBatteryTest), kRefused, { "StartBatteryTest(1,15)" }, unchanged },
-        { "spin lock takes an unsigned value", nullptr, kSpinLock, CMIBData(std::uint32_t { 7 }, 100u, MIB_UNSIGNED),
-            kOk, {}, [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 7u); } },
-        { "spin lock from an INTEGER stores 0", [](CTestUPS& u) { u.m_testSpinLock = 5; }, kSpinLock, Int(6), kOk, {},
-            [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 0u); } },
+        { "spin lock from an INTEGER stores it", [](CTestUPS& u) { u.m_testSpinLock = 5; }, kSpinLock, Int(6), kOk,
+            {}, [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 6u); } },
+        { "spin lock below 0", [](CTestUPS& u) { u.m_testSpinLock = 5; }, kSpinLock, Int(-1), kBadValue, {},
+            [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 5u); } },
         { "spin lock while a test runs",
             [](CTestUPS& u) {
                 u.m_testResultSummary = 5;
                 u.m_testSpinLock = 5;
             },
-            kSpinLock, CMIBData(std::uint32_t { 7 }, 100u, MIB_UNSIGNED), kBadValue, {},
+            kSpinLock, Int(7), kBadValue, {},
             [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 5u); } },
         { "vendor quick test", quickCapable, kVendorQuickTest, Int(0), kOk, { "StartBatteryTest(1,15)" },
             started(kUpsTestQuickBatteryTest) },
@@ -489,19 +491,19 @@ TEST_F(IdentWriteTest, AcceptedTextsAreStoredAndWrittenBack)
         { "1.3.6.1.2.1.33.1.1.5.0", "Name", "rack ups" },
         { "1.3.6.1.2.1.33.1.1.6.0", "AttachedDevices", "db1, db2" },
         { "1.3.6.1.2.1.33.1.1.5.0", "Name", "" },
-        { "1.3.6.1.2.1.33.1.1.5.0", "Name", std::string(249, 'n') }, // "Name=" + 249 + newline = 255
-        { "1.3.6.1.2.1.33.1.1.6.0", "AttachedDevices", std::string(238, 'd') },
+        { "1.3.6.1.2.1.33.1.1.5.0", "Name", std::string(63, 'n') }, // the longest DisplayString the object takes
+        { "1.3.6.1.2.1.33.1.1.6.0", "AttachedDevices", std::string(63, 'd') },
         { "1.3.6.1.2.1.33.1.1.6.0", "AttachedDevices", " tabs\tand [brackets]=" },
     };
     for (const auto& c : cases) {
         ASSERT_EQ(SetOn(ups, c.name, Text(c.value)), kOk) << c.value;
         EXPECT_EQ(configuration.GetString("UPSIdent", c.key, "missing"), c.value);
         EXPECT_EQ(configuration.GetString("Other", "Key", "missing"), "after") << "the file keeps its shape";
-        EXPECT_EQ(ValueText(*ups.GetMIBData(Name(c.name).Arcs(), false)), c.value.substr(0, 63));
+        EXPECT_EQ(ValueText(*ups.GetMIBData(Name(c.name).Arcs(), false)), c.value);
     }
     // A reset reads them back from the file.
     ups.ResetValues();
-    EXPECT_EQ(ups.m_upsName, std::string(249, 'n'));
+    EXPECT_EQ(ups.m_upsName, std::string(63, 'n'));
     EXPECT_EQ(ups.m_attachedDevices, " tabs\tand [brackets]=");
 }
 
@@ -512,18 +514,26 @@ TEST_F(IdentWriteTest, TextsThatWouldBreakTheFileAreRefused)
     struct Case {
         const char* name;
         std::string value;
+        std::uint32_t code;
     };
+    // Texts longer than the object takes are refused whole, never cut.
     const Case cases[] = {
-        { "1.3.6.1.2.1.33.1.1.5.0", "evil\n[SNMP]\nSetCommunity=x" },
-        { "1.3.6.1.2.1.33.1.1.5.0", "carriage\rreturn" },
-        { "1.3.6.1.2.1.33.1.1.5.0", std::string("zero\0byte", 9) },
-        { "1.3.6.1.2.1.33.1.1.5.0", "trailing newline\n" },
-        { "1.3.6.1.2.1.33.1.1.5.0", std::string(250, 'n') },
-        { "1.3.6.1.2.1.33.1.1.6.0", std::string(239, 'd') },
-        { "1.3.6.1.2.1.33.1.1.6.0", "two\nlines" },
+        { "1.3.6.1.2.1.33.1.1.5.0", "evil\n[SNMP]\nSetCommunity=x", kBadValue },
+        { "1.3.6.1.2.1.33.1.1.5.0", "carriage\rreturn", kBadValue },
+        { "1.3.6.1.2.1.33.1.1.5.0", std::string("zero\0byte", 9), kBadValue },
+        { "1.3.6.1.2.1.33.1.1.5.0", "trailing newline\n", kBadValue },
+        { "1.3.6.1.2.1.33.1.1.5.0", std::string(64, 'n'), kWrongLength },
+        { "1.3.6.1.2.1.33.1.1.5.0", std::string(250, 'n'), kWrongLength },
+        { "1.3.6.1.2.1.33.1.1.6.0", std::string(100, 'd'), kWrongLength },
+        { "1.3.6.1.2.1.33.1.1.6.0", "two\nlines", kBadValue },
+        { "1.3.6.1.2.1.33.1.1.5.0", "", kOk }, // for the type below: INTEGER 5 must not blank the name
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SetOn(ups, c.name, Text(c.value)), kBadValue) << c.value.size() << " characters";
+        EXPECT_EQ(SetOn(ups, c.name, Text(c.value)), c.code) << c.value.size() << " characters";
+        if (c.code == kOk) {
+            ASSERT_EQ(SetOn(ups, c.name, Text("old")), kOk);
+            EXPECT_EQ(SetOn(ups, c.name, Int(5)), kWrongType);
+        }
         EXPECT_EQ(ups.m_upsName, "old");
         EXPECT_EQ(ups.m_attachedDevices, "old devices");
     }
@@ -539,6 +549,71 @@ TEST(MIBSetTest, IdentTextsWithoutAConfigurationFileAreKeptInMemory)
     CTestUPS ups;
     EXPECT_EQ(SetOn(ups, "1.3.6.1.2.1.33.1.1.5.0", Text("alone")), kOk);
     EXPECT_EQ(ups.m_upsName, "alone");
+}
+
+} // namespace
+} // namespace pvx::test
+
+namespace pvx::test {
+namespace {
+
+// The two phases of a SET of several bindings: checking changes nothing, and
+// what was applied is undone newest first, where it can be.
+TEST(MIBSetTest, CheckingChangesNothingAndApplyingCanBeUndone)
+{
+    auto capable = [](CTestUPS& u) {
+        u.shutdownTypes = { 1, 2 };
+        u.canStartup = true;
+        u.canReboot = true;
+        u.canQuickTest = true;
+    };
+    struct SCase {
+        const char* what;
+        const char* name;
+        CMIBData value;
+        std::vector<std::string> applyActions; // what applying and then undoing sent to the driver
+        bool undoable;
+        std::function<void(CTestUPS&)> unchanged;
+    };
+    const std::vector<SCase> cases = {
+        { "shutdown type", kShutdownType, Int(2), {}, true, [](CTestUPS& u) { EXPECT_EQ(u.m_shutdownType, 1); } },
+        { "shutdown delay", kShutdownAfter, Int(60), { "ApplyShutdownSchedule", "ApplyShutdownSchedule" }, true,
+            [](CTestUPS& u) {
+                EXPECT_EQ(u.m_shutdownDue, kNone);
+                EXPECT_TRUE(u.m_shutdownTrapSent);
+            } },
+        { "startup delay", kStartupAfter, Int(30), { "ApplyStartupSchedule", "ApplyStartupSchedule" }, true,
+            [](CTestUPS& u) { EXPECT_EQ(u.m_startupDue, kNone); } },
+        { "vendor shutdown", kVendorShutdown, Int(30), { "ApplyShutdownSchedule", "ApplyShutdownSchedule" }, true,
+            [](CTestUPS& u) { EXPECT_EQ(u.m_shutdownDue, kNone); } },
+        { "warning window", kShutdownWindow, Int(90), {}, true,
+            [](CTestUPS& u) { EXPECT_EQ(u.m_shutdownWarningWindow, CAbstractUPS::kUnlimitedWindow); } },
+        { "spin lock", kSpinLock, Int(9), {}, true, [](CTestUPS& u) { EXPECT_EQ(u.m_testSpinLock, 1u); } },
+        { "a started test stays started", kTestId, Oid(kUpsTestQuickBatteryTest), { "StartBatteryTest(1,15)" }, false,
+            nullptr },
+        { "a reboot cannot be taken back", kReboot, Int(10), { "ApplyRebootSchedule" }, false, nullptr },
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        CFakeClock clock(2000000);
+        CScopedClock scoped(clock);
+        CTestUPS ups;
+        capable(ups);
+        ups.m_shutdownTrapSent = true;
+        CMIBData value = c.value;
+        value.SetName(Name(c.name));
+        ups.BeginSet();
+        EXPECT_EQ(CodeOf([&] { ups.CheckInstance(Name(c.name).Arcs().first(Name(c.name).Size() - 1), value); }), 0u);
+        EXPECT_TRUE(ups.actions.empty()) << "checking sends nothing";
+        if (c.unchanged)
+            c.unchanged(ups);
+        EXPECT_EQ(CodeOf([&] { ups.SetMIBData(value); }), 0u);
+        EXPECT_EQ(ups.UndoSet(), c.undoable);
+        ups.EndSet();
+        EXPECT_EQ(ups.actions, c.applyActions);
+        if (c.unchanged)
+            c.unchanged(ups);
+    }
 }
 
 } // namespace

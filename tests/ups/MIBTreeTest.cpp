@@ -345,6 +345,10 @@ TEST_F(MIBTreeTest, WalkOfAOneLineModelWithAlarmsAndEvents)
     auto steps = Walk(ups, end);
     auto expected = Join(kIdentAndBattery, kOneLineTables, kTestControlConfig, kVendorIdentAndBattery,
         kOneLineVendorTables, kVendorEnvironment, kOneLineVendorAlarms, kVendorTestControlConfig);
+    // The model's low-battery alarm makes the battery low, whatever the run time.
+    for (auto& step : expected)
+        if (step.name == "1.3.6.1.2.1.33.1.2.1.0")
+            step.value = "3";
     ASSERT_EQ(steps.size(), expected.size());
     for (std::size_t i = 0; i < steps.size(); ++i)
         EXPECT_EQ(steps[i], expected[i]) << "step " << i;
@@ -405,9 +409,9 @@ TEST(MIBTreeReadTest, NodesGroupsAndScalars)
         { "GET-NEXT of 1.3.6.1", nullptr, "1.3.6.1", true, "1.3.6.1.2.1.33.1.1.1.0", "Maker Co" },
         { "GET-NEXT of mgmt", nullptr, "1.3.6.1.2", true, "1.3.6.1.2.1.33.1.1.1.0", "Maker Co" },
         { "GET-NEXT of upsObjects", nullptr, "1.3.6.1.2.1.33.1", true, "1.3.6.1.2.1.33.1.1.1.0", "Maker Co" },
-        { "GET-NEXT of a group ending in .0", nullptr, "1.3.6.1.2.1.33.1.2.0", true, "1.3.6.1.2.1.33.1.2.1.0", "2" },
+        { "GET-NEXT of a group ending in .0", nullptr, "1.3.6.1.2.1.33.1.2.0", true, "1.3.6.1.2.1.33.1.2.1.0", "3" },
         { "last ident object to the battery group", nullptr, "1.3.6.1.2.1.33.1.1.6", true, "1.3.6.1.2.1.33.1.2.1.0",
-            "2" },
+            "3" },
         { "scalar without .0", nullptr, "1.3.6.1.2.1.33.1.1.1", false, "1.3.6.1.2.1.33.1.1.1.0", "Maker Co" },
         { "scalar with extra arcs", nullptr, "1.3.6.1.2.1.33.1.1.1.7", false, "1.3.6.1.2.1.33.1.1.1.7.0", "Maker Co" },
         { "GET-NEXT ignores arcs after a scalar", nullptr, "1.3.6.1.2.1.33.1.1.1.7.3", true, "1.3.6.1.2.1.33.1.1.2.0",
@@ -528,8 +532,25 @@ TEST(MIBTreeReadTest, ValuesThatDependOnTheModel)
             "1.3.6.1.2.1.33.1.2.3.0", "1" },
         { "battery low at the low battery time", [](CTestUPS& u) { u.m_minutesRemaining = 5; },
             "1.3.6.1.2.1.33.1.2.1.0", false, "1.3.6.1.2.1.33.1.2.1.0", "3" },
-        { "battery normal above it", [](CTestUPS& u) { u.m_minutesRemaining = 6; }, "1.3.6.1.2.1.33.1.2.1.0", false,
-            "1.3.6.1.2.1.33.1.2.1.0", "2" },
+        { "battery normal above it without the UPS's alarm",
+            [](CTestUPS& u) {
+                u.m_minutesRemaining = 6;
+                u.m_alarms.clear();
+            },
+            "1.3.6.1.2.1.33.1.2.1.0", false, "1.3.6.1.2.1.33.1.2.1.0", "2" },
+        { "battery low while the UPS reports it, run time or not",
+            [](CTestUPS& u) {
+                u.m_minutesRemaining = 30;
+                u.RaiseAlarm(kUpsAlarmLowBattery);
+            },
+            "1.3.6.1.2.1.33.1.2.1.0", false, "1.3.6.1.2.1.33.1.2.1.0", "3" },
+        { "battery depleted while the UPS reports it",
+            [](CTestUPS& u) {
+                u.m_minutesRemaining = 30;
+                u.RaiseAlarm(kUpsAlarmLowBattery);
+                u.RaiseAlarm(kUpsAlarmDepletedBattery);
+            },
+            "1.3.6.1.2.1.33.1.2.1.0", false, "1.3.6.1.2.1.33.1.2.1.0", "4" },
         { "unknown charge reads 100", [](CTestUPS& u) { u.m_chargeRemaining = 0xFFFFFFFF; }, "1.3.6.1.2.1.33.1.2.4.0",
             false, "1.3.6.1.2.1.33.1.2.4.0", "100" },
         { "output source 0 reads 1", [](CTestUPS& u) { u.m_outputSource = 0; }, "1.3.6.1.2.1.33.1.4.1.0", false,
@@ -703,10 +724,10 @@ TEST(MIBTreeStandardNames, GetSetAndNextOfSingleNames)
     };
     constexpr std::uint32_t kInstance = EVENT_NO_SUCH_INSTANCE;
     const SCase cases[] = {
-        { "scalar .0", "1.3.6.1.2.1.33.1.2.1.0", false, "1.3.6.1.2.1.33.1.2.1.0", "2", 0 },
+        { "scalar .0", "1.3.6.1.2.1.33.1.2.1.0", false, "1.3.6.1.2.1.33.1.2.1.0", "3", 0 },
         { "scalar without .0 is no instance", "1.3.6.1.2.1.33.1.2.1", false, nullptr, nullptr, kInstance },
         { "scalar with more arcs is no instance", "1.3.6.1.2.1.33.1.2.1.0.1", false, nullptr, nullptr, kInstance },
-        { "GET-NEXT of the object name answers its .0", "1.3.6.1.2.1.33.1.2.1", true, "1.3.6.1.2.1.33.1.2.1.0", "2", 0 },
+        { "GET-NEXT of the object name answers its .0", "1.3.6.1.2.1.33.1.2.1", true, "1.3.6.1.2.1.33.1.2.1.0", "3", 0 },
         { "line 2 named exactly as asked", "1.3.6.1.2.1.33.1.4.4.1.2.2", false, "1.3.6.1.2.1.33.1.4.4.1.2.2", "231", 0 },
         { "line 4 of three", "1.3.6.1.2.1.33.1.3.3.1.3.4", false, nullptr, nullptr, kInstance },
         { "cell with a trailing .0", "1.3.6.1.2.1.33.1.3.3.1.3.1.0", false, nullptr, nullptr, kInstance },
@@ -808,8 +829,8 @@ TEST(MIBTreeSettings, TheDriverWritesEachSettingBeforeTheModelHoldsIt)
             [](const CTestUPS& u) { return std::to_string(u.m_nominalOutputVoltage); }, "0", "7" },
         { "1.3.6.1.2.1.33.1.9.7.0", EUPSSetting::LowBatteryTime, seven,
             [](const CTestUPS& u) { return std::to_string(u.m_lowBatteryTime); }, "0", "7" },
-        { "1.3.6.1.2.1.33.1.9.8.0", EUPSSetting::AudibleStatus, seven,
-            [](const CTestUPS& u) { return std::to_string(u.m_audibleStatus); }, "2", "7" },
+        { "1.3.6.1.2.1.33.1.9.8.0", EUPSSetting::AudibleStatus, CMIBData(3, kMin, kMax, MIB_SIGNED),
+            [](const CTestUPS& u) { return std::to_string(u.m_audibleStatus); }, "2", "3" },
         { "1.3.6.1.4.1.534.1.6.2.0", EUPSSetting::LowTemperatureLimit, minusFive,
             [](const CTestUPS& u) { return std::to_string(u.m_lowTemperatureLimit); }, "-100", "-5" },
         { "1.3.6.1.4.1.534.1.6.3.0", EUPSSetting::HighTemperatureLimit, minusFive,

@@ -73,17 +73,24 @@ Bytes EncodeName(const std::vector<std::uint32_t>& arcs)
     return name;
 }
 
-std::uint8_t PduTag(EOperation operation)
+// Each operation's word (option -o, the output line) and its PDU tag.
+struct SOperationInfo {
+    EOperation operation;
+    const char* word;
+    std::uint8_t tag;
+};
+constexpr SOperationInfo kOperations[] = {
+    { EOperation::Get, "get", kGetRequest },
+    { EOperation::GetNext, "next", kGetNextRequest },
+    { EOperation::GetBulk, "bulk", kGetBulkRequest },
+};
+
+const SOperationInfo& InfoOf(EOperation operation)
 {
-    switch (operation) {
-    case EOperation::Get:
-        return kGetRequest;
-    case EOperation::GetNext:
-        return kGetNextRequest;
-    case EOperation::GetBulk:
-        return kGetBulkRequest;
-    }
-    return kGetRequest;
+    for (const SOperationInfo& info : kOperations)
+        if (info.operation == operation)
+            return info;
+    return kOperations[0];
 }
 
 bool ReadHeader(CByteCursor& cursor, std::uint8_t& tag, std::size_t& length)
@@ -129,6 +136,22 @@ bool ReadInteger(CByteCursor& cursor, std::int32_t& value)
 }
 
 } // namespace
+
+const char* OperationWord(EOperation operation)
+{
+    return InfoOf(operation).word;
+}
+
+bool ParseOperation(std::string_view word, EOperation& operation)
+{
+    for (const SOperationInfo& info : kOperations) {
+        if (word == info.word) {
+            operation = info.operation;
+            return true;
+        }
+    }
+    return false;
+}
 
 bool ParseOid(std::string_view text, std::vector<std::uint32_t>& arcs)
 {
@@ -185,7 +208,7 @@ std::vector<std::uint8_t> EncodeRequest(const SRequest& request, std::size_t& re
     Bytes message;
     AppendInteger(message, request.version);
     AppendTlv(message, kOctetString, Bytes(request.community.begin(), request.community.end()));
-    AppendTlv(message, PduTag(request.operation), pdu);
+    AppendTlv(message, InfoOf(request.operation).tag, pdu);
     Bytes whole;
     AppendTlv(whole, kSequence, message);
     // The PDU closes the message, and the request-id opens the PDU behind

@@ -28,6 +28,11 @@ struct SRequest {
     std::vector<std::vector<std::uint32_t>> names; // full arcs, 1.3.6.1... included
 };
 
+// The word of an operation, as option -o takes it and the output line shows
+// it ("get", "next", "bulk"), and the operation of a word; false for another word.
+const char* OperationWord(EOperation operation);
+bool ParseOperation(std::string_view word, EOperation& operation);
+
 // Dotted text ("1.3.6.1.2.1.1.3.0", a leading dot allowed) to arcs; false
 // for anything that is not an object identifier BER can carry.
 bool ParseOid(std::string_view text, std::vector<std::uint32_t>& arcs);

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 using namespace pvx;
@@ -139,12 +140,17 @@ int ParseOptions(int argc, char** argv, SOptions& options)
             return 2;
         }
         const std::string_view value = argv[++i];
-        std::uint64_t number = 0;
+        // A whole number from `low` to `high` into `target`.
+        auto number = [value](auto& target, std::uint64_t low, std::uint64_t high) {
+            std::uint64_t parsed = 0;
+            const bool ok = ParseNumber(value, low, high, parsed);
+            target = static_cast<std::remove_reference_t<decltype(target)>>(parsed);
+            return ok;
+        };
         bool ok = true;
         switch (word[1]) {
         case 'p':
-            ok = ParseNumber(value, 1, 65535, number);
-            options.port = static_cast<std::uint16_t>(number);
+            ok = number(options.port, 1, 65535);
             break;
         case 'a':
             ok = ParseAddress(value, options.address);
@@ -161,32 +167,25 @@ int ParseOptions(int argc, char** argv, SOptions& options)
             options.request.community = std::string(value);
             break;
         case 'o':
-            ok = value == "get" || value == "next" || value == "bulk";
-            options.request.operation = value == "bulk" ? EOperation::GetBulk
-                : value == "next"                       ? EOperation::GetNext
-                                                        : EOperation::Get;
+            ok = ParseOperation(value, options.request.operation);
             break;
         case 'r':
-            ok = ParseNumber(value, 0, 1000, number);
-            options.request.maxRepetitions = static_cast<std::int32_t>(number);
+            ok = number(options.request.maxRepetitions, 0, 1000);
             break;
         case 'n':
-            ok = ParseNumber(value, 0, 1000, number);
-            options.request.nonRepeaters = static_cast<std::int32_t>(number);
+            ok = number(options.request.nonRepeaters, 0, 1000);
             break;
         case 'k':
-            ok = ParseNumber(value, 1, kMaxInFlight, number);
-            options.inFlight = static_cast<std::size_t>(number);
+            ok = number(options.inFlight, 1, kMaxInFlight);
             break;
         case 'd':
             ok = ParseSeconds(value, options.seconds);
             break;
         case 'N':
-            ok = ParseNumber(value, 1, 1'000'000'000, options.count);
+            ok = number(options.count, 1, 1'000'000'000);
             break;
         case 't':
-            ok = ParseNumber(value, 1, 60000, number);
-            options.timeoutMs = static_cast<std::uint32_t>(number);
+            ok = number(options.timeoutMs, 1, 60000);
             break;
         case 'l':
             ok = value.size() <= 64 && value.find(' ') == std::string_view::npos;
@@ -245,19 +244,6 @@ std::string FormatAddress(std::uint32_t address)
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address);
     return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) + "."
         + std::to_string(bytes[3]);
-}
-
-const char* OperationName(EOperation operation)
-{
-    switch (operation) {
-    case EOperation::Get:
-        return "get";
-    case EOperation::GetNext:
-        return "next";
-    case EOperation::GetBulk:
-        return "bulk";
-    }
-    return "?";
 }
 
 } // namespace
@@ -388,7 +374,7 @@ int main(int argc, char** argv)
         "op=%s version=%s k=%zu source=%s sent=%llu answered=%llu lost=%llu late=%llu errors=%llu "
         "exceptions=%llu bindings=%llu trailing=%llu foreign=%llu seconds=%.3f rps=%.0f "
         "p50_us=%u p90_us=%u p99_us=%u max_us=%u",
-        OperationName(options.request.operation), options.request.version == kVersion2c ? "2c" : "1",
+        OperationWord(options.request.operation), options.request.version == kVersion2c ? "2c" : "1",
         options.inFlight, FormatAddress(options.source).c_str(), static_cast<unsigned long long>(counts.sent),
         static_cast<unsigned long long>(counts.answered), static_cast<unsigned long long>(counts.lost),
         static_cast<unsigned long long>(counts.late), static_cast<unsigned long long>(counts.errors),

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <charconv>
 #include <set>
+#include <utility>
 
 namespace pvx::upssim {
 
@@ -58,6 +59,15 @@ bool ParseDouble(std::string_view word, double& value)
 {
     auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
     return ec == std::errc() && end == word.data() + word.size() && !word.empty();
+}
+
+// One of two words: `yes` sets the flag, `no` clears it; false for any other.
+bool ParseEither(std::string_view word, std::string_view yes, std::string_view no, bool& value)
+{
+    if (word != yes && word != no)
+        return false;
+    value = word == yes;
+    return true;
 }
 
 bool ParseBool(std::string_view word, bool& value)
@@ -148,12 +158,8 @@ struct SParser {
             return ParseUnsigned(value, config.ratingVA, 65535u * 50u);
         if (key == "phases")
             return ParseNumber(value, config.phases) && config.phases >= 1;
-        if (key == "wakeup") {
-            if (value != "ident" && value != "status")
-                return false;
-            config.wakeupAnswersIdentification = value == "ident";
-            return true;
-        }
+        if (key == "wakeup")
+            return ParseEither(value, "ident", "status", config.wakeupAnswersIdentification);
         return false;
     }
 
@@ -169,12 +175,8 @@ struct SParser {
             }
             return config.baudRates.size() <= 100;
         }
-        if (key == "authorization") {
-            if (value != "required" && value != "none")
-                return false;
-            config.authorizationRequired = value == "required";
-            return true;
-        }
+        if (key == "authorization")
+            return ParseEither(value, "required", "none", config.authorizationRequired);
         if (key == "unauthorized_status")
             return ParseHexByte(value, config.unauthorizedStatus);
         if (key == "authorization_window")
@@ -266,12 +268,8 @@ struct SParser {
     {
         if (key == "duration")
             return ParseUnsigned(value, config.testDurationSeconds, 86400);
-        if (key == "result") {
-            if (value != "pass" && value != "fail")
-                return false;
-            config.testPasses = value == "pass";
-            return true;
-        }
+        if (key == "result")
+            return ParseEither(value, "pass", "fail", config.testPasses);
         return false;
     }
 
@@ -342,25 +340,18 @@ bool ParseHexByte(std::string_view word, std::uint8_t& value)
 
 bool ParseMeterFormat(std::string_view word, std::uint8_t& format)
 {
-    if (word == "float") {
-        format = kXCPMeterFloat61;
-        return true;
-    }
-    if (word == "uint") {
-        format = kXCPMeterScaled;
-        return true;
-    }
-    if (word == "count") {
-        format = kXCPMeterInteger;
-        return true;
-    }
-    if (word == "date") {
-        format = kXCPMeterDate;
-        return true;
-    }
-    if (word == "time") {
-        format = kXCPMeterTime;
-        return true;
+    static constexpr std::pair<std::string_view, std::uint8_t> kNamed[] = {
+        { "float", kXCPMeterFloat61 },
+        { "uint", kXCPMeterScaled },
+        { "count", kXCPMeterInteger },
+        { "date", kXCPMeterDate },
+        { "time", kXCPMeterTime },
+    };
+    for (const auto& [name, named] : kNamed) {
+        if (word == name) {
+            format = named;
+            return true;
+        }
     }
     if (word.starts_with("fixed")) {
         std::uint32_t bits = 0;

@@ -68,6 +68,19 @@ void WriteText(int fd, const std::string& text)
     }
 }
 
+// The options that take a value, and where it goes.
+struct SValueOption {
+    const char* shortName;
+    const char* longName;
+    std::string SOptions::*target;
+};
+const SValueOption kValueOptions[] = {
+    { "-c", "--config", &SOptions::config },
+    { "-l", "--link", &SOptions::link },
+    { "-s", "--control", &SOptions::control },
+    { "-f", "--frame-log", &SOptions::frameLog },
+};
+
 bool ParseOptions(int argc, char** argv, SOptions& options, std::string& error)
 {
     for (int i = 1; i < argc; ++i) {
@@ -80,17 +93,10 @@ bool ParseOptions(int argc, char** argv, SOptions& options, std::string& error)
             target = argv[++i];
             return true;
         };
-        if (word == "-c" || word == "--config") {
-            if (!value(options.config))
-                return false;
-        } else if (word == "-l" || word == "--link") {
-            if (!value(options.link))
-                return false;
-        } else if (word == "-s" || word == "--control") {
-            if (!value(options.control))
-                return false;
-        } else if (word == "-f" || word == "--frame-log") {
-            if (!value(options.frameLog))
+        const auto valued = std::ranges::find_if(kValueOptions,
+            [&word](const SValueOption& option) { return word == option.shortName || word == option.longName; });
+        if (valued != std::end(kValueOptions)) {
+            if (!value(options.*valued->target))
                 return false;
         } else if (word == "-i" || word == "--stdin") {
             options.useStdin = true;

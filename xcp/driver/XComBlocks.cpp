@@ -220,6 +220,21 @@ const SAlarmMapping kAlarmMappings[] = {
 
 const COid* const kGeneralFault[] = { &kUpsAlarmGeneralFault };
 
+// A byte the UPS sends and the model value it stands for.
+struct SByteValue {
+    std::uint8_t byte;
+    int value;
+};
+
+// The value a table gives `byte`, `otherwise` for a byte it does not name.
+template <std::size_t N> int ValueOf(const SByteValue (&table)[N], std::uint8_t byte, int otherwise)
+{
+    for (const SByteValue& row : table)
+        if (row.byte == byte)
+            return row.value;
+    return otherwise;
+}
+
 } // namespace
 
 std::span<const COid* const> WellKnownAlarmsFor(unsigned alarmNumber)
@@ -232,54 +247,30 @@ std::span<const COid* const> WellKnownAlarmsFor(unsigned alarmNumber)
 
 int OutputSourceFromStatus(std::uint8_t status)
 {
-    switch (status) {
-    case 0x10:
-        return 2; // none
-    case 0x50:
-        return 3; // normal
-    case 0x60:
-    case 0x80:
-        return 4; // bypass
-    case 0xF0:
-        return 5; // battery
-    case 0x61:
-    case 0x62:
-        return 6; // booster
-    case 0x63:
-        return 7; // reducer
-    default:
-        return 1; // other
-    }
+    static constexpr SByteValue kSources[] = {
+        { 0x10, 2 }, // none
+        { 0x50, 3 }, // normal
+        { 0x60, 4 }, // bypass
+        { 0x80, 4 }, // bypass
+        { 0xF0, 5 }, // battery
+        { 0x61, 6 }, // booster
+        { 0x62, 6 }, // booster
+        { 0x63, 7 }, // reducer
+    };
+    return ValueOf(kSources, status, 1); // other
 }
 
 std::uint32_t VendorTestResultFrom(std::uint8_t result)
 {
-    switch (result) {
-    case 1:
-        return 4;
-    case 2:
-        return 2;
-    case 4:
-        return 3;
-    default:
-        return 1;
-    }
+    static constexpr SByteValue kResults[] = { { 1, 4 }, { 2, 2 }, { 4, 3 } };
+    return static_cast<std::uint32_t>(ValueOf(kResults, result, 1));
 }
 
 int TestSummaryFrom(std::uint8_t result)
 {
-    switch (result) {
-    case 1:
-        return 5; // inProgress
-    case 2:
-        return 1; // donePass
-    case 3:
-        return 4; // aborted
-    case 4:
-        return 3; // doneError
-    default:
-        return 6; // noTestsInitiated
-    }
+    // inProgress, donePass, aborted and doneError; noTestsInitiated for the rest.
+    static constexpr SByteValue kSummaries[] = { { 1, 5 }, { 2, 1 }, { 3, 4 }, { 4, 3 } };
+    return ValueOf(kSummaries, result, 6);
 }
 
 int BatteryChargeStateFrom(std::span<const std::uint8_t> block0B)

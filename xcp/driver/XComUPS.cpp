@@ -347,6 +347,38 @@ bool CXComUPS::CanOutletOffDelay()
     return Supports(kXCPOutletCommand);
 }
 
+bool CXComUPS::Measures(EMeasurement value) const
+{
+    // The meter of each value (line 1 where there are lines), as ReadMeters reads it.
+    switch (value) {
+    case EMeasurement::BatteryVoltage:
+        return m_meters.GetFormat(33) != 0;
+    case EMeasurement::BatteryTemperature:
+        return m_meters.GetFormat(77) != 0;
+    case EMeasurement::BatteryCharge:
+        return m_meters.GetFormat(34) != 0;
+    case EMeasurement::Runtime:
+        return m_meters.GetFormat(35) != 0;
+    case EMeasurement::LowBatteryTime:
+        return Supports(kXCPNominalInput);
+    case EMeasurement::InputVoltage:
+        return m_meters.GetFormat(56) != 0;
+    case EMeasurement::InputFrequency:
+        return m_meters.GetFormat(28) != 0;
+    case EMeasurement::OutputVoltage:
+        return m_meters.GetFormat(78) != 0;
+    case EMeasurement::OutputCurrent:
+        return m_meters.GetFormat(65) != 0;
+    case EMeasurement::OutputFrequency:
+        return m_meters.GetFormat(27) != 0;
+    case EMeasurement::OutputLoad:
+        return m_meters.GetFormat(23) != 0 && m_nominalOutputVA != 0;
+    case EMeasurement::OutputPower:
+        return m_meters.GetFormat(21) != 0;
+    }
+    return false;
+}
+
 void CXComUPS::GetOutlets(std::vector<OutletEntry>& outlets)
 {
     if (!Supports(kXCPOutlets)) {

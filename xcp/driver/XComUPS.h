@@ -40,6 +40,8 @@ public:
     bool CanOutletOnDelay() override;
     bool CanOutletOffDelay() override;
     void GetOutlets(std::vector<OutletEntry>& outlets) override;
+    // A value is measured when the identification lists its meter.
+    bool Measures(EMeasurement value) const override;
 
     std::uint32_t GetUpdatePhase() const { return m_updatePhase; }
 

@@ -244,17 +244,20 @@ TEST_F(AgentTest, Version2cReadsAndSets)
         { "get of a value, an unknown object and an absent instance",
             v2(0xA0, { Binding(battery), Binding(Oid({ 2, 1, 33, 1, 2, 9, 0 })), Binding(Oid({ 2, 1, 33, 1, 3, 3, 5, 3, 0 })) }),
             0, 0, { { kBatteryStatus, 0x02 }, { { 2, 1, 33, 1, 2, 9, 0 }, 0x80 }, { kAbsentInstance, 0x81 } } },
-        { "get-next after the last object is endOfMibView", v2(0xA1, { Binding(Oid({ 4, 1, 534, 1, 10, 5, 0 })) }), 0, 0,
-            { { kLastObject, 0x82 } } },
+        // The trap-control objects answer GET, so a walk meets them too.
+        { "get-next after the tree's last object is the trap level",
+            v2(0xA1, { Binding(Oid({ 4, 1, 534, 1, 10, 5, 0 })) }), 0, 0, { { kTrapLevelOid, 0x02 } } },
+        { "get-next after the trap type is endOfMibView", v2(0xA1, { Binding(Oid({ 4, 1, 534, 1, 11, 2, 0 })) }), 0,
+            0, { { kTrapTypeOid, 0x82 } } },
         { "a failure that is no exception value stays an error",
             v2(0xA0, { Binding(battery), Binding(Oid({ 2, 1, 33, 1, 7, 1, 0 })) }), SNMP_GEN_ERR, 2, {} },
         { "bulk: one non-repeater, two rounds of two repeaters",
             BulkMessage(1, 2, { Binding(Oid({ 0 })), Binding(battery), Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 })) }), 0, 0,
             { { kManufacturer, 0x04 }, { kMinutesRemaining, 0x02 }, { kLastObject, 0x04 }, { kShutdownType, 0x02 },
-                { kLastObject, 0x82 } } },
+                { kTrapLevelOid, 0x02 } } },
         { "bulk stops once every repeater has ended",
             BulkMessage(0, 1000, { Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 })) }), 0, 0,
-            { { kLastObject, 0x04 }, { kLastObject, 0x82 } } },
+            { { kLastObject, 0x04 }, { kTrapLevelOid, 0x02 }, { kTrapTypeOid, 0x02 }, { kTrapTypeOid, 0x82 } } },
         { "bulk with no repeaters answers the non-repeaters", BulkMessage(5, 9, { Binding(battery) }), 0, 0,
             { { kMinutesRemaining, 0x02 } } },
         { "set of a read-only object is notWritable", v2(0xA3, { Binding(battery, Int(3)) }), SNMP_NOT_WRITABLE, 1, {} },
@@ -410,7 +413,7 @@ TEST_F(AgentTest, ErrorReplies)
             Message("public", 0xA0, { Binding(battery), Binding(unknownName), Binding(minutes) }), SNMP_NO_SUCH_NAME,
             2 },
         { "other tree failure", Message("public", 0xA0, { Binding(battery), Binding(shutdownType) }), SNMP_GEN_ERR, 2 },
-        { "walk ends after the last object", Message("public", 0xA1, { Binding(Oid({ 4, 1, 534, 1, 10, 5, 0 })) }),
+        { "walk ends after the trap type", Message("public", 0xA1, { Binding(Oid({ 4, 1, 534, 1, 11, 2, 0 })) }),
             SNMP_NO_SUCH_NAME, 1 },
         { "name after 1.3.6.1", Message("public", 0xA0, { Binding(Tlv(0x06, { 0x2B, 0x06, 0x02, 0x01 })) }),
             SNMP_NO_SUCH_NAME, 1 },
@@ -428,10 +431,11 @@ TEST_F(AgentTest, ErrorReplies)
             Message("private", 0xA3, { Binding(Oid({ 2, 1, 9, 0 }), Int(1)), Binding(shutdownType, Int(9)) }),
             SNMP_BAD_VALUE, 2 },
         { "set unknown", Message("private", 0xA3, { Binding(unknownName, Int(1)) }), SNMP_NO_SUCH_NAME, 1 },
-        { "set NULL value", Message("private", 0xA3, { Binding(battery) }), SNMP_GEN_ERR, 1 },
+        // A value of a type no object takes is badValue in SNMPv1 (RFC 1157 4.1.5).
+        { "set NULL value", Message("private", 0xA3, { Binding(battery) }), SNMP_BAD_VALUE, 1 },
         { "set IpAddress value", Message("private", 0xA3, { Binding(battery, Tlv(0x40, { 1, 2, 3, 4 })) }),
-            SNMP_GEN_ERR, 1 },
-        { "set TimeTicks value", Message("private", 0xA3, { Binding(battery, Tlv(0x43, { 1 })) }), SNMP_GEN_ERR, 1 },
+            SNMP_BAD_VALUE, 1 },
+        { "set TimeTicks value", Message("private", 0xA3, { Binding(battery, Tlv(0x43, { 1 })) }), SNMP_BAD_VALUE, 1 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -462,16 +466,49 @@ TEST_F(AgentTest, NoUpsAnswersGenErrWithIndexZero)
     EXPECT_TRUE(lost.m_sets.empty());
 }
 
-TEST_F(AgentTest, SetsBeforeAFailingBindingStayApplied)
+// A set is all or nothing: a binding that fails its checks leaves every
+// other unapplied; one that fails while applying has the others undone, and
+// the reply says whether the undo worked.
+TEST_F(AgentTest, ASetIsAllOrNothing)
 {
-    m_ups.FailSet(kShutdownType, EVENT_BAD_VALUE);
-    Bytes request = Message("private", 0xA3,
-        { Binding(Oid({ 2, 1, 33, 1, 1, 5, 0 }), Str("a")), Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(9)),
-            Binding(Oid({ 2, 1, 33, 1, 1, 6, 0 }), Str("b")) });
-    ASSERT_EQ(Process(request), Outcome::Answered);
-    EXPECT_EQ(Answer(), AsErrorReply(request, SNMP_BAD_VALUE, 2));
-    ASSERT_EQ(m_ups.m_sets.size(), 2u);
-    EXPECT_EQ(m_ups.m_sets[0].text, "a");
+    const COid name { 2, 1, 33, 1, 1, 5, 0 };
+    const COid devices { 2, 1, 33, 1, 1, 6, 0 };
+    using Keys = std::vector<std::vector<std::uint32_t>>;
+    const std::vector<std::uint32_t> nameKey(name.Arcs().begin(), name.Arcs().end());
+    struct SCase {
+        const char* what;
+        std::int32_t version;
+        bool failCheck, failApply, failUndo;
+        std::int32_t status;
+        std::size_t applied;
+        Keys undone;
+    };
+    const SCase cases[] = {
+        { "checks fail: nothing applied (v1)", 0, true, false, false, SNMP_BAD_VALUE, 0, {} },
+        { "checks fail: nothing applied (v2c)", 1, true, false, false, SNMP_WRONG_VALUE, 0, {} },
+        { "applying fails: undone, genErr (v1)", 0, false, true, false, SNMP_GEN_ERR, 1, { nameKey } },
+        { "applying fails: undone, commitFailed (v2c)", 1, false, true, false, SNMP_COMMIT_FAILED, 1, { nameKey } },
+        { "the undo fails too: undoFailed (v2c)", 1, false, true, true, SNMP_UNDO_FAILED, 1, {} },
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_ups.ClearSets();
+        m_agent->SetVersion2c(true);
+        if (c.failCheck)
+            m_ups.FailSet(kShutdownType, EVENT_BAD_VALUE);
+        if (c.failApply)
+            m_ups.FailApply(kShutdownType, EVENT_COMMAND_FAILED);
+        if (c.failUndo)
+            m_ups.FailUndo(name);
+        Bytes request = Message("private", 0xA3,
+            { Binding(Oid({ 2, 1, 33, 1, 1, 5, 0 }), Str("a")), Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(9)),
+                Binding(Oid({ 2, 1, 33, 1, 1, 6, 0 }), Str("b")) },
+            42, c.version);
+        ASSERT_EQ(Process(request), Outcome::Answered);
+        EXPECT_EQ(Answer(), AsErrorReply(request, c.status, 2));
+        EXPECT_EQ(m_ups.m_sets.size(), c.applied);
+        EXPECT_EQ(m_ups.m_undone, c.undone);
+    }
 }
 
 TEST_F(AgentTest, ReplyTooBigBecomesTooBigError)
@@ -482,6 +519,14 @@ TEST_F(AgentTest, ReplyTooBigBecomesTooBigError)
     auto reply = Exchange(request, &m_ups);
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(*reply, AsErrorReply(request, SNMP_TOO_BIG, 0));
+
+    // SNMPv2c answers tooBig with no bindings at all (RFC 3416 4.2.1).
+    m_agent->SetVersion2c(true);
+    ASSERT_EQ(Process(Message("public", 0xA0, bindings, 42, 1)), Outcome::Answered);
+    auto v2 = ParseMessage(Answer());
+    EXPECT_EQ(v2.errorStatus, SNMP_TOO_BIG);
+    EXPECT_EQ(v2.errorIndex, 0);
+    EXPECT_TRUE(v2.bindings.empty());
 
     // Four of them fit.
     bindings.pop_back();
@@ -562,6 +607,7 @@ TEST_F(AgentTest, TrapControlObjectsAreAnsweredPerManager)
         COid answerName; // of the single binding in the reply
         Bytes answerValue; // its INTEGER contents
         std::vector<STrapDestination> destinations; // after the step, beyond the trap host
+        std::int32_t status = 0;
     };
     const Step steps[] = {
         { "no record reads level 1", first, Message("public", 0xA0, { Binding(level) }), kTrapLevelOid, { 0x01 }, {} },
@@ -581,16 +627,17 @@ TEST_F(AgentTest, TrapControlObjectsAreAnsweredPerManager)
             { { second, managerPort, 1, 4 } } },
         { "get-next of the level answers the type", second, Message("public", 0xA1, { Binding(level) }), kTrapTypeOid,
             { 0x04 }, { { second, managerPort, 1, 4 } } },
-        { "a text level reads as 0", second, Message("private", 0xA3, { Binding(level, Str("x")) }), kTrapLevelOid, {},
-            { { second, managerPort, 0, 4 } } },
+        { "a text level is of the wrong type and changes nothing", second,
+            Message("private", 0xA3, { Binding(level, Str("x")) }), kTrapLevelOid, {},
+            { { second, managerPort, 1, 4 } }, SNMP_BAD_VALUE },
         { "no range check", second, Message("private", 0xA3, { Binding(type, Int(-7)) }), kTrapTypeOid, { 0xF9 },
-            { { second, managerPort, 0, -7 } } },
+            { { second, managerPort, 1, -7 } } },
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
         ASSERT_EQ(Process(step.request, step.from), Outcome::Answered);
         auto reply = ParseMessage(Answer());
-        EXPECT_EQ(reply.errorStatus, 0);
+        EXPECT_EQ(reply.errorStatus, step.status);
         ASSERT_EQ(reply.bindings.size(), 1u);
         EXPECT_EQ(reply.bindings[0].name, step.answerName);
         if (!step.answerValue.empty()) {
@@ -609,12 +656,11 @@ TEST_F(AgentTest, TrapControlObjectsAreAnsweredPerManager)
     EXPECT_TRUE(m_ups.m_sets.empty()) << "the trap-control objects never reach the UPS";
     EXPECT_TRUE(m_ups.m_gets.empty());
 
-    // GetNext of the trap type asks the tree for 1.3.6.1.4.1.534.1.2.0 with next false.
+    // The trap type is the last object of the walk.
     Bytes request = Message("public", 0xA1, { Binding(type) });
     ASSERT_EQ(Process(request, second), Outcome::Answered);
     EXPECT_EQ(Answer(), AsErrorReply(request, SNMP_NO_SUCH_NAME, 1));
-    ASSERT_EQ(m_ups.m_gets.size(), 1u);
-    EXPECT_EQ(m_ups.m_gets[0], std::make_pair(COid { 4, 1, 534, 1, 2, 0 }, false));
+    EXPECT_TRUE(m_ups.m_gets.empty());
 }
 
 TEST(AgentTrapFilter, LevelsFamiliesAndTypes)
@@ -1163,8 +1209,14 @@ TEST_F(AgentTest, Version3RequestsAreServedPerUserAndLevel)
             0, {}, 0, {}, Ipv4(192, 0, 2, 10) },
         { "a read from outside ReadManagers", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { battery }), Outcome::Refused, 0,
             {}, 0, {}, outside },
-        { "another context is dropped", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { battery }), Outcome::Dropped, 0, {},
-            0, {}, kLoopback, 1500, "other" },
+        { "another context gets the unknown-contexts report", 1, ESecurityLevel::AuthNoPriv, pdu(0xA0, { battery }),
+            Outcome::Answered, 0, {}, 0, [] {
+                Bytes oid = Oid({ 6, 3, 12, 1, 5, 0 });
+                return Bytes(oid.begin() + 2, oid.end());
+            }(), kLoopback, 1500, "other" },
+        { "a bulk beyond the manager's msgMaxSize is cut to fit", 0, ESecurityLevel::AuthPriv,
+            pdu(0xA5, { Binding(Oid({ 0 })) }, 0, 100), Outcome::Answered, 0, { { kManufacturer, 0x04 } }, 0, {},
+            kLoopback, 484 },
         { "an unknown user gets its report", 0, ESecurityLevel::AuthNoPriv, pdu(0xA0, { battery }), Outcome::Answered,
             0, {}, 0, usmStat(3), kLoopback, 1500, {}, { 'e', 'v', 'e' } },
         { "discovery gets the engine's report", 0, ESecurityLevel::NoAuthNoPriv, pdu(0xA0, {}), Outcome::Answered, 0,

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -222,15 +223,40 @@ public:
         return value;
     }
 
+    // A failure set with FailSet comes from the checks; one set with
+    // FailApply only when the value is applied (the UPS refused it). An
+    // applied set records its undo, which fails for names given to FailUndo.
+    void FailApply(const COid& name, std::uint32_t code) { m_applyFailures[Key(name)] = code; }
+    void FailUndo(const COid& name) { m_undoFailures.insert(Key(name)); }
+    void ClearSets()
+    {
+        m_setFailures.clear();
+        m_applyFailures.clear();
+        m_undoFailures.clear();
+        m_sets.clear();
+        m_undone.clear();
+    }
     void SetMIBData(CMIBData& value) override
     {
-        m_sets.push_back({ *value.GetName(), value.GetKind(), value.GetInteger(), value.GetText() });
-        if (auto failure = m_setFailures.find(Key(*value.GetName())); failure != m_setFailures.end())
+        const auto key = Key(*value.GetName());
+        if (auto failure = m_setFailures.find(key); failure != m_setFailures.end())
             throw CPVXException(failure->second);
+        if (IsCheckingSet())
+            return;
+        if (auto failure = m_applyFailures.find(key); failure != m_applyFailures.end())
+            throw CPVXException(failure->second);
+        m_sets.push_back({ *value.GetName(), value.GetKind(), value.GetInteger(), value.GetText() });
+        const bool undoFails = m_undoFailures.count(key) != 0;
+        RecordUndo([this, key, undoFails] {
+            if (undoFails)
+                throw CPVXException(EVENT_COMMAND_FAILED);
+            m_undone.push_back(key);
+        });
     }
 
     std::vector<std::pair<COid, bool>> m_gets;
     std::vector<SSetCall> m_sets;
+    std::vector<std::vector<std::uint32_t>> m_undone; // names whose set was undone, in undo order
 
 private:
     static std::vector<std::uint32_t> Key(const COid& name) { return { name.Arcs().begin(), name.Arcs().end() }; }
@@ -238,6 +264,8 @@ private:
     std::map<std::vector<std::uint32_t>, CMIBData> m_objects;
     std::map<std::vector<std::uint32_t>, std::uint32_t> m_getFailures;
     std::map<std::vector<std::uint32_t>, std::uint32_t> m_setFailures;
+    std::map<std::vector<std::uint32_t>, std::uint32_t> m_applyFailures;
+    std::set<std::vector<std::uint32_t>> m_undoFailures;
 };
 
 inline std::uint32_t Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)

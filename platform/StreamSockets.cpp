@@ -1,0 +1,132 @@
+// Wrappers over the system calls for TCP sockets and epoll.
+#include "platform/StreamSockets.h"
+
+#include "events/PVXException.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+
+namespace pvx {
+
+namespace {
+
+constexpr int kListenBacklog = 64;
+constexpr std::size_t kMaxReadiness = 64;
+
+} // namespace
+
+CUniqueFd OpenTcpListener(std::uint16_t port, std::uint32_t address, std::uint32_t event)
+{
+    auto fail = [event](const char* call) { return CPVXException(event, { call, std::to_string(errno) }); };
+    CUniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!socket)
+        throw fail("socket");
+    const int on = 1;
+    if (::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+        throw fail("setsockopt");
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    local.sin_addr.s_addr = address;
+    if (::bind(socket.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        throw fail("bind");
+    if (::listen(socket.Get(), kListenBacklog) != 0)
+        throw fail("listen");
+    return socket;
+}
+
+bool AcceptConnection(int listener, SAcceptedConnection& accepted)
+{
+    sockaddr_in peer {};
+    socklen_t size = sizeof peer;
+    int fd;
+    do {
+        fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    accepted.socket = CUniqueFd(fd);
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    accepted.address = peer.sin_family == AF_INET ? peer.sin_addr.s_addr : 0;
+    accepted.port = ntohs(peer.sin_port);
+    return true;
+}
+
+EStreamResult ReceiveStream(int socket, std::span<std::uint8_t> buffer, std::size_t& n)
+{
+    n = 0;
+    if (buffer.empty())
+        return EStreamResult::WouldBlock;
+    ssize_t got;
+    do {
+        got = ::recv(socket, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        n = static_cast<std::size_t>(got);
+        return EStreamResult::Done;
+    }
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return EStreamResult::WouldBlock;
+    return EStreamResult::Closed;
+}
+
+EStreamResult SendStream(int socket, std::span<const std::uint8_t> bytes, std::size_t& n)
+{
+    n = 0;
+    if (bytes.empty())
+        return EStreamResult::WouldBlock;
+    ssize_t sent;
+    do {
+        sent = ::send(socket, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent > 0) {
+        n = static_cast<std::size_t>(sent);
+        return EStreamResult::Done;
+    }
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return EStreamResult::WouldBlock;
+    return EStreamResult::Closed;
+}
+
+CUniqueFd CreateReadinessSet()
+{
+    return CUniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+}
+
+bool WatchDescriptor(int set, int fd, std::uint64_t tag, bool readable, bool writable, bool add)
+{
+    epoll_event event {};
+    event.events = (readable ? EPOLLIN | EPOLLRDHUP : 0u) | (writable ? EPOLLOUT : 0u);
+    event.data.u64 = tag;
+    return ::epoll_ctl(set, add ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &event) == 0;
+}
+
+bool ForgetDescriptor(int set, int fd)
+{
+    return ::epoll_ctl(set, EPOLL_CTL_DEL, fd, nullptr) == 0;
+}
+
+int TakeReadiness(int set, std::span<SReadiness> ready)
+{
+    epoll_event events[kMaxReadiness];
+    const int capacity = static_cast<int>(std::min(ready.size(), kMaxReadiness));
+    int n;
+    do {
+        n = ::epoll_wait(set, events, capacity, 0);
+    } while (n < 0 && errno == EINTR);
+    for (int i = 0; i < n; ++i) {
+        const std::uint32_t what = events[i].events;
+        ready[static_cast<std::size_t>(i)] = { events[i].data.u64,
+            (what & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0, (what & EPOLLOUT) != 0 };
+    }
+    return n;
+}
+
+} // namespace pvx
