@@ -40,6 +40,8 @@ public:
     void ReadValues() override { }
     void SetMIBData(CMIBData& value) override
     {
+        if (IsCheckingSet())
+            return; // the agent checks every binding before it applies any
         SerialPause(pauseMs);
         ++sets;
         m_upsName = value.GetText();
