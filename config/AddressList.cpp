@@ -123,4 +123,12 @@ CAddressList ReadAddressListKey(const CINIFile& file, const std::string& section
     throw event;
 }
 
+std::string FormatIPv4(std::uint32_t address)
+{
+    std::uint8_t bytes[4] = {};
+    std::memcpy(bytes, &address, sizeof bytes);
+    return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) + "."
+        + std::to_string(bytes[3]);
+}
+
 } // namespace pvx

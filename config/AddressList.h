@@ -44,4 +44,7 @@ private:
 // the bad item, and a detail line naming both for the operator.
 CAddressList ReadAddressListKey(const CINIFile& file, const std::string& section, const std::string& key);
 
+// An IPv4 address in network byte order as dotted decimal, for the log.
+std::string FormatIPv4(std::uint32_t address);
+
 } // namespace pvx

@@ -103,8 +103,7 @@ bool ParseNumber(std::string_view text, std::size_t offset, bool& negative, unsi
 bool CINIFile::FindKey(const std::string& section, const std::string& key, std::string& contents,
                        std::size_t& offset) const
 {
-    // Opened for update, as the reader always was: a read-only file gives defaults.
-    if (!ReadFileBounded(m_path, kMaxFileBytes, true, contents))
+    if (!ReadFileBounded(m_path, kMaxFileBytes, false, contents))
         return false;
     CTextReader reader(contents);
     std::string_view piece;
@@ -189,6 +188,16 @@ unsigned CINIFile::GetUInt(const std::string& section, const std::string& key, u
     // A minus sign wraps the way unsigned input always has: -1 reads 4294967295.
     auto value = static_cast<unsigned>(magnitude);
     return negative ? 0u - value : value;
+}
+
+void CINIFile::RequireReadable() const
+{
+    std::string contents;
+    if (IsMissingFile(m_path) || ReadFileBounded(m_path, 1, false, contents))
+        return;
+    CPVXException event(EVENT_CONFIG_UNREADABLE, {m_path});
+    event.SetDetail(m_path);
+    throw event;
 }
 
 bool CINIFile::WriteString(const std::string& section, const std::string& key, const std::string& value) const

@@ -1,6 +1,7 @@
 // The configuration file: an INI text read afresh on every call and rewritten
 // whole on every write. Reads report no error: a missing file, section or key
-// gives the default. A write reports failure (errno set), and a failed write
+// gives the default. Reading needs read access only (a file made immutable
+// or mounted read-only is read); writing needs write access. A write reports failure (errno set), and a failed write
 // leaves the file byte for byte as it was.
 #pragma once
 
@@ -15,6 +16,10 @@ public:
     virtual ~CINIFile() = default;
 
     const std::string& GetPath() const { return m_path; }
+    // Throws EVENT_CONFIG_UNREADABLE, naming the file, when it exists but
+    // cannot be read: serving every default in its place would ignore what
+    // the operator configured. A missing file is no error.
+    void RequireReadable() const;
 
     // The value is read as a line of at most 255 characters (newline
     // included), the rest of a longer line being read as another; `lineLimit`

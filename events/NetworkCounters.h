@@ -20,6 +20,12 @@ struct SNetworkCounters {
     std::uint64_t relayServed = 0;
     std::uint64_t relayNotClient = 0; // source outside NetXCP/Clients
     std::uint64_t relayNoUps = 0; // no UPS object yet
+    // Relay password frames: checked and right, checked and wrong, ignored
+    // (their source pauses after wrong ones, or too many came a second).
+    std::uint64_t relayPasswordsRight = 0;
+    std::uint64_t relayPasswordsWrong = 0;
+    std::uint64_t relayPasswordsIgnored = 0;
+    std::uint64_t relayIdentityLinesHeldBack = 0; // "requested pvx" lines beyond one per source a minute
     // Traps.
     std::uint64_t trapsSent = 0; // datagrams that went out
     std::uint64_t authTrapsSuppressed = 0; // authenticationFailure traps held back by the rate bound
@@ -29,7 +35,8 @@ struct SNetworkCounters {
 inline std::uint64_t DroppedTotal(const SNetworkCounters& c)
 {
     return c.snmpNotReadManager + c.snmpNotSetManager + c.snmpBadCommunity + c.snmpUnserved + c.snmpRegistrationsRefused
-        + c.relayNotClient + c.relayNoUps + c.authTrapsSuppressed;
+        + c.relayNotClient + c.relayNoUps + c.authTrapsSuppressed + c.relayPasswordsIgnored
+        + c.relayIdentityLinesHeldBack;
 }
 
 // One line, name=value pairs, for the log.
@@ -43,7 +50,10 @@ inline std::string FormatCounters(const SNetworkCounters& c)
         + " " + field("snmp_registrations_refused", c.snmpRegistrationsRefused) + " "
         + field("relay_served", c.relayServed) + " " + field("relay_dropped_not_client", c.relayNotClient) + " "
         + field("relay_dropped_no_ups", c.relayNoUps) + " " + field("traps_sent", c.trapsSent) + " "
-        + field("auth_traps_suppressed", c.authTrapsSuppressed);
+        + field("auth_traps_suppressed", c.authTrapsSuppressed) + " "
+        + field("relay_passwords_wrong", c.relayPasswordsWrong) + " "
+        + field("relay_passwords_ignored", c.relayPasswordsIgnored) + " "
+        + field("relay_identity_lines_held_back", c.relayIdentityLinesHeldBack);
 }
 
 } // namespace pvx

@@ -1,12 +1,15 @@
 // The HTTP library in its external-event-loop mode: one epoll descriptor for
 // the loop to poll, no thread of its own, every call non-blocking. Every
 // response closes its connection, so a connection lives for one request and
-// the connection bound holds also for requests.
+// the connection bound holds also for requests. pvx keeps its own table of
+// the library's connections to bound them per source and in time.
 #include "http/HttpServer.h"
 
 #include "events/PVXException.h"
 #include "http/Routing.h"
 #include "http/StatusRender.h"
+#include "platform/Clock.h"
+#include "platform/Portability.h"
 
 #include <microhttpd.h>
 
@@ -31,7 +34,16 @@ struct SHttpCallbacks {
             ++server.m_refused;
             return MHD_NO;
         }
-        return MHD_YES;
+        return server.AdmitSource(peer.sin_addr.s_addr) ? MHD_YES : MHD_NO;
+    }
+
+    static void Notify(void* self, MHD_Connection* connection, void** context, MHD_ConnectionNotificationCode code)
+    {
+        auto& server = *static_cast<CHttpServer*>(self);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED)
+            server.Started(connection, context);
+        else if (code == MHD_CONNECTION_NOTIFY_CLOSED)
+            server.Closed(context);
     }
 
     static MHD_Result Answer(void* self, MHD_Connection* connection, const char* url, const char* method,
@@ -71,7 +83,9 @@ SBody ErrorBody(int status)
 
 CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddressList clients,
                          const SPollCounters& polls, const SNetworkCounters& network, SHttpLimits limits)
-    : m_connectionLimit(limits.connections)
+    : m_limits(limits)
+    , m_connectionLimit(2 * limits.connections)
+    , m_slots(m_connectionLimit)
     , m_clients(std::move(clients))
     , m_polls(polls)
     , m_network(network)
@@ -84,7 +98,8 @@ CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddre
     // runs only inside MHD_run, called from the service loop.
     m_daemon = MHD_start_daemon(MHD_USE_EPOLL, port, &SHttpCallbacks::Admit, this, &SHttpCallbacks::Answer, this,
         MHD_OPTION_SOCK_ADDR, &bindAddress,
-        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(limits.connections),
+        MHD_OPTION_CONNECTION_LIMIT, m_connectionLimit,
+        MHD_OPTION_NOTIFY_CONNECTION, &SHttpCallbacks::Notify, this,
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits.idleSeconds),
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.requestBytes,
         MHD_OPTION_END);
@@ -110,6 +125,90 @@ CHttpServer::~CHttpServer()
     MHD_stop_daemon(m_daemon);
 }
 
+bool CHttpServer::AdmitSource(std::uint32_t source)
+{
+    unsigned fromSource = 0;
+    unsigned served = 0;
+    SSlot* oldest = nullptr;
+    bool freeSlot = false;
+    for (SSlot& slot : m_slots) {
+        if (slot.connection == nullptr) {
+            freeSlot = true;
+            continue;
+        }
+        if (slot.ending)
+            continue;
+        ++served;
+        fromSource += slot.source == source ? 1 : 0;
+        if (oldest == nullptr || slot.startedMs < oldest->startedMs)
+            oldest = &slot;
+    }
+    // A source holds a few places at most; when every place is taken, the
+    // connection open longest gives its place if it has had its time.
+    bool admitted = freeSlot && fromSource < m_limits.perSource;
+    if (admitted && served >= m_limits.connections) {
+        admitted = oldest != nullptr
+            && CurrentClock().MonotonicMilliseconds() - oldest->startedMs >= m_limits.replaceAfterMs;
+        if (admitted)
+            End(*oldest);
+    }
+    if (!admitted)
+        ++m_limited;
+    return admitted;
+}
+
+void CHttpServer::Started(MHD_Connection* connection, void** context)
+{
+    auto place = std::ranges::find(m_slots, nullptr, &SSlot::connection);
+    const MHD_ConnectionInfo* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const MHD_ConnectionInfo* peer = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (place == m_slots.end() || fd == nullptr) {
+        *context = nullptr; // not tracked; the library's own bounds still hold it
+        return;
+    }
+    SSlot slot;
+    slot.connection = connection;
+    slot.socket = fd->connect_fd;
+    if (peer != nullptr && peer->client_addr != nullptr && peer->client_addr->sa_family == AF_INET) {
+        sockaddr_in address {};
+        std::memcpy(&address, peer->client_addr, sizeof address);
+        slot.source = address.sin_addr.s_addr;
+    }
+    slot.startedMs = CurrentClock().MonotonicMilliseconds();
+    *place = slot;
+    *context = &*place;
+}
+
+void CHttpServer::Closed(void** context)
+{
+    if (*context != nullptr)
+        *static_cast<SSlot*>(*context) = SSlot {};
+    *context = nullptr;
+}
+
+void CHttpServer::End(SSlot& slot)
+{
+    // The library sees the end of the stream at once and closes the
+    // connection in this run or the next.
+    ShutdownSocket(slot.socket);
+    slot.ending = true;
+    ++m_limited;
+}
+
+void CHttpServer::EndOverdue()
+{
+    const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
+    for (SSlot& slot : m_slots)
+        if (slot.connection != nullptr && !slot.ending && now - slot.startedMs >= m_limits.connectionMs)
+            End(slot);
+}
+
+unsigned CHttpServer::ServedConnections() const
+{
+    return static_cast<unsigned>(
+        std::ranges::count_if(m_slots, [](const SSlot& slot) { return slot.connection != nullptr && !slot.ending; }));
+}
+
 std::uint32_t CHttpServer::TimeoutWithin(std::uint32_t atMost) const
 {
     // A run at least once a second whatever the library says: should it ever
@@ -119,6 +218,13 @@ std::uint32_t CHttpServer::TimeoutWithin(std::uint32_t atMost) const
     MHD_UNSIGNED_LONG_LONG timeout = kLongestNap;
     if (MHD_get_timeout(m_daemon, &timeout) != MHD_YES)
         timeout = kLongestNap; // nothing is timed
+    // And when the first connection outlives its time.
+    const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
+    for (const SSlot& slot : m_slots)
+        if (slot.connection != nullptr && !slot.ending) {
+            const std::uint64_t due = slot.startedMs + m_limits.connectionMs;
+            timeout = std::min<MHD_UNSIGNED_LONG_LONG>(timeout, due > now ? due - now : 0);
+        }
     return static_cast<std::uint32_t>(std::min<MHD_UNSIGNED_LONG_LONG>({ timeout, kLongestNap, atMost }));
 }
 
@@ -131,6 +237,7 @@ unsigned CHttpServer::OpenConnections() const
 void CHttpServer::Run(const CAbstractUPS* ups)
 {
     m_ups = ups;
+    EndOverdue();
     const bool wasFull = OpenConnections() >= m_connectionLimit;
     MHD_run(m_daemon);
     // At the bound the library stops listening, and it listens again only at

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -18,9 +19,17 @@ struct MHD_Connection;
 namespace pvx {
 
 struct SHttpLimits {
-    unsigned connections = 16; // open at once; further clients wait in the listen queue
+    unsigned connections = 16; // served at once
     unsigned idleSeconds = 5; // a connection that sends or takes nothing for this long is closed
     std::size_t requestBytes = 16 * 1024; // request line and headers; larger requests are refused
+    // A connection lives this long at most, request and answer together: a
+    // client that trickles its request a byte at a time is never idle.
+    std::uint32_t connectionMs = 3000;
+    unsigned perSource = 4; // connections one source address may hold
+    // When every connection is taken, a new client takes the place of the
+    // oldest once that has been open this long; a request of a polite
+    // client is answered far sooner.
+    std::uint32_t replaceAfterMs = 500;
 };
 
 class CHttpServer {
@@ -45,18 +54,39 @@ public:
     // closes. `ups` is the current UPS object (may be null), only read.
     void Run(const CAbstractUPS* ups);
 
-    // Connections refused by HTTP/Clients; requests answered.
+    // Connections refused by HTTP/Clients; requests answered; connections
+    // refused or ended by the bounds (per source, in all, in time).
     std::uint64_t RefusedConnections() const { return m_refused; }
     std::uint64_t AnsweredRequests() const { return m_answered; }
+    std::uint64_t LimitedConnections() const { return m_limited; }
+    // Connections being served now, by the server's own count.
+    unsigned ServedConnections() const;
 
 private:
     friend struct SHttpCallbacks; // the library's callbacks, HttpServer.cpp
     int Respond(MHD_Connection* connection, const char* url, const char* method);
 
+    // One connection the library serves: its socket, source and start.
+    struct SSlot {
+        MHD_Connection* connection = nullptr;
+        int socket = -1;
+        std::uint32_t source = 0;
+        std::uint64_t startedMs = 0;
+        bool ending = false; // shut down; the library closes it next
+    };
+    bool AdmitSource(std::uint32_t source);
+    void Started(MHD_Connection* connection, void** context);
+    void Closed(void** context);
+    void End(SSlot& slot);
+    // Ends the connections that outlived SHttpLimits::connectionMs.
+    void EndOverdue();
+
     unsigned OpenConnections() const;
 
     MHD_Daemon* m_daemon = nullptr;
-    unsigned m_connectionLimit;
+    SHttpLimits m_limits;
+    unsigned m_connectionLimit; // the library's: room for ended ones still closing
+    std::vector<SSlot> m_slots; // fixed size, one per connection the library may hold
     int m_descriptor = -1;
     std::uint16_t m_port = 0;
     CAddressList m_clients;
@@ -65,6 +95,7 @@ private:
     const CAbstractUPS* m_ups = nullptr; // valid during Run only
     std::uint64_t m_refused = 0;
     std::uint64_t m_answered = 0;
+    std::uint64_t m_limited = 0;
 };
 
 } // namespace pvx

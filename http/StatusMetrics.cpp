@@ -155,6 +155,13 @@ void HealthMetrics(CMetrics& m, const SStatusSnapshot& s)
     m.Family("pvx_relay_datagrams_dropped_total", "counter", "Relay datagrams dropped, by reason.");
     m.Sample("pvx_relay_datagrams_dropped_total", "reason=\"not_client\"", count(n.relayNotClient));
     m.Sample("pvx_relay_datagrams_dropped_total", "reason=\"no_ups\"", count(n.relayNoUps));
+    m.Family("pvx_relay_password_frames_total", "counter",
+        "Relay password frames, by result (ignored: their source pauses after wrong ones).");
+    m.Sample("pvx_relay_password_frames_total", "result=\"right\"", count(n.relayPasswordsRight));
+    m.Sample("pvx_relay_password_frames_total", "result=\"wrong\"", count(n.relayPasswordsWrong));
+    m.Sample("pvx_relay_password_frames_total", "result=\"ignored\"", count(n.relayPasswordsIgnored));
+    m.Single("pvx_relay_identity_lines_held_back_total", "counter",
+        "Identity query lines not written: at most one per source a minute.", count(n.relayIdentityLinesHeldBack));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/HexText.h"
 #include "platform/Portability.h"
+#include "platform/SerialWait.h"
 
 #include <array>
 #include <cerrno>
@@ -242,32 +243,32 @@ void CCommPort::WakeUp()
     SetModemLine(kLineRTS, false);
     SetModemLine(kLineDTR, true);
     SetModemLine(kLineRTS, false);
-    Sleep(200);
+    SerialPause(200);
     SetModemLine(kLineDTR, false);
-    Sleep(200);
+    SerialPause(200);
     SetModemLine(kLineDTR, true);
-    Sleep(200);
+    SerialPause(200);
     SetModemLine(kLineRTS, true);
-    Sleep(200);
+    SerialPause(200);
     SetModemLine(kLineRTS, false);
     SetModemLine(kLineDTR, false);
-    Sleep(200);
+    SerialPause(200);
     SetModemLine(kLineRTS, true);
     SetModemLine(kLineDTR, true);
-    Sleep(400);
+    SerialPause(400);
 }
 
 std::size_t CCommPort::PacedRead(std::span<std::uint8_t> buffer, std::uint32_t pauseMs)
 {
     std::size_t total = 0;
-    Sleep(pauseMs / 10);
+    SerialPause(pauseMs / 10);
     for (;;) {
         std::size_t n = 0;
         Read(buffer.subspan(total), n);
         total += n;
         if (total >= buffer.size())
             break;
-        Sleep(pauseMs);
+        SerialPause(pauseMs);
         if (n == 0)
             break;
     }
@@ -320,15 +321,28 @@ bool CCommPort::WaitForInput(std::uint32_t ms)
     if (!IsOpen()) {
         // Nothing can ever arrive: sleep the time rather than let a
         // caller's wait loop spin.
-        Sleep(ms);
+        SerialPause(ms);
         return false;
     }
     if (m_hungUp) {
-        Sleep(ms);
+        SerialPause(ms);
         return false;
     }
-    m_inputSignalled = WaitReadable(m_descriptor.Get(), ms) > 0;
+    m_inputSignalled = WaitSerialReadable(m_descriptor.Get(), ms) > 0;
     return m_inputSignalled;
+}
+
+void CCommPort::DiscardPendingInput()
+{
+    // Bounded: a line that keeps talking cannot hold the caller here.
+    constexpr std::size_t kMaxDiscarded = 4096;
+    std::array<std::uint8_t, 256> discard{};
+    for (std::size_t total = 0; total < kMaxDiscarded;) {
+        std::size_t n = 0;
+        if (!Read(discard, n) || n == 0)
+            return;
+        total += n;
+    }
 }
 
 std::uint32_t CCommPort::DrainBound(std::uint32_t ms)

@@ -63,6 +63,9 @@ public:
     // False (and nothing done) when no device is configured.
     virtual bool Read(std::span<std::uint8_t> buffer, std::size_t& n);
     virtual bool Write(std::span<const std::uint8_t> bytes, std::size_t& n);
+    // Discards what has arrived and not been read, never waiting: stray
+    // bytes from between two exchanges are no answer to the next request.
+    virtual void DiscardPendingInput();
     // Blocks until input is waiting or `ms` pass; true when input waits.
     // This is what lets timed readers sleep instead of spinning.
     virtual bool WaitForInput(std::uint32_t ms);

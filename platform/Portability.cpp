@@ -103,11 +103,13 @@ bool WriteAll(int fd, const std::string& contents, bool fromStart = false)
 bool ReadFileBounded(const std::string& path, std::size_t maxBytes, bool requireWritable, std::string& contents)
 {
     contents.clear();
-    CUniqueFd fd(::open(path.c_str(), (requireWritable ? O_RDWR : O_RDONLY) | O_CLOEXEC));
+    // Not blocking: a FIFO put where a file belongs must not stop pvx in its
+    // open; only a regular file is read.
+    CUniqueFd fd(::open(path.c_str(), (requireWritable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK));
     if (!fd)
         return false;
     struct stat info{};
-    if (::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode))
+    if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     char chunk[4096];
     while (contents.size() < maxBytes) {

@@ -133,6 +133,9 @@ CUniqueFd OpenUdpSocket(std::uint16_t port, std::uint32_t address, const SUdpSoc
 // The address the socket is bound to (network order) and its port.
 bool GetSocketAddress(int socket, std::uint32_t& address, std::uint16_t& port);
 bool ReceiveFrom(int socket, SDatagram& datagram);
+// Ends both directions of a connected socket (which stays open until its
+// owner closes it): its reader sees the end at once.
+bool ShutdownSocket(int socket);
 bool SendTo(int socket, const SDatagram& datagram);
 
 // Readiness of several descriptors at once: `ready` receives those readable.

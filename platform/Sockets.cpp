@@ -87,6 +87,8 @@ bool GetSocketAddress(int socket, std::uint32_t& address, std::uint16_t& port)
     return true;
 }
 
+bool ShutdownSocket(int socket) { return ::shutdown(socket, SHUT_RDWR) == 0; }
+
 bool ReceiveFrom(int socket, SDatagram& datagram)
 {
     sockaddr_in peer{};

@@ -39,6 +39,32 @@ void CNetXCPAgent::BeginPass()
 {
     m_passSpentMs = 0;
     m_passLongestMs = 0;
+    ReportIgnoredPasswords();
+}
+
+bool CNetXCPAgent::CheckPassword(std::span<const std::uint8_t> password, std::uint32_t source)
+{
+    if (!m_passwordGuard.MayCheck(source)) {
+        ++m_counters->relayPasswordsIgnored;
+        return false;
+    }
+    if (!IsPassword(password)) {
+        m_passwordGuard.Wrong(source);
+        ++m_counters->relayPasswordsWrong;
+        return false;
+    }
+    m_passwordGuard.Right(source);
+    ++m_counters->relayPasswordsRight;
+    return true;
+}
+
+void CNetXCPAgent::ReportIgnoredPasswords()
+{
+    if (auto line = m_passwordGuard.TakeReport()) {
+        CPVXException event(EVENT_RELAY_PASSWORD_IGNORED);
+        event.SetDetail(*line);
+        event.Report();
+    }
 }
 
 bool CNetXCPAgent::WaitForRequest(std::uint32_t ms) { return WaitReadable(m_socket.Get(), ms) > 0; }
@@ -72,6 +98,7 @@ void CNetXCPAgent::RelayRequests(CAbstractUPS* ups)
     ProcessDatagram(*ups, m_received.Bytes(), m_reply);
     if (m_reply.length != 0)
         SendTo(m_socket.Get(), m_reply);
+    ReportIgnoredPasswords();
 }
 
 void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8_t> request, SDatagram& reply)
@@ -98,10 +125,13 @@ void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8
         const std::uint8_t command = view.Command();
         bool forward = false;
         if (command == kXCPListenOnly) {
-            PrintLine("requested pvx\n");
+            if (auto line = m_identityLines.Line(reply.address))
+                PrintLine(*line);
+            else
+                ++m_counters->relayIdentityLinesHeldBack;
             append(kIdentity);
         } else if (command == kXCPAuthorize) {
-            if (view.Length() == kPasswordFrameLength && IsPassword(view.DataBytes()))
+            if (view.Length() == kPasswordFrameLength && CheckPassword(view.DataBytes(), reply.address))
                 authorized = true;
         } else if (command == kXCPEndSession) {
             authorized = false;

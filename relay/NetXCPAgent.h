@@ -6,6 +6,7 @@
 #include "config/AddressList.h"
 #include "events/NetworkCounters.h"
 #include "platform/Portability.h"
+#include "relay/RelayLimits.h"
 
 #include <cstdint>
 #include <span>
@@ -41,7 +42,8 @@ public:
     // Receives one datagram and answers it; never throws.
     void RelayRequests(CAbstractUPS* ups);
 
-    // Answers the frames of one datagram into `reply` (length 0: nothing to send).
+    // Answers the frames of one datagram into `reply` (length 0: nothing to
+    // send); `reply`'s address is the requester's, whose bounds apply.
     void ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8_t> request, SDatagram& reply);
 
     std::uint16_t GetBoundPort() const;
@@ -54,6 +56,10 @@ private:
     // Whether the datagram just received is handled: its source is a listed
     // client and a UPS object exists. Counts the outcome.
     bool Admits(const CAbstractUPS* ups);
+    // A password frame's data bytes from `source`, within its source's bounds.
+    bool CheckPassword(std::span<const std::uint8_t> password, std::uint32_t source);
+    // Logs the password frames ignored, at most once per interval.
+    void ReportIgnoredPasswords();
 
     std::uint16_t m_port;
     CUniqueFd m_socket;
@@ -65,6 +71,8 @@ private:
     std::uint64_t m_passSpentMs = 0;
     std::uint64_t m_passLongestMs = 0;
     CAddressList m_clients;
+    CPasswordGuard m_passwordGuard;
+    CIdentityLines m_identityLines;
     SNetworkCounters m_ownCounters;
     SNetworkCounters* m_counters = &m_ownCounters;
 };

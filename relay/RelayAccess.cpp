@@ -1,6 +1,8 @@
 // Which datagrams the relay handles, and the counts of those it drops.
 #include "relay/NetXCPAgent.h"
 
+#include "ups/AbstractUPS.h"
+
 namespace pvx {
 
 bool CNetXCPAgent::Admits(const CAbstractUPS* ups)
@@ -11,7 +13,8 @@ bool CNetXCPAgent::Admits(const CAbstractUPS* ups)
         ++m_counters->relayNotClient;
         return false;
     }
-    if (ups == nullptr) {
+    // A UPS given up for lost (its values reset) is no UPS for the relay.
+    if (ups == nullptr || !ups->IsConnected()) {
         ++m_counters->relayNoUps;
         return false;
     }

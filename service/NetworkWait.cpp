@@ -27,6 +27,8 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstract
     };
     const std::uint64_t deadline = GetMonotonicMilliseconds() + ms;
     for (;;) {
+        if (agent != nullptr)
+            agent->ServeDeferred(ups); // a SET kept while the serial line waited
         const std::uint64_t now = GetMonotonicMilliseconds();
         const auto remaining = static_cast<std::uint32_t>(now < deadline ? deadline - now : 0);
         const unsigned served = outcome.snmpServed + outcome.relayServed + outcome.httpRuns + outcome.nutRuns;

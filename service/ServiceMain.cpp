@@ -10,6 +10,7 @@
 #include "platform/Portability.h"
 #include "service/NetworkWait.h"
 #include "service/ProcessEntry.h"
+#include "service/SerialWaitLender.h"
 #include "service/ServiceState.h"
 #include "ups/Readings.h"
 #include "xcp/driver/Settings.h"
@@ -226,6 +227,7 @@ int ServiceMain(int /*argument*/)
     try {
         service.configuration = std::make_unique<CINIFile>(Portability().GetConfigPath());
         const CINIFile& file = *service.configuration;
+        service.configuration->RequireReadable();
         DiscardStaleReplacement(file.GetPath());
         // Without a state folder of its own, the engine's state lies beside pvx.ini.
         const std::string& stateDirectory = Portability().GetStateDirectory();
@@ -245,6 +247,8 @@ int ServiceMain(int /*argument*/)
         const std::uint64_t stallPass = StallPass();
         bool detected = false, detectNow = false;
         service.notifier.Ready(StatusText(service, detected));
+        // The serial line's waits serve HTTP, and SNMP in the responsive loop.
+        CSerialWaitLender lender(service.responsive ? service.agent.get() : nullptr, service.http.get(), service.ups);
         for (std::uint64_t pass = 0; Portability().IsRunning();) {
             ServeNetwork(service);
             service.counterLog.Poll(service.counters);
@@ -272,6 +276,8 @@ int ServiceMain(int /*argument*/)
                 Sleep(kStallMs);
             if (service.reloadOnHangup && TakeHangup()) {
                 detectNow = Reload(service, counterLogInterval) || detectNow;
+                // A reload may have re-opened the services the waits serve.
+                lender.Retarget(service.responsive ? service.agent.get() : nullptr, service.http.get());
                 service.notifier.Ready(StatusText(service, detected));
             }
         }

@@ -105,7 +105,9 @@ void OpenSnmp(SService& service, const SSettings& s)
     agent->SetSourceLists(s.readManagers, s.setManagers);
     agent->AttachCounters(service.counters);
     agent->SetVersion2c(s.version2c);
-    if (s.snmpv3) {
+    if (s.snmpv3 && !service.engine) {
+        agent->SetSNMPv3Unavailable();
+    } else if (s.snmpv3) {
         // One engine a run: its clock and boots go on across re-openings.
         if (service.v3)
             service.v3->SetUsers(s.users);
@@ -293,11 +295,16 @@ void PrepareEngine(SService& service, const SSettings& settings)
     if (!settings.snmpv3)
         return;
     if (!service.engine) {
+        // An engine state that cannot be trusted (or advanced) turns off
+        // SNMPv3 alone: everything else serves, and the file is left as it
+        // is for the operator, so that no boot count is ever used twice.
         try {
             service.engine = usm::StartEngine(service.engineStatePath);
-        } catch (CPVXException& e) {
-            e.SetDetail(service.engineStatePath);
-            throw;
+        } catch (const CPVXException&) {
+            CPVXException off(EVENT_SNMPV3_OFF, {service.engineStatePath});
+            off.SetDetail(service.engineStatePath);
+            off.Report(EPriority::Warning);
+            return;
         }
         // The engine ID is what pvx-passwd needs to localize keys to pvx.
         std::string id = usm::HexOf(service.engine->engineId);

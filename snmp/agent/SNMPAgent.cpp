@@ -88,18 +88,23 @@ void CSNMPAgent::ServeRequest(CAbstractUPS* ups)
     try {
         if (!ReceiveFrom(m_socket.Get(), m_datagram))
             return;
-        switch (ProcessRequest(ups)) {
-        case ERequestOutcome::Answered:
-            SendTo(m_socket.Get(), m_datagram);
-            break;
-        case ERequestOutcome::AuthenticationFailure:
-            ReportAuthenticationFailure();
-            break;
-        case ERequestOutcome::Dropped:
-        case ERequestOutcome::Refused:
-            break;
-        }
+        Answer(ProcessRequest(ups));
     } catch (...) {
+    }
+}
+
+void CSNMPAgent::Answer(ERequestOutcome outcome)
+{
+    switch (outcome) {
+    case ERequestOutcome::Answered:
+        SendTo(m_socket.Get(), m_datagram);
+        break;
+    case ERequestOutcome::AuthenticationFailure:
+        ReportAuthenticationFailure();
+        break;
+    case ERequestOutcome::Dropped:
+    case ERequestOutcome::Refused:
+        break;
     }
 }
 
@@ -109,7 +114,11 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
     if (!AdmitsSource())
         return ERequestOutcome::Refused;
     ++m_snmpGroup.inPackets;
-    m_ups = ups;
+    // A UPS given up for lost holds reset values, not measurements: it is
+    // served as no UPS at all until one is identified again.
+    m_ups = ups != nullptr && ups->IsConnected() ? ups : nullptr;
+    m_servingNow = true;
+    m_deferredNow = false;
     ERequestOutcome outcome = ERequestOutcome::Dropped;
     try {
         outcome = Dispatch();
@@ -118,7 +127,9 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
         outcome = ERequestOutcome::Dropped;
     }
     m_ups = nullptr;
-    CountOutcome(outcome);
+    m_servingNow = false;
+    if (!m_deferredNow) // a kept SET is counted once it is served
+        CountOutcome(outcome);
     return outcome;
 }
 
@@ -138,7 +149,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
     if (version == kSnmpVersion3 && m_v3)
         return DispatchV3();
     // A site that wants SNMPv3 only turns the community versions off.
-    if (m_v3 && !m_version1)
+    if ((m_v3 || m_v3Unavailable) && !m_version1)
         return ERequestOutcome::Dropped;
     auto community = request.ReadOctetStringView();
     if (version != kSnmpVersion1 && !(version == kSnmpVersion2c && m_version2c)) {
@@ -195,11 +206,19 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
     m_v3Response.clear();
     m_request = m_v3Pdu;
     CBasicEncodingRulesBuffer request(m_request);
-    // A message below the user's configured level is served nothing.
-    ERequestOutcome outcome = in.authorized ? ServePdu(request, in.access == usm::EAccess::Write)
-                                            : BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
-    if (outcome != ERequestOutcome::Answered)
-        return outcome;
+    const bool isSet = in.authorized && tag == ber::kSetRequest;
+    ERequestOutcome outcome = ERequestOutcome::Answered;
+    if (const auto* original = isSet ? m_v3Sets.Find(in.security, m_v3->EngineTime()) : nullptr) {
+        m_v3Response = *original; // a copy of a SET already applied: answered, not applied again
+    } else {
+        // A message below the user's configured level is served nothing.
+        outcome = in.authorized ? ServePdu(request, in.access == usm::EAccess::Write)
+                                : BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
+        if (outcome != ERequestOutcome::Answered)
+            return outcome;
+        if (isSet && !m_deferSets)
+            m_v3Sets.Remember(in.security, m_v3Response, m_v3->EngineTime());
+    }
     try {
         m_datagram.length = static_cast<std::uint32_t>(m_v3->BuildResponse(in.security, m_v3Response, out));
     } catch (const CPVXException& e) {

@@ -8,6 +8,7 @@
 #include "events/NetworkCounters.h"
 #include "platform/Portability.h"
 #include "snmp/agent/AuthFailureLimiter.h"
+#include "snmp/agent/SetReplayCache.h"
 #include "snmp/agent/TrapDestinations.h"
 #include "snmp/usm/SNMPv3Message.h"
 #include "snmp/values/MIBData.h"
@@ -108,6 +109,16 @@ public:
     bool IsRequestWaiting();
     // Reads and answers at most one datagram; `ups` may be null. Never throws.
     void ServeRequest(CAbstractUPS* ups);
+    // Serves one datagram while the serial line waits for a UPS reply: a SET
+    // is kept to be applied once the exchange is over (ServeDeferred), since
+    // applying it may need the line. One SET is kept at a time; another in
+    // the same wait is answered genErr, as a busy UPS is. Never throws.
+    void ServeRequestDuringSerialWait(CAbstractUPS* ups);
+    // Serves the SET kept during a serial wait, if any. Never throws.
+    void ServeDeferred(CAbstractUPS* ups);
+    bool HasDeferred() const { return m_deferred.has_value(); }
+    // True while a request is being served (a SET may be waiting on the line).
+    bool IsServing() const { return m_servingNow; }
     // Sends every trap the UPS object has queued; stops at the first that
     // cannot be sent, leaving the rest queued. Never throws.
     void SendPendingTraps(CAbstractUPS& ups);
@@ -130,6 +141,9 @@ public:
     std::unique_ptr<usm::CSNMPv3Processor> TakeSNMPv3() { return std::move(m_v3); }
     // Off: with SNMPv3 on, SNMPv1 and SNMPv2c requests are dropped.
     void SetVersion1(bool on) { m_version1 = on; }
+    // SNMPv3 is configured but cannot be served (its engine state cannot be
+    // trusted): version 3 is dropped, and Version1 applies as with SNMPv3 on.
+    void SetSNMPv3Unavailable() { m_v3Unavailable = true; }
     // SNMP/SystemGroup: the system and snmp groups of RFC 3418, and with
     // SNMPv3 the snmpEngine group (RFC 3411) and usmStats (RFC 3414), served
     // before and after the UPS's objects in the walk.
@@ -154,6 +168,10 @@ private:
     class CReplyWriter;
 
     ERequestOutcome Dispatch();
+    // Keeps the datagram for ServeDeferred, or answers genErr when one is kept.
+    ERequestOutcome DeferSet();
+    // Sends the answer ProcessRequest left in the datagram record.
+    void Answer(ERequestOutcome outcome);
     ERequestOutcome DispatchV3();
     // Serves the PDU that starts at the buffer's position (its tag next).
     ERequestOutcome ServePdu(CBasicEncodingRulesBuffer& request, bool setAllowed);
@@ -236,6 +254,7 @@ private:
     std::span<std::uint8_t> m_request;
     std::unique_ptr<usm::CSNMPv3Processor> m_v3;
     bool m_version1 = true;
+    bool m_v3Unavailable = false;
     bool m_standardValues = false;
     std::optional<SSystemGroup> m_systemGroup;
     SSnmpGroupCounters m_snmpGroup;
@@ -247,6 +266,7 @@ private:
     bool m_serving3 = false; // the request is SNMPv3: replies are bare PDUs
     std::vector<std::uint8_t> m_v3Pdu; // the SNMPv3 request's PDU
     std::vector<std::uint8_t> m_v3Response; // and its response PDU
+    CSetReplayCache m_v3Sets;
     CTrapDestinations m_trapDestinations;
     CAddressList m_readManagers;
     CAddressList m_setManagers;
@@ -254,6 +274,10 @@ private:
     SNetworkCounters m_ownCounters;
     SNetworkCounters* m_counters = &m_ownCounters;
     CAbstractUPS* m_ups = nullptr; // the UPS object of the current call only
+    bool m_servingNow = false;
+    bool m_deferSets = false; // serving during a serial wait
+    bool m_deferredNow = false; // the request being served was kept
+    std::optional<SDatagram> m_deferred;
     // Scratch space for names decoded from a request: no name in a datagram
     // can have more arcs than the datagram has bytes, plus one (the first
     // byte holds two) and the 0 arc the decoder appends.

@@ -196,7 +196,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServePdu(CBasicEncodingRulesBuffer& requ
                 return ERequestOutcome::Refused;
             if (!setAllowed)
                 return BuildErrorReply(SNMP_AUTHORIZATION_ERROR, 0);
-            return ServeSet(request);
+            return m_deferSets ? DeferSet() : ServeSet(request);
         }
         if (!setAllowed) {
             ++m_snmpGroup.badCommunityUses;
@@ -204,7 +204,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServePdu(CBasicEncodingRulesBuffer& requ
         }
         if (!AdmitsSetSource())
             return ERequestOutcome::Refused;
-        return ServeSet(request);
+        return m_deferSets ? DeferSet() : ServeSet(request);
     default:
         return ERequestOutcome::Dropped;
     }

@@ -1,6 +1,8 @@
 // The bounded list of trap destinations.
 #include "snmp/agent/TrapDestinations.h"
 
+#include "platform/Clock.h"
+
 #include <algorithm>
 
 namespace pvx {
@@ -20,14 +22,25 @@ STrapDestination* CTrapDestinations::Find(std::uint32_t address)
 
 STrapDestination* CTrapDestinations::FindOrRegister(std::uint32_t address)
 {
-    if (STrapDestination* found = Find(address))
+    const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
+    if (STrapDestination* found = Find(address)) {
+        found->renewedMs = now;
         return found;
+    }
     // The trap host may set its level back to 1, which drops its record; it
     // takes no place of the managers when it registers again.
     bool isTrapHost = m_hasTrapHost && address == m_trapHost;
-    if (!isTrapHost && RegisteredCount() >= kMaxRegistered)
-        return nullptr;
-    m_destinations.push_back({ address, m_managerPort, 1, 1 });
+    if (!isTrapHost && RegisteredCount() >= kMaxRegistered) {
+        auto oldest = m_destinations.end();
+        for (auto it = m_destinations.begin(); it != m_destinations.end(); ++it)
+            if (!(m_hasTrapHost && it->address == m_trapHost)
+                && (oldest == m_destinations.end() || it->renewedMs < oldest->renewedMs))
+                oldest = it;
+        if (oldest == m_destinations.end() || now - oldest->renewedMs < kRenewalMs)
+            return nullptr;
+        m_destinations.erase(oldest);
+    }
+    m_destinations.push_back({ address, m_managerPort, 1, 1, now });
     return &m_destinations.back();
 }
 

@@ -16,12 +16,17 @@ struct STrapDestination {
     std::uint16_t port = 0; // always the configured manager port
     std::int32_t trapLevel = 1;
     std::int32_t trapType = 1;
+    std::uint64_t renewedMs = 0; // monotonic clock of the last set that made or kept it
 };
 
 class CTrapDestinations {
 public:
     // Managers registered beyond the configured trap host, at most.
     static constexpr std::size_t kMaxRegistered = 16;
+    // A registration not renewed (by a set of either trap-control object)
+    // for this long gives its place to a new manager once the list is full,
+    // so that forged sources cannot hold the places for good.
+    static constexpr std::uint64_t kRenewalMs = 3600 * 1000;
 
     explicit CTrapDestinations(std::uint16_t managerPort)
         : m_managerPort(managerPort)
@@ -31,9 +36,10 @@ public:
     // The configured trap host: first in the list, never counted against the bound.
     void AddTrapHost(std::uint32_t address);
     STrapDestination* Find(std::uint32_t address);
-    // The manager's record, created at the end of the list as {address,
-    // manager port, level 1, type 1} if there is none; null when there is
-    // none and kMaxRegistered managers are registered already.
+    // The manager's record, renewed, or created at the end of the list as
+    // {address, manager port, level 1, type 1} if there is none; when the
+    // list is full the registration renewed longest ago takes its place if
+    // that is kRenewalMs old, else the result is null.
     STrapDestination* FindOrRegister(std::uint32_t address);
     void Remove(std::uint32_t address);
 

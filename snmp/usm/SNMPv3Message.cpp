@@ -347,6 +347,8 @@ SIncomingV3 CSNMPv3Processor::Process(std::span<const std::uint8_t> message)
         std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset), m.authSize, 0);
         if (!VerifyDigest(user->config.authProtocol, user->authKey, bytes, received))
             return Count(std::move(result), EUsmReport::WrongDigests);
+        s.time = m.time;
+        s.digest = received;
 
         std::uint32_t now = EngineTime();
         std::uint32_t skew = m.time > now ? m.time - now : now - m.time;

@@ -75,6 +75,11 @@ struct SSecurityState {
     std::int32_t requestId = 0; // of the PDU when it could be read, else 0
     Bytes contextEngineId;
     Bytes contextName;
+    // Of an authenticated message: its msgAuthoritativeEngineTime and its
+    // digest (msgAuthenticationParameters), which tell one message from
+    // another (RFC 3414 section 3.2 step 6 covers the whole message).
+    std::uint32_t time = 0;
+    Bytes digest;
 };
 
 enum class EV3Outcome {

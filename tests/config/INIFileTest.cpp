@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -129,19 +132,68 @@ TEST_F(INIFileTest, ConstructionTouchesNothingAndMissingFileGivesDefaults)
     EXPECT_FALSE(fs::exists(m_path));
 }
 
-TEST_F(INIFileTest, ReadOnlyFileGivesDefaults)
+// A file pvx may read but not write is read; one that exists but cannot be
+// read at all is refused at start-up rather than served as every default.
+TEST_F(INIFileTest, ReadOnlyFileIsReadAndAnUnreadableOneIsRefused)
 {
-    Write("[snmp]\nenabled = 1\n");
-    EXPECT_EQ(CINIFile(m_path).GetUInt("SNMP", "Enabled", 0), 1u);
-    // Root may write any ordinary file; a kernel file is read-only even for root.
-    std::string path = m_path;
-    if (::geteuid() == 0) {
-        path = "/proc/version";
-    } else {
-        ::chmod(m_path.c_str(), 0444);
+    enum class EFile { Missing, Plain, Immutable, Folder };
+    struct SCase {
+        const char* name;
+        EFile file;
+        const char* enabled; // SNMP/Enabled as read
+        bool refused;
+    };
+    const SCase cases[] = {
+        { "missing", EFile::Missing, "d", false },
+        { "plain", EFile::Plain, "1", false },
+        { "readable, not writable", EFile::Immutable, "1", false },
+        { "a folder in its place", EFile::Folder, "d", true },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(m_path);
+        if (c.file == EFile::Plain || c.file == EFile::Immutable)
+            Write("[snmp]\nenabled=1\n");
+        bool immutable = false;
+        if (c.file == EFile::Immutable) {
+            // Root may write any file the permission bits forbid, but not
+            // an immutable one; others are held by the bits.
+            ::chmod(m_path.c_str(), 0444);
+            int fd = ::open(m_path.c_str(), O_RDONLY);
+            int flags = 0;
+            immutable = ::geteuid() == 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
+                && (flags |= FS_IMMUTABLE_FL, ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+            ::close(fd);
+            if (::geteuid() == 0 && !immutable)
+                std::printf("note: no immutable files here; the read-only case reads a writable file\n");
+        }
+        if (c.file == EFile::Folder)
+            fs::create_directory(m_path);
+        CINIFile file(m_path);
+        EXPECT_EQ(file.GetString("SNMP", "Enabled", "d"), c.enabled);
+        std::uint32_t code = 0;
+        std::string named;
+        try {
+            file.RequireReadable();
+        } catch (const pvx::CPVXException& e) {
+            code = e.GetCode();
+            named = e.GetDetail();
+        }
+        EXPECT_EQ(code, c.refused ? pvx::EVENT_CONFIG_UNREADABLE : 0u);
+        EXPECT_EQ(named, c.refused ? m_path : "");
+        if (c.file == EFile::Immutable && (immutable || ::geteuid() != 0)) {
+            EXPECT_FALSE(file.WriteString("UPSIdent", "Name", "x")) << "writing still needs write access";
+            EXPECT_EQ(Read(), "[snmp]\nenabled=1\n");
+        }
+        if (immutable) {
+            int fd = ::open(m_path.c_str(), O_RDONLY);
+            int flags = 0;
+            ::ioctl(fd, FS_IOC_GETFLAGS, &flags);
+            flags &= ~FS_IMMUTABLE_FL;
+            ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+            ::close(fd);
+        }
     }
-    EXPECT_EQ(CINIFile(path).GetString("SNMP", "Enabled", "d"), "d");
-    EXPECT_EQ(CINIFile(path).GetString("Linux", "version", "d"), "d");
 }
 
 TEST_F(INIFileTest, WritingReplacesOrAddsTheKey)

@@ -35,7 +35,7 @@ bool IsOnBatteryTrap(const Bytes& datagram)
 {
     const Bytes name
         = { 0x2B, 0x06, 0x01, 0x02, 0x01, 0x21, 0x01, 0x02, 0x02, 0x00 }; // its arcs, however long the length
-    return !std::ranges::search(datagram, name).empty();
+    return std::search(datagram.begin(), datagram.end(), name.begin(), name.end()) != datagram.end();
 }
 
 // One daemon with a simulated UPS of its own and a manager for its traps,

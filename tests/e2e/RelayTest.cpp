@@ -30,19 +30,6 @@ Bytes Concat(std::initializer_list<Bytes> parts)
     return all;
 }
 
-// The six-byte password frame: 0xAB, 7, 0xCF, the password, checksum.
-Bytes PasswordFrame(const std::string& password)
-{
-    Bytes frame { 0xAB, 0x07, 0xCF };
-    for (std::size_t i = 0; i < 6; ++i)
-        frame.push_back(i < password.size() ? static_cast<std::uint8_t>(password[i]) : 0);
-    std::uint8_t sum = 0;
-    for (auto byte : frame)
-        sum = static_cast<std::uint8_t>(sum + byte);
-    frame.push_back(static_cast<std::uint8_t>(0x100 - sum));
-    return frame;
-}
-
 std::uint8_t Checksum(const Bytes& bytes, std::size_t from, std::size_t to)
 {
     std::uint8_t sum = 0;
@@ -213,12 +200,13 @@ TEST(Relay, ForwardsWhatThePasswordAllowsAndDropsWhatIsNotAFrame)
         EXPECT_EQ(reply, request.reply);
         EXPECT_EQ(rig.ups.FramesAfter(before), request.frames);
     }
-    // One line per identity query, none for anything else.
+    // Four identity queries from one source within a minute: one line (the
+    // others are held back and counted), none for anything else.
     std::string out = rig.pvx->Stdout();
-    std::size_t identityQueries = 0;
-    for (auto at = out.find("requested pvx\n"); at != std::string::npos; at = out.find("requested pvx\n", at + 1))
-        ++identityQueries;
-    EXPECT_EQ(identityQueries, 4u) << out;
+    std::size_t identityLines = 0;
+    for (auto at = out.find("requested pvx"); at != std::string::npos; at = out.find("requested pvx", at + 1))
+        ++identityLines;
+    EXPECT_EQ(identityLines, 1u) << out;
     EXPECT_TRUE(rig.pvx->IsRunning());
     EXPECT_EQ(rig.pvx->Stderr(), "");
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -126,9 +127,16 @@ inline std::int64_t DecodeInteger(const Bytes& contents, bool isSigned)
     return value;
 }
 
-// GET of 1.3.6.1.<arcs>; nullopt on time-out, an error status or a reply
-// that does not parse.
-inline std::optional<SValue> Get(unsigned short port, const std::vector<std::uint32_t>& arcs)
+// What a GET was answered with: its error-status, and its value when that is 0.
+struct SAnswer {
+    std::int64_t errorStatus = 0;
+    SValue value;
+};
+
+// GET of 1.3.6.1.<arcs> from `source` (empty: the system's choice);
+// nullopt on time-out or a reply that does not parse.
+inline std::optional<SAnswer> Ask(unsigned short port, const std::vector<std::uint32_t>& arcs,
+    std::chrono::milliseconds timeout, const std::string& source = "")
 {
     Bytes name = { 0x2B, 0x06, 0x01 };
     for (std::uint32_t arc : arcs) {
@@ -137,17 +145,16 @@ inline std::optional<SValue> Get(unsigned short port, const std::vector<std::uin
             groups.insert(groups.begin(), static_cast<std::uint8_t>(0x80 | (arc & 0x7F)));
         name.insert(name.end(), groups.begin(), groups.end());
     }
-    static std::uint8_t requestId = 0;
-    requestId = static_cast<std::uint8_t>((requestId + 1) & 0x7F);
+    static std::atomic<std::uint8_t> requestId = 0;
+    const auto id = static_cast<std::uint8_t>((++requestId) & 0x7F);
     const Bytes binding = Tlv(0x30, Concat({ Tlv(0x06, name), Bytes { 0x05, 0x00 } }));
     const Bytes pdu = Tlv(0xA0,
-        Concat({ Tlv(0x02, Bytes { requestId }), Tlv(0x02, Bytes { 0 }), Tlv(0x02, Bytes { 0 }), Tlv(0x30, binding) }));
+        Concat({ Tlv(0x02, Bytes { id }), Tlv(0x02, Bytes { 0 }), Tlv(0x02, Bytes { 0 }), Tlv(0x30, binding) }));
     const Bytes message
         = Tlv(0x30, Concat({ Tlv(0x02, Bytes { 0 }), Tlv(0x04, Bytes { 'g', 'a', 'v', 'r', 'e', 'l' }), pdu }));
 
-    // The daemon serves one request per pass of a second or two.
     Bytes reply;
-    if (!UdpExchange(port, message, reply, std::chrono::milliseconds(8000)))
+    if (!UdpExchange(port, message, reply, timeout, source))
         return std::nullopt;
     EXPECT_TRUE(IsOneBerMessage(reply)) << "a reply of " << reply.size() << " bytes";
     std::size_t at = 0;
@@ -161,14 +168,17 @@ inline std::optional<SValue> Get(unsigned short port, const std::vector<std::uin
         return std::nullopt;
     at = 0;
     if (!ReadTlv(response, at, tag, field) || !ReadTlv(response, at, tag, errorStatus)
-        || !ReadTlv(response, at, tag, field) || !ReadTlv(response, at, tag, list)
-        || DecodeInteger(errorStatus, true) != 0)
+        || !ReadTlv(response, at, tag, field) || !ReadTlv(response, at, tag, list))
         return std::nullopt;
+    SAnswer answer;
+    answer.errorStatus = DecodeInteger(errorStatus, true);
+    if (answer.errorStatus != 0)
+        return answer;
     at = 0;
     if (!ReadTlv(list, at, tag, bind))
         return std::nullopt;
     at = 0;
-    SValue result;
+    SValue& result = answer.value;
     if (!ReadTlv(bind, at, tag, field) || !ReadTlv(bind, at, result.tag, value))
         return std::nullopt;
     switch (result.tag) {
@@ -197,7 +207,18 @@ inline std::optional<SValue> Get(unsigned short port, const std::vector<std::uin
     default:
         break;
     }
-    return result;
+    return answer;
+}
+
+// GET of 1.3.6.1.<arcs>; nullopt on time-out, an error status or a reply
+// that does not parse. The daemon serves one request per pass of a second
+// or two, so the time-out is long.
+inline std::optional<SValue> Get(unsigned short port, const std::vector<std::uint32_t>& arcs)
+{
+    auto answer = Ask(port, arcs, std::chrono::milliseconds(8000));
+    if (!answer || answer->errorStatus != 0)
+        return std::nullopt;
+    return answer->value;
 }
 
 inline std::optional<std::int64_t> GetNumber(unsigned short port, const std::vector<std::uint32_t>& arcs)

@@ -178,23 +178,51 @@ TEST(SnmpV3, NetSnmpToolsReadSetAndMeetTheSecurityChecks)
     EXPECT_TRUE(rig.pvx->IsRunning());
 }
 
+// A captured SET sent again within the time window (RFC 3414 lets it
+// through) is answered, but not applied again: a shutdown armed and then
+// cancelled stays cancelled.
+TEST(SnmpV3, ACopiedSetWithinTheWindowIsAnsweredNotAppliedAgain)
+{
+    SRig rig;
+    ASSERT_TRUE(rig.Identified()) << rig.pvx->Stderr();
+    const std::string kDelay = ".1.3.6.1.2.1.33.1.8.2.0"; // upsShutdownAfterDelay
+    std::vector<std::string> security = kOps;
+    security.push_back("-d");
+    SRunResult arm = RunV3Tool("snmpset", security, rig.Target(), { kDelay, "i", "600" });
+    ASSERT_EQ(arm.status, 0) << arm.err;
+    const std::vector<std::uint8_t> captured = LastSentDatagram(arm.out + arm.err);
+    ASSERT_GT(captured.size(), 64u);
+    ASSERT_EQ(RunV3Tool("snmpset", kOps, rig.Target(), { kDelay, "i", "-1" }).status, 0);
+    std::vector<std::uint8_t> reply;
+    ASSERT_TRUE(UdpExchange(rig.pvx->AgentPort(), captured, reply, 5000ms));
+    const std::vector<std::uint8_t> report = { 0x2B, 0x06, 0x01, 0x06, 0x03, 0x0F, 0x01, 0x01 }; // usmStats
+    EXPECT_EQ(std::search(reply.begin(), reply.end(), report.begin(), report.end()), reply.end())
+        << "answered as the original was, not with a report";
+    SRunResult get = RunV3Tool("snmpget", kOps, rig.Target(), { kDelay });
+    EXPECT_EQ(get.out, kDelay + " = INTEGER: -1\n") << get.err;
+}
+
 } // namespace
 
 namespace {
 
-// Start-up refuses what it cannot serve safely, naming the line or the file.
-TEST(SnmpV3, AMalformedUserOrADamagedEngineStateStopsPvx)
+// Start-up refuses a malformed user line, naming it; an engine state that
+// cannot be trusted turns off SNMPv3 alone, naming the file, which is left as
+// it is (no boot count is used twice) until the operator removes it.
+TEST(SnmpV3, AMalformedUserStopsPvxAndADamagedEngineStateOnlySNMPv3)
 {
     struct Case {
         const char* name;
         std::string user;
         const char* state; // written as pvx-engine.state first; null: none
         const char* stderrHas;
+        bool stops;
     };
     const Case cases[] = {
         { "a pass phrase where a stored key belongs", "ops,authNoPriv,SHA,maplesyrup,-,-,read", nullptr,
-            "\nSNMPv3/User1: " },
-        { "a damaged engine state", "", "EngineID=zz\n", "/pvx-engine.state\n" },
+            "\nSNMPv3/User1: ", true },
+        { "a damaged engine state", "mon,authNoPriv,SHA256," + StoredKey("SHA256", "mon auth phrase") + ",-,-,read",
+            "EngineID=zz\n", "/pvx-engine.state\n", false },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -205,10 +233,31 @@ TEST(SnmpV3, AMalformedUserOrADamagedEngineStateStopsPvx)
             WriteTextFile(folder.File("pvx-engine.state"), c.state);
         SDaemonOptions options;
         options.snmp = true;
-        options.extraIni = "[SNMPv3]\nEnabled=1\nUser1=" + c.user + "\n";
-        CPvxDaemon pvx(folder.Path(), ups.DevicePath(), options);
-        EXPECT_EQ(pvx.Wait(20s), 255);
-        EXPECT_NE(pvx.Stderr().find(c.stderrHas), std::string::npos) << pvx.Stderr();
+        options.extraIni = "[SNMPv3]\nEnabled=1\nUser1=" + c.user + "\n[Network]\nResponsiveLoop=1\n";
+        auto pvx = std::make_unique<CPvxDaemon>(folder.Path(), ups.DevicePath(), options);
+        if (c.stops) {
+            EXPECT_EQ(pvx->Wait(20s), 255);
+            EXPECT_NE(pvx->Stderr().find(c.stderrHas), std::string::npos) << pvx->Stderr();
+            continue;
+        }
+        ASSERT_TRUE(pvx->WaitForStdout("UPS found is [", 30s)) << pvx->Stderr();
+        EXPECT_NE(pvx->Stderr().find(c.stderrHas), std::string::npos) << pvx->Stderr();
+        const std::string target = "127.0.0.1:" + std::to_string(pvx->AgentPort());
+        const std::vector<std::string> v1 = { "-v1", "-c", "gavrel", "-t", "2", "-r", "1", "-On", target,
+            ".1.3.6.1.2.1.33.1.1.1.0" };
+        EXPECT_EQ(RunProgram("/usr/bin/snmpget", "snmpget", v1, 30s).status, 0) << "SNMPv1 serves";
+        std::vector<uint8_t> reply;
+        EXPECT_TRUE(UdpExchange(pvx->RelayPort(), XcpFrame({ 0x00 }), reply, 5s)) << "the relay serves";
+        EXPECT_NE(RunV3Tool("snmpget", kMon, target, { ".1.3.6.1.2.1.33.1.1.1.0" }).status, 0) << "SNMPv3 does not";
+        EXPECT_EQ(ReadFile(folder.File("pvx-engine.state")), c.state);
+        // Removed by the operator: the next start serves SNMPv3 again.
+        pvx.reset();
+        ::unlink(folder.File("pvx-engine.state").c_str());
+        pvx = std::make_unique<CPvxDaemon>(folder.Path(), ups.DevicePath(), options);
+        ASSERT_TRUE(pvx->WaitForStdout("UPS found is [", 30s)) << pvx->Stderr();
+        SRunResult again = RunV3Tool("snmpget", kMon, "127.0.0.1:" + std::to_string(pvx->AgentPort()),
+            { ".1.3.6.1.2.1.33.1.1.1.0" });
+        EXPECT_EQ(again.status, 0) << again.out << again.err << pvx->Stderr();
     }
 }
 

@@ -46,6 +46,8 @@ public:
         n = bytes.size();
         return true;
     }
+    // The stream is the UPS's answer to whatever is asked: none of it is stale.
+    void DiscardPendingInput() override { }
     bool WaitForInput(std::uint32_t ms) override
     {
         if (!m_stream.AtEnd())

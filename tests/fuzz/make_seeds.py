@@ -311,6 +311,7 @@ AttachedDevices=servers
           + (0xC0020025).to_bytes(4, "little") + (16).to_bytes(4, "little") + (8).to_bytes(2, "little")
           + (0).to_bytes(2, "little") + b"Gone")
     write_v3_seeds()
+    write_service_seeds()
     write_nut_seeds()
     write("message_catalog", "offset-past-end", (1).to_bytes(4, "little") + (0).to_bytes(4, "little")
           + (0xFFFFFFFF).to_bytes(4, "little") + (0xFFFFFFF0).to_bytes(4, "little"))
@@ -394,6 +395,98 @@ def write_nut_seeds():
     for name, lines in sessions.items():
         write("nut_session", name, b"\x00" + lines)
     write("nut_session", "no-ups", b"\x01GET VAR ups ups.status\nLIST VAR ups\nINSTCMD ups shutdown.return\n")
+
+
+# ---- The HTTP server, SNMPv3 through the agent, stored passwords, DummyUPS.ini --
+
+
+def http_script(sources, steps):
+    """Client count and sources, then steps: ("send", client, bytes),
+    ("close", client), ("wait", 16 ms units), ("run",)."""
+    out = bytes([len(sources) - 1]) + bytes(sources)
+    for step in steps:
+        kind, *args = step
+        if kind == "send":
+            out += bytes([args[0] << 2 | 0, len(args[1])]) + args[1]
+        elif kind == "close":
+            out += bytes([args[0] << 2 | 1])
+        elif kind == "wait":
+            out += bytes([2, args[0]])
+        else:
+            out += bytes([3])
+    return out
+
+
+def v3_agent_input(choice, pdu, msg_id=42, max_size=1500, context=b""):
+    """choice: bit 0 the user (ops, mon), bits 1-2 the level (0 none, 1 auth,
+    3 auth and priv), bit 3 a copy follows, bit 4 another context engine,
+    bit 5 RFC 1628 names."""
+    return (bytes([choice]) + msg_id.to_bytes(2, "little") + (max_size - 484).to_bytes(2, "little")
+            + bytes([len(context)]) + context + pdu)
+
+
+def stored_password(plain):
+    key = [0x5C, 0xA3, 0x17, 0xE9, 0x42, 0x8D, 0x36, 0xF1]
+    return b"pvx1:" + bytes(b ^ (key[i % 8] ^ (i * 29 & 0xFF)) for i, b in enumerate(plain)).hex().encode()
+
+
+def write_service_seeds():
+    get = b"GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n"
+    write("http_server", "polite-get", http_script([0], [("send", 0, get), ("run",), ("run",)]))
+    write("http_server", "head-and-post", http_script([0, 1], [
+        ("send", 0, b"HEAD / HTTP/1.1\r\n\r\n"), ("send", 1, b"POST / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"),
+        ("run",), ("run",)]))
+    write("http_server", "one-source-over-its-share", http_script([1, 1, 1, 2], [
+        ("send", 0, b"G"), ("send", 1, b"G"), ("send", 2, b"G"), ("send", 3, get), ("run",), ("run",)]))
+    write("http_server", "trickle-past-the-deadline", http_script([0, 1], [
+        ("send", 0, b"GE"), ("wait", 100), ("send", 0, b"T / HTTP/1.1\r\n"), ("wait", 100), ("run",),
+        ("send", 1, get), ("run",)]))
+    write("http_server", "half-closed-mid-request", http_script([2], [
+        ("send", 0, b"GET /status.json HTTP/1.1\r\nHo"), ("close", 0), ("run",), ("run",)]))
+    write("http_server", "full-then-replaced", http_script([0, 1, 2, 0, 1, 2], [
+        ("send", 0, b"G"), ("send", 1, b"G"), ("send", 2, b"G"), ("send", 3, b"G"), ("run",), ("wait", 40),
+        ("send", 4, get), ("run",), ("send", 5, b"GET /nothing HTTP/1.0\r\n\r\n"), ("run",)]))
+    write("http_server", "malformed", http_script([0], [("send", 0, b"\x01\x02 / HTTP/1.1\r\n\r\n"), ("run",)]))
+
+    battery = binding(UPS + ".2.1.0")
+    ops_priv, mon_auth = 0x06, 0x03
+    write("snmpv3_agent", "authpriv-get", v3_agent_input(ops_priv, tlv(GET, integer(7) + integer(0) + integer(0)
+          + tlv(0x30, battery))))
+    set_name = tlv(SET, integer(8) + integer(0) + integer(0) + tlv(0x30, binding(UPS + ".1.5.0", octets("Rack 9"))))
+    write("snmpv3_agent", "set-and-its-copy", v3_agent_input(ops_priv | 0x08, set_name))
+    write("snmpv3_agent", "read-users-set", v3_agent_input(mon_auth, set_name))
+    write("snmpv3_agent", "below-the-users-level", v3_agent_input(0x02, tlv(GET, integer(9) + integer(0) + integer(0)
+          + tlv(0x30, battery))))
+    many = b"".join(binding(UPS + ".1.%d.0" % (1 + i % 6)) for i in range(24))
+    write("snmpv3_agent", "too-big-for-msgmaxsize", v3_agent_input(ops_priv, tlv(GET, integer(10) + integer(0)
+          + integer(0) + tlv(0x30, many)), max_size=484))
+    write("snmpv3_agent", "bulk-standard-names", v3_agent_input(mon_auth | 0x20, tlv(0xA5, integer(11) + integer(0)
+          + integer(20) + tlv(0x30, binding(UPS + ".3")))))
+    write("snmpv3_agent", "other-context", v3_agent_input(ops_priv, tlv(GET, integer(12) + integer(0) + integer(0)
+          + tlv(0x30, battery)), context=b"ctx"))
+    write("snmpv3_agent", "other-context-engine", v3_agent_input(ops_priv | 0x10, tlv(GETNEXT, integer(13)
+          + integer(0) + integer(0) + tlv(0x30, battery))))
+    write("snmpv3_agent", "trap-level-set-copied", v3_agent_input(ops_priv | 0x08, tlv(SET, integer(14) + integer(0)
+          + integer(0) + tlv(0x30, binding("1.3.6.1.4.1.534.1.11.1.0", integer(3))))))
+
+    write("stored_password", "default-stored", stored_password(b"Kq4Tz9"))
+    write("stored_password", "long-stored", stored_password(b"correct horse battery staple"))
+    write("stored_password", "plain", b"Kq4Tz9")
+    write("stored_password", "prefix-only", b"pvx1:")
+    write("stored_password", "odd-digits", b"pvx1:abc")
+    write("stored_password", "upper-case-digits", stored_password(b"Secret").upper().replace(b"PVX1:", b"pvx1:"))
+    write("stored_password", "control-byte", stored_password(b"a\x01b"))
+
+    with open(os.path.join(HERE, "..", "..", "packaging", "DummyUPS.ini"), "rb") as f:
+        sample = f.read()
+    write("dummy_ini", "sample", sample)
+    write("dummy_ini", "every-pass-wide-steps", b"[Main]\nCyclesPerUpdate=0\n[InputVoltage]\nMin=96\nMax=134\n"
+          b"MinAlarm=98\nMaxAlarm=132\nCurrentValue=133\nStep=500\n[ChargeRemaining]\nMin=0\nMax=100\n"
+          b"MinAlarm=10\nCurrentValue=5\nStep=-7\n")
+    write("dummy_ini", "limits-reversed-and-negative", b"[Main]\nCyclesPerUpdate=0\n[OutputVoltage]\nMin=200\n"
+          b"Max=100\nCurrentValue=-5\nStep=-2147483648\n[BackupMinutesRemain]\nMin=0\nMax=4294967295\n"
+          b"CurrentValue=4294967295\nStep=1\n")
+    write("dummy_ini", "stopped", b"[Main]\nCyclesPerUpdate=-1\n[OutputPercentLoad]\nCurrentValue=150\nMaxAlarm=100\n")
 
 
 if __name__ == "__main__":

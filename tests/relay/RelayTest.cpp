@@ -2,6 +2,7 @@
 // the reply bound and padding, and datagrams over 127.0.0.1.
 #include "config/INIFile.h"
 #include "events/PVXException.h"
+#include "platform/Clock.h"
 #include "relay/NetXCPAgent.h"
 #include "ups/AbstractUPS.h"
 
@@ -19,7 +20,7 @@ namespace {
 // Records the frames it is given and answers each with a scripted reply.
 class CRecordingUPS : public CAbstractUPS {
 public:
-    explicit CRecordingUPS(CINIFile* file) : CAbstractUPS(nullptr, file) {}
+    explicit CRecordingUPS(CINIFile* file) : CAbstractUPS(nullptr, file) { Start(); }
     int GetUPSType() override { return 2; }
     void Identify() override {}
     void ReadValues() override {}
@@ -62,9 +63,10 @@ protected:
     CRecordingUPS m_ups{&m_file};
     CNetXCPAgent m_relay{"secret", 0, htonl(INADDR_LOOPBACK)};
 
-    Bytes Answer(const Bytes& request)
+    Bytes Answer(const Bytes& request, std::uint32_t source = 0)
     {
         SDatagram reply;
+        reply.address = source;
         m_relay.ProcessDatagram(m_ups, request, reply);
         return Bytes(reply.data.begin(), reply.data.begin() + reply.length);
     }
@@ -78,6 +80,77 @@ protected:
 };
 
 } // namespace
+
+// A password guesser is paused after a few wrong passwords, for longer after
+// each further one; another source is not; everything is counted, and the
+// log hears of the ignored frames once a minute at most.
+TEST_F(RelayTest, WrongPasswordsPauseTheirSource)
+{
+    CFakeClock clock(1000000, 1700000000);
+    clock.Advance(10000000);
+    CScopedClock scoped(clock);
+    const std::uint32_t guesser = htonl(0x7F000002), operatorHost = htonl(0x7F000003);
+    const Bytes wrong = Join({Password("guess!"), Frame({0x8B})});
+    const Bytes right = Join({Password("secret"), Frame({0x8B})});
+    struct SStep {
+        const char* name;
+        std::uint32_t afterMs; // the clock moves on this much first
+        std::uint32_t source;
+        const Bytes* request;
+        bool forwarded;
+    };
+    const SStep steps[] = {
+        {"three free tries", 0, guesser, &wrong, false},
+        {"", 0, guesser, &wrong, false},
+        {"", 0, guesser, &wrong, false},
+        {"paused: even the right password is ignored", 10, guesser, &right, false},
+        {"another source's right password works", 0, operatorHost, &right, true},
+        {"after the first second one more try", 1000, guesser, &wrong, false},
+        {"then two seconds' pause", 1500, guesser, &right, false},
+        {"after them the right password works", 600, guesser, &right, true},
+        {"and the source starts afresh", 0, guesser, &wrong, false},
+    };
+    testing::internal::CaptureStderr();
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        clock.Advance(step.afterMs);
+        m_ups.frames.clear();
+        Answer(*step.request, step.source);
+        EXPECT_EQ(!m_ups.frames.empty(), step.forwarded);
+        m_relay.BeginPass(); // where the loop lets the relay report
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    const SNetworkCounters& counters = m_relay.GetCounters();
+    EXPECT_EQ(counters.relayPasswordsRight, 2u);
+    EXPECT_EQ(counters.relayPasswordsWrong, 5u);
+    EXPECT_EQ(counters.relayPasswordsIgnored, 2u);
+    EXPECT_NE(log.find("1 relay password frame ignored, the last from 127.0.0.2"), std::string::npos) << log;
+    EXPECT_EQ(log.find("since the last report"), std::string::npos) << "one report a minute: " << log;
+
+    // From all sources together only so many are checked a second.
+    clock.Advance(1000);
+    for (std::uint32_t i = 0; i < 50; ++i)
+        Answer(wrong, htonl(0x7F010000 + i));
+    EXPECT_EQ(counters.relayPasswordsWrong, 5u + CPasswordGuard::kChecksPerSecond);
+}
+
+TEST_F(RelayTest, IdentityLinesAreOneASourceAMinute)
+{
+    CFakeClock clock(1000000, 1700000000);
+    clock.Advance(10000000);
+    CScopedClock scoped(clock);
+    Bytes queries;
+    for (int i = 0; i < 256; ++i)
+        queries = Join({queries, Frame({0x00})});
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Answer(queries, htonl(0x7F000002)).size(), 1024u) << "every query is answered";
+    Answer(Frame({0x00}), htonl(0x7F000003));
+    clock.Advance(60000);
+    Answer(Frame({0x00}), htonl(0x7F000002));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "requested pvx\nrequested pvx\nrequested pvx (255 more from 127.0.0.2 held back)\n");
+    EXPECT_EQ(m_relay.GetCounters().relayIdentityLinesHeldBack, 255u);
+}
 
 TEST_F(RelayTest, ForwardingRules)
 {
@@ -166,6 +239,14 @@ TEST(RelaySocket, AnswersTheSenderAndDropsWithoutAUPS)
     ASSERT_TRUE(relay.WaitForRequest(2000));
     relay.RelayRequests(nullptr);
     EXPECT_EQ(WaitReadable(client.Get(), 200), 0) << "no UPS: dropped unanswered";
+    // A UPS given up for lost is no UPS either.
+    CRecordingUPS lost(&file);
+    lost.ResetValues();
+    ASSERT_TRUE(SendTo(client.Get(), out));
+    ASSERT_TRUE(relay.WaitForRequest(2000));
+    relay.RelayRequests(&lost);
+    EXPECT_EQ(WaitReadable(client.Get(), 200), 0) << "lost UPS: dropped unanswered";
+    EXPECT_TRUE(lost.frames.empty());
 
     ASSERT_TRUE(SendTo(client.Get(), out));
     ASSERT_TRUE(relay.WaitForRequest(2000));
@@ -235,7 +316,7 @@ TEST(RelayBudget, FramesBeyondThePassBudgetAreDropped)
                 relay.ProcessDatagram(ups, Join({request, Frame({0x00})}), reply);
                 const Bytes answer(reply.data.begin(), reply.data.begin() + reply.length);
                 const Bytes identity{'p', 'v', 'x', 0};
-                EXPECT_NE(std::ranges::search(answer, identity).begin(), answer.end())
+                EXPECT_NE(std::search(answer.begin(), answer.end(), identity.begin(), identity.end()), answer.end())
                     << c.name << ": the identity query costs no serial time";
             }
             EXPECT_EQ(ups.frames.size(), c.forwarded) << c.name << ", pass " << pass;

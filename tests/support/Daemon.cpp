@@ -171,6 +171,8 @@ CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDa
         ini << m_options.extraIni;
     }
     ini.close();
+    if (m_options.prepareIni && !m_options.prepareIni(IniPath()))
+        std::printf("note: preparing %s failed\n", IniPath().c_str());
     std::vector<std::string> args = {"-c", IniPath()};
     args.insert(args.end(), m_options.arguments.begin(), m_options.arguments.end());
     auto environment = m_options.environment;
@@ -189,6 +191,18 @@ CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDa
             ::setenv(name.c_str(), value.c_str(), 1);
         return !privateVar || UsePrivateVar(var);
     };
+    if (m_options.readOnlyIni) {
+        prepare = [prepare, privateVar = m_privateVar, ini = IniPath()] {
+            return prepare() && (privateVar || EnterPrivateMountNamespace())
+                && ::mount(ini.c_str(), ini.c_str(), nullptr, MS_BIND, nullptr) == 0
+                && ::mount("", ini.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+        };
+    }
+    // A restarted daemon's output must not be read from its predecessor's
+    // files before the child truncates them.
+    ::unlink((folder + "/pvx.out").c_str());
+    if (!m_options.journalStderr) // its inode is named in JOURNAL_STREAM
+        ::unlink((folder + "/pvx.err").c_str());
     m_process = std::make_unique<CChildProcess>(kBinaryDir + "/pvx", m_options.argv0, args, folder + "/pvx.out",
                                                 folder + "/pvx.err", folder, prepare);
 }
@@ -247,10 +261,27 @@ void WriteTextFile(const std::string& path, const std::string& text)
     file << text;
 }
 
-bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
-                 std::chrono::milliseconds timeout)
+int UdpSocketFrom(const std::string& source)
 {
     int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0 || source.empty())
+        return fd;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (::inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1
+        || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
+                 std::chrono::milliseconds timeout, const std::string& source)
+{
+    int fd = UdpSocketFrom(source);
+    if (fd < 0)
+        return false;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
@@ -276,6 +307,18 @@ std::vector<std::uint8_t> XcpFrame(std::initializer_list<std::uint8_t> commandAn
     std::vector<std::uint8_t> frame{0xAB, static_cast<std::uint8_t>(commandAndData.size())};
     for (std::uint8_t byte : commandAndData) // element by element: gcc 12 misreads an insert of a list at -O2
         frame.push_back(byte);
+    std::uint8_t sum = 0;
+    for (auto byte : frame)
+        sum = static_cast<std::uint8_t>(sum + byte);
+    frame.push_back(static_cast<std::uint8_t>(0x100 - sum));
+    return frame;
+}
+
+std::vector<std::uint8_t> PasswordFrame(const std::string& password)
+{
+    std::vector<std::uint8_t> frame { 0xAB, 0x07, 0xCF };
+    for (std::size_t i = 0; i < 6; ++i)
+        frame.push_back(i < password.size() ? static_cast<std::uint8_t>(password[i]) : 0);
     std::uint8_t sum = 0;
     for (auto byte : frame)
         sum = static_cast<std::uint8_t>(sum + byte);

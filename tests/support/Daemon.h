@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -48,6 +49,11 @@ struct SDaemonOptions {
     std::string iniText;            // not empty: the whole pvx.ini, ports and device included
     std::vector<std::string> arguments; // after "-c <folder>/pvx.ini"
     std::string argv0 = "pvx";      // no "/": no start-up pause
+    // pvx.ini bind-mounted read-only over itself in the daemon's own mount
+    // namespace (where namespaces are not allowed the daemon does not start).
+    bool readOnlyIni = false;
+    // Runs on pvx.ini once it is written, before the daemon starts.
+    std::function<bool(const std::string& iniPath)> prepareIni;
     // Set in pvx's environment (the service manager's NOTIFY_SOCKET, ...).
     std::vector<std::pair<std::string, std::string>> environment;
     // JOURNAL_STREAM names pvx's standard error, as the journal's would.
@@ -114,11 +120,17 @@ std::chrono::milliseconds LongestPollGap(const CSimulatedUps& ups, std::chrono::
 bool IsPoll(const std::string& frame);
 
 // Sends one UDP datagram to 127.0.0.1:port and waits for one answer.
-// Returns false on time-out.
+// Returns false on time-out. `source` (a loopback address such as
+// "127.0.0.2") sends from that address instead of the system's choice.
 bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
-                 std::chrono::milliseconds timeout);
+                 std::chrono::milliseconds timeout, const std::string& source = "");
+// A UDP socket bound to `source` (any port), or -1; the caller closes it.
+int UdpSocketFrom(const std::string& source);
 
 // An XCP request frame with its checksum: 0xAB, length, command, data, checksum.
 std::vector<std::uint8_t> XcpFrame(std::initializer_list<std::uint8_t> commandAndData);
+// The relay's password frame: 0xAB, 7, 0xCF, the password (zero-padded to
+// six bytes), checksum.
+std::vector<std::uint8_t> PasswordFrame(const std::string& password);
 
 } // namespace pvx::test

@@ -71,7 +71,7 @@ private:
 // does not allow it, for example without the right to create namespaces.
 bool EnterPrivateMountNamespace();
 
-// A UDP port on 127.0.0.1 that was free a moment ago.
+// A UDP or TCP port on 127.0.0.1 that was free a moment ago.
 unsigned short FreeUdpPort();
 unsigned short FreeTcpPort();
 // A loopback port free for SOCK_DGRAM or SOCK_STREAM at the moment of asking.

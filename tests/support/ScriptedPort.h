@@ -35,6 +35,8 @@ public:
     // A command-status block with the command echoed.
     void AnswerStatus(std::uint8_t command, std::uint8_t status) { Answer(command, BuildStatusReply(status, command)); }
     void Silence(std::uint8_t command) { m_replies.erase(command); }
+    // Bytes on the line before the next request: noise, or a stale reply.
+    void Stray(const Bytes& bytes) { Queue(bytes); }
 
     // Everything written, one entry per write, and the fake clock's reading at each.
     const std::vector<Bytes>& Writes() const { return m_writes; }

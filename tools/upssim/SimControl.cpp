@@ -28,6 +28,7 @@ const char* const kHelp = "help                       this text\n"
                           "fault foreign N            send another block before each of the next N replies\n"
                           "fault truncate N           stop half way through the next N replies\n"
                           "fault split N              split replies into blocks of N data bytes (0: off)\n"
+                          "fault noise N              send N stray bytes a second between replies (0: off)\n"
                           "fault clear                switch every fault off\n"
                           "log | log clear            frames received (last 256)\n"
                           "quit                       stop the simulator\n";
@@ -200,6 +201,7 @@ std::string CSimulatedUps::ControlFault(const std::vector<std::string_view>& wor
         m_silent = false;
         m_badChecksum = m_badStart = m_busy = m_foreign = m_truncate = 0;
         m_split = 0;
+        m_noisePerSecond = 0;
         return kOk;
     }
     if (words.size() != 3)
@@ -227,6 +229,11 @@ std::string CSimulatedUps::ControlFault(const std::vector<std::string_view>& wor
         if (count > 255)
             return Error("blocks hold at most 255 data bytes");
         m_split = count;
+    } else if (kind == "noise") {
+        if (count > 1000)
+            return Error("at most 1000 bytes a second");
+        m_noisePerSecond = count;
+        m_nextNoiseMs = 0;
     } else
         return Error("unknown fault " + std::string(kind));
     return kOk;
@@ -267,9 +274,9 @@ std::string CSimulatedUps::StatusText() const
         }
     text += "active alarms:" + (active.empty() ? std::string(" none") : active) + "\n";
     std::snprintf(line, sizeof line, "test %d; faults: silence %d badchecksum %u badstart %u busy %u foreign %u "
-                                     "truncate %u split %zu\n",
+                                     "truncate %u split %zu noise %u\n",
                   static_cast<int>(m_test), m_silent ? 1 : 0, m_badChecksum, m_badStart, m_busy, m_foreign,
-                  m_truncate, m_split);
+                  m_truncate, m_split, m_noisePerSecond);
     text += line;
     return text;
 }

@@ -611,14 +611,41 @@ std::int64_t CSimulatedUps::LocalNow() const
     return static_cast<std::int64_t>(GetWallSeconds()) + m_clockOffsetSeconds;
 }
 
-double CSimulatedUps::Noise(double amplitude)
+std::uint32_t CSimulatedUps::NextRandom()
 {
     // xorshift32: deterministic for a given seed, so runs can be repeated.
     m_random ^= m_random << 13;
     m_random ^= m_random >> 17;
     m_random ^= m_random << 5;
-    double unit = static_cast<double>(m_random) / 4294967295.0;
+    return m_random;
+}
+
+double CSimulatedUps::Noise(double amplitude)
+{
+    double unit = static_cast<double>(NextRandom()) / 4294967295.0;
     return (unit * 2.0 - 1.0) * amplitude;
+}
+
+void CSimulatedUps::TakeNoise(std::uint64_t nowMs, std::vector<std::uint8_t>& out)
+{
+    if (m_noisePerSecond == 0)
+        return;
+    if (m_nextNoiseMs == 0)
+        m_nextNoiseMs = nowMs;
+    // Bytes of any value at random moments, N a second on average; after a
+    // long stall only one second's worth is sent.
+    const std::uint64_t period = 1000 / m_noisePerSecond;
+    std::vector<std::uint8_t> bytes;
+    while (m_nextNoiseMs <= nowMs && bytes.size() < m_noisePerSecond) {
+        bytes.push_back(static_cast<std::uint8_t>(NextRandom() >> 24));
+        m_nextNoiseMs += period / 2 + NextRandom() % (period + 1);
+    }
+    if (m_nextNoiseMs <= nowMs)
+        m_nextNoiseMs = nowMs + 1;
+    if (bytes.empty())
+        return;
+    Log("tx-noise " + Hex(bytes));
+    out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 void CSimulatedUps::SetValue(const std::string& name, double value)
@@ -693,6 +720,8 @@ std::uint32_t CSimulatedUps::MillisecondsToNextTick(std::uint64_t nowMs) const
     std::uint64_t next = m_lastTickMs + 1000;
     if (!m_input.empty())
         next = std::min(next, m_lastInputMs + kStaleFrameMs + 1);
+    if (m_noisePerSecond != 0)
+        next = std::min(next, std::max(m_nextNoiseMs, nowMs));
     return next > nowMs ? static_cast<std::uint32_t>(std::min<std::uint64_t>(next - nowMs, 1000)) : 0;
 }
 

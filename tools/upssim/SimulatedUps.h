@@ -41,6 +41,9 @@ public:
     void Tick(std::uint64_t nowMs);
     // Milliseconds until Tick has work, at most 1000.
     std::uint32_t MillisecondsToNextTick(std::uint64_t nowMs) const;
+    // Stray bytes that are due by `nowMs` while the noise fault is on,
+    // appended to `out`: what a long cable or a loose ground puts on the line.
+    void TakeNoise(std::uint64_t nowMs, std::vector<std::uint8_t>& out);
 
     // One control line; returns the reply text (lines, the last "ok" or
     // "error: ..."). `quit` is set by the quit command.
@@ -78,6 +81,7 @@ private:
     void SetOutput(bool on);
     std::int64_t LocalNow() const;
     double Noise(double amplitude);
+    std::uint32_t NextRandom();
     std::vector<std::uint8_t> MakeReply(std::uint8_t number, std::span<const std::uint8_t> data) const;
 
     std::string ControlSet(const std::vector<std::string_view>& words, std::uint64_t nowMs);
@@ -125,6 +129,8 @@ private:
     unsigned m_foreign = 0;
     unsigned m_truncate = 0;
     std::size_t m_split = 0;
+    unsigned m_noisePerSecond = 0;
+    std::uint64_t m_nextNoiseMs = 0;
 };
 
 } // namespace pvx::upssim

@@ -336,6 +336,10 @@ void Run(SSimulator& sim)
         ServeReady(sim, now);
         ServeClients(sim);
         sim.ups.Tick(now);
+        std::vector<std::uint8_t> noise;
+        sim.ups.TakeNoise(now, noise);
+        if (!noise.empty())
+            sim.output.push_back({now, std::move(noise)});
     }
 }
 

@@ -97,7 +97,7 @@ void ParseIdentificationBlock(std::span<const std::uint8_t> block, SIdentificati
 
 bool SplitModelText(const std::string& text, std::string& manufacturer, std::string& model)
 {
-    constexpr const char* kBlank = " \t";
+    static constexpr const char* kBlank = " \t";
     const std::size_t first = text.find_first_not_of(kBlank);
     if (first == std::string::npos)
         return false;
@@ -110,7 +110,7 @@ bool SplitModelText(const std::string& text, std::string& manufacturer, std::str
         model.clear();
         return true;
     }
-    auto trim = [kBlank](const std::string& part) {
+    auto trim = [](const std::string& part) {
         const std::size_t from = part.find_first_not_of(kBlank);
         return from == std::string::npos ? std::string() : part.substr(from, part.find_last_not_of(kBlank) - from + 1);
     };

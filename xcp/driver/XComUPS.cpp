@@ -5,6 +5,7 @@
 #include "events/PVXException.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
+#include "platform/SerialWait.h"
 #include "xcp/driver/ReplyReader.h"
 #include "xcp/driver/Settings.h"
 #include "xcp/driver/XComBlocks.h"
@@ -69,20 +70,20 @@ void CXComUPS::Identify()
 
     const std::array<std::uint8_t, 1> baudListData = { 0x00 };
     m_link.SendCommand(kXCPBaudList, baudListData, kCommandTimeoutMs);
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
     const int rate = ChooseBaudRate(m_link.GetReply());
     if (rate != kIdentifySpeed) {
         const auto rateBytes = LittleEndian16(static_cast<std::uint16_t>(rate));
         const std::array<std::uint8_t, 4> switchData = { 0x00, 0x01, rateBytes[0], rateBytes[1] };
         m_link.SendCommand(kXCPSetBaudRate, switchData, kCommandTimeoutMs);
-        Sleep(kPauseMs);
+        SerialPause(kPauseMs);
         m_port->SetBaudRate(rate);
     }
 
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
     if (WakeUpAndProbe() != 0) {
         // This UPS does not know the wake-up request: ask for block 1 directly.
-        Sleep(kPauseMs);
+        SerialPause(kPauseMs);
         m_link.SendRequest(kXCPIdentification, kRequestTimeoutMs);
     }
 
@@ -93,18 +94,17 @@ void CXComUPS::Identify()
     m_inputLineCount = id.lineCount;
     m_outputLineCount = id.lineCount;
     m_bypassLineCount = id.lineCount;
-    PrintLine("UPS found is [" + id.modelText + "]\n");
     SplitModelText(id.modelText, m_manufacturer, m_model);
 
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
     m_link.ReadCommandList();
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
 
     m_link.SendRequest(kXCPNominalOutput, kRequestTimeoutMs);
     const SNominalOutput output = ParseNominalOutput(m_link.GetReply());
     m_nominalOutputVoltage = output.voltage;
     m_nominalOutputFrequency = output.frequency;
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
 
     m_link.SendRequest(kXCPNominalInput, kRequestTimeoutMs);
     const SNominalInput input = ParseNominalInput(m_link.GetReply());
@@ -120,16 +120,19 @@ void CXComUPS::Identify()
     // One full polling cycle, so that every value is there before the first
     // pass; it follows block 0x0C at once.
     ReadMeters();
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
     ReadStatistics();
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
     ReadAlarms();
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
     ReadStatus();
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
     ReadBattery();
-    Sleep(kPauseMs);
+    SerialPause(kPauseMs);
     ReadEvents();
+    // Said once the identification is whole: from here on the UPS is served
+    // (until then managers are answered as without a UPS).
+    PrintLine("UPS found is [" + id.modelText + "]\n");
 }
 
 // ---- Polling --------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/CommPort.h"
 #include "platform/Portability.h"
+#include "platform/SerialWait.h"
 #include "xcp/link/XCPFrame.h"
 
 #include <algorithm>
@@ -52,6 +53,8 @@ bool CCommands::NeedsAuthorization(std::uint8_t command) const
 
 void CCommands::WriteFrame(std::span<const std::uint8_t> frame)
 {
+    // Only what comes after the request can be its reply.
+    m_port->DiscardPendingInput();
     std::size_t written = 0;
     m_port->Write(frame, written);
 }
@@ -61,11 +64,20 @@ void CCommands::AuthorizeIfNeeded(std::uint8_t command)
     if (!NeedsAuthorization(command))
         return;
     SendRequest(kXCPAuthorize, kAuthorizationTimeoutMs);
-    Sleep(kAuthorizationPauseMs);
+    SerialPause(kAuthorizationPauseMs);
+}
+
+void CCommands::RefuseWhileLent()
+{
+    // Work served while an exchange waits for its reply (a manager's SET)
+    // must not start one of its own: its bytes would be read as the other's.
+    if (IsInLentSerialWait())
+        throw CPVXException(EVENT_SERIAL_BUSY);
 }
 
 std::uint32_t CCommands::SendRequest(std::uint8_t command, std::uint32_t timeoutMs)
 {
+    RefuseWhileLent();
     const bool listenOnly = command == kXCPListenOnly && m_options.listenOnlyCommand0;
     if (!listenOnly && command != kXCPAuthorize) {
         auto frame = BuildRequestFrame(command);
@@ -93,6 +105,7 @@ std::uint32_t CCommands::SendRequest(std::uint8_t command, std::uint32_t timeout
 
 std::uint32_t CCommands::SendCommand(std::uint8_t command, std::span<const std::uint8_t> data, std::uint32_t timeoutMs)
 {
+    RefuseWhileLent();
     if (data.size() > kXCPMaxRequestData)
         throw CPVXException(EVENT_BAD_REPLY);
     auto frame = BuildRequestFrame(command, data);
@@ -128,6 +141,20 @@ void CCommands::ReadExact(std::span<std::uint8_t> destination)
     }
 }
 
+void CCommands::ReadStartByte()
+{
+    // A little noise on the line (a long cable, a loose ground) costs the
+    // bytes it adds, not the reply that follows them.
+    for (unsigned strays = 0;; ++strays) {
+        std::uint8_t byte = 0;
+        ReadExact(std::span(&byte, 1));
+        if (byte == kXCPStartByte)
+            return;
+        if (strays >= kMaxStrayBytes)
+            ThrowSpoiledReply();
+    }
+}
+
 void CCommands::ThrowSpoiledReply()
 {
     // Whatever is left of the spoiled reply would otherwise be read as the
@@ -158,10 +185,9 @@ std::uint32_t CCommands::ReceiveReply(std::uint8_t expected, std::uint32_t timeo
             throw CPVXException(EVENT_TIMEOUT);
         // The deadline covers one block: header, data and checksum.
         SetDeadline(timeoutMs);
-        std::array<std::uint8_t, 4> header{};
-        ReadExact(header);
-        if (header[0] != kXCPStartByte)
-            ThrowSpoiledReply();
+        std::array<std::uint8_t, 4> header{kXCPStartByte};
+        ReadStartByte();
+        ReadExact(std::span(header).subspan(1));
         std::uint8_t length = header[2];
         m_reply.resize(assembled + length);
         ReadExact(std::span(m_reply).subspan(assembled, length));
@@ -224,6 +250,7 @@ void CCommands::ReadCommandList()
 
 std::vector<std::uint8_t> CCommands::RelayFrame(std::span<const std::uint8_t> frame, std::uint32_t& length)
 {
+    RefuseWhileLent();
     length = 0;
     const CXCPRequest request(frame);
     const auto whole = request.Whole();
@@ -232,7 +259,7 @@ std::vector<std::uint8_t> CCommands::RelayFrame(std::span<const std::uint8_t> fr
     const std::uint8_t command = request.Command();
     if (NeedsAuthorization(command)) {
         SendRequest(kXCPAuthorize, kAuthorizationTimeoutMs);
-        Sleep(kAuthorizationPauseMs);
+        SerialPause(kAuthorizationPauseMs);
     }
     WriteFrame(whole);
     std::uint32_t result = ReceiveReply(ReplyBlockFor(command), kSimpleRequestTimeoutMs, 0);
@@ -258,7 +285,7 @@ std::vector<std::uint8_t> CCommands::RelayFrame(std::span<const std::uint8_t> fr
         std::copy_n(m_reply.begin() + static_cast<std::ptrdiff_t>(dataOffset), count, block.begin() + 4);
         block[count + 4] = XCPChecksum(block.first(count + 4));
     }
-    Sleep(kRelayPauseMs);
+    SerialPause(kRelayPauseMs);
     length = static_cast<std::uint32_t>(out.size());
     return out;
 }

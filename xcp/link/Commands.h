@@ -49,6 +49,9 @@ public:
     // until it has been quiet this long, so the rest of the spoiled reply is
     // not read as the start of the next one.
     static constexpr std::uint32_t kResyncQuietMs = 100;
+    // Stray bytes (line noise) passed over before the start byte of a
+    // block, at most; beyond them the reply counts as spoiled.
+    static constexpr unsigned kMaxStrayBytes = 32;
 
     explicit CCommands(CCommPort* port);
     CCommands(CCommPort* port, const SLinkOptions& options);
@@ -87,7 +90,9 @@ public:
 private:
     std::uint32_t ReceiveReply(std::uint8_t expected, std::uint32_t timeoutMs, std::uint32_t assembled);
     void ReadExact(std::span<std::uint8_t> destination);
+    void ReadStartByte();
     [[noreturn]] void ThrowSpoiledReply();
+    void RefuseWhileLent();
     void WriteFrame(std::span<const std::uint8_t> frame);
     void AuthorizeIfNeeded(std::uint8_t command);
     std::uint32_t SendFrame(std::span<const std::uint8_t> frame, std::uint8_t command, std::uint32_t timeoutMs);

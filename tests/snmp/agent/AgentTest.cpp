@@ -446,14 +446,24 @@ TEST_F(AgentTest, ErrorReplies)
 
 TEST_F(AgentTest, NoUpsAnswersGenErrWithIndexZero)
 {
-    Bytes request = Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 })) });
-    auto reply = Exchange(request, nullptr);
-    ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(*reply, AsErrorReply(request, SNMP_GEN_ERR, 0));
+    // A UPS given up for lost holds reset values (a flat battery), which
+    // must never be served as measured: it is no UPS.
+    CScriptedUPS lost;
+    lost.AddObject(COid({ 2, 1, 33, 1, 2, 1, 0 }), CMIBData(4, 1, 7, MIB_SIGNED));
+    lost.ResetValues();
+    for (CAbstractUPS* ups : { static_cast<CAbstractUPS*>(nullptr), static_cast<CAbstractUPS*>(&lost) }) {
+        SCOPED_TRACE(ups == nullptr ? "no UPS" : "a UPS given up for lost");
+        Bytes request = Message("public", 0xA0, { Binding(Oid({ 2, 1, 33, 1, 2, 1, 0 })) });
+        auto reply = Exchange(request, ups);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(*reply, AsErrorReply(request, SNMP_GEN_ERR, 0));
 
-    Bytes set = Message("private", 0xA3, { Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(1)) });
-    ASSERT_EQ(Process(set, kLoopback, nullptr, false), Outcome::Answered);
-    EXPECT_EQ(Answer(), AsErrorReply(set, SNMP_GEN_ERR, 0));
+        Bytes set = Message("private", 0xA3, { Binding(Oid({ 2, 1, 33, 1, 8, 1, 0 }), Int(1)) });
+        ASSERT_EQ(Process(set, kLoopback, ups, false), Outcome::Answered);
+        EXPECT_EQ(Answer(), AsErrorReply(set, SNMP_GEN_ERR, 0));
+    }
+    EXPECT_TRUE(lost.m_gets.empty());
+    EXPECT_TRUE(lost.m_sets.empty());
 }
 
 // A set is all or nothing: a binding that fails its checks leaves every
@@ -1020,6 +1030,8 @@ TEST_F(AgentTest, SourceListsAndEmptyCommunities)
 
 TEST_F(AgentTest, TrapRegistrationsAreBoundedAndTheTrapHostTakesNoPlace)
 {
+    CFakeClock clock;
+    CScopedClock useClock(clock);
     const Bytes level = Oid({ 4, 1, 534, 1, 11, 1, 0 });
     const Bytes type = Oid({ 4, 1, 534, 1, 11, 2, 0 });
     auto manager = [](int i) { return Ipv4(127, 1, static_cast<std::uint8_t>(i / 200), static_cast<std::uint8_t>(1 + i % 200)); };
@@ -1050,6 +1062,22 @@ TEST_F(AgentTest, TrapRegistrationsAreBoundedAndTheTrapHostTakesNoPlace)
     const auto sentBefore = m_agent->GetCounters().trapsSent;
     m_agent->SendColdStart();
     EXPECT_LE(m_agent->GetCounters().trapsSent - sentBefore, 1u + CTrapDestinations::kMaxRegistered);
+
+    // A registration not renewed within the hour gives its place to a new
+    // manager, the one renewed longest ago first; a renewed one keeps it.
+    clock.Advance(CTrapDestinations::kRenewalMs - 1000);
+    EXPECT_EQ(statusOf(manager(4), level, 2), SNMP_NO_ERROR); // renews
+    EXPECT_EQ(statusOf(manager(17), type, 5), SNMP_GEN_ERR) << "none is an hour old yet";
+    clock.Advance(1000);
+    EXPECT_EQ(statusOf(manager(17), type, 5), SNMP_NO_ERROR);
+    auto registered = [&](int i) {
+        const auto& all = m_agent->GetTrapDestinations();
+        return std::ranges::find(all, manager(i), &STrapDestination::address) != all.end();
+    };
+    EXPECT_FALSE(registered(0)) << "the oldest registration went";
+    EXPECT_TRUE(registered(4));
+    EXPECT_TRUE(registered(17));
+    EXPECT_EQ(m_agent->GetTrapDestinations().size(), 1u + CTrapDestinations::kMaxRegistered);
 }
 
 TEST_F(AgentTest, AuthenticationFailureTrapsAreRateBounded)
@@ -1147,6 +1175,8 @@ TEST_F(AgentTest, Version3RequestsAreServedPerUserAndLevel)
         std::string context {};
         Bytes userName {}; // set: sent under this name instead
         bool badEngine = false;
+        int copies = 1; // the same message sent this many times
+        bool newMessages = false; // each time a new message (msgID) instead
     };
     const Case cases[] = {
         { "authPriv get", 0, ESecurityLevel::AuthPriv, pdu(0xA0, { battery }), Outcome::Answered, 0,
@@ -1180,6 +1210,14 @@ TEST_F(AgentTest, Version3RequestsAreServedPerUserAndLevel)
             0, {}, 0, usmStat(3), kLoopback, 1500, {}, { 'e', 'v', 'e' } },
         { "discovery gets the engine's report", 0, ESecurityLevel::NoAuthNoPriv, pdu(0xA0, {}), Outcome::Answered, 0,
             {}, 0, usmStat(4), kLoopback, 1500, {}, {}, true },
+        // RFC 3414 lets copies through the time window: answered as the
+        // original, never applied again. A new message is a new set.
+        { "copies of an applied set are answered, not applied", 0, ESecurityLevel::AuthPriv,
+            pdu(0xA3, { setShutdown }), Outcome::Answered, 0, { { kShutdownType, 0x02 } }, 1, {}, kLoopback, 1500, {},
+            {}, false, 3 },
+        { "the same set in new messages is applied each time", 0, ESecurityLevel::AuthPriv,
+            pdu(0xA3, { setShutdown }), Outcome::Answered, 0, { { kShutdownType, 0x02 } }, 3, {}, kLoopback, 1500, {},
+            {}, false, 3, true },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1206,11 +1244,13 @@ TEST_F(AgentTest, Version3RequestsAreServedPerUserAndLevel)
         if (c.level == ESecurityLevel::AuthPriv)
             f.privKey = AesKeyFromLocalized(LocalizeKey(u.authProtocol, u.privKey, engineId));
         f.scopedPdu = EncodeScopedPdu(f.engineId, Bytes(c.context.begin(), c.context.end()), c.pdu);
-        std::array<std::uint8_t, 1500> request {};
-        std::size_t length = EncodeV3Message(f, request);
-
-        ASSERT_EQ(Process(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(length)), c.from),
-            c.outcome);
+        for (int copy = 0; copy < c.copies; ++copy) {
+            f.msgId = 42 + (c.newMessages ? copy : 0);
+            std::array<std::uint8_t, 1500> request {};
+            std::size_t length = EncodeV3Message(f, request);
+            ASSERT_EQ(Process(Bytes(request.begin(), request.begin() + static_cast<std::ptrdiff_t>(length)), c.from),
+                c.outcome);
+        }
         EXPECT_EQ(m_ups.m_sets.size(), c.sets);
         if (c.outcome != Outcome::Answered)
             continue;
@@ -1247,6 +1287,16 @@ TEST_F(AgentTest, Version1OffDropsCommunityVersionsOnlyWithSNMPv3)
     m_agent->SetVersion1(false);
     EXPECT_EQ(Process(v1), Outcome::Answered);
     EXPECT_EQ(Process(v3), Outcome::Dropped);
+    {
+        // SNMPv3 configured but off (its engine state is damaged): a site
+        // that wanted SNMPv3 only still gets no community version.
+        CSNMPAgent unavailable(0, 162, 0, kLoopback, "public", "private", "public");
+        unavailable.SetVersion1(false);
+        unavailable.SetSNMPv3Unavailable();
+        std::copy(v1.begin(), v1.end(), unavailable.GetDatagram().data.begin());
+        unavailable.GetDatagram().length = static_cast<std::uint32_t>(v1.size());
+        EXPECT_EQ(unavailable.ProcessRequest(&m_ups), Outcome::Dropped);
+    }
     m_agent->SetSNMPv3(std::make_unique<usm::CSNMPv3Processor>(usm::SEngineState { { 0x80, 0, 2, 0x16, 5, 1 }, 1 },
         std::vector<usm::SUsmUser> {}));
     EXPECT_EQ(Process(v1), Outcome::Dropped);

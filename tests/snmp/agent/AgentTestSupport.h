@@ -197,6 +197,7 @@ public:
     CScriptedUPS()
         : CAbstractUPS(nullptr, nullptr)
     {
+        Start(); // identified: a UPS the agent serves
     }
 
     int GetUPSType() override { return 3; }

@@ -5,6 +5,8 @@
 #include "xcp/link/XCPFrame.h"
 
 #include "LinkTestSupport.h"
+#include "platform/SerialWait.h"
+#include "tests/support/ScriptedPort.h"
 
 #include <chrono>
 #include <thread>
@@ -188,6 +190,9 @@ TEST(Commands, AssemblesRepliesAndReadsStatusBlocks)
         {"status 0x32", Status(0x32), 0x32, {0x32}},
         {"status 0x36", Status(0x36), 0x36, {0x36}},
         {"status after a foreign block", Concat({Block(0x0E, 0x81, {}), Status(0x31)}), 0x31, {0x31}},
+        {"noise before the reply passed over", Concat({Bytes{0x00, 0xFF, 0x1B, 0x41}, Block(1, 0x81, {7})}), 0, {7}},
+        {"noise between two blocks passed over", Concat({Block(1, 0x01, {1}), Bytes{0x55, 0x55}, Block(1, 0x81, {2})}),
+         0, {1, 2}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -221,7 +226,11 @@ TEST(Commands, MisbehavingUpsRaisesEventsWithinBounds)
         std::uint32_t event;
     };
     const SCase cases[] = {
-        {"bad start byte", badStart, EVENT_BAD_REPLY},
+        // The spoiled start byte and the rest of its block read as noise,
+        // and no reply follows them.
+        {"bad start byte", badStart, EVENT_TIMEOUT},
+        {"more noise than a reply may carry", Concat({Bytes(CCommands::kMaxStrayBytes + 1, 0x42), Block(1, 0x81, {})}),
+         EVENT_BAD_REPLY},
         {"bad checksum", badChecksum, EVENT_BAD_REPLY},
         {"garbage stream", Bytes(64, 0x00), EVENT_BAD_REPLY},
         {"status block without its status", Block(9, 0x81, {}), EVENT_BAD_REPLY},
@@ -247,6 +256,44 @@ TEST(Commands, MisbehavingUpsRaisesEventsWithinBounds)
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(EventOf([&] { link.SendRequest(0x31, 10); }), EVENT_TIMEOUT);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1400));
+}
+
+// Bytes that came between two exchanges are no reply: a stale header left
+// there would otherwise swallow the real reply that follows the request.
+TEST(Commands, DiscardsWhatWaitsBeforeEachRequest)
+{
+    CFakeClock clock;
+    CScopedClock scoped(clock);
+    test::CScriptedPort port(clock);
+    CCommands link(&port);
+    port.AnswerBlock(0x31, {5});
+    for (const Bytes& stale : {Bytes{0xAB, 0x01, 0x05, 0x81}, Bytes(600, 0x13), Bytes{}}) {
+        port.Stray(stale);
+        EXPECT_EQ(link.SendRequest(0x31, 750), 0u);
+        EXPECT_EQ(Bytes(link.GetReply().begin(), link.GetReply().end()), Bytes{5});
+    }
+}
+
+// Work served while an exchange waits for its reply must not start another:
+// its bytes would be read as the first one's reply.
+TEST(Commands, NoExchangeStartsFromWorkLentASerialWait)
+{
+    CFakeClock clock;
+    CScopedClock scoped(clock);
+    test::CScriptedPort port(clock);
+    CCommands link(&port);
+    port.AnswerBlock(0x31, {5});
+    CLentSerialWait lent;
+    std::uint32_t length = 0;
+    const std::function<void()> exchanges[] = {
+        [&] { link.SendRequest(0x31, 750); },
+        [&] { link.SendRequest(kXCPListenOnly, 750); },
+        [&] { link.SendCommand(0x93, Bytes{1, 0}, 750); },
+        [&] { link.RelayFrame(BuildRequestFrame(0x34), length); },
+    };
+    for (const auto& exchange : exchanges)
+        EXPECT_EQ(EventOf(exchange), EVENT_SERIAL_BUSY);
+    EXPECT_TRUE(port.Writes().empty());
 }
 
 TEST(Commands, RetriesABusyUpsThreeTimesInAll)

@@ -71,11 +71,19 @@ inline std::uint32_t EventOf(const std::function<void()>& action)
 // A port opened on a fresh pseudo-terminal. Bytes written with Peer wait
 // on the line until the link reads them; Sent returns what the link wrote.
 class CScriptedLine {
+    // The peer's bytes are written before the request they answer, so they
+    // are not discarded as stale when the request goes out.
+    class CPreloadedPort : public CCommPort {
+    public:
+        explicit CPreloadedPort(const std::string& device) : CCommPort(device, 9600, 8, 2, 0) {}
+        void DiscardPendingInput() override {}
+    };
+
 public:
     CScriptedLine()
     {
         EXPECT_TRUE(m_terminal.Open());
-        m_port = std::make_unique<CCommPort>(m_terminal.SlavePath(), 9600, 8, 2, 0);
+        m_port = std::make_unique<CPreloadedPort>(m_terminal.SlavePath());
         CFakeClock clock; // the open's 1.6 s of pauses pass at once
         CScopedClock scoped(clock);
         m_port->Open();
