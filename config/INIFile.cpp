@@ -263,4 +263,13 @@ std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, c
     return ResolveHost(text, address) ? address : defaultAddress;
 }
 
+SIpAddress ReadIpAddressKey(const CINIFile& file, const std::string& section, const std::string& key)
+{
+    std::string text = file.GetString(section, key, "");
+    SIpAddress address;
+    if (text.empty() || !ResolveIpHost(text, address))
+        return SIpAddress();
+    return address;
+}
+
 } // namespace pvx

@@ -4,6 +4,8 @@
 // leaves the file byte for byte as it was.
 #pragma once
 
+#include "platform/IpAddress.h"
+
 #include <cstdint>
 #include <string>
 
@@ -42,5 +44,9 @@ private:
 // dotted address; the default when the key is empty or the lookup fails.
 std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, const std::string& key,
                              std::uint32_t defaultAddress);
+// The same for either family (ResolveIpHost): an IPv6 address, or a name
+// that resolves only to one, besides IPv4; the unspecified address when the
+// key is empty or the lookup fails.
+SIpAddress ReadIpAddressKey(const CINIFile& file, const std::string& section, const std::string& key);
 
 } // namespace pvx

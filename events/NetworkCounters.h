@@ -23,13 +23,19 @@ struct SNetworkCounters {
     // Traps.
     std::uint64_t trapsSent = 0; // datagrams that went out
     std::uint64_t authTrapsSuppressed = 0; // authenticationFailure traps held back by the rate bound
+    // Informs (SNMP/TrapInform): acknowledged, sent again, given up after the
+    // last try, and fallen off the full queue unacknowledged.
+    std::uint64_t informsAcknowledged = 0;
+    std::uint64_t informsRetried = 0;
+    std::uint64_t informsGivenUp = 0;
+    std::uint64_t informsDropped = 0;
 };
 
 // The sum of every count of something dropped, refused or held back.
 inline std::uint64_t DroppedTotal(const SNetworkCounters& c)
 {
     return c.snmpNotReadManager + c.snmpNotSetManager + c.snmpBadCommunity + c.snmpUnserved + c.snmpRegistrationsRefused
-        + c.relayNotClient + c.relayNoUps + c.authTrapsSuppressed;
+        + c.relayNotClient + c.relayNoUps + c.authTrapsSuppressed + c.informsGivenUp + c.informsDropped;
 }
 
 // One line, name=value pairs, for the log.
@@ -43,7 +49,9 @@ inline std::string FormatCounters(const SNetworkCounters& c)
         + " " + field("snmp_registrations_refused", c.snmpRegistrationsRefused) + " "
         + field("relay_served", c.relayServed) + " " + field("relay_dropped_not_client", c.relayNotClient) + " "
         + field("relay_dropped_no_ups", c.relayNoUps) + " " + field("traps_sent", c.trapsSent) + " "
-        + field("auth_traps_suppressed", c.authTrapsSuppressed);
+        + field("auth_traps_suppressed", c.authTrapsSuppressed) + " "
+        + field("informs_acknowledged", c.informsAcknowledged) + " " + field("informs_retried", c.informsRetried) + " "
+        + field("informs_given_up", c.informsGivenUp) + " " + field("informs_dropped", c.informsDropped);
 }
 
 } // namespace pvx

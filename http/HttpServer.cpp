@@ -7,6 +7,8 @@
 #include "events/PVXException.h"
 #include "http/Routing.h"
 #include "http/StatusRender.h"
+#include "platform/Portability.h"
+#include "platform/StreamSockets.h"
 
 #include <microhttpd.h>
 
@@ -21,13 +23,9 @@ struct SHttpCallbacks {
     static MHD_Result Admit(void* self, const sockaddr* address, socklen_t length)
     {
         auto& server = *static_cast<CHttpServer*>(self);
-        if (address == nullptr || address->sa_family != AF_INET || length < sizeof(sockaddr_in)) {
-            ++server.m_refused;
-            return MHD_NO;
-        }
-        sockaddr_in peer {};
-        std::memcpy(&peer, address, sizeof peer);
-        if (!server.m_clients.Matches(peer.sin_addr.s_addr)) {
+        SIpAddress peer;
+        std::uint16_t port = 0;
+        if (!FromSocketAddress(address, length, peer, port) || !server.m_clients.Matches(peer)) {
             ++server.m_refused;
             return MHD_NO;
         }
@@ -47,6 +45,22 @@ struct SHttpCallbacks {
 namespace {
 
 constexpr char kTextType[] = "text/plain; charset=utf-8";
+// GnuTLS's defaults without the versions before TLS 1.2 (RFC 8996).
+constexpr char kTlsPriorities[] = "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2";
+// A certificate chain or a key is a few kilobytes; anything far larger is no PEM file.
+constexpr std::size_t kMaxPemBytes = 256 * 1024;
+
+std::string ReadPem(const std::string& key, const std::string& path)
+{
+    std::string contents;
+    if (path.empty() || !ReadFileBounded(path, kMaxPemBytes, false, contents)
+        || contents.find("-----BEGIN ") == std::string::npos) {
+        CPVXException event(EVENT_HTTP_TLS_FILE, { key });
+        event.SetDetail(key + ": \"" + path + "\" cannot be read as a PEM file");
+        throw event;
+    }
+    return contents;
+}
 
 struct SBody {
     std::string text;
@@ -69,25 +83,51 @@ SBody ErrorBody(int status)
 
 } // namespace
 
-CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddressList clients,
-                         const SPollCounters& polls, const SNetworkCounters& network, SHttpLimits limits)
-    : m_connectionLimit(limits.connections)
+SHttpTls LoadHttpTls(const std::string& certificatePath, const std::string& keyPath)
+{
+    if (certificatePath.empty() && keyPath.empty())
+        return {};
+    return { ReadPem("HTTP/Certificate", certificatePath), ReadPem("HTTP/Key", keyPath) };
+}
+
+CHttpServer::CHttpServer(std::uint16_t port, const SIpAddress& sourceAddress, CAddressList clients,
+                         const SPollCounters& polls, const SNetworkCounters& network, SHttpLimits limits, SHttpTls tls)
+    : m_tls(std::move(tls))
+    , m_connectionLimit(limits.connections)
     , m_clients(std::move(clients))
     , m_polls(polls)
     , m_network(network)
 {
-    sockaddr_in bindAddress {};
-    bindAddress.sin_family = AF_INET;
-    bindAddress.sin_port = htons(port);
-    bindAddress.sin_addr.s_addr = sourceAddress;
+    try {
+        m_listener = OpenTcpListener(port, sourceAddress, EVENT_HTTP_BIND);
+    } catch (CPVXException& event) {
+        std::string detail = "HTTP/Port " + std::to_string(port) + ": the HTTP server could not listen";
+        if (event.GetArguments().size() == 2)
+            detail += " (" + event.GetArguments()[0] + ": errno " + event.GetArguments()[1] + ")";
+        event.SetDetail(detail);
+        throw;
+    }
     // MHD_USE_EPOLL without MHD_USE_INTERNAL_POLLING_THREAD: the library
-    // runs only inside MHD_run, called from the service loop.
-    m_daemon = MHD_start_daemon(MHD_USE_EPOLL, port, &SHttpCallbacks::Admit, this, &SHttpCallbacks::Answer, this,
-        MHD_OPTION_SOCK_ADDR, &bindAddress,
+    // runs only inside MHD_run, called from the service loop. The listening
+    // socket is the platform's, of both families.
+    const bool https = !m_tls.certificate.empty();
+    const unsigned flags = https ? MHD_USE_EPOLL | MHD_USE_TLS : MHD_USE_EPOLL;
+    // Options after MHD_OPTION_END are not read: plain HTTP ends the list early.
+    const MHD_OPTION tlsOrEnd = https ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END;
+    m_daemon = MHD_start_daemon(flags, port, &SHttpCallbacks::Admit, this, &SHttpCallbacks::Answer, this,
+        MHD_OPTION_LISTEN_SOCKET, m_listener.Get(),
         MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(limits.connections),
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits.idleSeconds),
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.requestBytes,
+        tlsOrEnd, m_tls.certificate.c_str(),
+        MHD_OPTION_HTTPS_MEM_KEY, m_tls.key.c_str(),
+        MHD_OPTION_HTTPS_PRIORITIES, kTlsPriorities,
         MHD_OPTION_END);
+    if (m_daemon == nullptr && https) {
+        CPVXException event(EVENT_HTTP_TLS_REFUSED);
+        event.SetDetail("HTTP/Certificate, HTTP/Key: the HTTP library refused them for TLS");
+        throw event;
+    }
     if (m_daemon == nullptr) {
         CPVXException event(EVENT_HTTP_BIND);
         event.SetDetail("HTTP/Port " + std::to_string(port) + ": the HTTP server could not listen");
@@ -98,6 +138,7 @@ CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddre
     info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
     m_port = info != nullptr ? info->port : port;
     if (m_descriptor < 0) {
+        MHD_quiesce_daemon(m_daemon);
         MHD_stop_daemon(m_daemon);
         CPVXException event(EVENT_HTTP_BIND);
         event.SetDetail("HTTP/Port " + std::to_string(port) + ": the HTTP server has no descriptor to poll");
@@ -107,6 +148,8 @@ CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddre
 
 CHttpServer::~CHttpServer()
 {
+    // The listening socket comes back first, so that only its owner closes it.
+    MHD_quiesce_daemon(m_daemon);
     MHD_stop_daemon(m_daemon);
 }
 

@@ -23,7 +23,7 @@ public:
     // are dropped, so that relay clients cannot hold up the UPS's polling.
     static constexpr std::uint32_t kPassBudgetMs = 750;
 
-    CNetXCPAgent(const std::string& password, std::uint16_t port, std::uint32_t sourceAddress);
+    CNetXCPAgent(const std::string& password, std::uint16_t port, const SIpAddress& sourceAddress);
     virtual ~CNetXCPAgent() = default;
     CNetXCPAgent(const CNetXCPAgent&) = delete;
     CNetXCPAgent& operator=(const CNetXCPAgent&) = delete;

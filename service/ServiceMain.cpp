@@ -60,6 +60,8 @@ struct SService {
     bool standardNames = false;
     // SNMP/StandardValues: RFC 1628's types and values, likewise.
     bool standardValues = false;
+    // SNMP/TrapVersion 2c or 3: RFC 1628's choice of traps and bindings.
+    bool standardTraps = false;
 };
 
 void ChooseDriver(SService& service)
@@ -175,10 +177,55 @@ void StartNut(SService& service, SNutSetUp& setUp)
     if (!setUp.enabled)
         return; // no socket at all
     const CINIFile& file = *service.configuration;
-    std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
+    SIpAddress sourceAddress = ReadIpAddress(file, keys::kSourceAddress);
     auto port = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kNUTPort));
     service.nut = std::make_unique<nut::CServer>(port, sourceAddress, std::move(setUp.clients),
                                                  std::move(setUp.settings));
+}
+
+// SNMP/TrapVersion, TrapInform and TrapUser, checked against the trap host
+// and the source address before any socket opens.
+SNotificationSettings ReadNotifications(const CINIFile& file, const usm::CSNMPv3Processor* v3,
+                                        const SIpAddress& trapHost, const SIpAddress& sourceAddress)
+{
+    auto fail = [](std::uint32_t code, const std::string& detail) {
+        CPVXException event(code, { detail });
+        event.SetDetail(detail);
+        return event;
+    };
+    SNotificationSettings settings;
+    const std::string version = ReadString(file, keys::kTrapVersion);
+    if (version == "2c" || version == "2C")
+        settings.version = ETrapVersion::V2c;
+    else if (version == "3")
+        settings.version = ETrapVersion::V3;
+    else if (version != "1")
+        throw fail(EVENT_TRAP_VERSION_BAD, "SNMP/TrapVersion: \"" + version + "\"");
+    settings.inform = ReadSwitch(file, keys::kTrapInform);
+    if (settings.inform && settings.version == ETrapVersion::V1)
+        throw fail(EVENT_TRAP_VERSION_BAD, "SNMP/TrapInform=1: SNMPv1 has no informs");
+    if (settings.version == ETrapVersion::V3) {
+        const std::string user = ReadString(file, keys::kTrapUser);
+        settings.user = v3 != nullptr ? v3->FindUser(user) : -1;
+        if (settings.user < 0)
+            throw fail(EVENT_TRAP_USER_BAD, "SNMP/TrapUser: \"" + user + "\" is no user of an enabled [SNMPv3]");
+    }
+    if (trapHost.IsUnspecified())
+        return settings;
+    const std::string host = "SNMP/TrapHost " + FormatIpAddress(trapHost);
+    if (settings.version == ETrapVersion::V1 && !trapHost.IsIPv4())
+        throw fail(EVENT_TRAP_HOST_UNREACHABLE, host + ": SNMPv1 traps go to IPv4 managers only");
+    if (!sourceAddress.IsUnspecified() && sourceAddress.IsIPv4() != trapHost.IsIPv4())
+        throw fail(EVENT_TRAP_HOST_UNREACHABLE,
+                   host + ": not reachable from Network/SourceAddress " + FormatIpAddress(sourceAddress));
+    return settings;
+}
+
+// HTTP/Certificate and HTTP/Key read whole; a reload that compares them
+// re-opens the server when a certificate was renewed in place.
+SHttpTls ReadHttpTls(const CINIFile& file)
+{
+    return LoadHttpTls(ReadString(file, keys::kHTTPCertificate), ReadString(file, keys::kHTTPKey));
 }
 
 void SetUpNetwork(SService& service)
@@ -191,6 +238,7 @@ void SetUpNetwork(SService& service)
     CAddressList clients = ReadAddressList(file, keys::kNetXCPClients);
     CAddressList httpClients = ReadAddressList(file, keys::kHTTPClients);
     SNutSetUp nutSetUp = ReadNutSetUp(file);
+    SHttpTls httpTls = ReadSwitch(file, keys::kHTTPEnabled) ? ReadHttpTls(file) : SHttpTls {};
     // SNMPv3's users and engine, before any socket opens: a malformed user
     // line or a damaged engine state stops pvx. The engine's clock starts
     // with the processor.
@@ -227,12 +275,16 @@ void SetUpNetwork(SService& service)
         std::string trapCommunity = ReadString(file, keys::kTrapCommunity);
         std::string setCommunity = ReadString(file, keys::kSetCommunity);
         std::string getCommunity = ReadString(file, keys::kGetCommunity);
-        std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
-        std::uint32_t trapHost = ReadAddress(file, keys::kTrapHost);
+        SIpAddress sourceAddress = ReadIpAddress(file, keys::kSourceAddress);
+        SIpAddress trapHost = ReadIpAddress(file, keys::kTrapHost);
         auto managerPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kManagerPort));
         auto agentPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kSNMPAgentPort));
+        const SNotificationSettings notify = ReadNotifications(file, v3.get(), trapHost, sourceAddress);
+        // SNMPv1's coldStart goes out as the agent opens, as it always did;
+        // a later version's once the agent knows how to send it.
+        const bool v1Traps = notify.version == ETrapVersion::V1;
         service.agent = std::make_unique<CSNMPAgent>(agentPort, managerPort, trapHost, sourceAddress, getCommunity,
-                                                     setCommunity, trapCommunity);
+                                                     setCommunity, trapCommunity, v1Traps);
         service.agent->SetSourceLists(std::move(readManagers), std::move(setManagers));
         service.agent->AttachCounters(service.counters);
         service.agent->SetVersion2c(ReadSwitch(file, keys::kVersion2c));
@@ -244,18 +296,27 @@ void SetUpNetwork(SService& service)
         service.agent->SetVersion1(ReadSwitch(file, keys::kVersion1));
         if (ReadSwitch(file, keys::kSystemGroup))
             service.agent->SetSystemGroup(SystemGroupOf(*service.configuration));
+        if (!trapHost.IsIPv4() && !trapHost.IsUnspecified() && !SocketReachesIPv6(service.agent->GetSocket())) {
+            CPVXException event(EVENT_TRAP_HOST_UNREACHABLE, { FormatIpAddress(trapHost) });
+            event.SetDetail("SNMP/TrapHost " + FormatIpAddress(trapHost) + ": this host has no IPv6");
+            throw event;
+        }
+        service.agent->SetNotifications(notify);
+        service.standardTraps = !v1Traps;
+        if (!v1Traps)
+            service.agent->SendColdStart();
     }
     service.responsive = ReadSwitch(file, keys::kResponsiveLoop);
     if (ReadSwitch(file, keys::kHTTPEnabled)) {
-        std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
+        SIpAddress sourceAddress = ReadIpAddress(file, keys::kSourceAddress);
         auto httpPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kHTTPPort));
         service.http = std::make_unique<CHttpServer>(httpPort, sourceAddress, std::move(httpClients), service.polls,
-                                                     service.counters);
+                                                     service.counters, SHttpLimits {}, std::move(httpTls));
     }
     StartNut(service, nutSetUp);
     if (!RelayEnabled(file))
         return; // no relay socket at all
-    std::uint32_t sourceAddress = ReadAddress(file, keys::kSourceAddress);
+    SIpAddress sourceAddress = ReadIpAddress(file, keys::kSourceAddress);
     auto relayPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kNetXCPAgentPort));
     service.relay = std::make_unique<CNetXCPAgent>(service.relayPassword, relayPort, sourceAddress);
     service.relay->SetClients(std::move(clients));
@@ -319,6 +380,7 @@ void DetectUPS(SService& service, std::uint64_t pass)
     }
     service.ups->SetStandardNames(service.standardNames);
     service.ups->SetStandardValues(service.standardValues);
+    service.ups->SetStandardTraps(service.standardTraps);
     service.ups->AttachPollCounters(service.polls);
     service.ups->Start();
     if (pass == 0)
@@ -339,6 +401,8 @@ int ServiceMain(int /*argument*/)
         SetUpNetwork(service);
         for (std::uint64_t pass = 0; Portability().IsRunning();) {
             ServeNetwork(service);
+            if (service.agent)
+                service.agent->RetryInforms();
             service.counterLog.Poll(service.counters);
             if (service.ups) {
                 service.ups->Update();

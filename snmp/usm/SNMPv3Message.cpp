@@ -407,6 +407,25 @@ std::size_t CSNMPv3Processor::BuildResponse(const SSecurityState& request, std::
     return Build(request, request.level, pdu, out);
 }
 
+std::size_t CSNMPv3Processor::BuildTrap(int user, std::int32_t msgId, std::span<const std::uint8_t> pdu,
+                                        std::span<std::uint8_t> out)
+{
+    const SLocalUser& sender = m_users.at(static_cast<std::size_t>(user));
+    SSecurityState state;
+    state.msgId = msgId;
+    state.maxSize = kOwnMaxMessageSize;
+    state.level = sender.config.level;
+    state.userName.assign(sender.config.name.begin(), sender.config.name.end());
+    state.user = user;
+    return Build(state, state.level, pdu, out);
+}
+
+int CSNMPv3Processor::FindUser(std::string_view name) const
+{
+    auto found = std::ranges::find(m_users, name, [](const SLocalUser& u) { return std::string_view(u.config.name); });
+    return found == m_users.end() ? -1 : static_cast<int>(found - m_users.begin());
+}
+
 std::size_t CSNMPv3Processor::BuildReport(const SSecurityState& request, EUsmReport report,
                                           std::span<std::uint8_t> out)
 {

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <span>
 #include <vector>
 
@@ -132,6 +133,13 @@ public:
     // The Report for `report`, carrying the counter's present value; sent
     // authenticated for NotInTimeWindows (RFC 3414), else noAuthNoPriv.
     std::size_t BuildReport(const SSecurityState& request, EUsmReport report, std::span<std::uint8_t> out);
+    // A notification (SNMPv2-Trap-PDU) from this engine, which is the
+    // authoritative one for an unconfirmed PDU (RFC 3414 section 1.5.1):
+    // `pdu` whole, secured for `user` at that user's level, in the default
+    // context. Throws as BuildResponse.
+    std::size_t BuildTrap(int user, std::int32_t msgId, std::span<const std::uint8_t> pdu, std::span<std::uint8_t> out);
+    // The index of the user called `name`, or -1.
+    int FindUser(std::string_view name) const;
     // Counts a request for a context this engine does not serve and builds
     // its Report, at the request's own security level.
     std::size_t BuildContextReport(const SSecurityState& request, EContextReport report, std::span<std::uint8_t> out);
