@@ -20,7 +20,7 @@ public:
     static constexpr std::uint64_t kFirstTimeoutMs = 1000; // doubled at every retry
 
     struct SInform {
-        SDatagram message; // destination and bytes as sent
+        SDatagram message; // destination, and the message as sent (SNMPv3: its PDU)
         std::int32_t requestId = 0;
         std::uint32_t retries = 0;
         std::uint64_t due = 0; // monotonic ms: sent again, or given up
@@ -41,6 +41,14 @@ public:
     static bool HasRetriesLeft(const SInform& inform) { return inform.retries < kRetries; }
     void Retried(SInform& inform, std::uint64_t now);
     void GiveUp(SInform& inform) { inform.order = 0; }
+    // Calls `f` with every inform waiting for that destination.
+    template <typename F>
+    void ForEachTo(const SIpAddress& address, std::uint16_t port, F&& f)
+    {
+        for (SInform& inform : m_slots)
+            if (inform.order != 0 && inform.message.address == address && inform.message.port == port)
+                f(inform);
+    }
     std::size_t Size() const;
 
 private:

@@ -237,10 +237,16 @@ private:
     // cannot be built now.
     bool BuildNotification(std::span<const std::uint8_t> pdu, std::int32_t requestId);
     void SendNotification(const CSNMPTrap& trap);
+    // Sends an inform as the queue keeps it: SNMPv2c's message as it is,
+    // SNMPv3's PDU in a message built anew for its receiver's engine, or
+    // the discovery request while that engine is unknown.
+    bool SendInform(const SDatagram& stored, std::int32_t requestId);
+    usm::SRemoteEngine& RemoteEngineOf(const SIpAddress& address, std::uint16_t port);
     // An acknowledgement of a pending inform from the datagram's source:
     // true when it was one (matched or not), and then nothing else is done
     // with the datagram.
     bool TakeInformResponse();
+    bool TakeV3InformResponse();
 
     // Creating a record beyond the bound on registrations throws (genErr).
     STrapDestination* FindTrapDestination(const SIpAddress& address, bool create);
@@ -285,6 +291,12 @@ private:
     SNotificationSettings m_notify;
     std::int32_t m_notificationId = 0; // request-id of the last notification
     CInformQueue m_informs;
+    struct SRemoteSlot {
+        SIpAddress address;
+        std::uint16_t port = 0;
+        usm::SRemoteEngine engine;
+    };
+    std::vector<SRemoteSlot> m_remoteEngines; // the informs' receivers, bounded
     CAddressList m_readManagers;
     CAddressList m_setManagers;
     CAuthFailureLimiter m_authFailureLimiter;

@@ -132,6 +132,7 @@ void CSNMPAgent::SendNotification(const CSNMPTrap& trap)
 {
     std::array<std::uint8_t, kDatagramSize> pdu;
     const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
+    const bool v3Inform = m_notify.inform && m_notify.version == ETrapVersion::V3;
     for (const STrapDestination& destination : m_trapDestinations.All()) {
         if (!IsTrapAdmitted(destination, trap.GetEnterprise(), trap.GetSpecificTrap()))
             continue;
@@ -139,16 +140,55 @@ void CSNMPAgent::SendNotification(const CSNMPTrap& trap)
         // an acknowledgement names the one inform it answers.
         m_notificationId = m_notificationId == kMaxRequestId ? 1 : m_notificationId + 1;
         const std::size_t length = EncodeNotificationPdu(trap, m_notificationId, pdu);
-        if (!BuildNotification(std::span(pdu).first(length), m_notificationId))
+        if (v3Inform) {
+            std::copy_n(pdu.begin(), length, m_datagram.data.begin());
+            m_datagram.length = static_cast<std::uint32_t>(length);
+        } else if (!BuildNotification(std::span(pdu).first(length), m_notificationId)) {
             continue;
+        }
         m_datagram.address = destination.address;
         m_datagram.port = destination.port;
-        if (SendTo(m_socket.Get(), m_datagram))
-            ++m_counters->trapsSent;
+        if (!m_notify.inform) {
+            if (SendTo(m_socket.Get(), m_datagram))
+                ++m_counters->trapsSent;
+            continue;
+        }
         // An inform whose first send failed is tried again all the same.
-        if (m_notify.inform && m_informs.Add(m_datagram, m_notificationId, now))
+        if (m_informs.Add(m_datagram, m_notificationId, now))
             ++m_counters->informsDropped;
+        const SDatagram stored = m_datagram;
+        if (SendInform(stored, m_notificationId))
+            ++m_counters->trapsSent;
     }
+}
+
+usm::SRemoteEngine& CSNMPAgent::RemoteEngineOf(const SIpAddress& address, std::uint16_t port)
+{
+    auto found = std::ranges::find_if(
+        m_remoteEngines, [&](const SRemoteSlot& slot) { return slot.address == address && slot.port == port; });
+    if (found != m_remoteEngines.end())
+        return found->engine;
+    // One a destination: the trap host and the registered managers.
+    if (m_remoteEngines.size() > CTrapDestinations::kMaxRegistered)
+        m_remoteEngines.erase(m_remoteEngines.begin());
+    m_remoteEngines.push_back({ address, port, {} });
+    return m_remoteEngines.back().engine;
+}
+
+bool CSNMPAgent::SendInform(const SDatagram& stored, std::int32_t requestId)
+{
+    if (m_notify.version != ETrapVersion::V3)
+        return SendTo(m_socket.Get(), stored);
+    if (!m_v3 || m_notify.user < 0)
+        return false;
+    const usm::SRemoteEngine& remote = RemoteEngineOf(stored.address, stored.port);
+    m_datagram.address = stored.address;
+    m_datagram.port = stored.port;
+    std::span<std::uint8_t> out(m_datagram.data);
+    m_datagram.length = static_cast<std::uint32_t>(remote.engineId.empty()
+            ? m_v3->BuildDiscovery(requestId, out)
+            : m_v3->BuildInform(m_notify.user, remote, requestId, stored.Bytes(), out));
+    return SendTo(m_socket.Get(), m_datagram);
 }
 
 bool CSNMPAgent::TakeInformResponse()
@@ -158,7 +198,10 @@ bool CSNMPAgent::TakeInformResponse()
     try {
         CBasicEncodingRulesBuffer message(std::span<std::uint8_t>(m_datagram.data.data(), m_datagram.length));
         message.ReadHeader(ber::kSequence);
-        if (message.ReadInteger() != kSnmpVersion2c)
+        const std::int32_t version = message.ReadInteger();
+        if (version == kSnmpVersion3 && m_notify.version == ETrapVersion::V3 && m_v3)
+            return TakeV3InformResponse();
+        if (version != kSnmpVersion2c)
             return false;
         auto community = message.ReadOctetStringView();
         if (message.PeekByte() != ber::kGetResponse)
@@ -177,6 +220,32 @@ bool CSNMPAgent::TakeInformResponse()
     }
 }
 
+bool CSNMPAgent::TakeV3InformResponse()
+{
+    const SIpAddress address = m_datagram.address;
+    const std::uint16_t port = m_datagram.port;
+    usm::SRemoteEngine& remote = RemoteEngineOf(address, port);
+    std::int32_t requestId = 0;
+    switch (m_v3->ProcessFromRemote(m_datagram.Bytes(), m_notify.user, remote, requestId)) {
+    case usm::ERemoteMessage::Drop:
+        break;
+    case usm::ERemoteMessage::Discovered:
+    case usm::ERemoteMessage::Resynchronised:
+        // The informs that waited for the engine, or were out of its time
+        // window, go now.
+        m_informs.ForEachTo(address, port, [this](CInformQueue::SInform& inform) {
+            const SDatagram stored = inform.message;
+            SendInform(stored, inform.requestId);
+        });
+        break;
+    case usm::ERemoteMessage::Response:
+        if (m_informs.Acknowledge(address, port, requestId))
+            ++m_counters->informsAcknowledged;
+        break;
+    }
+    return true;
+}
+
 void CSNMPAgent::RetryInforms()
 {
     const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
@@ -188,7 +257,8 @@ void CSNMPAgent::RetryInforms()
             ++m_counters->informsGivenUp;
             continue;
         }
-        SendTo(m_socket.Get(), inform->message);
+        const SDatagram stored = inform->message;
+        SendInform(stored, inform->requestId);
         m_informs.Retried(*inform, now);
         ++m_counters->informsRetried;
     }

@@ -189,6 +189,49 @@ TEST(Notifications, InformsAreRetriedThenGivenUpOrAcknowledged)
     EXPECT_EQ(rig.counters.informsDropped, 1u);
 }
 
+// An SNMPv3 inform goes to the receiver's engine (RFC 3414 section 4): pvx
+// discovers it, sends the inform under the keys localized there and takes
+// the authentic Response. The receiver here is a second engine of pvx's own.
+TEST(Notifications, Version3InformsDiscoverTheReceiversEngine)
+{
+    SClock clock;
+    const std::vector<usm::SUsmUser> users { { "ops", usm::ESecurityLevel::AuthPriv, usm::EAuthProtocol::Sha1,
+        usm::PasswordToKey(usm::EAuthProtocol::Sha1, "ops auth phrase"),
+        usm::PasswordToKey(usm::EAuthProtocol::Sha1, "ops priv phrase"), usm::EAccess::Write } };
+    SRig rig({ ETrapVersion::V3, true, 0 },
+        std::make_unique<usm::CSNMPv3Processor>(usm::SEngineState { { 0x80, 0, 2, 0x16, 5, 1, 1 }, 3 }, users));
+    usm::CSNMPv3Processor receiver(usm::SEngineState { { 0x80, 0, 0x1F, 0x88, 4, 'r', 'x' }, 7 }, users);
+    std::array<std::uint8_t, kDatagramSize> out {};
+    auto answer = [&](std::size_t length) {
+        rig.listener.Send(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(length)), kLoopback,
+            rig.agent.GetBoundPort());
+        ASSERT_GT(WaitReadable(rig.agent.GetSocket(), 2000), 0);
+        rig.agent.ServeRequest(nullptr);
+    };
+
+    rig.agent.SendColdStart();
+    auto probe = rig.listener.Receive(2000);
+    ASSERT_TRUE(probe.has_value());
+    usm::SIncomingV3 in = receiver.Process(*probe);
+    ASSERT_EQ(in.outcome, usm::EV3Outcome::Report);
+    ASSERT_EQ(in.report, usm::EUsmReport::UnknownEngineIDs);
+    answer(receiver.BuildReport(in.security, in.report, out));
+
+    auto inform = rig.listener.Receive(2000);
+    ASSERT_TRUE(inform.has_value());
+    in = receiver.Process(*inform);
+    ASSERT_EQ(in.outcome, usm::EV3Outcome::Accept);
+    EXPECT_EQ(in.security.level, usm::ESecurityLevel::AuthPriv);
+    EXPECT_TRUE(in.security.reportable);
+    ASSERT_FALSE(in.pdu.empty());
+    EXPECT_EQ(in.pdu.front(), kInform);
+    const Bytes response = Tlv(ber::kGetResponse, Concat({ Int(in.security.requestId), Int(0), Int(0), Tlv(0x30, {}) }));
+    EXPECT_EQ(rig.agent.PendingInforms(), 1u);
+    answer(receiver.BuildResponse(in.security, response, out));
+    EXPECT_EQ(rig.agent.PendingInforms(), 0u);
+    EXPECT_EQ(rig.counters.informsAcknowledged, 1u);
+}
+
 // An SNMPv1 trap carries an IPv4 agent-addr: an IPv6 manager neither gets one
 // nor can register for them; with SNMPv2c it does both.
 TEST(Notifications, IPv6ManagersGetSNMPv2NotificationsOnly)
