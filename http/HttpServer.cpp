@@ -99,7 +99,9 @@ CHttpServer::CHttpServer(std::uint16_t port, const SIpAddress& sourceAddress, CA
     , m_network(network)
 {
     try {
-        m_listener = OpenTcpListener(port, sourceAddress, EVENT_HTTP_BIND);
+        // Clients beyond the connection bound wait in the listen queue, as
+        // long as the system lets it grow.
+        m_listener = OpenTcpListener(port, sourceAddress, EVENT_HTTP_BIND, 4096);
     } catch (CPVXException& event) {
         std::string detail = "HTTP/Port " + std::to_string(port) + ": the HTTP server could not listen";
         if (event.GetArguments().size() == 2)

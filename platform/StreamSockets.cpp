@@ -17,16 +17,15 @@ namespace pvx {
 
 namespace {
 
-constexpr int kListenBacklog = 64;
 constexpr std::size_t kMaxReadiness = 64;
 
 } // namespace
 
-CUniqueFd OpenTcpListener(std::uint16_t port, const SIpAddress& address, std::uint32_t event)
+CUniqueFd OpenTcpListener(std::uint16_t port, const SIpAddress& address, std::uint32_t event, int backlog)
 {
     const char* failedCall = nullptr;
     CUniqueFd socket = OpenBoundSocket(SOCK_STREAM, port, address, failedCall);
-    if (socket && ::listen(socket.Get(), kListenBacklog) != 0) {
+    if (socket && ::listen(socket.Get(), backlog) != 0) {
         failedCall = "listen";
         socket.Reset();
     }

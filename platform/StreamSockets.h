@@ -17,8 +17,9 @@ namespace pvx {
 // family the address asks for as OpenUdpSocket describes (the unspecified
 // address: both), with SO_REUSEADDR so that a restart finds its port at
 // once. A failing step throws `event` with the system call's name and errno
-// as its arguments.
-CUniqueFd OpenTcpListener(std::uint16_t port, const SIpAddress& address, std::uint32_t event);
+// as its arguments. `backlog` is the queue of connections not taken yet;
+// listen(2) caps it at net.core.somaxconn.
+CUniqueFd OpenTcpListener(std::uint16_t port, const SIpAddress& address, std::uint32_t event, int backlog = 64);
 
 struct SAcceptedConnection {
     CUniqueFd socket;
