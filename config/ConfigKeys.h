@@ -125,6 +125,8 @@ inline constexpr SConfigKey kNUTDescription { "NUT", "Description", EConfigType:
     "the UPS's description for LIST UPS and GET UPSDESC" };
 inline constexpr SConfigKey kNUTUser { "NUT", "User", EConfigType::String, "",
     "one user a line: name,storedPassword,role; empty: no such user", 8 };
+inline constexpr SConfigKey kReloadOnHangup { "Service", "ReloadOnHangup", EConfigType::Unsigned, "0",
+    "non-zero: SIGHUP re-reads pvx.ini instead of ending pvx" };
 
 // Every key above, in the order of the sample pvx.ini.
 inline constexpr const SConfigKey* kAll[] = {
@@ -168,6 +170,7 @@ inline constexpr const SConfigKey* kAll[] = {
     &kHTTPKey,
     &kSNMPv3Enabled,
     &kSNMPv3User,
+    &kReloadOnHangup,
     &kNUTEnabled,
     &kNUTPort,
     &kNUTClients,
@@ -185,7 +188,7 @@ unsigned DefaultUnsigned(const SConfigKey& key);
 
 // Reads of one key, each giving the entry's default as CINIFile does: a
 // missing key for every type, a value without digits for numbers, and an
-// empty or unresolvable value for addresses.
+// empty value for addresses (a name that does not resolve throws).
 std::string ReadString(const CINIFile& file, const SConfigKey& key, std::size_t index = 0);
 unsigned ReadUnsigned(const CINIFile& file, const SConfigKey& key);
 // An on/off key: any value other than 0 is on.

@@ -4,6 +4,7 @@
 // the key replaced or added.
 #include "config/INIFile.h"
 
+#include "events/PVXException.h"
 #include "platform/Portability.h"
 
 #include <algorithm>
@@ -259,17 +260,27 @@ std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, c
     std::string text = file.GetString(section, key, "");
     if (text.empty())
         return defaultAddress;
+    // A dotted address is what the operator means, with or without a name
+    // in the reverse lookup; only a name is looked up.
     std::uint32_t address = 0;
-    return ResolveHost(text, address) ? address : defaultAddress;
+    if (ParseDottedAddress(text, address) || LookUpHostName(text, address))
+        return address;
+    // Falling back to the default would bind every interface, or send no
+    // traps, without a word: the operator must hear which key is wrong.
+    CPVXException event(EVENT_ADDRESS_UNRESOLVED, {section + "/" + key, text});
+    event.SetDetail(section + "/" + key + ": \"" + text + "\"");
+    throw event;
 }
 
 SIpAddress ReadIpAddressKey(const CINIFile& file, const std::string& section, const std::string& key)
 {
     std::string text = file.GetString(section, key, "");
     SIpAddress address;
-    if (text.empty() || !ResolveIpHost(text, address))
-        return SIpAddress();
-    return address;
+    if (text.empty() || ResolveIpHost(text, address))
+        return address;
+    CPVXException event(EVENT_ADDRESS_UNRESOLVED, {section + "/" + key, text});
+    event.SetDetail(section + "/" + key + ": \"" + text + "\"");
+    throw event;
 }
 
 } // namespace pvx

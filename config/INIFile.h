@@ -40,13 +40,15 @@ private:
     std::string m_path;
 };
 
-// An IPv4 address (network byte order) from a key holding a host name or a
-// dotted address; the default when the key is empty or the lookup fails.
+// An IPv4 address (network byte order) from a key holding a dotted address,
+// used as written, or a host name, looked up; the default when the key is
+// empty. A name that does not resolve throws 0xC0020050 with the key and
+// the value (and a detail line naming both).
 std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, const std::string& key,
                              std::uint32_t defaultAddress);
 // The same for either family (ResolveIpHost): an IPv6 address, or a name
 // that resolves only to one, besides IPv4; the unspecified address when the
-// key is empty or the lookup fails.
+// key is empty. A value that gives no address throws as ReadAddressKey.
 SIpAddress ReadIpAddressKey(const CINIFile& file, const std::string& section, const std::string& key);
 
 } // namespace pvx

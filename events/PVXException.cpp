@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <span>
+#include <string_view>
 #include <syslog.h>
 
 char g_szMessagesPath[256] = "";
@@ -16,6 +17,7 @@ namespace pvx {
 namespace {
 
 bool g_bLogToSyslog = false;
+bool g_bJournalPrefixes = false;
 
 constexpr char kUnknownError[] = "Unknown Error";
 
@@ -124,6 +126,27 @@ std::string Printable(const std::string& text)
     return out;
 }
 
+// Writes `text` to standard error; with journal prefixes every line gets
+// its priority in front, so that a detail line keeps its event's priority.
+void WriteStandardError(std::string_view text, EPriority priority)
+{
+    if (g_bJournalPrefixes) {
+        const char prefix[] = { '<', static_cast<char>('0' + static_cast<int>(priority)), '>' };
+        for (std::size_t start = 0; start < text.size();) {
+            std::size_t end = text.find('\n', start);
+            end = end == std::string_view::npos ? text.size() : end + 1;
+            std::fwrite(prefix, 1, sizeof prefix, stderr);
+            std::fwrite(text.data() + start, 1, end - start, stderr);
+            start = end;
+        }
+    } else {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+    }
+    std::fflush(stderr);
+}
+
+int SyslogPriority(EPriority priority) { return static_cast<int>(priority) | LOG_DAEMON; }
+
 } // namespace
 
 void GetMessageText(std::uint32_t code, std::string& text)
@@ -152,16 +175,17 @@ void CPVXException::GetText(std::string& text) const
     GetMessageText(GetCode(), text);
 }
 
-void CPVXException::Report() const
+void CPVXException::Report(EPriority priority) const
 {
     if (GetCode() < 0x10000) {
         // The system's own text, reported without allocating: this is how
         // exhausted memory (code 12) is told.
         const char* system = std::strerror(static_cast<int>(GetCode()));
         if (g_bLogToSyslog) {
-            syslog(LOG_ERR | LOG_DAEMON, "%s\n", system);
+            syslog(SyslogPriority(priority), "%s\n", system);
         } else {
-            std::fputs(system, stderr);
+            // One line: the prefix (if any) is written once, before it.
+            WriteStandardError(system, priority);
             std::fputc('\n', stderr);
             std::fflush(stderr);
         }
@@ -178,16 +202,15 @@ void CPVXException::Report() const
             text += Printable(m_detail) + '\n';
         }
         // The text is data: written as it stands, never used as a format.
-        std::fwrite(text.data(), 1, text.size(), stderr);
-        std::fflush(stderr);
+        WriteStandardError(text, priority);
         return;
     }
     GetMessageText(GetCode(), text);
     if (text != kUnknownError)
-        syslog(LOG_ERR | LOG_DAEMON, "%s", text.c_str());
+        syslog(SyslogPriority(priority), "%s", text.c_str());
     // Logged even without a catalog: it alone names what to mend.
     if (!m_detail.empty())
-        syslog(LOG_ERR | LOG_DAEMON, "%s", Printable(m_detail).c_str());
+        syslog(SyslogPriority(priority), "%s", Printable(m_detail).c_str());
 }
 
 void CPVXException::SetLogToSyslog(bool toSyslog)
@@ -195,21 +218,25 @@ void CPVXException::SetLogToSyslog(bool toSyslog)
     g_bLogToSyslog = toSyslog;
 }
 
-void ReportNotice(std::uint32_t code)
+void CPVXException::SetJournalPrefixes(bool on)
 {
-    CPVXException(code).Report();
+    g_bJournalPrefixes = on;
 }
 
-void ReportLine(const std::string& line)
+void ReportNotice(std::uint32_t code)
+{
+    CPVXException(code).Report(EPriority::Warning);
+}
+
+void ReportLine(const std::string& line, EPriority priority)
 {
     std::string text = Printable(line);
     if (g_bLogToSyslog) {
-        syslog(LOG_NOTICE | LOG_DAEMON, "%s", text.c_str());
+        syslog(SyslogPriority(priority), "%s", text.c_str());
         return;
     }
     text += '\n';
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
+    WriteStandardError(text, priority);
 }
 
 } // namespace pvx

@@ -45,11 +45,26 @@ enum EventCode : std::uint32_t {
     EVENT_NUT_USER_MALFORMED = 0xC0020058,
     EVENT_NUT_BIND = 0xC0020059,
     EVENT_NUT_SETTING_BAD = 0xC002005A,
+    EVENT_ADDRESS_UNRESOLVED = 0xC0020050,
+    EVENT_SOURCE_NOT_LOCAL = 0xC0020051,
+    EVENT_USM_KEY_NOT_LOCALIZED = 0x80020052,
+    EVENT_RELOAD_FAILED = 0x80020053,
+    EVENT_RELOADED = 0x80020054,
+    EVENT_SERVICE_REOPEN_FAILED = 0xC0020055,
     EVENT_TRAP_VERSION_BAD = 0xC0020070,
     EVENT_TRAP_HOST_UNREACHABLE = 0xC0020071,
     EVENT_TRAP_USER_BAD = 0xC0020072,
     EVENT_HTTP_TLS_FILE = 0xC0020074,
     EVENT_HTTP_TLS_REFUSED = 0xC0020075,
+};
+
+// Priorities of reported lines, as syslog(3) numbers them; under the journal
+// each line starts with "<N>" (sd-daemon(3)), and the system log gets the same.
+enum class EPriority : int {
+    Error = 3,   // an event that ends the service
+    Warning = 4, // the service goes on, but something needs the operator
+    Notice = 5,  // normal but significant: counters, a reload
+    Info = 6,    // start-up facts
 };
 
 // Text of a code: the system's error text for codes below 0x10000, otherwise
@@ -76,9 +91,12 @@ public:
     const std::string& GetDetail() const { return m_detail; }
 
     // Writes the text to standard error as it stands, or to the system log
-    // once SetLogToSyslog(true) was called.
-    void Report() const;
+    // once SetLogToSyslog(true) was called, at `priority`.
+    void Report(EPriority priority = EPriority::Error) const;
     static void SetLogToSyslog(bool toSyslog);
+    // On: every line written to standard error starts with its priority,
+    // "<3>" ..., for the journal reading that stream.
+    static void SetJournalPrefixes(bool on);
 
 private:
     std::vector<std::string> m_arguments;
@@ -86,11 +104,12 @@ private:
     std::uint32_t m_code;
 };
 
-// Builds, reports and drops a notice that is not thrown.
+// Builds, reports and drops a notice that is not thrown: the service goes
+// on, so it is reported as a warning.
 void ReportNotice(std::uint32_t code);
 
 // Writes one line of pvx's own (not from the catalog) where event texts go:
-// standard error, or the system log at notice priority.
-void ReportLine(const std::string& line);
+// standard error, or the system log, at `priority`.
+void ReportLine(const std::string& line, EPriority priority = EPriority::Notice);
 
 } // namespace pvx

@@ -86,13 +86,13 @@ bool ResolveIpHost(const std::string& text, SIpAddress& address)
             address = SIpAddress();
         return true;
     }
+    // A dotted address is used as written; only a name is looked up.
     std::uint32_t ipv4 = 0;
-    if (ResolveHost(text, ipv4)) {
+    if (ParseDottedAddress(text, ipv4) || LookUpHostName(text, ipv4)) {
         address = SIpAddress(ipv4);
         return true;
     }
-    const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
-    if (!((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')))
+    if (text.empty())
         return false;
     // A name without an IPv4 address: its first IPv6 one.
     addrinfo hints {};

@@ -34,9 +34,8 @@ struct SIpAddress {
 bool ParseIpAddress(const std::string& text, SIpAddress& address);
 // The usual text: dotted for IPv4, RFC 5952 for IPv6.
 std::string FormatIpAddress(const SIpAddress& address);
-// An address key's value: an IPv6 address as written; otherwise an IPv4
-// address as ResolveHost finds it; a host name without an IPv4 address is
-// looked up for IPv6. False when none of these gives an address. 0.0.0.0
+// An address key's value: an IPv4 or IPv6 address as written; otherwise a
+// host name's first IPv4 address, or its first IPv6 one when it has none. False when none of these gives an address. 0.0.0.0
 // and :: both give the unspecified address.
 bool ResolveIpHost(const std::string& text, SIpAddress& address);
 

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -250,8 +251,10 @@ bool RewriteInPlace(const std::string& target, const std::string& contents)
     if (WriteAll(fd.Get(), padded, true) && ::fsync(fd.Get()) == 0)
         return true;
     int error = errno;
-    if (WriteAll(fd.Get(), old, true))
-        (void)::ftruncate(fd.Get(), static_cast<off_t>(old.size()));
+    // Best effort: the old bytes are back; a failed truncation leaves only
+    // the padding of line ends after them.
+    if (WriteAll(fd.Get(), old, true) && ::ftruncate(fd.Get(), static_cast<off_t>(old.size())) != 0)
+        errno = error;
     errno = error;
     return false;
 }
@@ -320,11 +323,22 @@ bool WriteWholeFile(const std::string& path, const std::string& contents)
     return fd && WriteAll(fd.Get(), contents);
 }
 
+namespace {
+bool g_printLineJournalPrefix = false;
+volatile std::sig_atomic_t g_hangup = 0;
+
+void OnHangup(int) { g_hangup = 1; }
+} // namespace
+
 void PrintLine(const std::string& text)
 {
+    if (g_printLineJournalPrefix)
+        std::fputs("<6>", stdout);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
+
+void SetPrintLineJournalPrefix(bool on) { g_printLineJournalPrefix = on; }
 
 // ---- Arithmetic ---------------------------------------------------------------
 
@@ -335,5 +349,43 @@ long double Power(long double x, long double y) { return std::pow(x, y); }
 namespace pvx {
 
 bool Daemonize() { return ::daemon(1, 0) == 0; }
+
+std::string GetEnvironment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+bool IsJournalStream(int fd)
+{
+    // JOURNAL_STREAM is "<device>:<inode>" in decimal (systemd.exec(5)).
+    std::string value = GetEnvironment("JOURNAL_STREAM");
+    unsigned long long device = 0, inode = 0;
+    char end = 0;
+    if (std::sscanf(value.c_str(), "%llu:%llu%c", &device, &inode, &end) != 2)
+        return false;
+    struct stat info{};
+    return ::fstat(fd, &info) == 0 && static_cast<unsigned long long>(info.st_dev) == device
+        && static_cast<unsigned long long>(info.st_ino) == inode;
+}
+
+void CatchHangup(bool on)
+{
+    struct sigaction action{};
+    action.sa_handler = on ? OnHangup : SIG_DFL;
+    ::sigemptyset(&action.sa_mask);
+    // The loop looks at the flag once a pass; the platform's waits retry
+    // what the signal interrupts.
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+bool TakeHangup()
+{
+    if (g_hangup == 0)
+        return false;
+    g_hangup = 0;
+    return true;
+}
 
 } // namespace pvx

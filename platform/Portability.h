@@ -110,6 +110,12 @@ bool GetHostName(std::string& name);
 // A name starting with a letter is looked up by name; anything else is taken
 // as a dotted address and looked up in reverse, failing without an entry.
 bool ResolveHost(const std::string& text, std::uint32_t& address);
+// Four decimal parts, exactly as inet_pton(3) takes them; no lookup.
+bool ParseDottedAddress(const std::string& text, std::uint32_t& address);
+// The first IPv4 address of a host name; false when it does not resolve.
+bool LookUpHostName(const std::string& text, std::uint32_t& address);
+// Whether a socket can be bound to `address` (either family) on this host.
+bool IsLocalAddress(const SIpAddress& address);
 // Family 2 = IPv4; type 0 = stream, 1 = datagram; protocol 0 = default.
 CUniqueFd CreateSocket(int familyCode, int typeCode, int protocolCode);
 void CloseSocket(CUniqueFd& socket);
@@ -161,5 +167,20 @@ namespace pvx {
 // Detaches from the terminal, keeping the working directory and sending the
 // standard streams to the null device.
 bool Daemonize();
+
+// The value of an environment variable; empty when it is not set.
+std::string GetEnvironment(const char* name);
+// True when descriptor `fd` is the stream that JOURNAL_STREAM names
+// ("device:inode"), that is, the journal reads what is written there.
+bool IsJournalStream(int fd);
+// From now on PrintLine puts "<6>" (information) before each line, for a
+// journal that reads standard output.
+void SetPrintLineJournalPrefix(bool on);
+
+// On: SIGHUP sets a flag instead of ending the process, and TakeHangup reads
+// and clears it; the waits and sleeps it interrupts go on as if it had not
+// come. Off: the default action again.
+void CatchHangup(bool on);
+bool TakeHangup();
 
 } // namespace pvx

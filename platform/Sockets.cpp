@@ -36,17 +36,8 @@ bool ResolveHost(const std::string& text, std::uint32_t& address)
     if (text.empty())
         return false;
     unsigned char first = static_cast<unsigned char>(text[0]);
-    if ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z')) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* found = nullptr;
-        if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-            return false;
-        address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-        ::freeaddrinfo(found);
-        return true;
-    }
+    if ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'))
+        return LookUpHostName(text, address);
     in_addr parsed{};
     if (::inet_aton(text.c_str(), &parsed) == 0)
         return false;
@@ -147,6 +138,30 @@ bool SendTo(int socket, const SDatagram& datagram)
     return n >= 0 && static_cast<std::size_t>(n) == datagram.length;
 }
 
+bool ParseDottedAddress(const std::string& text, std::uint32_t& address)
+{
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, text.c_str(), &parsed) != 1)
+        return false;
+    address = parsed.s_addr;
+    return true;
+}
+
+bool LookUpHostName(const std::string& text, std::uint32_t& address)
+{
+    if (text.empty())
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
+        return false;
+    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    ::freeaddrinfo(found);
+    return true;
+}
+
 SSocketAddress ToSocketAddress(const SIpAddress& address, std::uint16_t port, bool asIPv6)
 {
     SSocketAddress result;
@@ -197,6 +212,19 @@ CUniqueFd OpenBoundSocket(int type, std::uint16_t port, const SIpAddress& addres
         return CUniqueFd();
     failedCall = nullptr;
     return socket;
+}
+
+bool IsLocalAddress(const SIpAddress& address)
+{
+    if (address.IsUnspecified())
+        return true;
+    // Port 0 takes no port from anyone; only EADDRNOTAVAIL says "not here".
+    const char* failedCall = nullptr;
+    CUniqueFd socket = OpenBoundSocket(SOCK_DGRAM, 0, address, failedCall);
+    if (socket)
+        return true;
+    // Nothing learnt from another failure: the real bind will tell.
+    return !(failedCall != nullptr && std::string_view(failedCall) == "bind" && errno == EADDRNOTAVAIL);
 }
 
 CUniqueFd OpenUdpSocket(std::uint16_t port, const SIpAddress& address, const SUdpSocketEvents& events)

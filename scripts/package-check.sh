@@ -1,63 +1,56 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder and checks it: its file list
-# (nothing missing, nothing extra such as a test program), its conffiles and
-# its dependencies. Run as root on Debian, it then installs the package for
-# real and checks the installed system: the unit passes systemd-analyze
-# verify, the manual pages render without warnings, the installed pvx serves
-# SNMP against the simulated UPS, and pvx started by its path waits two
-# minutes and then finds its message catalog beside itself. Finally the
-# package is removed (its conffiles stay) and purged.
+# Builds the Debian package and checks it: its file list, conffiles and
+# dependencies, and lintian (no errors, no warnings). Run as root on Debian,
+# it then installs it for real over a stand-in for the old /opt/pvx package
+# whose pvx.ini was changed, and checks the installed system: the changed
+# values in /etc/pvx/pvx.ini, the account pvx, the owners and modes, the unit
+# (systemd-analyze verify and its security exposure), the manual pages, and
+# pvx itself run as pvx against the simulated UPS, read over SNMP and HTTP.
+# Finally the package is removed (its conffiles stay) and purged, and nothing
+# of pvx may be left. Systemd need not be running (no unit is started).
 #
 # Usage: scripts/package-check.sh [build folder]
-#   The build folder defaults to "build", as scripts/test.sh configures it;
-#   it is configured and built here when needed.
-#   PVX_CHECK_PAUSE=0 skips the start by path and its two-minute wait.
+#   The build folder defaults to "build-package"; it is configured here as a
+#   RelWithDebInfo build without tests, the build the package is made from.
 #   PVX_JOBS sets the build's parallel jobs (default: the processor count).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-build=${1:-build}
+build=${1:-build-package}
 [[ $build = /* ]] || build=$top/$build
+started=$SECONDS
 
 fail() {
-  echo "package-check: $*" >&2
+  echo "package-check: FAILED: $*" >&2
   exit 1
 }
+say() { echo "package-check: $*"; }
 
 # --- The package ------------------------------------------------------------
 
-if [[ ! -f $build/CMakeCache.txt ]]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPVX_TESTS=OFF >/dev/null
 cmake --build "$build" -j "${PVX_JOBS:-$(nproc)}" >/dev/null
-home=$(sed -n 's/^PVX_HOME:[A-Z]*=//p' "$build/CMakeCache.txt")
-[[ $home = /* ]] || fail "no absolute PVX_HOME in $build/CMakeCache.txt"
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+sbin=$(cache PVX_SBIN_DIR) etc=$(cache PVX_CONFIG_DIR) data=$(cache PVX_DATA_DIR)
+state=$(cache PVX_STATE_DIR) rundir=$(cache PVX_RUN_DIR)
 
 rm -f "$build"/pvx_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
+(cd "$build" && cpack -G DEB >/dev/null 2>&1)
 debs=("$build"/pvx_*.deb)
 [[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || fail "cpack made no single pvx_*.deb in $build"
 deb=${debs[0]}
-echo "package-check: $(basename "$deb"), $(stat -c %s "$deb") bytes"
+say "$(basename "$deb"), $(stat -c %s "$deb") bytes, built after $((SECONDS - started)) s"
 
 # Files, not folders, with their mode letters: "x" for executables.
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6, ($1 ~ /x/ ? "x" : "-") }' | sort)
 expected=$(
   {
-    printf '%s x\n' "$home/pvx" /usr/bin/pvx-upssim /usr/bin/pvx-passwd /usr/bin/pvx-msgc
-    printf '%s -\n' "$home/messages" "$home/pvx.ini" "$home/DummyUPS.ini" \
-      /usr/lib/systemd/system/pvx.service \
-      /usr/share/man/man8/pvx.8 /usr/share/man/man5/pvx.ini.5 /usr/share/man/man1/pvx-upssim.1 \
-      /usr/share/man/man1/pvx-passwd.1 /usr/share/man/man1/pvx-msgc.1 \
-      /usr/share/doc/pvx/README.md /usr/share/doc/pvx/mib-reference.md /usr/share/doc/pvx/pvx-upssim.md \
-      /usr/share/doc/pvx/examples/upssim.conf
-    # Pages and documents added to docs/ later belong in the package too.
-    for page in docs/*.[158]; do
-      if [[ -e $page ]]; then echo "/usr/share/man/man${page##*.}/$(basename "$page") -"; fi
-    done
-    for document in docs/*.md; do
-      if [[ -e $document ]]; then echo "/usr/share/doc/pvx/$(basename "$document") -"; fi
-    done
+    printf '%s x\n' "$sbin/pvx" /usr/bin/pvx-upssim /usr/bin/pvx-passwd /usr/bin/pvx-msgc
+    printf '%s -\n' "$data/messages" "$etc/pvx.ini" "$etc/DummyUPS.ini" /usr/lib/systemd/system/pvx.service \
+      /usr/share/doc/pvx/README.md /usr/share/doc/pvx/copyright /usr/share/doc/pvx/changelog.Debian.gz \
+      /usr/share/doc/pvx/examples/upssim.conf /usr/share/doc/pvx/examples/pvx.ini
+    for page in docs/*.[158]; do echo "/usr/share/man/man${page##*.}/$(basename "$page").gz -"; done
+    for document in docs/*.md; do echo "/usr/share/doc/pvx/$(basename "$document") -"; done
   } | sort -u
 )
 if [[ $actual != "$expected" ]]; then
@@ -65,31 +58,41 @@ if [[ $actual != "$expected" ]]; then
   diff <(echo "$expected") <(echo "$actual") | grep '^[<>]' >&2 || true
   exit 1
 fi
-
 conffiles=$(dpkg-deb -I "$deb" conffiles)
-[[ $conffiles = "$home/pvx.ini"$'\n'"$home/DummyUPS.ini" ]] || fail "conffiles are not pvx.ini and DummyUPS.ini: $conffiles"
+[[ $conffiles = "$etc/pvx.ini"$'\n'"$etc/DummyUPS.ini" ]] || fail "conffiles are not pvx.ini and DummyUPS.ini: $conffiles"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libgcc-s1 libssl3 libmicrohttpd12; do
+for library in libc6 libstdc++6 libgcc-s1 libssl3 libmicrohttpd12 libsystemd0 adduser; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
-[[ $(dpkg-deb -f "$deb" Package) = pvx ]] || fail "the package is not named pvx"
-echo "package-check: file list, conffiles and Depends ($depends) as expected"
+description=$(dpkg-deb -f "$deb" Description)
+[[ $description == *"(v1; v2c and v3"* ]] || fail "the description lost its punctuation: $description"
+say "file list, conffiles and Depends ($depends) as expected"
+
+command -v lintian >/dev/null || fail "lintian is missing (scripts/install-deps.sh installs it)"
+lint=$(lintian "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+errors=$(grep -c '^E: ' <<<"$lint" || true)
+warnings=$(grep -c '^W: ' <<<"$lint" || true)
+[[ -z $lint ]] || echo "$lint"
+say "lintian $(lintian --version | awk '{print $2}'): $errors errors, $warnings warnings"
+((errors == 0 && warnings == 0)) || fail "lintian reports errors or warnings"
 
 if [[ $(id -u) -ne 0 || ! -f /etc/debian_version ]]; then
-  echo "package-check: not root on Debian: installation checks skipped"
+  say "not root on Debian: installation checks skipped ($((SECONDS - started)) s)"
   exit 0
 fi
 
-# --- The installed package --------------------------------------------------
+# --- Installed over the old layout ---------------------------------------------
 
-for tool in snmpget man systemd-analyze; do
+for tool in snmpget snmpset snmpbulkwalk curl man systemd-analyze setpriv; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh installs it)"
 done
 if dpkg-query -W -f='${Status}' pvx 2>/dev/null | grep -q 'install ok installed'; then
   fail "pvx is installed already; remove it first (apt-get purge pvx)"
 fi
+getent passwd pvx >/dev/null && fail "a user pvx exists already"
 
 run=$(mktemp -d /tmp/pvx-package-check.XXXXXX)
+chmod 755 "$run"
 pids=()
 installed=0
 cleanup() {
@@ -100,17 +103,46 @@ cleanup() {
   rm -rf "$run"
 }
 trap cleanup EXIT
-
 export DEBIAN_FRONTEND=noninteractive
-# Minimal images may tell dpkg to leave out manual pages and documents.
-apt-get install -y -qq -o Dpkg::Options::=--path-include='/usr/share/man/*' \
-  -o Dpkg::Options::=--path-include='/usr/share/doc/pvx/*' "$deb" >"$run/apt.log" 2>&1 ||
-  { cat "$run/apt.log" >&2; fail "apt-get install failed"; }
-installed=1
-echo "package-check: installed with apt-get"
+apt_get() { # apt-get with its output kept for a failure
+  apt-get -y -qq -o Dpkg::Options::=--path-include='/usr/share/man/*' \
+    -o Dpkg::Options::=--path-include='/usr/share/doc/pvx/*' "$@" >"$run/apt.log" 2>&1 ||
+    { cat "$run/apt.log" >&2; fail "apt-get $*"; }
+}
 
-# Section-aware edit of a key line in a copy of the installed sample: the
-# reader would take a key missing from its section from a later one.
+# A stand-in for the package of the /opt/pvx layout (1.1.3): the same paths,
+# the same conffiles and the same maintainer scripts, a root unit.
+old=$run/old
+mkdir -p "$old/DEBIAN" "$old/opt/pvx" "$old/usr/lib/systemd/system"
+cp "$build/pvx" "$old/opt/pvx/pvx"
+cp "$build/messages" packaging/DummyUPS.ini "$old/opt/pvx/"
+sed '/^\[Service\]/,$d' packaging/pvx.ini >"$old/opt/pvx/pvx.ini" # before the reload key
+printf '[Service]\nType=exec\nExecStart=/opt/pvx/pvx\nWorkingDirectory=/opt/pvx\nUser=root\n' \
+  >"$old/usr/lib/systemd/system/pvx.service"
+cat >"$old/DEBIAN/control" <<EOF
+Package: pvx
+Version: 1.1.3
+Architecture: $(dpkg --print-architecture)
+Maintainer: pvx maintainers <maintainers@pvx.invalid>
+Section: admin
+Priority: optional
+Description: UPS on a serial port served over SNMPv1, a UDP XCP relay and HTTP
+ The package of the /opt/pvx layout, as a stand-in for upgrades.
+EOF
+printf '/opt/pvx/pvx.ini\n/opt/pvx/DummyUPS.ini\n' >"$old/DEBIAN/conffiles"
+printf '#!/bin/sh\nset -e\nif [ "$1" = configure ] && [ -d /run/systemd/system ]; then\n  systemctl daemon-reload || true\n  systemctl try-restart pvx.service || true\nfi\nexit 0\n' \
+  >"$old/DEBIAN/postinst"
+printf '#!/bin/sh\nset -e\nif [ "$1" = remove ] && [ -d /run/systemd/system ]; then\n  systemctl stop pvx.service || true\nfi\nexit 0\n' \
+  >"$old/DEBIAN/prerm"
+printf '#!/bin/sh\nset -e\nif [ "$1" = purge ]; then\n  rm -f /etc/systemd/system/multi-user.target.wants/pvx.service /var/pvx.status\nfi\nexit 0\n' \
+  >"$old/DEBIAN/postrm"
+chmod 755 "$old/DEBIAN/postinst" "$old/DEBIAN/prerm" "$old/DEBIAN/postrm"
+dpkg-deb --root-owner-group --build "$old" "$run/pvx_1.1.3_old.deb" >/dev/null
+apt_get install "$run/pvx_1.1.3_old.deb"
+installed=1
+
+# Section-aware edit of a key line: the reader would take a key missing from
+# its section from a later one.
 set_key() {
   local file=$1 section=$2 key=$3 value=$4
   awk -v s="$section" -v k="$key" -v v="$value" '
@@ -118,125 +150,139 @@ set_key() {
     inside && tolower(substr($0, 1, length(k) + 1)) == tolower(k) "=" { print k "=" v; n++; next }
     { print }
     END { exit n == 1 ? 0 : 1 }' "$file" >"$file.new" || fail "$section/$key is not once in $file"
-  mv "$file.new" "$file"
+  cat "$file.new" >"$file" # in place: owner and mode stay
+  rm -f "$file.new"
 }
 get_key() {
-  awk -v s="$1" -v k="$2" '
+  awk -v s="$2" -v k="$3" '
     /^\[/ { inside = tolower(substr($0, 1, length(s) + 2)) == "[" tolower(s) "]" }
-    inside && tolower(substr($0, 1, length(k) + 1)) == tolower(k) "=" { print substr($0, length(k) + 2); exit }' \
-    "$home/pvx.ini"
+    inside && tolower(substr($0, 1, length(k) + 1)) == tolower(k) "=" { print substr($0, length(k) + 2); exit }' "$1"
 }
-udp_port_in_use() {
-  awk -v p="$(printf '%04X' "$1")" 'FNR > 1 { split($2, a, ":"); if (a[2] == p) found = 1 } END { exit !found }' \
+set_key /opt/pvx/pvx.ini SNMP GetCommunity kept-across-the-upgrade
+set_key /opt/pvx/pvx.ini UPSIdent Name 'Rack 7, changed under /opt'
+printf 'EngineID=80000216050102030405060708\nEngineBoots=7\n' >/opt/pvx/pvx-engine.state
+
+apt_get install "$deb"
+say "upgraded $(dpkg-query -W -f='${Version}' pvx) over the /opt/pvx stand-in 1.1.3"
+[[ $(get_key "$etc/pvx.ini" SNMP GetCommunity) = kept-across-the-upgrade ]] ||
+  fail "the changed SNMP/GetCommunity did not reach $etc/pvx.ini"
+[[ $(get_key "$etc/pvx.ini" UPSIdent Name) = 'Rack 7, changed under /opt' ]] ||
+  fail "the changed UPSIdent/Name did not reach $etc/pvx.ini"
+cmp -s "$etc/pvx.ini.dpkg-new" packaging/pvx.ini || fail "the new sample is not kept as $etc/pvx.ini.dpkg-new"
+[[ ! -e /opt/pvx ]] || fail "/opt/pvx is still there: $(ls -A /opt/pvx)"
+grep -qx 'EngineID=80000216050102030405060708' "$state/pvx-engine.state" ||
+  fail "the SNMPv3 engine state did not move to $state"
+say "the changed pvx.ini is $etc/pvx.ini (the new sample beside it as .dpkg-new), the engine state in $state"
+
+# --- The account, owners and modes ----------------------------------------------
+
+IFS=: read -r _ _ uid _ _ home shell < <(getent passwd pvx) || fail "no user pvx"
+((uid < 1000)) || fail "pvx is no system user (uid $uid)"
+[[ $home = "$state" && $shell = /usr/sbin/nologin ]] || fail "pvx has home $home and shell $shell"
+[[ " $(id -nG pvx) " == *" pvx "* && " $(id -nG pvx) " == *" dialout "* ]] || fail "pvx is in $(id -nG pvx)"
+owner_mode() {
+  [[ $(stat -c '%U:%G %a' "$1") = "$2" ]] || fail "$1 is $(stat -c '%U:%G %a' "$1"), not $2"
+}
+owner_mode "$etc" "root:pvx 750"
+owner_mode "$etc/pvx.ini" "pvx:pvx 640"
+owner_mode "$etc/DummyUPS.ini" "pvx:pvx 640"
+owner_mode "$state" "pvx:pvx 750"
+owner_mode "$state/pvx-engine.state" "pvx:pvx 640"
+if setpriv --reuid=nobody --regid=nogroup --clear-groups cat "$etc/pvx.ini" >/dev/null 2>&1; then
+  fail "another user can read $etc/pvx.ini"
+fi
+say "user pvx (uid $uid, groups $(id -nG pvx)); $etc root:pvx 750, pvx.ini pvx:pvx 640, $state pvx:pvx 750"
+
+unit=/usr/lib/systemd/system/pvx.service
+verify=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze verify $unit: $verify"
+[[ -z $verify ]] || fail "systemd-analyze verify $unit warns: $verify"
+exposure=$(systemd-analyze security --offline=true "$unit" 2>&1 | sed -n 's/.*Overall exposure level for pvx.service: \([0-9.]*\).*/\1/p')
+[[ -n $exposure ]] || fail "systemd-analyze security printed no exposure"
+awk -v e="$exposure" 'BEGIN { exit !(e <= 4.0) }' || fail "the unit's exposure is $exposure, above 4.0"
+say "systemd-analyze verify passes; security exposure $exposure"
+
+while read -r page; do
+  name=$(basename "$page" .gz)
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings "${name##*.}" "${name%.*}" 2>&1 >/dev/null) ||
+    fail "man ${name##*.} ${name%.*} failed: $warnings"
+  [[ -z $warnings ]] || fail "man ${name##*.} ${name%.*} warns: $warnings"
+done < <(dpkg -L pvx | grep '^/usr/share/man/man[0-9]/.*\.gz$')
+say "manual pages render without warnings"
+
+# --- pvx run as pvx against the simulated UPS -------------------------------------
+
+udp_port_free() {
+  ! awk -v p="$(printf '%04X' "$1")" 'FNR > 1 { split($2, a, ":"); if (a[2] == p) found = 1 } END { exit !found }' \
     /proc/net/udp /proc/net/udp6 2>/dev/null
 }
-free_udp_port() {
+free_port() {
   local port
   for _ in $(seq 200); do
     port=$((20000 + RANDOM % 40000))
-    if ! udp_port_in_use "$port" && [[ " $* " != *" $port "* ]]; then
+    if udp_port_free "$port" && ! ss -Htln "sport = :$port" 2>/dev/null | grep -q .; then
       echo "$port"
       return
     fi
   done
-  fail "no free UDP port"
+  fail "no free port"
 }
-start_simulator() { # folder: the simulated UPS's pseudo-terminal at folder/ups
-  /usr/bin/pvx-upssim -q -l "$1/ups" -s "$1/control" >"$1/upssim.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do [[ -e $1/ups && -S $1/control ]] && return; sleep 0.1; done
-  fail "pvx-upssim did not start: $(cat "$1/upssim.log")"
-}
-
-# Started by its path, as the unit starts it, pvx reads the catalog beside
-# itself after a two-minute pause. An event after the pause shows both: a
-# relay password that is not in the stored form stops pvx at set-up with a
-# text that only the catalog holds. This runs while the other checks do.
-if [[ ${PVX_CHECK_PAUSE:-1} != 0 ]]; then
-  mkdir "$run/path"
-  start_simulator "$run/path"
-  cp "$home/pvx.ini" "$run/path/pvx.ini"
-  set_key "$run/path/pvx.ini" Communications CommunicationsPort "$run/path/ups"
-  set_key "$run/path/pvx.ini" SNMP Enabled 0
-  set_key "$run/path/pvx.ini" NetXCP AgentPort "$(free_udp_port)"
-  set_key "$run/path/pvx.ini" Network Passwd not-a-stored-password
-  path_started=$SECONDS
-  (cd "$run/path" && exec "$home/pvx" -c "$run/path/pvx.ini" >"$run/path/pvx.out" 2>"$run/path/pvx.err") &
-  path_pid=$!
-  pids+=("$path_pid")
-  echo "package-check: started $home/pvx by path (it waits two minutes)"
-fi
-
-cmp -s "$home/pvx.ini" packaging/pvx.ini || fail "installed pvx.ini differs from packaging/pvx.ini"
-cmp -s "$home/messages" "$build/messages" || fail "installed catalog differs from $build/messages"
-if [[ -x $build/tests/packaging/test_packaging ]]; then
-  PVX_SAMPLE_DIR=$home "$build/tests/packaging/test_packaging" >"$run/sample-test.log" 2>&1 ||
-    { cat "$run/sample-test.log" >&2; fail "the installed sample files do not read as intended"; }
-  echo "package-check: installed sample files read as intended"
-fi
-
-unit=$(dpkg -L pvx | grep '/systemd/system/pvx.service$')
-verify=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze verify $unit: $verify"
-[[ -z $verify ]] || fail "systemd-analyze verify $unit warns: $verify"
-echo "package-check: systemd-analyze verify $unit passes"
-
-while read -r page; do
-  name=$(basename "$page")
-  section=${name##*.}
-  name=${name%.*}
-  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings "$section" "$name" 2>&1 >/dev/null) ||
-    fail "man $section $name failed: $warnings"
-  [[ -z $warnings ]] || fail "man $section $name warns: $warnings"
-  [[ $(man -w "$section" "$name") = "$page" ]] || fail "man $section $name is not $page"
-done < <(dpkg -L pvx | grep '^/usr/share/man/man[0-9]/')
-for name in pvx pvx.ini; do
-  LC_ALL=C.UTF-8 MANWIDTH=80 man "$name" 2>/dev/null | grep -q . || fail "man $name shows nothing"
-done
-echo "package-check: manual pages render without warnings"
-
-# The installed pvx against the simulated UPS, started by name from its
-# working folder so that it skips the pause.
-mkdir "$run/name"
-start_simulator "$run/name"
-snmp_port=$(free_udp_port)
-relay_port=$(free_udp_port "$snmp_port")
-cp "$home/pvx.ini" "$run/name/pvx.ini"
-set_key "$run/name/pvx.ini" Communications CommunicationsPort "$run/name/ups"
-set_key "$run/name/pvx.ini" SNMP AgentPort "$snmp_port"
-set_key "$run/name/pvx.ini" NetXCP AgentPort "$relay_port"
-(cd "$run/name" && exec -a pvx "$home/pvx" -c "$run/name/pvx.ini" >"$run/name/pvx.out" 2>"$run/name/pvx.err") &
-name_pid=$!
-pids+=("$name_pid")
-for _ in $(seq 300); do grep -q 'UPS found is \[' "$run/name/pvx.out" && break; sleep 0.1; done
-grep -q 'UPS found is \[' "$run/name/pvx.out" ||
-  fail "the installed pvx found no UPS: $(cat "$run/name/pvx.out" "$run/name/pvx.err")"
-community=$(get_key SNMP GetCommunity)
-answer=$(snmpget -v1 -c "$community" -t 5 -r 2 "127.0.0.1:$snmp_port" 1.3.6.1.2.1.33.1.1.1.0 2>&1) ||
-  fail "snmpget got no answer: $answer"
-[[ $answer == *"= STRING: "* ]] || fail "snmpget: unexpected answer: $answer"
-echo "package-check: the installed pvx answers snmpget: $answer"
-kill "$name_pid"
-
-if [[ ${PVX_CHECK_PAUSE:-1} != 0 ]]; then
-  text=$(sed -n 's/^0xC002003A //p' events/messages.txt)
-  [[ -n $text ]] || fail "no catalog text for the password event in events/messages.txt"
-  status=0
-  wait "$path_pid" || status=$?
-  elapsed=$((SECONDS - path_started))
-  ((status == 255)) || fail "pvx started by path ended with status $status: $(cat "$run/path/pvx.err")"
-  ((elapsed >= 119)) || fail "pvx started by path ended after $elapsed s, before its two-minute pause"
-  grep -qxF "$text" "$run/path/pvx.err" ||
-    fail "pvx started by path did not report the catalog's text: $(cat "$run/path/pvx.err")"
-  echo "package-check: started by path, pvx waited ${elapsed} s and reported from its catalog: $text"
-fi
-
+install -d -o pvx -g pvx "$run/ups" "$rundir" # systemd makes the run folder for the unit
+runuser -u pvx -- /usr/bin/pvx-upssim -q -l "$run/ups/tty" -s "$run/ups/control" >"$run/upssim.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [[ -e $run/ups/tty && -S $run/ups/control ]] && break; sleep 0.1; done
+[[ -S $run/ups/control ]] || fail "pvx-upssim did not start: $(cat "$run/upssim.log")"
+# Port 161 itself when it is free: the one capability is what binds it.
+snmp_port=161
+udp_port_free 161 || snmp_port=$(free_port)
+http_port=$(free_port) relay_port=$(free_port)
+set_key "$etc/pvx.ini" Communications CommunicationsPort "$run/ups/tty"
+set_key "$etc/pvx.ini" SNMP AgentPort "$snmp_port"
+set_key "$etc/pvx.ini" NetXCP AgentPort "$relay_port"
+set_key "$etc/pvx.ini" Network SourceAddress 127.0.0.1
+set_key "$etc/pvx.ini" HTTP Enabled 1
+set_key "$etc/pvx.ini" HTTP Port "$http_port"
+set_key "$etc/pvx.ini" SNMPv3 Enabled 1
+setpriv --reuid=pvx --regid=pvx --init-groups --inh-caps=-all,+net_bind_service \
+  --ambient-caps=-all,+net_bind_service --bounding-set=-all,+net_bind_service \
+  "$sbin/pvx" -s >"$run/pvx.out" 2>"$run/pvx.err" &
+pvx_pid=$!
+pids+=("$pvx_pid")
+for _ in $(seq 300); do grep -q 'UPS found is \[' "$run/pvx.out" && break; sleep 0.1; done
+grep -q 'UPS found is \[' "$run/pvx.out" || fail "pvx found no UPS: $(cat "$run/pvx.out" "$run/pvx.err")"
+[[ $(stat -c %U "/proc/$pvx_pid") = pvx ]] || fail "pvx does not run as pvx"
+grep -q 'SNMPv3 engine ID 80000216050102030405060708, boots 8' "$run/pvx.err" ||
+  fail "pvx did not carry on the old engine: $(cat "$run/pvx.err")"
+target=127.0.0.1:$snmp_port
+walk=$(snmpbulkwalk -v2c -c kept-across-the-upgrade -On "$target" 1.3.6.1.2.1.33.1.1 2>&1) || fail "snmpbulkwalk: $walk"
+[[ $walk == *".1.3.6.1.2.1.33.1.1.5.0 = STRING: \"Rack 7, changed under /opt\""* ]] ||
+  fail "the walk does not show the kept name: $walk"
+snmpset -v2c -c sotwick "$target" 1.3.6.1.2.1.33.1.1.5.0 s 'Set over SNMP' >/dev/null || fail "snmpset failed"
+[[ $(get_key "$etc/pvx.ini" UPSIdent Name) = 'Set over SNMP' ]] || fail "pvx did not write the name to $etc/pvx.ini"
+owner_mode "$etc/pvx.ini" "pvx:pvx 640"
+page=$(curl -sS -m 5 "http://127.0.0.1:$http_port/") || fail "no status page"
+[[ $page == *"Set over SNMP"* ]] || fail "the status page does not show the UPS: $page"
+curl -sS -m 5 "http://127.0.0.1:$http_port/metrics" | grep -q '^pvx_ups_connected 1$' || fail "no metrics"
+grep -qx 'Tessary started successfully.' "$rundir/pvx.status" || fail "no status file in $rundir"
+say "pvx -s as pvx: SNMP on $target (walk, set), the page and /metrics on port $http_port, $rundir/pvx.status"
+kill "$pvx_pid"
 for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
 for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
 pids=()
 
-apt-get remove -y -qq pvx >"$run/apt.log" 2>&1 || { cat "$run/apt.log" >&2; fail "apt-get remove failed"; }
-[[ ! -e $home/pvx && -f $home/pvx.ini ]] || fail "after removal $home/pvx should be gone and pvx.ini kept"
-apt-get purge -y -qq pvx >"$run/apt.log" 2>&1 || { cat "$run/apt.log" >&2; fail "apt-get purge failed"; }
+# --- Remove and purge -------------------------------------------------------------
+
+apt_get remove pvx
+[[ ! -e $sbin/pvx && -f $etc/pvx.ini ]] || fail "after removal $sbin/pvx should be gone and pvx.ini kept"
+apt_get purge pvx
 installed=0
-[[ ! -e $home ]] || fail "after purge $home is still there: $(ls -A "$home")"
-echo "package-check: removed (conffiles kept) and purged"
+left=()
+for path in "$etc" "$state" "$rundir" "$data" /opt/pvx /usr/share/doc/pvx "$sbin/pvx" /var/pvx.status \
+  /usr/lib/systemd/system/pvx.service; do
+  [[ -e $path ]] && left+=("$path")
+done
+((${#left[@]} == 0)) || fail "after purge these are left: ${left[*]}"
+getent passwd pvx >/dev/null && fail "after purge the user pvx is left"
+getent group pvx >/dev/null && fail "after purge the group pvx is left"
+dpkg-statoverride --list | grep -q pvx && fail "after purge a statoverride is left: $(dpkg-statoverride --list | grep pvx)"
+say "removed (conffiles kept) and purged: nothing of pvx is left"
+say "done in $((SECONDS - started)) s"

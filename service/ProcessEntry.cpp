@@ -52,17 +52,46 @@ bool EqualsIgnoringCase(const char* a, const char* b)
     std::fputs("Usage:   pvx [options]\n"
                "Options: -c file  Initialization file, defaults to ./pvx.ini.\n"
                "         -i       Use Internal XCP for XCP UPS systems.\n"
+               "         -s       Run as an installed service, files where pvx(8) says.\n"
                "         daemon   Run as a daemon.\n"
                "\n",
                stderr);
     std::exit(-1);
 }
 
+bool IsOption(const char* argument, char letter)
+{
+    return IsOptionStart(argument) && (argument[1] == letter || argument[1] == letter - 'a' + 'A');
+}
+
+// -s is looked for before the start-up pause, which it replaces; the file
+// name after -c is not an option.
+bool HasServiceOption(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (IsOption(argv[i], 's'))
+            return true;
+        if (IsOption(argv[i], 'c'))
+            ++i;
+    }
+    return false;
+}
+
+void SetMessagesPath(const std::string& catalog)
+{
+    // The catalog path has a fixed size; a longer one stays empty, which
+    // only costs the texts of the events.
+    if (catalog.size() < sizeof g_szMessagesPath)
+        std::memcpy(g_szMessagesPath, catalog.c_str(), catalog.size() + 1);
+}
+
 } // namespace
 
 CPortability::CPortability()
 {
-    g_memoryReserve = new char[64 * 1024];
+    // One reserve for the process, however many instances tests make.
+    if (g_memoryReserve == nullptr)
+        g_memoryReserve = new char[64 * 1024];
     std::set_new_handler(OutOfMemory);
 }
 
@@ -74,14 +103,18 @@ CPortability& Portability()
 
 void CPortability::ParseCommandLine(int argc, char** argv)
 {
-    if (argc != 0 && argv[0] != nullptr && std::strchr(argv[0], '/') != nullptr) {
+    if (HasServiceOption(argc, argv)) {
+        // Installed as a service: each kind of file where the system keeps
+        // it. The service manager orders the start after the network and the
+        // devices, so there is no pause.
+        SetMessagesPath(PVX_DATA_DIR "/messages");
+        m_configPath = PVX_CONFIG_DIR "/pvx.ini";
+        m_stateDirectory = PVX_STATE_DIR;
+        m_statusPath = PVX_RUN_DIR "/pvx.status";
+    } else if (argc != 0 && argv[0] != nullptr && std::strchr(argv[0], '/') != nullptr) {
         std::string directory(argv[0]);
         directory.erase(directory.rfind('/') + 1);
-        std::string catalog = directory + "messages";
-        // The catalog path has a fixed size; a longer one stays empty, which
-        // only costs the texts of the events.
-        if (catalog.size() < sizeof g_szMessagesPath)
-            std::memcpy(g_szMessagesPath, catalog.c_str(), catalog.size() + 1);
+        SetMessagesPath(directory + "messages");
         m_configPath = directory + m_configPath;
         // Started by path (from an init script rather than a shell's search
         // path): give the serial hardware and the network time to come up.
@@ -103,6 +136,9 @@ void CPortability::ParseCommandLine(int argc, char** argv)
             case 'i':
                 g_bUseInternalXCP = true;
                 break;
+            case 'S':
+            case 's':
+                break; // taken before the pause
             default:
                 ExitWithUsage();
             }
@@ -135,6 +171,10 @@ int PvxMain(int argc, char** argv)
     }
     if (printedVersion)
         return 0;
+    // Under a service manager whose journal reads our streams, every line
+    // carries its priority.
+    CPVXException::SetJournalPrefixes(IsJournalStream(2));
+    SetPrintLineJournalPrefix(IsJournalStream(1));
     try {
         Portability().ParseCommandLine(argc, argv);
         return Portability().Run(ServiceMain);

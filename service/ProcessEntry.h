@@ -21,10 +21,16 @@ public:
     bool IsRunning() const { return true; }
 
     const std::string& GetConfigPath() const { return m_configPath; }
+    // Where pvx-engine.state and later state go: empty means the folder of
+    // pvx.ini; with -s, the installed state folder.
+    const std::string& GetStateDirectory() const { return m_stateDirectory; }
+    const std::string& GetStatusPath() const { return m_statusPath; }
 
 private:
     ServiceFunction m_service = nullptr;
     std::string m_configPath = "pvx.ini";
+    std::string m_stateDirectory;
+    std::string m_statusPath = "/var/pvx.status";
     bool m_runAsDaemon = false;
 };
 

@@ -148,6 +148,8 @@ public:
     // SNMPv3: messages of version 3 go through `processor` (none: dropped).
     void SetSNMPv3(std::unique_ptr<usm::CSNMPv3Processor> processor);
     usm::CSNMPv3Processor* GetSNMPv3() { return m_v3.get(); }
+    // The processor back, so that its engine outlives a re-opened agent.
+    std::unique_ptr<usm::CSNMPv3Processor> TakeSNMPv3() { return std::move(m_v3); }
     // Off: with SNMPv3 on, SNMPv1 and SNMPv2c requests are dropped.
     void SetVersion1(bool on) { m_version1 = on; }
     // SNMP/StandardValues: trap time-stamps on sysUpTime (RFC 1157).

@@ -248,16 +248,26 @@ std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8
     return length;
 }
 
+void CSNMPv3Processor::SetUsers(std::span<const SUsmUser> users)
+{
+    // Keys stored localized (Kul) are used as they are; Ku is localized here.
+    auto localized = [this](const SUsmUser& user, const Bytes& key) {
+        return user.engineTag.empty() ? LocalizeKey(user.authProtocol, key, m_engine.engineId) : key;
+    };
+    m_users.clear();
+    for (const auto& user : users) {
+        SLocalUser local {user, localized(user, user.authKey), {}};
+        if (user.level == ESecurityLevel::AuthPriv)
+            local.privKey = AesKeyFromLocalized(localized(user, user.privKey));
+        m_users.push_back(std::move(local));
+    }
+}
+
 CSNMPv3Processor::CSNMPv3Processor(SEngineState engine, std::span<const SUsmUser> users)
     : m_engine(std::move(engine))
     , m_startMs(GetMonotonicMilliseconds())
 {
-    for (const auto& user : users) {
-        SLocalUser local {user, LocalizeKey(user.authProtocol, user.authKey, m_engine.engineId), {}};
-        if (user.level == ESecurityLevel::AuthPriv)
-            local.privKey = AesKeyFromLocalized(LocalizeKey(user.authProtocol, user.privKey, m_engine.engineId));
-        m_users.push_back(std::move(local));
-    }
+    SetUsers(users);
     // The salt only has to differ between messages; a random start keeps it
     // from repeating across restarts within one boot count.
     Salt start {};

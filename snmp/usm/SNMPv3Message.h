@@ -141,6 +141,8 @@ public:
     std::uint32_t EngineTime() const;
     const SV3Counters& Counters() const { return m_counters; }
     const SUsmUser& User(int index) const { return m_users.at(static_cast<std::size_t>(index)).config; }
+    // Replaces the users (a reload); the engine's ID, boots and clock stay.
+    void SetUsers(std::span<const SUsmUser> users);
 
     // Never throws: a malformed message is counted and dropped.
     SIncomingV3 Process(std::span<const std::uint8_t> message);

@@ -123,6 +123,15 @@ Bytes LocalizeKey(EAuthProtocol protocol, std::span<const std::uint8_t> key, std
     return hasher.Finish();
 }
 
+Bytes EngineTag(std::span<const std::uint8_t> engineId)
+{
+    CHasher hasher(EAuthProtocol::Sha1);
+    hasher.Update(engineId);
+    Bytes digest = hasher.Finish();
+    digest.resize(kEngineTagSize);
+    return digest;
+}
+
 AesKey AesKeyFromLocalized(std::span<const std::uint8_t> localizedKey)
 {
     AesKey key {};

@@ -33,6 +33,11 @@ constexpr std::size_t kMinPassPhraseLength = 8;
 Bytes PasswordToKey(EAuthProtocol protocol, std::string_view passPhrase);
 // Kul = H(Ku | engineID | Ku).
 Bytes LocalizeKey(EAuthProtocol protocol, std::span<const std::uint8_t> key, std::span<const std::uint8_t> engineId);
+// Four bytes that tell engine IDs apart: the start of SHA-1 of the ID. A
+// stored Kul carries them, so that a key localized to another engine is
+// told from a wrong one.
+constexpr std::size_t kEngineTagSize = 4;
+Bytes EngineTag(std::span<const std::uint8_t> engineId);
 
 constexpr std::size_t kAesKeySize = 16;
 constexpr std::size_t kSaltSize = 8;

@@ -1,6 +1,7 @@
 // The configuration file's scanning rules, with real files in a temporary folder.
 #include "config/INIFile.h"
 #include "config/ConfigKeys.h"
+#include "events/PVXException.h"
 
 #include <gtest/gtest.h>
 
@@ -224,13 +225,25 @@ TEST_F(INIFileTest, WriteLeavesNoTemporaryFilesBehind)
 
 TEST_F(INIFileTest, AddressKeys)
 {
-    Write("[SNMP]\nTrapHost=127.0.0.1\n[Network]\nSourceAddress=\n[X]\nA=localhost\nB=300.1.1.1\n");
+    // A dotted address is used as written, reverse entry or not; a name is
+    // looked up, and one that does not resolve stops pvx naming the key.
+    Write("[SNMP]\nTrapHost=127.0.0.1\n[Network]\nSourceAddress=\n[X]\nA=localhost\nB=300.1.1.1\n"
+          "C=192.0.2.77\nD=no-such-host.invalid\n");
     CINIFile file(m_path);
     const std::uint32_t kLoopback = htonl(0x7F000001);
     EXPECT_EQ(pvx::ReadAddressKey(file, "SNMP", "TrapHost", 0), kLoopback);
     EXPECT_EQ(pvx::ReadAddressKey(file, "Network", "SourceAddress", 5), 5u);
     EXPECT_EQ(pvx::ReadAddressKey(file, "X", "A", 0), kLoopback);
-    EXPECT_EQ(pvx::ReadAddressKey(file, "X", "B", 9), 9u);
+    EXPECT_EQ(pvx::ReadAddressKey(file, "X", "C", 0), htonl(0xC000024D));
+    for (const char* key : {"B", "D"}) {
+        try {
+            pvx::ReadAddressKey(file, "X", key, 9);
+            ADD_FAILURE() << key << " resolved";
+        } catch (const pvx::CPVXException& e) {
+            EXPECT_EQ(e.GetCode(), pvx::EVENT_ADDRESS_UNRESOLVED);
+            EXPECT_EQ(e.GetDetail().substr(0, 4), std::string("X/") + key + ":");
+        }
+    }
 }
 
 // SNMPv3 user lines may be longer than other lines: two stored SHA-256 keys

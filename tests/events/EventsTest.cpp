@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -188,4 +189,35 @@ TEST_F(CatalogTest, PercentSignsAreNotFormatted)
     testing::internal::CaptureStderr();
     CPVXException(0xC0020027).Report();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "100% %s %n\n");
+}
+
+TEST(EventReport, JournalPrefixesPutThePriorityBeforeEveryLine)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> report;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"an event that ends the service, with its detail line", [] {
+             CPVXException e(0xC0020050);
+             e.SetDetail("SNMP/TrapHost: \"nowhere\"");
+             e.Report();
+         }, "<3>Unknown Error\n<3>SNMP/TrapHost: \"nowhere\"\n"},
+        {"a notice of the loop", [] { pvx::ReportNotice(0xC0020039); }, "<4>Unknown Error"},
+        {"a system error", [] { CPVXException(2).Report(pvx::EPriority::Warning); },
+         std::string("<4>") + std::strerror(2) + "\n"},
+        {"a line of pvx's own", [] { pvx::ReportLine("one\ntwo", pvx::EPriority::Info); }, "<6>one\\x0Atwo\n"},
+        {"the counters' default priority", [] { pvx::ReportLine("pvx counters: x=1"); }, "<5>pvx counters: x=1\n"},
+    };
+    CPVXException::SetJournalPrefixes(true);
+    for (const Case& c : cases) {
+        testing::internal::CaptureStderr();
+        c.report();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.expected) << c.name;
+    }
+    CPVXException::SetJournalPrefixes(false);
+    testing::internal::CaptureStderr();
+    pvx::ReportNotice(0xC0020039);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unknown Error") << "no prefix outside the journal";
 }

@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SUsmUser user = ParseUsmUser("User1", text);
         PVX_FUZZ_CHECK(!user.name.empty() && user.name.size() <= kMaxUserNameLength);
         PVX_FUZZ_CHECK(user.authKey.size() == KeySize(user.authProtocol));
+        PVX_FUZZ_CHECK(user.engineTag.empty() || user.engineTag.size() == kEngineTagSize);
         PVX_FUZZ_CHECK(user.level == ESecurityLevel::AuthPriv ? user.privKey.size() == KeySize(user.authProtocol)
                                                               : user.privKey.empty());
     } catch (const CPVXException& e) {

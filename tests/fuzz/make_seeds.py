@@ -366,6 +366,11 @@ def write_v3_seeds():
     write("usm_config", "user-authpriv", b"\x01ops,authPriv,SHA," + sha + b",AES," + sha + b",write")
     write("usm_config", "user-authnopriv", b"\x01 mon , authNoPriv , SHA256 , " + sha256 + b" , - , - , read\r")
     write("usm_config", "user-short", b"\x01ops,authPriv,SHA")
+    # The compact form of pvx-passwd -3: Kul of "maplesyrup" for engine 00..02, Ku under SHA256.
+    kul = b"pvx2:5dc47588c87a0dc40834bd357c76831d4b5b02dc827bfbe5db"
+    ku256 = b"pvx2:5c157cbf7b029f45d4b1eafd0c4a45b7263c84ff7105f33c783b1abc2264e4dd50"
+    write("usm_config", "user-authpriv-localized", b"\x01ops,authPriv,SHA," + kul + b",AES," + kul + b",write")
+    write("usm_config", "user-authpriv-sha256-compact", b"\x01ops,authPriv,SHA256," + ku256 + b",AES," + ku256 + b",write")
 
 
 

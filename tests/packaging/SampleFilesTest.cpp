@@ -120,7 +120,7 @@ protected:
 
 // Every key of pvx.ini with the value the sample gives it: the built-in
 // default from the key table, except that the sample turns on the SNMP agent,
-// SNMPv2c, RFC 1628 names, the responsive loop and the counters line. Address
+// SNMPv2c, RFC 1628 names, the responsive loop, the counters line and reload. Address
 // keys stand empty (0.0.0.0), and numbered keys (the SNMPv3 users) are left out.
 struct SExpectedKey {
     std::string section;
@@ -138,6 +138,7 @@ std::vector<SExpectedKey> PvxKeys()
         {&pvx::keys::kSystemGroup, "1"},
         {&pvx::keys::kResponsiveLoop, "1"},
         {&pvx::keys::kCounterLogInterval, "3600"},
+        {&pvx::keys::kReloadOnHangup, "1"},
     };
     std::vector<SExpectedKey> keys;
     for (const pvx::SConfigKey* entry : pvx::keys::kAll) {

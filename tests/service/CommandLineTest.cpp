@@ -14,6 +14,7 @@ const std::string kVersionLine = "$Version: 1.1.3 $\n";
 const std::string kUsage = "Usage:   pvx [options]\n"
                            "Options: -c file  Initialization file, defaults to ./pvx.ini.\n"
                            "         -i       Use Internal XCP for XCP UPS systems.\n"
+                           "         -s       Run as an installed service, files where pvx(8) says.\n"
                            "         daemon   Run as a daemon.\n"
                            "\n";
 

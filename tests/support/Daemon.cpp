@@ -140,6 +140,12 @@ std::chrono::milliseconds LongestPollGap(const CSimulatedUps& ups, std::chrono::
     return std::max(longest, duration_cast<milliseconds>(steady_clock::now() - last));
 }
 
+std::string PvxPasswd(const std::vector<std::string>& args)
+{
+    SRunResult made = RunProgram(kBinaryDir + "/pvx-passwd", "pvx-passwd", args, std::chrono::seconds(30));
+    return made.status == 0 ? made.out.substr(0, made.out.find('\n')) : "";
+}
+
 bool IsPoll(const std::string& frame)
 {
     static const char* const polls[] = { "rx 32", "rx 33", "rx 34", "rx 35", "rx 38", "rx 3B", "rx 3F" };
@@ -154,21 +160,35 @@ CPvxDaemon::CPvxDaemon(const std::string& folder, const std::string& device, SDa
     if (m_options.relayPort == 0)
         m_options.relayPort = FreeUdpPort();
     std::ofstream ini(IniPath());
-    ini << "[Communications]\nCommunicationsPort=" << device << "\n";
-    ini << "[SNMP]\nEnabled=" << (m_options.snmp ? 1 : 0) << "\nAgentPort=" << m_options.agentPort << "\n";
-    if (m_options.managerPort != 0)
-        ini << "TrapHost=127.0.0.1\nManagerPort=" << m_options.managerPort << "\n";
-    ini << "[NetXCP]\nAgentPort=" << m_options.relayPort << "\n";
-    ini << m_options.extraIni;
+    if (!m_options.iniText.empty()) {
+        ini << m_options.iniText;
+    } else {
+        ini << "[Communications]\nCommunicationsPort=" << device << "\n";
+        ini << "[SNMP]\nEnabled=" << (m_options.snmp ? 1 : 0) << "\nAgentPort=" << m_options.agentPort << "\n";
+        if (m_options.managerPort != 0)
+            ini << "TrapHost=127.0.0.1\nManagerPort=" << m_options.managerPort << "\n";
+        ini << "[NetXCP]\nAgentPort=" << m_options.relayPort << "\n";
+        ini << m_options.extraIni;
+    }
     ini.close();
     std::vector<std::string> args = {"-c", IniPath()};
     args.insert(args.end(), m_options.arguments.begin(), m_options.arguments.end());
-    std::function<bool()> prepare;
-    m_privateVar = PrivateVarAllowed();
-    if (m_privateVar) {
-        ::mkdir((folder + "/var").c_str(), 0755);
-        prepare = [var = folder + "/var"] { return UsePrivateVar(var); };
+    auto environment = m_options.environment;
+    if (m_options.journalStderr) {
+        // The child opens the file again with O_TRUNC: the same inode.
+        WriteTextFile(folder + "/pvx.err", "");
+        struct stat info{};
+        ::stat((folder + "/pvx.err").c_str(), &info);
+        environment.emplace_back("JOURNAL_STREAM", std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino));
     }
+    m_privateVar = PrivateVarAllowed();
+    if (m_privateVar)
+        ::mkdir((folder + "/var").c_str(), 0755);
+    std::function<bool()> prepare = [environment, privateVar = m_privateVar, var = folder + "/var"] {
+        for (const auto& [name, value] : environment)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        return !privateVar || UsePrivateVar(var);
+    };
     m_process = std::make_unique<CChildProcess>(kBinaryDir + "/pvx", m_options.argv0, args, folder + "/pvx.out",
                                                 folder + "/pvx.err", folder, prepare);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pvx::test {
@@ -44,8 +45,13 @@ struct SDaemonOptions {
     unsigned short managerPort = 0; // traps to 127.0.0.1:managerPort when not 0
     unsigned short relayPort = 0;   // 0: a free port is chosen
     std::string extraIni;           // appended to pvx.ini as it stands
+    std::string iniText;            // not empty: the whole pvx.ini, ports and device included
     std::vector<std::string> arguments; // after "-c <folder>/pvx.ini"
     std::string argv0 = "pvx";      // no "/": no start-up pause
+    // Set in pvx's environment (the service manager's NOTIFY_SOCKET, ...).
+    std::vector<std::pair<std::string, std::string>> environment;
+    // JOURNAL_STREAM names pvx's standard error, as the journal's would.
+    bool journalStderr = false;
 };
 
 class CPvxDaemon {
@@ -94,6 +100,9 @@ private:
     int m_fd = -1;
     unsigned short m_port = 0;
 };
+
+// What pvx-passwd prints for `args` (its first line), e.g. a stored key.
+std::string PvxPasswd(const std::vector<std::string>& args);
 
 // Writes `text` to `path`, replacing the file.
 void WriteTextFile(const std::string& path, const std::string& text);

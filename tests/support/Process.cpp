@@ -215,17 +215,50 @@ unsigned short FreeTcpPort()
     return FreePort(SOCK_STREAM);
 }
 
-unsigned short FreePort(int type)
+namespace {
+
+bool PortFree(int type, unsigned short port)
 {
     int fd = ::socket(AF_INET, type, 0);
+    if (fd < 0)
+        return false;
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    address.sin_port = htons(port);
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
-    return ntohs(address.sin_port);
+    return free;
+}
+
+} // namespace
+
+// A port the kernel would not hand out as an ephemeral one: a port it picked
+// for us could be taken again by any client socket (snmpget, curl, upsc) of a
+// test running beside this one before pvx binds it. Each test process starts
+// at its own place in the range, so tests running side by side rarely meet.
+unsigned short FreePort(int type)
+{
+    constexpr unsigned kFirst = 20000, kCount = 12000; // below 32768
+    static unsigned next = static_cast<unsigned>(::getpid()) * 97u % kCount;
+    for (unsigned tries = 0; tries < kCount; ++tries) {
+        auto port = static_cast<unsigned short>(kFirst + next++ % kCount);
+        if (PortFree(type, port) && PortFree(type == SOCK_STREAM ? SOCK_DGRAM : SOCK_STREAM, port))
+            return port;
+    }
+    return 0;
+}
+
+bool UdpPortFree(unsigned short port)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
 }
 
 bool HasIPv6Loopback()

@@ -83,6 +83,8 @@ bool HasIPv6Loopback();
 // The number after `key` on its line of /proc/<pid>/<file> ("VmRSS:" of
 // "status"), or -1.
 long ProcField(pid_t pid, const std::string& file, const std::string& key);
+// Whether UDP port `port` of every address can be bound at the moment of asking.
+bool UdpPortFree(unsigned short port);
 
 } // namespace pvx::test
 
