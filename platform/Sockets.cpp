@@ -149,7 +149,9 @@ bool ParseDottedAddress(const std::string& text, std::uint32_t& address)
 
 bool LookUpHostName(const std::string& text, std::uint32_t& address)
 {
-    if (text.empty())
+    // Digits and dots alone are no name; the resolver would read "1.2.3" as
+    // the shorthand 1.2.0.3, which a mistyped address should never become.
+    if (text.empty() || text.find_first_not_of("0123456789.") == std::string::npos)
         return false;
     addrinfo hints{};
     hints.ai_family = AF_INET;

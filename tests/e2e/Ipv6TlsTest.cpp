@@ -13,7 +13,7 @@ using namespace pvx::test;
 
 namespace {
 
-SRunResult Run(const std::string& program, const std::vector<std::string>& args)
+SRunResult RunTool(const std::string& program, const std::vector<std::string>& args)
 {
     return RunProgram("/usr/bin/" + program, program, args, 20s);
 }
@@ -21,7 +21,7 @@ SRunResult Run(const std::string& program, const std::vector<std::string>& args)
 // upsEstimatedChargeRemaining, as snmpget prints it; "" on a time-out.
 std::string Charge(const std::string& version, const std::string& target)
 {
-    SRunResult r = Run("snmpget", { "-v" + version, "-c", "gavrel", "-r", "0", "-t", "2", "-Oqv", target,
+    SRunResult r = RunTool("snmpget", { "-v" + version, "-c", "gavrel", "-r", "0", "-t", "2", "-Oqv", target,
                                     "1.3.6.1.2.1.33.1.2.4.0" });
     return r.status == 0 ? r.out : "";
 }
@@ -63,17 +63,17 @@ TEST(Ipv6, EveryServiceAnswersOnBothFamilies)
     for (const auto& [version, target] : std::vector<std::pair<std::string, std::string>> {
              { "1", rig.Udp6() }, { "1", rig.Udp4() }, { "2c", rig.Udp4() } })
         EXPECT_EQ(Charge(version, target), "40\n") << version << " " << target;
-    SRunResult walk = Run("snmpbulkwalk", { "-v2c", "-c", "gavrel", "-t", "2", rig.Udp6(), "1.3.6.1.2.1.33.1.1" });
+    SRunResult walk = RunTool("snmpbulkwalk", { "-v2c", "-c", "gavrel", "-t", "2", rig.Udp6(), "1.3.6.1.2.1.33.1.1" });
     EXPECT_EQ(walk.status, 0) << walk.err;
     EXPECT_NE(walk.out.find("33.1.1.1"), std::string::npos) << walk.out;
 
     for (const std::string host : { "[::1]", "127.0.0.1" }) {
-        SRunResult curl = Run("curl", { "-g", "-s", "-f", "http://" + host + ":" + std::to_string(rig.http) + "/metrics" });
+        SRunResult curl = RunTool("curl", { "-g", "-s", "-f", "http://" + host + ":" + std::to_string(rig.http) + "/metrics" });
         EXPECT_EQ(curl.status, 0) << host;
         EXPECT_NE(curl.out.find("pvx_ups_battery_charge_ratio 0.4"), std::string::npos) << host;
     }
     if (::access("/usr/bin/upsc", X_OK) == 0) {
-        SRunResult upsc = Run("upsc", { "ups@[::1]:" + std::to_string(rig.nut), "battery.charge" });
+        SRunResult upsc = RunTool("upsc", { "ups@[::1]:" + std::to_string(rig.nut), "battery.charge" });
         EXPECT_EQ(upsc.out, "40\n") << upsc.err;
     }
 }
@@ -98,9 +98,9 @@ TEST(Ipv6, HttpClientsListOfIpv6)
     options.extraIni = "[HTTP]\nEnabled=1\nPort=" + std::to_string(port) + "\nClients=::1\n";
     CPvxDaemon pvx(folder.Path(), ups.DevicePath(), options);
     const std::string tail = ":" + std::to_string(port) + "/status.json";
-    ASSERT_TRUE(WaitFor([&] { return Run("curl", { "-g", "-s", "-f", "http://[::1]" + tail }).status == 0; }, 20s))
+    ASSERT_TRUE(WaitFor([&] { return RunTool("curl", { "-g", "-s", "-f", "http://[::1]" + tail }).status == 0; }, 20s))
         << pvx.Stderr();
-    EXPECT_NE(Run("curl", { "-s", "-f", "-m", "3", "http://127.0.0.1" + tail }).status, 0);
+    EXPECT_NE(RunTool("curl", { "-s", "-f", "-m", "3", "http://127.0.0.1" + tail }).status, 0);
 }
 
 TEST(Https, CurlTrustsTheCertificateAndTls11IsRefused)
@@ -108,7 +108,7 @@ TEST(Https, CurlTrustsTheCertificateAndTls11IsRefused)
     REQUIRE_CLIENTS();
     CTempDir folder;
     const std::string cert = folder.File("cert.pem"), key = folder.File("key.pem");
-    SRunResult made = Run("openssl", { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+    SRunResult made = RunTool("openssl", { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                                        "-days", "2", "-subj", "/CN=localhost", "-addext",
                                        "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1" });
     ASSERT_EQ(made.status, 0) << made.err;
@@ -118,11 +118,11 @@ TEST(Https, CurlTrustsTheCertificateAndTls11IsRefused)
     options.extraIni = "[HTTP]\nEnabled=1\nPort=" + std::to_string(port) + "\nCertificate=" + cert + "\nKey=" + key + "\n";
     CPvxDaemon pvx(folder.Path(), ups.DevicePath(), options);
     const std::string url = "https://localhost:" + std::to_string(port) + "/metrics";
-    ASSERT_TRUE(WaitFor([&] { return Run("curl", { "-s", "-f", "--cacert", cert, url }).status == 0; }, 20s))
+    ASSERT_TRUE(WaitFor([&] { return RunTool("curl", { "-s", "-f", "--cacert", cert, url }).status == 0; }, 20s))
         << pvx.Stderr();
-    EXPECT_EQ(Run("curl", { "-g", "-s", "-f", "--cacert", cert, "https://[::1]:" + std::to_string(port) + "/" }).status, 0);
-    EXPECT_NE(Run("curl", { "-s", "-f", "--cacert", cert, "--tlsv1.1", "--tls-max", "1.1", url }).status, 0);
-    EXPECT_NE(Run("curl", { "-s", "-f", "-m", "3", "http://localhost:" + std::to_string(port) + "/" }).status, 0);
+    EXPECT_EQ(RunTool("curl", { "-g", "-s", "-f", "--cacert", cert, "https://[::1]:" + std::to_string(port) + "/" }).status, 0);
+    EXPECT_NE(RunTool("curl", { "-s", "-f", "--cacert", cert, "--tlsv1.1", "--tls-max", "1.1", url }).status, 0);
+    EXPECT_NE(RunTool("curl", { "-s", "-f", "-m", "3", "http://localhost:" + std::to_string(port) + "/" }).status, 0);
 }
 
 TEST(Https, AnUnreadableCertificateStopsTheStart)
