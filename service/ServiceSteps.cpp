@@ -143,11 +143,10 @@ void OpenSnmp(SService& service, const SSettings& s)
     // later version's once the agent knows how to send it.
     const bool v1Traps = s.notify.version == ETrapVersion::V1;
     auto agent = std::make_unique<CSNMPAgent>(s.agentPort, s.managerPort, s.trapHost, s.sourceAddress, s.getCommunity,
-                                              s.setCommunity, s.trapCommunity, v1Traps);
+                                              s.setCommunity, s.trapCommunity, s.standardValues, v1Traps);
     agent->SetSourceLists(s.readManagers, s.setManagers);
     agent->AttachCounters(service.counters);
     agent->SetVersion2c(s.version2c);
-    agent->SetStandardValues(s.standardValues);
     if (s.snmpv3) {
         // One engine a run: its clock and boots go on across re-openings.
         if (service.v3)

@@ -36,7 +36,7 @@ bool SameCommunity(std::span<const std::uint8_t> received, const std::string& co
 
 CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, const SIpAddress& trapHost,
     const SIpAddress& sourceAddress, std::string getCommunity, std::string setCommunity, std::string trapCommunity,
-    bool sendColdStart)
+    bool standardValues, bool sendColdStart)
     : m_agentPort(agentPort)
     , m_managerPort(managerPort)
     , m_getCommunity(std::move(getCommunity))
@@ -44,6 +44,7 @@ CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, const
     , m_trapCommunity(std::move(trapCommunity))
     , m_trapDestinations(managerPort)
 {
+    m_standardValues = standardValues;
     if (!trapHost.IsUnspecified())
         m_trapDestinations.AddTrapHost(trapHost);
 

@@ -29,7 +29,7 @@ struct SClock {
 
 struct SRig {
     explicit SRig(SNotificationSettings settings, std::unique_ptr<usm::CSNMPv3Processor> v3 = {})
-        : agent(0, listener.Port(), kLoopback, kLoopback, "public", "private", "traps", false)
+        : agent(0, listener.Port(), kLoopback, kLoopback, "public", "private", "traps", false, false)
     {
         agent.AttachCounters(counters);
         if (v3)
@@ -244,7 +244,7 @@ TEST(Notifications, IPv6ManagersGetSNMPv2NotificationsOnly)
         const bool v1 = version == ETrapVersion::V1;
         SCOPED_TRACE(v1 ? "SNMPv1" : "SNMPv2c");
         CTestSocket manager(v6Loopback, 0);
-        CSNMPAgent agent(0, manager.Port(), v6Loopback, SIpAddress(), "public", "private", "traps", false);
+        CSNMPAgent agent(0, manager.Port(), v6Loopback, SIpAddress(), "public", "private", "traps", false, false);
         agent.SetNotifications({ version });
         agent.SendColdStart();
         EXPECT_EQ(manager.Receive(v1 ? 100 : 2000).has_value(), !v1);
