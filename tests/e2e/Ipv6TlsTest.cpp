@@ -81,7 +81,7 @@ TEST(Ipv6, EveryServiceAnswersOnBothFamilies)
 TEST(Ipv6, SourceListsAdmitAndRefuseIpv6Sources)
 {
     REQUIRE_CLIENTS();
-    // HTTP admits ::1 only; SNMP admits a network ::1 is not in.
+    // SNMP admits 127.0.0.1 and a network ::1 is not in.
     SRig rig("ReadManagers=2001:db8::/32, 127.0.0.1\n");
     ASSERT_TRUE(rig.Ready()) << rig.pvx->Stderr();
     ASSERT_TRUE(WaitFor([&] { return !Charge("2c", rig.Udp4()).empty(); }, 20s)) << rig.pvx->Stderr();
