@@ -4,6 +4,7 @@
 #include "config/INIFile.h"
 #include "events/PVXException.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace pvx {
@@ -60,13 +61,36 @@ std::optional<std::uint32_t> ReadDotted(std::string_view text)
     return address;
 }
 
-// Network byte order (as kept in memory) to a number in host order.
-std::uint32_t FromNetworkOrder(std::uint32_t address)
+// The item's address: an IPv6 address when it holds a colon, else the
+// strict dotted form, in the mapped form with its prefix counted from bit 96.
+std::optional<SIpAddress> ReadItemAddress(std::string_view text, std::uint32_t& prefixBase)
 {
-    std::uint8_t bytes[4];
-    std::memcpy(bytes, &address, sizeof bytes);
-    return (std::uint32_t { bytes[0] } << 24) | (std::uint32_t { bytes[1] } << 16) | (std::uint32_t { bytes[2] } << 8)
-        | bytes[3];
+    prefixBase = 96;
+    if (text.find(':') == std::string_view::npos) {
+        auto dotted = ReadDotted(text);
+        if (!dotted)
+            return std::nullopt;
+        SIpAddress address = SIpAddress::FromIPv4(0);
+        for (std::size_t i = 0; i < 4; ++i)
+            address.bytes[12 + i] = static_cast<std::uint8_t>(*dotted >> (24 - 8 * i));
+        return address;
+    }
+    SIpAddress address;
+    prefixBase = 0;
+    if (!ParseIpAddress(std::string(text), address))
+        return std::nullopt;
+    return address;
+}
+
+// The address with every bit behind the first `prefix` cleared.
+SIpAddress Masked(SIpAddress address, std::uint32_t prefix)
+{
+    for (std::size_t i = 0; i < address.bytes.size(); ++i) {
+        const auto first = static_cast<std::uint32_t>(8 * i);
+        const std::uint32_t kept = prefix > first ? std::min<std::uint32_t>(prefix - first, 8) : 0;
+        address.bytes[i] &= static_cast<std::uint8_t>(0xFF00 >> kept);
+    }
+    return address;
 }
 
 } // namespace
@@ -81,32 +105,31 @@ std::optional<CAddressList> CAddressList::Parse(std::string_view text, std::stri
         std::string_view raw = text.substr(0, comma);
         std::string_view item = Trim(raw);
         std::size_t slash = item.find('/');
-        auto address = ReadDotted(item.substr(0, slash));
-        std::optional<std::uint32_t> prefix = 32;
+        std::uint32_t prefixBase = 96;
+        auto address = ReadItemAddress(item.substr(0, slash), prefixBase);
+        std::optional<std::uint32_t> prefix = 128 - prefixBase;
         if (slash != std::string_view::npos)
-            prefix = ReadNumber(item.substr(slash + 1), 32);
-        std::uint32_t mask = prefix && *prefix != 0 ? ~std::uint32_t { 0 } << (32 - *prefix) : 0;
+            prefix = ReadNumber(item.substr(slash + 1), 128 - prefixBase);
         // Host bits set behind the prefix ("10.0.0.1/8") leave the intent in
         // doubt: refused rather than masked.
-        if (!address || !prefix || (*address & ~mask) != 0) {
+        if (!address || !prefix || Masked(*address, prefixBase + *prefix) != *address) {
             if (badItem != nullptr)
                 badItem->assign(item);
             return std::nullopt;
         }
-        list.m_networks.push_back({ *address, mask });
+        list.m_networks.push_back({ *address, prefixBase + *prefix });
         if (comma == std::string_view::npos)
             return list;
         text.remove_prefix(comma + 1);
     }
 }
 
-bool CAddressList::Matches(std::uint32_t address) const
+bool CAddressList::Matches(const SIpAddress& address) const
 {
     if (m_networks.empty())
         return true;
-    std::uint32_t host = FromNetworkOrder(address);
     for (const SNetwork& network : m_networks)
-        if ((host & network.mask) == network.address)
+        if (Masked(address, network.prefix) == network.address)
             return true;
     return false;
 }

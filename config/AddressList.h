@@ -1,7 +1,11 @@
-// Source address lists: which IPv4 peers a network service listens to. A list
-// is written as comma-separated dotted addresses and CIDR networks
-// ("192.0.2.10, 198.51.100.0/24"); an empty text means every source.
+// Source address lists: which peers a network service listens to. A list is
+// written as comma-separated addresses and CIDR networks of either family
+// ("192.0.2.10, 198.51.100.0/24, 2001:db8::/32"); an empty text means every
+// source. An IPv4 peer seen on a dual-stack socket (::ffff:a.b.c.d) matches
+// the IPv4 entries.
 #pragma once
+
+#include "platform/IpAddress.h"
 
 #include <cstdint>
 #include <optional>
@@ -20,21 +24,21 @@ public:
 
     // Parses `text`. Blanks (space, tab, carriage return) around items are
     // allowed; an item is a dotted address of four decimal parts 0 to 255
-    // without leading zeros, optionally followed by "/" and a prefix length
-    // 0 to 32 whose host bits are all 0. Text of blanks only is the empty
+    // without leading zeros, or an IPv6 address as inet_pton(3) reads it,
+    // optionally followed by "/" and a prefix length (0 to 32, or 0 to 128
+    // for IPv6) whose host bits are all 0. Text of blanks only is the empty
     // list. Anything else, an empty item included, fails: nullopt, and
     // `badItem` (when given) holds the first item that was not understood.
     static std::optional<CAddressList> Parse(std::string_view text, std::string* badItem = nullptr);
 
-    // True when the list is empty (every source) or holds `address`
-    // (IPv4, network byte order).
-    bool Matches(std::uint32_t address) const;
+    // True when the list is empty (every source) or holds `address`.
+    bool Matches(const SIpAddress& address) const;
     bool AdmitsEverySource() const { return m_networks.empty(); }
 
 private:
     struct SNetwork {
-        std::uint32_t address; // host byte order, host bits 0
-        std::uint32_t mask; // host byte order
+        SIpAddress address; // host bits 0; IPv4 networks in the mapped form
+        std::uint32_t prefix; // of the 128 bits
     };
     std::vector<SNetwork> m_networks;
 };

@@ -49,6 +49,12 @@ std::uint32_t ReadAddress(const CINIFile& file, const SConfigKey& key)
     return ReadAddressKey(file, key.section, KeyName(key), 0);
 }
 
+SIpAddress ReadIpAddress(const CINIFile& file, const SConfigKey& key)
+{
+    assert(key.type == EConfigType::Address);
+    return ReadIpAddressKey(file, key.section, KeyName(key));
+}
+
 CAddressList ReadAddressList(const CINIFile& file, const SConfigKey& key)
 {
     assert(key.type == EConfigType::AddressList && *key.defaultValue == '\0');

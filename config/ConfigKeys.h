@@ -55,6 +55,12 @@ inline constexpr SConfigKey kTrapHost { "SNMP", "TrapHost", EConfigType::Address
     "where traps are sent; 0.0.0.0: nowhere" };
 inline constexpr SConfigKey kManagerPort { "SNMP", "ManagerPort", EConfigType::Unsigned, "162",
     "UDP port that traps are sent to" };
+inline constexpr SConfigKey kTrapVersion { "SNMP", "TrapVersion", EConfigType::String, "1",
+    "version of traps: 1, 2c or 3" };
+inline constexpr SConfigKey kTrapInform { "SNMP", "TrapInform", EConfigType::Unsigned, "0",
+    "non-zero sends informs, acknowledged and retried (TrapVersion 2c or 3)" };
+inline constexpr SConfigKey kTrapUser { "SNMP", "TrapUser", EConfigType::String, "",
+    "the [SNMPv3] user that sends notifications with TrapVersion=3" };
 inline constexpr SConfigKey kSNMPAgentPort { "SNMP", "AgentPort", EConfigType::Unsigned, "161",
     "UDP port of the SNMP agent" };
 inline constexpr SConfigKey kReadManagers { "SNMP", "ReadManagers", EConfigType::AddressList, "",
@@ -99,6 +105,10 @@ inline constexpr SConfigKey kHTTPEnabled { "HTTP", "Enabled", EConfigType::Unsig
 inline constexpr SConfigKey kHTTPPort { "HTTP", "Port", EConfigType::Unsigned, "8080", "TCP port of the HTTP server" };
 inline constexpr SConfigKey kHTTPClients { "HTTP", "Clients", EConfigType::AddressList, "",
     "sources allowed to connect to the HTTP server" };
+inline constexpr SConfigKey kHTTPCertificate { "HTTP", "Certificate", EConfigType::String, "",
+    "PEM certificate file; with HTTP/Key the server speaks HTTPS only" };
+inline constexpr SConfigKey kHTTPKey { "HTTP", "Key", EConfigType::String, "",
+    "PEM private key file of HTTP/Certificate" };
 inline constexpr SConfigKey kSNMPv3Enabled { "SNMPv3", "Enabled", EConfigType::Unsigned, "0",
     "non-zero answers SNMPv3 (with SNMP/Enabled on)" };
 inline constexpr SConfigKey kSNMPv3User { "SNMPv3", "User", EConfigType::String, "",
@@ -130,6 +140,9 @@ inline constexpr const SConfigKey* kAll[] = {
     &kTrapCommunity,
     &kTrapHost,
     &kManagerPort,
+    &kTrapVersion,
+    &kTrapInform,
+    &kTrapUser,
     &kSNMPAgentPort,
     &kReadManagers,
     &kSetManagers,
@@ -153,6 +166,8 @@ inline constexpr const SConfigKey* kAll[] = {
     &kHTTPEnabled,
     &kHTTPPort,
     &kHTTPClients,
+    &kHTTPCertificate,
+    &kHTTPKey,
     &kSNMPv3Enabled,
     &kSNMPv3User,
     &kReloadOnHangup,
@@ -179,6 +194,7 @@ unsigned ReadUnsigned(const CINIFile& file, const SConfigKey& key);
 // An on/off key: any value other than 0 is on.
 bool ReadSwitch(const CINIFile& file, const SConfigKey& key);
 std::uint32_t ReadAddress(const CINIFile& file, const SConfigKey& key); // network byte order
+SIpAddress ReadIpAddress(const CINIFile& file, const SConfigKey& key); // either family
 // Throws as ReadAddressListKey on a list that does not parse.
 CAddressList ReadAddressList(const CINIFile& file, const SConfigKey& key);
 

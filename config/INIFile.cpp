@@ -281,4 +281,15 @@ std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, c
     throw event;
 }
 
+SIpAddress ReadIpAddressKey(const CINIFile& file, const std::string& section, const std::string& key)
+{
+    std::string text = file.GetString(section, key, "");
+    SIpAddress address;
+    if (text.empty() || ResolveIpHost(text, address))
+        return address;
+    CPVXException event(EVENT_ADDRESS_UNRESOLVED, {section + "/" + key, text});
+    event.SetDetail(section + "/" + key + ": \"" + text + "\"");
+    throw event;
+}
+
 } // namespace pvx

@@ -5,6 +5,8 @@
 // leaves the file byte for byte as it was.
 #pragma once
 
+#include "platform/IpAddress.h"
+
 #include <cstdint>
 #include <string>
 
@@ -49,5 +51,9 @@ private:
 // the value (and a detail line naming both).
 std::uint32_t ReadAddressKey(const CINIFile& file, const std::string& section, const std::string& key,
                              std::uint32_t defaultAddress);
+// The same for either family (ResolveIpHost): an IPv6 address, or a name
+// that resolves only to one, besides IPv4; the unspecified address when the
+// key is empty. A value that gives no address throws as ReadAddressKey.
+SIpAddress ReadIpAddressKey(const CINIFile& file, const std::string& section, const std::string& key);
 
 } // namespace pvx

@@ -29,6 +29,12 @@ struct SNetworkCounters {
     // Traps.
     std::uint64_t trapsSent = 0; // datagrams that went out
     std::uint64_t authTrapsSuppressed = 0; // authenticationFailure traps held back by the rate bound
+    // Informs (SNMP/TrapInform): acknowledged, sent again, given up after the
+    // last try, and fallen off the full queue unacknowledged.
+    std::uint64_t informsAcknowledged = 0;
+    std::uint64_t informsRetried = 0;
+    std::uint64_t informsGivenUp = 0;
+    std::uint64_t informsDropped = 0;
 };
 
 // The sum of every count of something dropped, refused or held back.
@@ -36,7 +42,8 @@ inline std::uint64_t DroppedTotal(const SNetworkCounters& c)
 {
     return c.snmpNotReadManager + c.snmpNotSetManager + c.snmpBadCommunity + c.snmpUnserved + c.snmpRegistrationsRefused
         + c.relayNotClient + c.relayNoUps + c.authTrapsSuppressed + c.relayPasswordsIgnored
-        + c.relayIdentityLinesHeldBack;
+        + c.relayIdentityLinesHeldBack
+        + c.informsGivenUp + c.informsDropped;
 }
 
 // One line, name=value pairs, for the log.
@@ -53,7 +60,9 @@ inline std::string FormatCounters(const SNetworkCounters& c)
         + field("auth_traps_suppressed", c.authTrapsSuppressed) + " "
         + field("relay_passwords_wrong", c.relayPasswordsWrong) + " "
         + field("relay_passwords_ignored", c.relayPasswordsIgnored) + " "
-        + field("relay_identity_lines_held_back", c.relayIdentityLinesHeldBack);
+        + field("relay_identity_lines_held_back", c.relayIdentityLinesHeldBack) + " "
+        + field("informs_acknowledged", c.informsAcknowledged) + " " + field("informs_retried", c.informsRetried) + " "
+        + field("informs_given_up", c.informsGivenUp) + " " + field("informs_dropped", c.informsDropped);
 }
 
 } // namespace pvx

@@ -55,6 +55,11 @@ enum EventCode : std::uint32_t {
     EVENT_RELOAD_FAILED = 0x80020053,
     EVENT_RELOADED = 0x80020054,
     EVENT_SERVICE_REOPEN_FAILED = 0xC0020055,
+    EVENT_TRAP_VERSION_BAD = 0xC0020070,
+    EVENT_TRAP_HOST_UNREACHABLE = 0xC0020071,
+    EVENT_TRAP_USER_BAD = 0xC0020072,
+    EVENT_HTTP_TLS_FILE = 0xC0020074,
+    EVENT_HTTP_TLS_REFUSED = 0xC0020075,
 };
 
 // Priorities of reported lines, as syslog(3) numbers them; under the journal

@@ -10,6 +10,7 @@
 #include "http/StatusRender.h"
 #include "platform/Clock.h"
 #include "platform/Portability.h"
+#include "platform/StreamSockets.h"
 
 #include <microhttpd.h>
 
@@ -24,17 +25,13 @@ struct SHttpCallbacks {
     static MHD_Result Admit(void* self, const sockaddr* address, socklen_t length)
     {
         auto& server = *static_cast<CHttpServer*>(self);
-        if (address == nullptr || address->sa_family != AF_INET || length < sizeof(sockaddr_in)) {
+        SIpAddress peer;
+        std::uint16_t port = 0;
+        if (!FromSocketAddress(address, length, peer, port) || !server.m_clients.Matches(peer)) {
             ++server.m_refused;
             return MHD_NO;
         }
-        sockaddr_in peer {};
-        std::memcpy(&peer, address, sizeof peer);
-        if (!server.m_clients.Matches(peer.sin_addr.s_addr)) {
-            ++server.m_refused;
-            return MHD_NO;
-        }
-        return server.AdmitSource(peer.sin_addr.s_addr) ? MHD_YES : MHD_NO;
+        return server.AdmitSource(peer) ? MHD_YES : MHD_NO;
     }
 
     static void Notify(void* self, MHD_Connection* connection, void** context, MHD_ConnectionNotificationCode code)
@@ -59,6 +56,22 @@ struct SHttpCallbacks {
 namespace {
 
 constexpr char kTextType[] = "text/plain; charset=utf-8";
+// GnuTLS's defaults without the versions before TLS 1.2 (RFC 8996).
+constexpr char kTlsPriorities[] = "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2";
+// A certificate chain or a key is a few kilobytes; anything far larger is no PEM file.
+constexpr std::size_t kMaxPemBytes = 256 * 1024;
+
+std::string ReadPem(const std::string& key, const std::string& path)
+{
+    std::string contents;
+    if (path.empty() || !ReadFileBounded(path, kMaxPemBytes, false, contents)
+        || contents.find("-----BEGIN ") == std::string::npos) {
+        CPVXException event(EVENT_HTTP_TLS_FILE, { key });
+        event.SetDetail(key + ": \"" + path + "\" cannot be read as a PEM file");
+        throw event;
+    }
+    return contents;
+}
 
 struct SBody {
     std::string text;
@@ -81,28 +94,56 @@ SBody ErrorBody(int status)
 
 } // namespace
 
-CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddressList clients,
-                         const SPollCounters& polls, const SNetworkCounters& network, SHttpLimits limits)
-    : m_limits(limits)
+SHttpTls LoadHttpTls(const std::string& certificatePath, const std::string& keyPath)
+{
+    if (certificatePath.empty() && keyPath.empty())
+        return {};
+    return { ReadPem("HTTP/Certificate", certificatePath), ReadPem("HTTP/Key", keyPath) };
+}
+
+CHttpServer::CHttpServer(std::uint16_t port, const SIpAddress& sourceAddress, CAddressList clients,
+                         const SPollCounters& polls, const SNetworkCounters& network, SHttpLimits limits, SHttpTls tls)
+    : m_tls(std::move(tls))
+    , m_limits(limits)
     , m_connectionLimit(2 * limits.connections)
     , m_slots(m_connectionLimit)
     , m_clients(std::move(clients))
     , m_polls(polls)
     , m_network(network)
 {
-    sockaddr_in bindAddress {};
-    bindAddress.sin_family = AF_INET;
-    bindAddress.sin_port = htons(port);
-    bindAddress.sin_addr.s_addr = sourceAddress;
+    try {
+        // Clients beyond the connection bound wait in the listen queue, as
+        // long as the system lets it grow.
+        m_listener = OpenTcpListener(port, sourceAddress, EVENT_HTTP_BIND, 4096);
+    } catch (CPVXException& event) {
+        std::string detail = "HTTP/Port " + std::to_string(port) + ": the HTTP server could not listen";
+        if (event.GetArguments().size() == 2)
+            detail += " (" + event.GetArguments()[0] + ": errno " + event.GetArguments()[1] + ")";
+        event.SetDetail(detail);
+        throw;
+    }
     // MHD_USE_EPOLL without MHD_USE_INTERNAL_POLLING_THREAD: the library
-    // runs only inside MHD_run, called from the service loop.
-    m_daemon = MHD_start_daemon(MHD_USE_EPOLL, port, &SHttpCallbacks::Admit, this, &SHttpCallbacks::Answer, this,
-        MHD_OPTION_SOCK_ADDR, &bindAddress,
+    // runs only inside MHD_run, called from the service loop. The listening
+    // socket is the platform's, of both families.
+    const bool https = !m_tls.certificate.empty();
+    const unsigned flags = https ? MHD_USE_EPOLL | MHD_USE_TLS : MHD_USE_EPOLL;
+    // Options after MHD_OPTION_END are not read: plain HTTP ends the list early.
+    const MHD_OPTION tlsOrEnd = https ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END;
+    m_daemon = MHD_start_daemon(flags, port, &SHttpCallbacks::Admit, this, &SHttpCallbacks::Answer, this,
+        MHD_OPTION_LISTEN_SOCKET, m_listener.Get(),
         MHD_OPTION_CONNECTION_LIMIT, m_connectionLimit,
         MHD_OPTION_NOTIFY_CONNECTION, &SHttpCallbacks::Notify, this,
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits.idleSeconds),
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.requestBytes,
+        tlsOrEnd, m_tls.certificate.c_str(),
+        MHD_OPTION_HTTPS_MEM_KEY, m_tls.key.c_str(),
+        MHD_OPTION_HTTPS_PRIORITIES, kTlsPriorities,
         MHD_OPTION_END);
+    if (m_daemon == nullptr && https) {
+        CPVXException event(EVENT_HTTP_TLS_REFUSED);
+        event.SetDetail("HTTP/Certificate, HTTP/Key: the HTTP library refused them for TLS");
+        throw event;
+    }
     if (m_daemon == nullptr) {
         CPVXException event(EVENT_HTTP_BIND);
         event.SetDetail("HTTP/Port " + std::to_string(port) + ": the HTTP server could not listen");
@@ -113,6 +154,7 @@ CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddre
     info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
     m_port = info != nullptr ? info->port : port;
     if (m_descriptor < 0) {
+        MHD_quiesce_daemon(m_daemon);
         MHD_stop_daemon(m_daemon);
         CPVXException event(EVENT_HTTP_BIND);
         event.SetDetail("HTTP/Port " + std::to_string(port) + ": the HTTP server has no descriptor to poll");
@@ -122,10 +164,12 @@ CHttpServer::CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddre
 
 CHttpServer::~CHttpServer()
 {
+    // The listening socket comes back first, so that only its owner closes it.
+    MHD_quiesce_daemon(m_daemon);
     MHD_stop_daemon(m_daemon);
 }
 
-bool CHttpServer::AdmitSource(std::uint32_t source)
+bool CHttpServer::AdmitSource(const SIpAddress& source)
 {
     unsigned fromSource = 0;
     unsigned served = 0;
@@ -169,10 +213,10 @@ void CHttpServer::Started(MHD_Connection* connection, void** context)
     SSlot slot;
     slot.connection = connection;
     slot.socket = fd->connect_fd;
-    if (peer != nullptr && peer->client_addr != nullptr && peer->client_addr->sa_family == AF_INET) {
-        sockaddr_in address {};
-        std::memcpy(&address, peer->client_addr, sizeof address);
-        slot.source = address.sin_addr.s_addr;
+    if (peer != nullptr && peer->client_addr != nullptr) {
+        const socklen_t length = peer->client_addr->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        std::uint16_t port = 0;
+        FromSocketAddress(peer->client_addr, length, slot.source, port);
     }
     slot.startedMs = CurrentClock().MonotonicMilliseconds();
     *place = slot;

@@ -7,6 +7,7 @@
 
 #include "config/AddressList.h"
 #include "events/NetworkCounters.h"
+#include "platform/UniqueFd.h"
 #include "ups/AbstractUPS.h"
 
 #include <cstdint>
@@ -32,14 +33,31 @@ struct SHttpLimits {
     std::uint32_t replaceAfterMs = 500;
 };
 
+// HTTP/Certificate and HTTP/Key as their files hold them (PEM): with both,
+// the server speaks HTTPS only. Compared whole, they tell a reload whether a
+// certificate was renewed in place.
+struct SHttpTls {
+    std::string certificate; // empty: plain HTTP
+    std::string key;
+    bool operator==(const SHttpTls&) const = default;
+};
+
+// Reads the two files named by HTTP/Certificate and HTTP/Key; two empty
+// paths mean plain HTTP. A file that cannot be read, holds no PEM block, or
+// is named without the other throws 0xC0020074 with the key ("HTTP/Key") as
+// argument and a detail line naming the key and the path.
+SHttpTls LoadHttpTls(const std::string& certificatePath, const std::string& keyPath);
+
 class CHttpServer {
 public:
-    // Listens on `port` (0: any free port) of `sourceAddress` (network order,
-    // 0: every address), admitting only the sources in `clients`. The
-    // counters are read on every request and must outlive the server. Throws
-    // EVENT_SOCKET_BIND when the port cannot be opened.
-    CHttpServer(std::uint16_t port, std::uint32_t sourceAddress, CAddressList clients, const SPollCounters& polls,
-                const SNetworkCounters& network, SHttpLimits limits = {});
+    // Listens on `port` (0: any free port) of `sourceAddress` (the
+    // unspecified address: every address of both families), admitting only
+    // the sources in `clients`, over TLS 1.2 or later when `tls` holds a
+    // certificate. The counters are read on every request and must outlive
+    // the server. Throws EVENT_HTTP_BIND when the port cannot be opened, and
+    // 0xC0020075 when the library refuses the certificate and key.
+    CHttpServer(std::uint16_t port, const SIpAddress& sourceAddress, CAddressList clients, const SPollCounters& polls,
+                const SNetworkCounters& network, SHttpLimits limits = {}, SHttpTls tls = {});
     ~CHttpServer();
     CHttpServer(const CHttpServer&) = delete;
     CHttpServer& operator=(const CHttpServer&) = delete;
@@ -70,11 +88,11 @@ private:
     struct SSlot {
         MHD_Connection* connection = nullptr;
         int socket = -1;
-        std::uint32_t source = 0;
+        SIpAddress source;
         std::uint64_t startedMs = 0;
         bool ending = false; // shut down; the library closes it next
     };
-    bool AdmitSource(std::uint32_t source);
+    bool AdmitSource(const SIpAddress& source);
     void Started(MHD_Connection* connection, void** context);
     void Closed(void** context);
     void End(SSlot& slot);
@@ -83,6 +101,8 @@ private:
 
     unsigned OpenConnections() const;
 
+    CUniqueFd m_listener; // lent to the library, taken back before it stops
+    SHttpTls m_tls; // the library reads the texts while it runs
     MHD_Daemon* m_daemon = nullptr;
     SHttpLimits m_limits;
     unsigned m_connectionLimit; // the library's: room for ended ones still closing

@@ -149,6 +149,13 @@ void HealthJson(CJson& j, const SStatusSnapshot& s)
     j.Field("snmp_trap_registrations_refused", count(n.snmpRegistrationsRefused));
     j.Field("snmp_traps_sent", count(n.trapsSent));
     j.Field("snmp_auth_traps_suppressed", count(n.authTrapsSuppressed));
+    j.Key("snmp_informs");
+    j.Open('{');
+    j.Field("acknowledged", count(n.informsAcknowledged));
+    j.Field("retried", count(n.informsRetried));
+    j.Field("given_up", count(n.informsGivenUp));
+    j.Field("dropped", count(n.informsDropped));
+    j.Close('}');
     j.Field("relay_datagrams_served", count(n.relayServed));
     j.Key("relay_datagrams_dropped");
     j.Open('{');

@@ -151,6 +151,11 @@ void HealthMetrics(CMetrics& m, const SStatusSnapshot& s)
     m.Single("pvx_snmp_traps_sent_total", "counter", "Trap datagrams sent.", count(n.trapsSent));
     m.Single("pvx_snmp_auth_traps_suppressed_total", "counter",
         "authenticationFailure traps held back by the rate bound.", count(n.authTrapsSuppressed));
+    m.Family("pvx_snmp_informs_total", "counter", "Informs by what became of them.");
+    m.Sample("pvx_snmp_informs_total", "outcome=\"acknowledged\"", count(n.informsAcknowledged));
+    m.Sample("pvx_snmp_informs_total", "outcome=\"retried\"", count(n.informsRetried));
+    m.Sample("pvx_snmp_informs_total", "outcome=\"given_up\"", count(n.informsGivenUp));
+    m.Sample("pvx_snmp_informs_total", "outcome=\"dropped\"", count(n.informsDropped));
     m.Single("pvx_relay_datagrams_served_total", "counter", "Relay datagrams served.", count(n.relayServed));
     m.Family("pvx_relay_datagrams_dropped_total", "counter", "Relay datagrams dropped, by reason.");
     m.Sample("pvx_relay_datagrams_dropped_total", "reason=\"not_client\"", count(n.relayNotClient));

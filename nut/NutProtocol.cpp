@@ -40,16 +40,6 @@ std::string_view DescriptionOrDefault(const std::string& description)
     return description.empty() ? std::string_view("Unavailable") : std::string_view(description);
 }
 
-void AppendAddress(std::string& out, std::uint32_t address)
-{
-    const auto* b = reinterpret_cast<const std::uint8_t*>(&address); // network order
-    for (int i = 0; i < 4; ++i) {
-        if (i > 0)
-            out += '.';
-        out += std::to_string(b[i]);
-    }
-}
-
 } // namespace
 
 CProtocol::CProtocol(SProtocolSettings settings)
@@ -303,7 +293,7 @@ void CProtocol::List(const SWords& w, CAbstractUPS* ups, std::string& out)
             out += "CLIENT ";
             out += name;
             out += ' ';
-            AppendAddress(out, session->address);
+            out += FormatIpAddress(session->address);
             out += '\n';
         }
     } else if (kind == "RANGE" && (variable->kind == EVariableKind::ShutdownDelay

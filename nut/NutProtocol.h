@@ -7,6 +7,7 @@
 #include "nut/NutLine.h"
 #include "nut/NutUsers.h"
 #include "nut/NutVariables.h"
+#include "platform/IpAddress.h"
 #include "ups/Readings.h"
 
 #include <array>
@@ -19,7 +20,7 @@ namespace pvx::nut {
 
 // One connection's state.
 struct SSession {
-    std::uint32_t address = 0; // the peer, network order
+    SIpAddress address; // the peer
     std::string username;
     std::string password;
     bool usernameSet = false;

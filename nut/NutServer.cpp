@@ -22,7 +22,7 @@ constexpr std::size_t kReadinessBatch = 64;
 
 } // namespace
 
-CServer::CServer(std::uint16_t port, std::uint32_t sourceAddress, CAddressList clients, SProtocolSettings settings,
+CServer::CServer(std::uint16_t port, const SIpAddress& sourceAddress, CAddressList clients, SProtocolSettings settings,
                  SServerLimits limits)
     : m_limits(limits)
     , m_clients(std::move(clients))
@@ -100,7 +100,7 @@ void CServer::Run(CAbstractUPS* ups)
     CloseIdle(GetMonotonicMilliseconds());
 }
 
-int CServer::PlaceFor(std::uint32_t address)
+int CServer::PlaceFor(const SIpAddress& address)
 {
     // The longest idle connection that is not logged in, among `candidates`.
     auto longestIdle = [this](auto candidates) {

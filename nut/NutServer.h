@@ -40,10 +40,11 @@ struct SServerCounters {
 
 class CServer {
 public:
-    // Listens on `port` (0: any free port) of `sourceAddress` (network order,
-    // 0: every address), admitting only the sources in `clients`. Throws
-    // EVENT_NUT_BIND when the port cannot be opened.
-    CServer(std::uint16_t port, std::uint32_t sourceAddress, CAddressList clients, SProtocolSettings settings,
+    // Listens on `port` (0: any free port) of `sourceAddress` (the
+    // unspecified address: every address of both families), admitting only
+    // the sources in `clients`. Throws EVENT_NUT_BIND when the port cannot be
+    // opened.
+    CServer(std::uint16_t port, const SIpAddress& sourceAddress, CAddressList clients, SProtocolSettings settings,
             SServerLimits limits = {});
     ~CServer();
     CServer(const CServer&) = delete;
@@ -85,7 +86,7 @@ private:
 
     void Accept();
     // A free place for a connection from `address`, making room if need be; -1 when none.
-    int PlaceFor(std::uint32_t address);
+    int PlaceFor(const SIpAddress& address);
     void Serve(SConnection& connection, CAbstractUPS* ups);
     void HandleLines(SConnection& connection, CAbstractUPS* ups);
     // Sends what waits; false when the connection was closed.

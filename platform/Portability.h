@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/IpAddress.h"
 #include "platform/UniqueFd.h"
 
 #include <array>
@@ -95,7 +96,7 @@ constexpr std::size_t kDatagramSize = 1172;
 
 // One datagram as the SNMP agent and the relay receive and send it.
 struct SDatagram {
-    std::uint32_t address = 0; // peer IPv4 address, network byte order
+    SIpAddress address; // peer address, IPv4 in its mapped form
     std::uint16_t port = 0;    // peer UDP port, host byte order
     std::uint32_t length = 0;  // data bytes in use
     std::array<std::uint8_t, kDatagramSize> data{};
@@ -113,8 +114,8 @@ bool ResolveHost(const std::string& text, std::uint32_t& address);
 bool ParseDottedAddress(const std::string& text, std::uint32_t& address);
 // The first IPv4 address of a host name; false when it does not resolve.
 bool LookUpHostName(const std::string& text, std::uint32_t& address);
-// Whether a socket can be bound to `address` (network order) on this host.
-bool IsLocalAddress(std::uint32_t address);
+// Whether a socket can be bound to `address` (either family) on this host.
+bool IsLocalAddress(const SIpAddress& address);
 // Family 2 = IPv4; type 0 = stream, 1 = datagram; protocol 0 = default.
 CUniqueFd CreateSocket(int familyCode, int typeCode, int protocolCode);
 void CloseSocket(CUniqueFd& socket);
@@ -126,16 +127,24 @@ struct SUdpSocketEvents {
     std::uint32_t nonBlocking;
     std::uint32_t bind;
 };
-// An IPv4 datagram socket, non-blocking, bound to `address` (network order)
-// and `port`. A failing step throws its event from `events`, with the system
-// call's name and errno as the event's arguments.
-CUniqueFd OpenUdpSocket(std::uint16_t port, std::uint32_t address, const SUdpSocketEvents& events);
-// The address the socket is bound to (network order) and its port.
+// A datagram socket, non-blocking, bound to `address` and `port`: an IPv4
+// address gives an IPv4 socket, an IPv6 one an IPv6-only socket, and the
+// unspecified address one socket for both families (IPv4 peers appear in
+// their mapped form), or an IPv4 socket where the host has no IPv6. A
+// failing step throws its event from `events`, with the system call's name
+// and errno as the event's arguments.
+CUniqueFd OpenUdpSocket(std::uint16_t port, const SIpAddress& address, const SUdpSocketEvents& events);
+// The address the socket is bound to (network order; 0 for an IPv6 socket)
+// and its port.
 bool GetSocketAddress(int socket, std::uint32_t& address, std::uint16_t& port);
+// Whether the socket takes IPv6 peers (an IPv6 or dual-stack socket).
+bool SocketReachesIPv6(int socket);
 bool ReceiveFrom(int socket, SDatagram& datagram);
 // Ends both directions of a connected socket (which stays open until its
 // owner closes it): its reader sees the end at once.
 bool ShutdownSocket(int socket);
+// Sends to the record's address: an IPv6 peer needs an IPv6 socket, an IPv4
+// peer an IPv4 or dual-stack one.
 bool SendTo(int socket, const SDatagram& datagram);
 
 // Readiness of several descriptors at once: `ready` receives those readable.

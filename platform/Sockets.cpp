@@ -1,11 +1,14 @@
-// Wrappers over the system calls for IPv4 datagram sockets and host names.
+// Wrappers over the system calls for datagram sockets of both families, the
+// one place where sockets are bound, and host names.
 #include "platform/Portability.h"
+#include "platform/SocketSetUp.h"
 
 #include "events/PVXException.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -78,20 +81,28 @@ bool SetSocketBlocking(int socket, bool blocking)
 
 bool GetSocketAddress(int socket, std::uint32_t& address, std::uint16_t& port)
 {
-    sockaddr_in local{};
+    sockaddr_storage local {};
     socklen_t size = sizeof local;
-    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) != 0)
+    SIpAddress bound;
+    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) != 0
+        || !FromSocketAddress(&local, size, bound, port))
         return false;
-    address = local.sin_addr.s_addr;
-    port = ntohs(local.sin_port);
+    address = bound.IPv4();
     return true;
 }
 
 bool ShutdownSocket(int socket) { return ::shutdown(socket, SHUT_RDWR) == 0; }
 
+bool SocketReachesIPv6(int socket)
+{
+    sockaddr_storage local {};
+    socklen_t size = sizeof local;
+    return ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) == 0 && local.ss_family == AF_INET6;
+}
+
 bool ReceiveFrom(int socket, SDatagram& datagram)
 {
-    sockaddr_in peer{};
+    sockaddr_storage peer {};
     socklen_t size = sizeof peer;
     ssize_t n;
     do {
@@ -102,8 +113,10 @@ bool ReceiveFrom(int socket, SDatagram& datagram)
         return false;
     // MSG_TRUNC reports the full size; longer datagrams are cut.
     datagram.length = static_cast<std::uint32_t>(std::min<std::size_t>(static_cast<std::size_t>(n), kDatagramSize));
-    datagram.address = peer.sin_addr.s_addr;
-    datagram.port = ntohs(peer.sin_port);
+    if (!FromSocketAddress(&peer, size, datagram.address, datagram.port)) {
+        datagram.address = SIpAddress();
+        datagram.port = 0;
+    }
     return true;
 }
 
@@ -111,14 +124,19 @@ bool SendTo(int socket, const SDatagram& datagram)
 {
     if (datagram.length > kDatagramSize)
         return false;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(datagram.port);
-    peer.sin_addr.s_addr = datagram.address;
-    ssize_t n;
-    do {
-        n = ::sendto(socket, datagram.data.data(), datagram.length, 0, reinterpret_cast<sockaddr*>(&peer), sizeof peer);
-    } while (n < 0 && errno == EINTR);
+    auto send = [&](const SSocketAddress& peer) {
+        ssize_t n;
+        do {
+            n = ::sendto(socket, datagram.data.data(), datagram.length, 0,
+                         reinterpret_cast<const sockaddr*>(&peer.storage), peer.length);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    };
+    // Linux's dual-stack sockets take an IPv4 peer as it is; a kernel that
+    // wants the mapped form says so, and gets it.
+    ssize_t n = send(ToSocketAddress(datagram.address, datagram.port, false));
+    if (n < 0 && datagram.address.IsIPv4() && (errno == EAFNOSUPPORT || errno == EINVAL))
+        n = send(ToSocketAddress(datagram.address, datagram.port, true));
     return n >= 0 && static_cast<std::size_t>(n) == datagram.length;
 }
 
@@ -133,7 +151,9 @@ bool ParseDottedAddress(const std::string& text, std::uint32_t& address)
 
 bool LookUpHostName(const std::string& text, std::uint32_t& address)
 {
-    if (text.empty())
+    // Digits and dots alone are no name; the resolver would read "1.2.3" as
+    // the shorthand 1.2.0.3, which a mistyped address should never become.
+    if (text.empty() || text.find_first_not_of("0123456789.") == std::string::npos)
         return false;
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -146,30 +166,83 @@ bool LookUpHostName(const std::string& text, std::uint32_t& address)
     return true;
 }
 
-bool IsLocalAddress(std::uint32_t address)
+SSocketAddress ToSocketAddress(const SIpAddress& address, std::uint16_t port, bool asIPv6)
 {
-    // Port 0 takes no port from anyone; only EADDRNOTAVAIL says "not here".
-    CUniqueFd socket = CreateSocket(2, 1, 0);
-    if (!socket)
-        return true; // nothing learnt: the real bind will tell
-    return BindSocket(socket.Get(), 0, address) || errno != EADDRNOTAVAIL;
+    SSocketAddress result;
+    if (address.IsIPv4() && !asIPv6) {
+        sockaddr_in ipv4 {};
+        ipv4.sin_family = AF_INET;
+        ipv4.sin_port = htons(port);
+        ipv4.sin_addr.s_addr = address.IPv4();
+        std::memcpy(&result.storage, &ipv4, sizeof ipv4);
+        result.length = sizeof ipv4;
+        return result;
+    }
+    sockaddr_in6 ipv6 {};
+    ipv6.sin6_family = AF_INET6;
+    ipv6.sin6_port = htons(port);
+    std::memcpy(&ipv6.sin6_addr, address.bytes.data(), address.bytes.size());
+    std::memcpy(&result.storage, &ipv6, sizeof ipv6);
+    result.length = sizeof ipv6;
+    return result;
 }
 
-CUniqueFd OpenUdpSocket(std::uint16_t port, std::uint32_t address, const SUdpSocketEvents& events)
+CUniqueFd OpenBoundSocket(int type, std::uint16_t port, const SIpAddress& address, const char*& failedCall)
+{
+    // The unspecified address: one IPv6 socket that also takes IPv4, unless
+    // the host has no IPv6 at all. An IPv6 address: that family only, so
+    // that binding it never takes the IPv4 port too.
+    const bool ipv6 = !address.IsIPv4();
+    const bool both = address == SIpAddress();
+    CUniqueFd socket(::socket(ipv6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC, 0));
+    if (!socket && both && errno == EAFNOSUPPORT)
+        return OpenBoundSocket(type, port, SIpAddress::FromIPv4(0), failedCall);
+    failedCall = "socket";
+    if (!socket)
+        return socket;
+    failedCall = "setsockopt";
+    const int v6Only = both ? 0 : 1;
+    if (ipv6 && ::setsockopt(socket.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only) != 0)
+        return CUniqueFd();
+    const int on = 1;
+    if (type == SOCK_STREAM && ::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+        return CUniqueFd();
+    failedCall = "ioctl";
+    if (!SetSocketBlocking(socket.Get(), false))
+        return CUniqueFd();
+    failedCall = "bind";
+    const SSocketAddress local = ToSocketAddress(address, port, ipv6);
+    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&local.storage), local.length) != 0)
+        return CUniqueFd();
+    failedCall = nullptr;
+    return socket;
+}
+
+bool IsLocalAddress(const SIpAddress& address)
+{
+    if (address.IsUnspecified())
+        return true;
+    // Port 0 takes no port from anyone; only EADDRNOTAVAIL says "not here".
+    const char* failedCall = nullptr;
+    CUniqueFd socket = OpenBoundSocket(SOCK_DGRAM, 0, address, failedCall);
+    if (socket)
+        return true;
+    // Nothing learnt from another failure: the real bind will tell.
+    return !(failedCall != nullptr && std::string_view(failedCall) == "bind" && errno == EADDRNOTAVAIL);
+}
+
+CUniqueFd OpenUdpSocket(std::uint16_t port, const SIpAddress& address, const SUdpSocketEvents& events)
 {
     // Each failure carries the call's name and errno for the catcher; the
     // event's text is the caller's.
-    auto fail = [](std::uint32_t code, const char* call) {
-        return CPVXException(code, { call, std::to_string(errno) });
-    };
-    CUniqueFd socket = CreateSocket(2, 1, 0);
-    if (!socket)
-        throw fail(events.create, "socket");
-    if (!SetSocketBlocking(socket.Get(), false))
-        throw fail(events.nonBlocking, "ioctl");
-    if (!BindSocket(socket.Get(), port, address))
-        throw fail(events.bind, "bind");
-    return socket;
+    const char* failedCall = nullptr;
+    CUniqueFd socket = OpenBoundSocket(SOCK_DGRAM, port, address, failedCall);
+    if (socket)
+        return socket;
+    const int error = errno;
+    const std::string_view call(failedCall);
+    const std::uint32_t code = call == "bind" ? events.bind : call == "ioctl" ? events.nonBlocking : events.create;
+    throw CPVXException(code, { failedCall, std::to_string(error) });
 }
 
 } // namespace pvx

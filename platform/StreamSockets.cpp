@@ -1,7 +1,8 @@
-// Wrappers over the system calls for TCP sockets and epoll.
+// Wrappers over the system calls for TCP sockets of both families and epoll.
 #include "platform/StreamSockets.h"
 
 #include "events/PVXException.h"
+#include "platform/SocketSetUp.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -16,34 +17,28 @@ namespace pvx {
 
 namespace {
 
-constexpr int kListenBacklog = 64;
 constexpr std::size_t kMaxReadiness = 64;
 
 } // namespace
 
-CUniqueFd OpenTcpListener(std::uint16_t port, std::uint32_t address, std::uint32_t event)
+CUniqueFd OpenTcpListener(std::uint16_t port, const SIpAddress& address, std::uint32_t event, int backlog)
 {
-    auto fail = [event](const char* call) { return CPVXException(event, { call, std::to_string(errno) }); };
-    CUniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!socket)
-        throw fail("socket");
-    const int on = 1;
-    if (::setsockopt(socket.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
-        throw fail("setsockopt");
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = address;
-    if (::bind(socket.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-        throw fail("bind");
-    if (::listen(socket.Get(), kListenBacklog) != 0)
-        throw fail("listen");
+    const char* failedCall = nullptr;
+    CUniqueFd socket = OpenBoundSocket(SOCK_STREAM, port, address, failedCall);
+    if (socket && ::listen(socket.Get(), backlog) != 0) {
+        failedCall = "listen";
+        socket.Reset();
+    }
+    if (!socket) {
+        const int error = errno;
+        throw CPVXException(event, { failedCall, std::to_string(error) });
+    }
     return socket;
 }
 
 bool AcceptConnection(int listener, SAcceptedConnection& accepted)
 {
-    sockaddr_in peer {};
+    sockaddr_storage peer {};
     socklen_t size = sizeof peer;
     int fd;
     do {
@@ -54,8 +49,10 @@ bool AcceptConnection(int listener, SAcceptedConnection& accepted)
     accepted.socket = CUniqueFd(fd);
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    accepted.address = peer.sin_family == AF_INET ? peer.sin_addr.s_addr : 0;
-    accepted.port = ntohs(peer.sin_port);
+    if (!FromSocketAddress(&peer, size, accepted.address, accepted.port)) {
+        accepted.address = SIpAddress();
+        accepted.port = 0;
+    }
     return true;
 }
 

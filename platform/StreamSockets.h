@@ -4,6 +4,7 @@
 // told by the result, except where a server sets its socket up.
 #pragma once
 
+#include "platform/IpAddress.h"
 #include "platform/UniqueFd.h"
 
 #include <cstddef>
@@ -12,15 +13,17 @@
 
 namespace pvx {
 
-// A TCP socket listening on `address` (network order) and `port` (0: any
-// free port), with SO_REUSEADDR so that a restart finds its port at once.
-// A failing step throws `event` with the system call's name and errno as
-// its arguments.
-CUniqueFd OpenTcpListener(std::uint16_t port, std::uint32_t address, std::uint32_t event);
+// A TCP socket listening on `address` and `port` (0: any free port), of the
+// family the address asks for as OpenUdpSocket describes (the unspecified
+// address: both), with SO_REUSEADDR so that a restart finds its port at
+// once. A failing step throws `event` with the system call's name and errno
+// as its arguments. `backlog` is the queue of connections not taken yet;
+// listen(2) caps it at net.core.somaxconn.
+CUniqueFd OpenTcpListener(std::uint16_t port, const SIpAddress& address, std::uint32_t event, int backlog = 64);
 
 struct SAcceptedConnection {
     CUniqueFd socket;
-    std::uint32_t address = 0; // peer IPv4 address, network order
+    SIpAddress address; // peer address, IPv4 in its mapped form
     std::uint16_t port = 0; // peer port, host order
 };
 

@@ -22,15 +22,17 @@ constexpr std::uint8_t kIdentity[] = {'p', 'v', 'x', 0};
 
 } // namespace
 
-CNetXCPAgent::CNetXCPAgent(const std::string& password, std::uint16_t port, std::uint32_t sourceAddress)
+CNetXCPAgent::CNetXCPAgent(const std::string& password, std::uint16_t port, const SIpAddress& sourceAddress)
     : m_port(port), m_password(password)
 {
-    if (sourceAddress == 0) {
+    // The model reports an IPv4 address: the host name's, unless an IPv4
+    // source address is set.
+    if (!sourceAddress.IsIPv4() || sourceAddress.IsUnspecified()) {
         std::string hostName;
         if (GetHostName(hostName))
             ResolveHost(hostName, m_ownAddress);
     } else {
-        m_ownAddress = sourceAddress;
+        m_ownAddress = sourceAddress.IPv4();
     }
     m_socket = OpenUdpSocket(m_port, sourceAddress, { EVENT_SOCKET_CREATE, EVENT_RELAY_NONBLOCKING, EVENT_RELAY_BIND });
 }
@@ -42,7 +44,7 @@ void CNetXCPAgent::BeginPass()
     ReportIgnoredPasswords();
 }
 
-bool CNetXCPAgent::CheckPassword(std::span<const std::uint8_t> password, std::uint32_t source)
+bool CNetXCPAgent::CheckPassword(std::span<const std::uint8_t> password, const SIpAddress& source)
 {
     if (!m_passwordGuard.MayCheck(source)) {
         ++m_counters->relayPasswordsIgnored;

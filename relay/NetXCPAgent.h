@@ -24,7 +24,7 @@ public:
     // are dropped, so that relay clients cannot hold up the UPS's polling.
     static constexpr std::uint32_t kPassBudgetMs = 750;
 
-    CNetXCPAgent(const std::string& password, std::uint16_t port, std::uint32_t sourceAddress);
+    CNetXCPAgent(const std::string& password, std::uint16_t port, const SIpAddress& sourceAddress);
     virtual ~CNetXCPAgent() = default;
     CNetXCPAgent(const CNetXCPAgent&) = delete;
     CNetXCPAgent& operator=(const CNetXCPAgent&) = delete;
@@ -57,7 +57,7 @@ private:
     // client and a UPS object exists. Counts the outcome.
     bool Admits(const CAbstractUPS* ups);
     // A password frame's data bytes from `source`, within its source's bounds.
-    bool CheckPassword(std::span<const std::uint8_t> password, std::uint32_t source);
+    bool CheckPassword(std::span<const std::uint8_t> password, const SIpAddress& source);
     // Logs the password frames ignored, at most once per interval.
     void ReportIgnoredPasswords();
 

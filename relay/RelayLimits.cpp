@@ -9,7 +9,7 @@
 
 namespace pvx {
 
-CPasswordGuard::SSource* CPasswordGuard::Find(std::uint32_t source, std::uint64_t now)
+CPasswordGuard::SSource* CPasswordGuard::Find(const SIpAddress& source, std::uint64_t now)
 {
     auto found = std::ranges::find(m_sources, source, &SSource::address);
     if (found == m_sources.end())
@@ -21,7 +21,7 @@ CPasswordGuard::SSource* CPasswordGuard::Find(std::uint32_t source, std::uint64_
     return &*found;
 }
 
-bool CPasswordGuard::MayCheck(std::uint32_t source)
+bool CPasswordGuard::MayCheck(const SIpAddress& source)
 {
     const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
     if (now - m_secondStart >= 1000 || now < m_secondStart) {
@@ -38,7 +38,7 @@ bool CPasswordGuard::MayCheck(std::uint32_t source)
     return true;
 }
 
-void CPasswordGuard::Wrong(std::uint32_t source)
+void CPasswordGuard::Wrong(const SIpAddress& source)
 {
     const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
     SSource* entry = Find(source, now);
@@ -56,9 +56,9 @@ void CPasswordGuard::Wrong(std::uint32_t source)
     entry->nextPauseMs = std::min(entry->nextPauseMs * 2, kLongestPauseMs);
 }
 
-void CPasswordGuard::Right(std::uint32_t source)
+void CPasswordGuard::Right(const SIpAddress& source)
 {
-    std::erase_if(m_sources, [source](const SSource& entry) { return entry.address == source; });
+    std::erase_if(m_sources, [&source](const SSource& entry) { return entry.address == source; });
 }
 
 std::optional<std::string> CPasswordGuard::TakeReport()
@@ -70,12 +70,12 @@ std::optional<std::string> CPasswordGuard::TakeReport()
     m_lastReport = now;
     std::string line = std::to_string(m_ignored) + " relay password frame" + (m_ignored == 1 ? "" : "s")
         + " ignored" + (first ? "" : " since the last report") + ", the last from "
-        + FormatIPv4(m_lastIgnored);
+        + FormatIpAddress(m_lastIgnored);
     m_ignored = 0;
     return line;
 }
 
-std::optional<std::string> CIdentityLines::Line(std::uint32_t source)
+std::optional<std::string> CIdentityLines::Line(const SIpAddress& source)
 {
     const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
     auto found = std::ranges::find(m_sources, source, &SSource::address);
@@ -99,7 +99,7 @@ std::optional<std::string> CIdentityLines::Line(std::uint32_t source)
     const std::uint64_t held = std::exchange(found->heldBack, 0);
     if (held == 0)
         return std::string("requested pvx\n");
-    return "requested pvx (" + std::to_string(held) + " more from " + FormatIPv4(source) + " held back)\n";
+    return "requested pvx (" + std::to_string(held) + " more from " + FormatIpAddress(source) + " held back)\n";
 }
 
 } // namespace pvx

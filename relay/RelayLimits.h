@@ -7,6 +7,8 @@
 // table of sources on the monotonic clock of the platform.
 #pragma once
 
+#include "platform/IpAddress.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,29 +30,29 @@ public:
 
     // Whether a password frame from `source` is checked now; when not, it
     // is ignored and counted for the report.
-    bool MayCheck(std::uint32_t source);
+    bool MayCheck(const SIpAddress& source);
     // The outcome of a frame that was checked.
-    void Wrong(std::uint32_t source);
-    void Right(std::uint32_t source);
+    void Wrong(const SIpAddress& source);
+    void Right(const SIpAddress& source);
     // At most once per interval, and only when frames were ignored since the
     // last one: the line that says how many and from where.
     std::optional<std::string> TakeReport();
 
 private:
     struct SSource {
-        std::uint32_t address = 0;
+        SIpAddress address;
         unsigned wrong = 0;
         std::uint64_t pausedUntil = 0;
         std::uint64_t nextPauseMs = kFirstPauseMs;
         std::uint64_t lastSeen = 0;
     };
-    SSource* Find(std::uint32_t source, std::uint64_t now);
+    SSource* Find(const SIpAddress& source, std::uint64_t now);
 
     std::vector<SSource> m_sources;
     std::uint64_t m_secondStart = 0;
     unsigned m_checksThisSecond = 0;
     std::uint64_t m_ignored = 0; // since the last report
-    std::uint32_t m_lastIgnored = 0;
+    SIpAddress m_lastIgnored;
     std::optional<std::uint64_t> m_lastReport;
 };
 
@@ -62,11 +64,11 @@ public:
     // The line to print for an identity query from `source`, or nothing when
     // it is held back (counted); the line says how many were held back
     // since that source's last one.
-    std::optional<std::string> Line(std::uint32_t source);
+    std::optional<std::string> Line(const SIpAddress& source);
 
 private:
     struct SSource {
-        std::uint32_t address = 0;
+        SIpAddress address;
         std::uint64_t printed = 0;
         std::uint64_t heldBack = 0;
     };

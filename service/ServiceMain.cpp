@@ -55,9 +55,12 @@ void ApplyLoopSettings(SService& service, const SSettings& settings, unsigned& c
     service.responsive = settings.responsive;
     service.standardNames = settings.standardNames;
     service.standardValues = settings.standardValues;
+    // SNMPv2 notifications carry RFC 1628's choice of traps and bindings.
+    service.standardTraps = settings.notify.version != ETrapVersion::V1;
     if (service.ups) {
         service.ups->SetStandardNames(settings.standardNames);
         service.ups->SetStandardValues(settings.standardValues);
+        service.ups->SetStandardTraps(service.standardTraps);
     }
     // A new counter log starts its interval again: only when it changed.
     if (settings.counterLogInterval != counterLogInterval) {
@@ -147,6 +150,7 @@ void DetectUPS(SService& service, std::uint64_t pass)
     }
     service.ups->SetStandardNames(service.standardNames);
     service.ups->SetStandardValues(service.standardValues);
+    service.ups->SetStandardTraps(service.standardTraps);
     service.ups->AttachPollCounters(service.polls);
     service.ups->Start();
     if (pass == 0)
@@ -167,9 +171,9 @@ bool Reload(SService& service, unsigned& counterLogInterval)
     std::string serial = KeysFingerprint(file, kSerialKeys);
     std::array<std::string, kServiceSteps.size()> fingerprints;
     try {
-        for (std::size_t i = 0; i < kServiceSteps.size(); ++i)
-            fingerprints[i] = KeysFingerprint(file, kServiceSteps[i].keys);
         settings = ReadSettings(file);
+        for (std::size_t i = 0; i < kServiceSteps.size(); ++i)
+            fingerprints[i] = StepFingerprint(kServiceSteps[i], file, settings);
         PrepareEngine(service, settings);
     } catch (const CPVXException& event) {
         CPVXException(EVENT_RELOAD_FAILED).Report(EPriority::Warning);
@@ -233,9 +237,9 @@ int ServiceMain(int /*argument*/)
         const std::string& stateDirectory = Portability().GetStateDirectory();
         service.engineStatePath = usm::EngineStatePath(stateDirectory.empty() ? file.GetPath() : stateDirectory + "/");
         std::string serial = KeysFingerprint(file, kSerialKeys);
-        for (std::size_t i = 0; i < kServiceSteps.size(); ++i)
-            service.fingerprints[i] = KeysFingerprint(file, kServiceSteps[i].keys);
         SSettings settings = ReadSettings(file);
+        for (std::size_t i = 0; i < kServiceSteps.size(); ++i)
+            service.fingerprints[i] = StepFingerprint(kServiceSteps[i], file, settings);
         service.driver = settings.driver;
         SetUpPort(service);
         service.serialFingerprint = serial;
@@ -251,6 +255,8 @@ int ServiceMain(int /*argument*/)
         CSerialWaitLender lender(service.responsive ? service.agent.get() : nullptr, service.http.get(), service.ups);
         for (std::uint64_t pass = 0; Portability().IsRunning();) {
             ServeNetwork(service);
+            if (service.agent)
+                service.agent->RetryInforms();
             service.counterLog.Poll(service.counters);
             if (service.ups) {
                 service.ups->Update();

@@ -44,13 +44,14 @@ struct SSettings {
 
     bool snmp = false;
     std::string getCommunity, setCommunity, trapCommunity;
-    std::uint32_t trapHost = 0;
+    SIpAddress trapHost; // the unspecified address: no traps
     std::uint16_t managerPort = 0, agentPort = 0;
     CAddressList readManagers, setManagers;
     bool version2c = false, version1 = true, standardNames = false, standardValues = false;
     bool systemGroup = false;
     bool snmpv3 = false;
     std::vector<usm::SUsmUser> users;
+    SNotificationSettings notify; // checked against the trap host and the source address
 
     bool relay = false;
     std::string relayPassword;
@@ -60,13 +61,14 @@ struct SSettings {
     bool http = false;
     std::uint16_t httpPort = 0;
     CAddressList httpClients;
+    SHttpTls httpTls; // the certificate and key files' texts; empty: plain HTTP
 
     bool nut = false;
     std::uint16_t nutPort = 0;
     CAddressList nutClients;
     nut::SProtocolSettings nutSettings;
 
-    std::uint32_t sourceAddress = 0; // checked to be an address of this host
+    SIpAddress sourceAddress; // checked to be an address of this host; ::: both families
     bool responsive = false;
     unsigned counterLogInterval = 0;
     bool reloadOnHangup = false;
@@ -81,18 +83,21 @@ struct SService;
 // One network service. `open` starts it from the settings (or leaves it off
 // when they say so) and may throw when its sockets cannot be opened; `close`
 // ends it. A reload re-opens a service when any of its keys reads
-// differently.
+// differently, or what `files` gives (the texts of files its keys name).
 struct SServiceStep {
     const char* name; // as the reload's log line names it
     std::span<const SConfigKey* const> keys;
     void (*open)(SService& service, const SSettings& settings);
     void (*close)(SService& service);
+    std::string (*files)(const SSettings& settings) = nullptr;
 };
 
 extern const std::array<SServiceStep, 4> kServiceSteps;
 
 // The keys' values as the file holds them, one text, to see whether any changed.
 std::string KeysFingerprint(const CINIFile& file, std::span<const SConfigKey* const> keys);
+// A step's keys, and the files they name as the settings hold them.
+std::string StepFingerprint(const SServiceStep& step, const CINIFile& file, const SSettings& settings);
 // The serial settings: when they change on a reload the UPS is identified again.
 extern const std::array<const SConfigKey*, 4> kSerialKeys;
 
@@ -115,6 +120,8 @@ struct SService {
     bool standardNames = false;
     // SNMP/StandardValues: RFC 1628's types and values, likewise.
     bool standardValues = false;
+    // SNMP/TrapVersion 2c or 3: RFC 1628's choice of traps and bindings.
+    bool standardTraps = false;
     bool reloadOnHangup = false;
     // The SNMPv3 engine, started once a run: a reload keeps its ID, boots
     // and clock. The processor waits here while the agent is closed.

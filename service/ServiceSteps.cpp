@@ -64,10 +64,10 @@ std::vector<usm::SUsmUser> ReadUsers(const CINIFile& file)
 
 // Binding to an address this host does not have would fail later with a
 // bare "cannot bind"; pvx says which key is wrong instead.
-std::uint32_t ReadSourceAddress(const CINIFile& file)
+SIpAddress ReadSourceAddress(const CINIFile& file)
 {
-    std::uint32_t address = ReadAddress(file, keys::kSourceAddress);
-    if (address != 0 && !IsLocalAddress(address)) {
+    SIpAddress address = ReadIpAddress(file, keys::kSourceAddress);
+    if (!IsLocalAddress(address)) {
         std::string name = KeyName(keys::kSourceAddress);
         std::string text = file.GetString(keys::kSourceAddress.section, name, "");
         CPVXException event(EVENT_SOURCE_NOT_LOCAL, {std::string(keys::kSourceAddress.section) + "/" + name, text});
@@ -75,6 +75,45 @@ std::uint32_t ReadSourceAddress(const CINIFile& file)
         throw event;
     }
     return address;
+}
+
+// SNMP/TrapVersion, TrapInform and TrapUser, checked against the trap host
+// and the source address before any socket opens.
+SNotificationSettings ReadNotifications(const CINIFile& file, const SSettings& s)
+{
+    auto fail = [](std::uint32_t code, const std::string& detail) {
+        CPVXException event(code, {detail});
+        event.SetDetail(detail);
+        return event;
+    };
+    SNotificationSettings settings;
+    const std::string version = ReadString(file, keys::kTrapVersion);
+    if (version == "2c" || version == "2C")
+        settings.version = ETrapVersion::V2c;
+    else if (version == "3")
+        settings.version = ETrapVersion::V3;
+    else if (version != "1")
+        throw fail(EVENT_TRAP_VERSION_BAD, "SNMP/TrapVersion: \"" + version + "\"");
+    settings.inform = ReadSwitch(file, keys::kTrapInform);
+    if (settings.inform && settings.version == ETrapVersion::V1)
+        throw fail(EVENT_TRAP_VERSION_BAD, "SNMP/TrapInform=1: SNMPv1 has no informs");
+    if (settings.version == ETrapVersion::V3) {
+        // The processor keeps the users in the order of the lines.
+        const std::string user = ReadString(file, keys::kTrapUser);
+        auto found = std::ranges::find(s.users, user, &usm::SUsmUser::name);
+        if (!s.snmpv3 || user.empty() || found == s.users.end())
+            throw fail(EVENT_TRAP_USER_BAD, "SNMP/TrapUser: \"" + user + "\" is no user of an enabled [SNMPv3]");
+        settings.user = static_cast<int>(found - s.users.begin());
+    }
+    if (s.trapHost.IsUnspecified())
+        return settings;
+    const std::string host = "SNMP/TrapHost " + FormatIpAddress(s.trapHost);
+    if (settings.version == ETrapVersion::V1 && !s.trapHost.IsIPv4())
+        throw fail(EVENT_TRAP_HOST_UNREACHABLE, host + ": SNMPv1 traps go to IPv4 managers only");
+    if (!s.sourceAddress.IsUnspecified() && s.sourceAddress.IsIPv4() != s.trapHost.IsIPv4())
+        throw fail(EVENT_TRAP_HOST_UNREACHABLE,
+                   host + ": not reachable from Network/SourceAddress " + FormatIpAddress(s.sourceAddress));
+    return settings;
 }
 
 // sysContact, sysName and sysLocation come from their keys and go back to
@@ -100,8 +139,11 @@ void OpenSnmp(SService& service, const SSettings& s)
 {
     if (!s.snmp)
         return;
+    // SNMPv1's coldStart goes out as the agent opens, as it always did; a
+    // later version's once the agent knows how to send it.
+    const bool v1Traps = s.notify.version == ETrapVersion::V1;
     auto agent = std::make_unique<CSNMPAgent>(s.agentPort, s.managerPort, s.trapHost, s.sourceAddress, s.getCommunity,
-                                              s.setCommunity, s.trapCommunity, s.standardValues);
+                                              s.setCommunity, s.trapCommunity, s.standardValues, v1Traps);
     agent->SetSourceLists(s.readManagers, s.setManagers);
     agent->AttachCounters(service.counters);
     agent->SetVersion2c(s.version2c);
@@ -126,6 +168,14 @@ void OpenSnmp(SService& service, const SSettings& s)
     agent->SetVersion1(s.version1);
     if (s.systemGroup)
         agent->SetSystemGroup(SystemGroupOf(*service.configuration));
+    if (!s.trapHost.IsIPv4() && !s.trapHost.IsUnspecified() && !SocketReachesIPv6(agent->GetSocket())) {
+        CPVXException event(EVENT_TRAP_HOST_UNREACHABLE, {FormatIpAddress(s.trapHost)});
+        event.SetDetail("SNMP/TrapHost " + FormatIpAddress(s.trapHost) + ": this host has no IPv6");
+        throw event;
+    }
+    agent->SetNotifications(s.notify);
+    if (!v1Traps)
+        agent->SendColdStart();
     service.agent = std::move(agent);
 }
 
@@ -142,10 +192,13 @@ void OpenHttp(SService& service, const SSettings& s)
 {
     if (s.http)
         service.http = std::make_unique<CHttpServer>(s.httpPort, s.sourceAddress, s.httpClients, service.polls,
-                                                     service.counters);
+                                                     service.counters, SHttpLimits {}, s.httpTls);
 }
 
 void CloseHttp(SService& service) { service.http.reset(); }
+
+// A certificate renewed in place has the same path: its text tells.
+std::string HttpFiles(const SSettings& s) { return s.httpTls.certificate + '\n' + s.httpTls.key; }
 
 void OpenRelay(SService& service, const SSettings& s)
 {
@@ -208,10 +261,12 @@ constexpr const SConfigKey* kSnmpKeys[] = {
     &keys::kSNMPEnabled, &keys::kGetCommunity, &keys::kSetCommunity, &keys::kTrapCommunity, &keys::kTrapHost,
     &keys::kManagerPort, &keys::kSNMPAgentPort, &keys::kReadManagers, &keys::kSetManagers, &keys::kVersion2c,
     &keys::kVersion1, &keys::kStandardValues, &keys::kSystemGroup, &keys::kSysContact, &keys::kSysName,
-    &keys::kSysLocation, &kSourceAddress, &keys::kSNMPv3Enabled, &keys::kSNMPv3User,
+    &keys::kSysLocation, &kSourceAddress, &keys::kSNMPv3Enabled, &keys::kSNMPv3User, &keys::kTrapVersion,
+    &keys::kTrapInform, &keys::kTrapUser,
 };
 constexpr const SConfigKey* kHttpKeys[] = {
-    &keys::kHTTPEnabled, &keys::kHTTPPort, &keys::kHTTPClients, &kSourceAddress,
+    &keys::kHTTPEnabled, &keys::kHTTPPort, &keys::kHTTPClients, &kSourceAddress, &keys::kHTTPCertificate,
+    &keys::kHTTPKey,
 };
 constexpr const SConfigKey* kNutKeys[] = {
     &keys::kNUTEnabled, &keys::kNUTPort, &keys::kNUTClients, &keys::kNUTUPSName, &keys::kNUTDescription,
@@ -226,7 +281,7 @@ constexpr const SConfigKey* kRelayKeys[] = {
 // In the order of opening at start-up.
 const std::array<SServiceStep, 4> kServiceSteps { {
     { "SNMP agent", kSnmpKeys, OpenSnmp, CloseSnmp },
-    { "HTTP server", kHttpKeys, OpenHttp, CloseHttp },
+    { "HTTP server", kHttpKeys, OpenHttp, CloseHttp, HttpFiles },
     { "RFC 9271 server", kNutKeys, OpenNut, CloseNut },
     { "XCP relay", kRelayKeys, OpenRelay, CloseRelay },
 } };
@@ -243,6 +298,14 @@ std::string KeysFingerprint(const CINIFile& file, std::span<const SConfigKey* co
         for (std::size_t i = 0; i < key->count; ++i)
             text += file.GetString(key->section, KeyName(*key, i), "\x01", std::max<std::size_t>(key->lineLimit, 255))
                 + '\n';
+    return text;
+}
+
+std::string StepFingerprint(const SServiceStep& step, const CINIFile& file, const SSettings& settings)
+{
+    std::string text = KeysFingerprint(file, step.keys);
+    if (step.files != nullptr)
+        text += step.files(settings);
     return text;
 }
 
@@ -264,6 +327,8 @@ SSettings ReadSettings(const CINIFile& file)
     if (s.snmpv3)
         s.users = ReadUsers(file);
     s.http = ReadSwitch(file, keys::kHTTPEnabled);
+    if (s.http)
+        s.httpTls = LoadHttpTls(ReadString(file, keys::kHTTPCertificate), ReadString(file, keys::kHTTPKey));
     s.nut = ReadSwitch(file, keys::kNUTEnabled);
     if (s.nut)
         ReadNutSettings(file, s);
@@ -273,7 +338,7 @@ SSettings ReadSettings(const CINIFile& file)
         s.trapCommunity = ReadString(file, keys::kTrapCommunity);
         s.setCommunity = ReadString(file, keys::kSetCommunity);
         s.getCommunity = ReadString(file, keys::kGetCommunity);
-        s.trapHost = ReadAddress(file, keys::kTrapHost);
+        s.trapHost = ReadIpAddress(file, keys::kTrapHost);
         s.managerPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kManagerPort));
         s.agentPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kSNMPAgentPort));
         s.version2c = ReadSwitch(file, keys::kVersion2c);
@@ -281,6 +346,7 @@ SSettings ReadSettings(const CINIFile& file)
         s.standardValues = ReadSwitch(file, keys::kStandardValues);
         s.version1 = ReadSwitch(file, keys::kVersion1);
         s.systemGroup = ReadSwitch(file, keys::kSystemGroup);
+        s.notify = ReadNotifications(file, s);
     }
     s.httpPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kHTTPPort));
     s.relayPort = static_cast<std::uint16_t>(ReadUnsigned(file, keys::kNetXCPAgentPort));

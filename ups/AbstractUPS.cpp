@@ -189,7 +189,7 @@ void CAbstractUPS::Update()
                 // RFC 1628 upsTrapOnBattery names upsConfigLowBattTime too.
                 static const COid* const kNames[] = { &kMinutesRemainingName, &kSecondsOnBatteryName,
                     &kLowBattTimeName };
-                QueueTrapWithBindings(1, std::span(kNames).first(m_standardValues ? 3 : 2));
+                QueueTrapWithBindings(1, std::span(kNames).first(UsesStandardTraps() ? 3 : 2));
             }
         } else {
             m_secondsOnBattery = 0;

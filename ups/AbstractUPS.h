@@ -205,6 +205,10 @@ public:
     // section 3.2 sends them in SNMPv1. Off (the default): the vendor's
     // values, every number an INTEGER.
     void SetStandardValues(bool on) { m_standardValues = on; }
+    // SNMPv2 notifications: the UPS-MIB's traps as RFC 1628 lists them (which
+    // alarms raise upsTrapAlarmEntryAdded, upsTrapOnBattery's three objects)
+    // whatever the values' form.
+    void SetStandardTraps(bool on) { m_standardTraps = on; }
     bool UsesStandardValues() const { return m_standardValues; }
     // GET or GET-NEXT of a name exactly as a manager sent it (the arcs after
     // 1.3.6.1, nothing appended). The answer carries the name it goes out
@@ -487,6 +491,9 @@ private:
     std::deque<std::unique_ptr<CSNMPTrap>> m_traps; // oldest first
     bool m_standardNames = false;
     bool m_standardValues = false;
+    bool m_standardTraps = false;
+    // The UPS-MIB traps' choice of RFC 1628.
+    bool UsesStandardTraps() const { return m_standardValues || m_standardTraps; }
     SPollCounters* m_pollCounters = nullptr;
     bool m_checkingSet = false;
     bool m_setOpen = false;

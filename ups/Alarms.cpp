@@ -105,7 +105,7 @@ void CAbstractUPS::RaiseAlarm(const COid& descriptor)
     // RFC 1628: upsTrapAlarmEntryAdded for every alarm but upsAlarmOnBattery
     // and upsAlarmTestInProgress, which have traps of their own.
     const bool ownTrap = descriptor == kUpsAlarmOnBattery || descriptor == kUpsAlarmTestInProgress;
-    if (!m_standardValues || !ownTrap)
+    if (!UsesStandardTraps() || !ownTrap)
         QueueAlarmEntryTrap(kAlarmEntryAdded, m_alarms.back());
 }
 
@@ -118,7 +118,7 @@ void CAbstractUPS::RemoveStaleAlarms()
         const bool onBattery = entry.descriptor == kUpsAlarmOnBattery;
         // RFC 1628: upsTrapAlarmEntryRemoved for every alarm but
         // upsAlarmTestInProgress; the vendor's agent left on battery out too.
-        if ((m_standardValues || !onBattery) && !(entry.descriptor == kUpsAlarmTestInProgress))
+        if ((UsesStandardTraps() || !onBattery) && !(entry.descriptor == kUpsAlarmTestInProgress))
             QueueAlarmEntryTrap(kAlarmEntryRemoved, entry);
         if (onBattery)
             QueueVendorTrap(kVendorOnBatteryGone);

@@ -18,7 +18,7 @@ bool IsRecent(std::uint64_t now, std::uint64_t then, std::uint64_t span)
 
 } // namespace
 
-bool CAuthFailureLimiter::Admit(std::uint32_t source)
+bool CAuthFailureLimiter::Admit(const SIpAddress& source)
 {
     const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
     std::erase_if(m_recent, [now](const SSent& sent) { return !IsRecent(now, sent.at, kPerSourceMs); });

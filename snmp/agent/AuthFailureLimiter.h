@@ -4,6 +4,8 @@
 // at most one a second in all; the monotonic clock of the platform decides.
 #pragma once
 
+#include "platform/IpAddress.h"
+
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -17,11 +19,11 @@ public:
 
     // True when a trap for a failure from `source` may go now; it is then
     // remembered. False: the trap is to be held back.
-    bool Admit(std::uint32_t source);
+    bool Admit(const SIpAddress& source);
 
 private:
     struct SSent {
-        std::uint32_t source;
+        SIpAddress source;
         std::uint64_t at;
     };
     // Only sources admitted in the last 10 s are kept; with one trap a

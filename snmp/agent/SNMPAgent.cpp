@@ -34,9 +34,9 @@ bool SameCommunity(std::span<const std::uint8_t> received, const std::string& co
 
 } // namespace
 
-CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, std::uint32_t trapHost,
-    std::uint32_t sourceAddress, std::string getCommunity, std::string setCommunity, std::string trapCommunity,
-    bool standardValues)
+CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, const SIpAddress& trapHost,
+    const SIpAddress& sourceAddress, std::string getCommunity, std::string setCommunity, std::string trapCommunity,
+    bool standardValues, bool sendColdStart)
     : m_agentPort(agentPort)
     , m_managerPort(managerPort)
     , m_getCommunity(std::move(getCommunity))
@@ -45,24 +45,26 @@ CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, std::
     , m_trapDestinations(managerPort)
 {
     m_standardValues = standardValues;
-    if (trapHost != 0)
+    if (!trapHost.IsUnspecified())
         m_trapDestinations.AddTrapHost(trapHost);
 
     // Traps name the agent by the address its host name resolves to, unless
-    // the configuration pins a source address.
-    if (sourceAddress == 0) {
+    // the configuration pins an IPv4 source address (an SNMPv1 agent-addr
+    // holds IPv4 only).
+    if (!sourceAddress.IsIPv4() || sourceAddress.IsUnspecified()) {
         std::string hostName;
         std::uint32_t resolved = 0;
         if (GetHostName(hostName) && ResolveHost(hostName, resolved))
             m_agentAddress = resolved;
     } else {
-        m_agentAddress = sourceAddress;
+        m_agentAddress = sourceAddress.IPv4();
     }
 
     m_socket = OpenUdpSocket(m_agentPort, sourceAddress, { EVENT_SOCKET_CREATE, EVENT_SOCKET_NONBLOCKING, EVENT_SOCKET_BIND });
     BuildLocalObjects();
 
-    SendColdStart();
+    if (sendColdStart)
+        SendColdStart();
 }
 
 CSNMPAgent::~CSNMPAgent() = default;
@@ -110,6 +112,10 @@ void CSNMPAgent::Answer(ERequestOutcome outcome)
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::ProcessRequest(CAbstractUPS* ups)
 {
+    // A manager acknowledging an inform is no request: whatever the source
+    // lists say, it only takes the inform off the queue.
+    if (TakeInformResponse())
+        return ERequestOutcome::Dropped;
     // Before any parsing: a source outside SNMP/ReadManagers gets nothing.
     if (!AdmitsSource())
         return ERequestOutcome::Refused;
@@ -238,7 +244,7 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
     }
     return ERequestOutcome::Answered;
 }
-STrapDestination* CSNMPAgent::FindTrapDestination(std::uint32_t address, bool create)
+STrapDestination* CSNMPAgent::FindTrapDestination(const SIpAddress& address, bool create)
 {
     if (!create)
         return m_trapDestinations.Find(address);
@@ -251,18 +257,18 @@ STrapDestination* CSNMPAgent::FindTrapDestination(std::uint32_t address, bool cr
     return destination;
 }
 
-void CSNMPAgent::RemoveTrapDestination(std::uint32_t address)
+void CSNMPAgent::RemoveTrapDestination(const SIpAddress& address)
 {
     m_trapDestinations.Remove(address);
 }
 
-std::int32_t CSNMPAgent::TrapLevelOf(std::uint32_t address)
+std::int32_t CSNMPAgent::TrapLevelOf(const SIpAddress& address)
 {
     const STrapDestination* destination = FindTrapDestination(address, false);
     return destination ? destination->trapLevel : 1;
 }
 
-std::int32_t CSNMPAgent::TrapTypeOf(std::uint32_t address)
+std::int32_t CSNMPAgent::TrapTypeOf(const SIpAddress& address)
 {
     const STrapDestination* destination = FindTrapDestination(address, false);
     return destination ? destination->trapType : 1;

@@ -9,6 +9,7 @@
 #include "platform/Portability.h"
 #include "snmp/agent/AuthFailureLimiter.h"
 #include "snmp/agent/SetReplayCache.h"
+#include "snmp/agent/InformQueue.h"
 #include "snmp/agent/TrapDestinations.h"
 #include "snmp/usm/SNMPv3Message.h"
 #include "snmp/values/MIBData.h"
@@ -45,6 +46,16 @@ enum ESNMPErrorStatus : std::int32_t {
     SNMP_UNDO_FAILED = 15,
     SNMP_AUTHORIZATION_ERROR = 16,
     SNMP_NOT_WRITABLE = 17,
+};
+
+// SNMP/TrapVersion, SNMP/TrapInform and SNMP/TrapUser as the agent sends its
+// notifications: SNMPv1 Trap-PDUs, or SNMPv2-Trap-PDUs or InformRequests in
+// SNMPv2c (the trap community) or SNMPv3 (one of the SNMPv3 processor's users).
+enum class ETrapVersion { V1, V2c, V3 };
+struct SNotificationSettings {
+    ETrapVersion version = ETrapVersion::V1;
+    bool inform = false; // InformRequests, acknowledged and retried (v2c and v3 only)
+    int user = -1; // SNMPv3: the index of the sending user in the processor
 };
 
 // The version field of a message: SNMPv1 and SNMPv2c.
@@ -85,14 +96,17 @@ public:
         Refused, // source not in the list for the request: nothing is sent
     };
 
-    // Addresses are IPv4 in network byte order; 0 means none (trap host) or
-    // any (source address). Agent port 0 binds an ephemeral port. Throws
-    // 0xC002002D, 0xC002002F or 0xC002002E when the socket cannot be made
-    // ready, and whatever sending the coldStart trap throws. Standard values
-    // (SNMP/StandardValues) put the time-stamp of every trap, the coldStart
-    // trap sent here included, on sysUpTime (RFC 1157).
-    CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, std::uint32_t trapHost, std::uint32_t sourceAddress,
-        std::string getCommunity, std::string setCommunity, std::string trapCommunity, bool standardValues = false);
+    // The unspecified address means none (trap host) or any, of both
+    // families (source address). Agent port 0 binds an ephemeral port.
+    // Throws 0xC002002D, 0xC002002F or 0xC002002E when the socket cannot be
+    // made ready, and whatever sending the coldStart trap throws. Standard
+    // values (SNMP/StandardValues) put the time-stamp of every trap, the
+    // coldStart trap sent here included, on sysUpTime (RFC 1157). Without
+    // `sendColdStart` the coldStart waits for SendColdStart, so that
+    // notifications of a later version can be set up first.
+    CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, const SIpAddress& trapHost,
+        const SIpAddress& sourceAddress, std::string getCommunity, std::string setCommunity, std::string trapCommunity,
+        bool standardValues = false, bool sendColdStart = true);
     virtual ~CSNMPAgent();
     CSNMPAgent(const CSNMPAgent&) = delete;
     CSNMPAgent& operator=(const CSNMPAgent&) = delete;
@@ -122,8 +136,18 @@ public:
     // Sends every trap the UPS object has queued; stops at the first that
     // cannot be sent, leaving the rest queued. Never throws.
     void SendPendingTraps(CAbstractUPS& ups);
-    // Encodes one trap and sends it to every destination that admits it.
+    // Encodes one trap and sends it to every destination that admits it, in
+    // the version the notification settings give.
     void SendTrap(const CSNMPTrap& trap);
+    // SNMPv2c or SNMPv3 notifications instead of SNMPv1 traps; the settings
+    // must fit (a v3 user of the attached processor). Destinations that a
+    // version cannot reach (IPv6 ones for SNMPv1) receive nothing.
+    void SetNotifications(const SNotificationSettings& settings) { m_notify = settings; }
+    const SNotificationSettings& GetNotifications() const { return m_notify; }
+    // Sends the informs whose time has come again and gives up those past
+    // their last try; called once a pass of the loop. Never throws.
+    void RetryInforms();
+    std::size_t PendingInforms() const;
     void SendColdStart();
     void SendAuthenticationFailure();
 
@@ -226,11 +250,29 @@ private:
     // Sends the authenticationFailure trap unless the rate bound holds it back.
     void ReportAuthenticationFailure();
 
+    // ---- Notifications of SNMPv2c and SNMPv3 (SNMPNotifications.cpp).
+    // The SNMPv2-Trap-PDU or InformRequest-PDU of `trap` into `out`.
+    std::size_t EncodeNotificationPdu(const CSNMPTrap& trap, std::int32_t requestId, std::span<std::uint8_t> out) const;
+    // The whole message for one destination into m_datagram; false when it
+    // cannot be built now.
+    bool BuildNotification(std::span<const std::uint8_t> pdu, std::int32_t requestId);
+    void SendNotification(const CSNMPTrap& trap);
+    // Sends an inform as the queue keeps it: SNMPv2c's message as it is,
+    // SNMPv3's PDU in a message built anew for its receiver's engine, or
+    // the discovery request while that engine is unknown.
+    bool SendInform(const SDatagram& stored, std::int32_t requestId);
+    usm::SRemoteEngine& RemoteEngineOf(const SIpAddress& address, std::uint16_t port);
+    // An acknowledgement of a pending inform from the datagram's source:
+    // true when it was one (matched or not), and then nothing else is done
+    // with the datagram.
+    bool TakeInformResponse();
+    bool TakeV3InformResponse();
+
     // Creating a record beyond the bound on registrations throws (genErr).
-    STrapDestination* FindTrapDestination(std::uint32_t address, bool create);
-    void RemoveTrapDestination(std::uint32_t address);
-    std::int32_t TrapLevelOf(std::uint32_t address);
-    std::int32_t TrapTypeOf(std::uint32_t address);
+    STrapDestination* FindTrapDestination(const SIpAddress& address, bool create);
+    void RemoveTrapDestination(const SIpAddress& address);
+    std::int32_t TrapLevelOf(const SIpAddress& address);
+    std::int32_t TrapTypeOf(const SIpAddress& address);
 
     std::int32_t m_pduType = 0;
     std::uint16_t m_agentPort;
@@ -268,6 +310,15 @@ private:
     std::vector<std::uint8_t> m_v3Response; // and its response PDU
     CSetReplayCache m_v3Sets;
     CTrapDestinations m_trapDestinations;
+    SNotificationSettings m_notify;
+    std::int32_t m_notificationId = 0; // request-id of the last notification
+    CInformQueue m_informs;
+    struct SRemoteSlot {
+        SIpAddress address;
+        std::uint16_t port = 0;
+        usm::SRemoteEngine engine;
+    };
+    std::vector<SRemoteSlot> m_remoteEngines; // the informs' receivers, bounded
     CAddressList m_readManagers;
     CAddressList m_setManagers;
     CAuthFailureLimiter m_authFailureLimiter;

@@ -536,7 +536,10 @@ void CSNMPAgent::CheckValue(CMIBData& value, std::span<const std::uint32_t> arcs
         // Level 1 drops the manager's record; anything else needs one.
         if (name == kTrapLevelOid && value.GetInteger() == 1) {
             destinations.Remove(m_datagram.address);
-        } else if (destinations.FindOrRegister(m_datagram.address) == nullptr) {
+        } else if ((m_notify.version == ETrapVersion::V1 && !m_datagram.address.IsIPv4())
+                   || destinations.FindOrRegister(m_datagram.address) == nullptr) {
+            // Nor can an IPv6 manager register for SNMPv1 traps, which it
+            // would never receive.
             ++m_counters->snmpRegistrationsRefused;
             throw CPVXException(kRegistrationsFull);
         }
@@ -561,7 +564,7 @@ void CSNMPAgent::SetValue(CMIBData& value, std::span<const std::uint32_t> arcs)
         m_localUndo.push_back([store, old] { store(old); });
         return;
     }
-    std::uint32_t manager = m_datagram.address;
+    const SIpAddress manager = m_datagram.address;
     const COid& name = *value.GetName();
     if (name == kTrapLevelOid) {
         // Level 1 is what a manager without a record gets, so setting it

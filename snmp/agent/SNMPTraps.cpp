@@ -77,6 +77,10 @@ void CSNMPAgent::SendTrap(const CSNMPTrap& trap)
 {
     if (m_trapDestinations.All().empty())
         return;
+    if (m_notify.version != ETrapVersion::V1) {
+        SendNotification(trap);
+        return;
+    }
 
     constexpr auto kPlaceholder = static_cast<std::uint32_t>(kDatagramSize);
     std::array<std::uint8_t, kDatagramSize> bytes;
@@ -110,7 +114,10 @@ void CSNMPAgent::SendTrap(const CSNMPTrap& trap)
     m_datagram.length = static_cast<std::uint32_t>(written.size());
 
     for (const STrapDestination& destination : m_trapDestinations.All()) {
-        if (!IsTrapAdmitted(destination, trap.GetEnterprise(), trap.GetSpecificTrap()))
+        // An SNMPv1 trap names its agent by an IPv4 address: it never goes
+        // to an IPv6 manager.
+        if (!destination.address.IsIPv4()
+            || !IsTrapAdmitted(destination, trap.GetEnterprise(), trap.GetSpecificTrap()))
             continue;
         m_datagram.address = destination.address;
         m_datagram.port = destination.port;

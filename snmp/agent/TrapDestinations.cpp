@@ -7,20 +7,20 @@
 
 namespace pvx {
 
-void CTrapDestinations::AddTrapHost(std::uint32_t address)
+void CTrapDestinations::AddTrapHost(const SIpAddress& address)
 {
     m_trapHost = address;
     m_hasTrapHost = true;
     m_destinations.push_back({ address, m_managerPort, 1, 1 });
 }
 
-STrapDestination* CTrapDestinations::Find(std::uint32_t address)
+STrapDestination* CTrapDestinations::Find(const SIpAddress& address)
 {
     auto found = std::ranges::find(m_destinations, address, &STrapDestination::address);
     return found != m_destinations.end() ? &*found : nullptr;
 }
 
-STrapDestination* CTrapDestinations::FindOrRegister(std::uint32_t address)
+STrapDestination* CTrapDestinations::FindOrRegister(const SIpAddress& address)
 {
     const std::uint64_t now = CurrentClock().MonotonicMilliseconds();
     if (STrapDestination* found = Find(address)) {
@@ -44,7 +44,7 @@ STrapDestination* CTrapDestinations::FindOrRegister(std::uint32_t address)
     return &m_destinations.back();
 }
 
-void CTrapDestinations::Remove(std::uint32_t address)
+void CTrapDestinations::Remove(const SIpAddress& address)
 {
     auto found = std::ranges::find(m_destinations, address, &STrapDestination::address);
     if (found != m_destinations.end())

@@ -4,6 +4,8 @@
 // the cost of every trap) without limit.
 #pragma once
 
+#include "platform/IpAddress.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -12,7 +14,7 @@ namespace pvx {
 
 // One manager that receives traps. Managers are told apart by address only.
 struct STrapDestination {
-    std::uint32_t address = 0; // IPv4, network byte order
+    SIpAddress address;
     std::uint16_t port = 0; // always the configured manager port
     std::int32_t trapLevel = 1;
     std::int32_t trapType = 1;
@@ -34,14 +36,14 @@ public:
     }
 
     // The configured trap host: first in the list, never counted against the bound.
-    void AddTrapHost(std::uint32_t address);
-    STrapDestination* Find(std::uint32_t address);
+    void AddTrapHost(const SIpAddress& address);
+    STrapDestination* Find(const SIpAddress& address);
     // The manager's record, renewed, or created at the end of the list as
     // {address, manager port, level 1, type 1} if there is none; when the
     // list is full the registration renewed longest ago takes its place if
     // that is kRenewalMs old, else the result is null.
-    STrapDestination* FindOrRegister(std::uint32_t address);
-    void Remove(std::uint32_t address);
+    STrapDestination* FindOrRegister(const SIpAddress& address);
+    void Remove(const SIpAddress& address);
 
     const std::vector<STrapDestination>& All() const { return m_destinations; }
     std::size_t RegisteredCount() const;
@@ -49,7 +51,7 @@ public:
 private:
     std::vector<STrapDestination> m_destinations;
     std::uint16_t m_managerPort;
-    std::uint32_t m_trapHost = 0;
+    SIpAddress m_trapHost;
     bool m_hasTrapHost = false;
 };
 

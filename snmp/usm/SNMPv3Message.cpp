@@ -419,6 +419,148 @@ std::size_t CSNMPv3Processor::BuildResponse(const SSecurityState& request, std::
     return Build(request, request.level, pdu, out);
 }
 
+std::size_t CSNMPv3Processor::BuildTrap(int user, std::int32_t msgId, std::span<const std::uint8_t> pdu,
+                                        std::span<std::uint8_t> out)
+{
+    const SLocalUser& sender = m_users.at(static_cast<std::size_t>(user));
+    SSecurityState state;
+    state.msgId = msgId;
+    state.maxSize = kOwnMaxMessageSize;
+    state.level = sender.config.level;
+    state.userName.assign(sender.config.name.begin(), sender.config.name.end());
+    state.user = user;
+    return Build(state, state.level, pdu, out);
+}
+
+std::size_t CSNMPv3Processor::BuildDiscovery(std::int32_t msgId, std::span<std::uint8_t> out)
+{
+    std::array<std::uint8_t, 32> pdu {};
+    CBasicEncodingRulesBuffer buffer(pdu);
+    buffer.SetMinimalLengths(true);
+    std::size_t get = buffer.BeginItem(ber::kGetRequest);
+    buffer.WriteInteger(msgId);
+    buffer.WriteInteger(0);
+    buffer.WriteInteger(0);
+    buffer.EndItem(buffer.BeginItem(ber::kSequence));
+    buffer.EndItem(get);
+    SV3MessageFields fields;
+    fields.msgId = msgId;
+    fields.flags = kFlagReportable;
+    fields.scopedPdu = EncodeScopedPdu({}, {}, buffer.Written());
+    return EncodeV3Message(fields, out);
+}
+
+std::size_t CSNMPv3Processor::BuildInform(int user, const SRemoteEngine& remote, std::int32_t msgId,
+                                          std::span<const std::uint8_t> pdu, std::span<std::uint8_t> out)
+{
+    const SUsmUser& sender = m_users.at(static_cast<std::size_t>(user)).config;
+    SV3MessageFields fields;
+    fields.msgId = msgId;
+    fields.flags = static_cast<std::uint8_t>(static_cast<std::uint8_t>(sender.level) | kFlagReportable);
+    fields.engineId = remote.engineId;
+    fields.boots = remote.boots;
+    // The receiver's clock as it runs on from the time it reported.
+    const std::uint64_t elapsed = (GetMonotonicMilliseconds() - remote.learntMs) / 1000;
+    fields.time = static_cast<std::uint32_t>(std::min<std::uint64_t>(remote.time + elapsed, 2147483647));
+    fields.userName.assign(sender.name.begin(), sender.name.end());
+    fields.authProtocol = sender.authProtocol;
+    fields.authKey = remote.authKey;
+    if (sender.level == ESecurityLevel::AuthPriv) {
+        fields.privKey = remote.privKey;
+        fields.salt = NextSalt();
+    }
+    // The context is this engine's, where the notification's objects live.
+    fields.scopedPdu = EncodeScopedPdu(m_engine.engineId, {}, pdu);
+    return EncodeV3Message(fields, out);
+}
+
+ERemoteMessage CSNMPv3Processor::ProcessFromRemote(std::span<const std::uint8_t> message, int user,
+                                                   SRemoteEngine& remote, std::int32_t& requestId)
+{
+    static constexpr std::uint32_t kUnknownEngineIds[] = {6, 3, 15, 1, 1, 4, 0};
+    static constexpr std::uint32_t kNotInTimeWindows[] = {6, 3, 15, 1, 1, 2, 0};
+    const SUsmUser& sender = m_users.at(static_cast<std::size_t>(user)).config;
+    Bytes bytes = ToBytes(message);
+    try {
+        SParsedMessage m = ParseMessage(bytes);
+        if (m.securityModel != kUsmSecurityModel || m.engineId.empty())
+            return ERemoteMessage::Drop;
+        // The PDU's tag, request-id and first binding's name.
+        std::array<std::uint32_t, 130> arcs {};
+        auto readPdu = [&](const Bytes& pdu, std::uint8_t& tag, std::span<const std::uint32_t>& first) {
+            Bytes copy = pdu;
+            CBasicEncodingRulesBuffer buffer(copy);
+            tag = buffer.ReadByte();
+            buffer.ReadLength();
+            requestId = buffer.ReadInteger();
+            buffer.ReadInteger();
+            buffer.ReadInteger();
+            std::size_t listEnd = buffer.ReadHeader(ber::kSequence) + buffer.Position();
+            first = {};
+            if (buffer.Position() < listEnd) {
+                buffer.ReadHeader(ber::kSequence);
+                first = buffer.ReadObjectIdentifier(arcs);
+            }
+        };
+        std::uint8_t tag = 0;
+        std::span<const std::uint32_t> name;
+        if (!(m.flags & kFlagAuth)) {
+            // Discovery needs no keys: the Report brings the engine's ID,
+            // boots and time (RFC 3414 section 4).
+            if (!m.scoped)
+                return ERemoteMessage::Drop;
+            readPdu(m.scoped->pdu, tag, name);
+            if (tag != kReportPdu || !std::ranges::equal(name, kUnknownEngineIds))
+                return ERemoteMessage::Drop;
+            if (m.engineId != remote.engineId) {
+                remote.authKey = LocalizeKey(sender.authProtocol, sender.authKey, m.engineId);
+                if (sender.level == ESecurityLevel::AuthPriv)
+                    remote.privKey = AesKeyFromLocalized(LocalizeKey(sender.authProtocol, sender.privKey, m.engineId));
+                remote.engineId = m.engineId;
+            }
+            remote.boots = m.boots;
+            remote.time = m.time;
+            remote.learntMs = GetMonotonicMilliseconds();
+            return ERemoteMessage::Discovered;
+        }
+        if (m.engineId != remote.engineId || m.authSize != DigestSize(sender.authProtocol))
+            return ERemoteMessage::Drop;
+        Bytes received(bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset + m.authSize));
+        std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset), m.authSize, 0);
+        if (!VerifyDigest(sender.authProtocol, remote.authKey, bytes, received))
+            return ERemoteMessage::Drop;
+        if (m.flags & kFlagPriv) {
+            Bytes plain;
+            Salt salt {};
+            if (m.privParameters.size() != kSaltSize)
+                return ERemoteMessage::Drop;
+            std::copy(m.privParameters.begin(), m.privParameters.end(), salt.begin());
+            if (!AesCfbDecrypt(remote.privKey, m.boots, m.time, salt, m.encrypted, plain))
+                return ERemoteMessage::Drop;
+            m.scoped = ParseScopedPdu(plain, false);
+        }
+        readPdu(m.scoped->pdu, tag, name);
+        if (tag == ber::kGetResponse)
+            return ERemoteMessage::Response;
+        if (tag != kReportPdu || !std::ranges::equal(name, kNotInTimeWindows))
+            return ERemoteMessage::Drop;
+        // Authentic: the engine's clock as it now says (RFC 3414 section 3.2, step 7b).
+        remote.boots = m.boots;
+        remote.time = m.time;
+        remote.learntMs = GetMonotonicMilliseconds();
+        return ERemoteMessage::Resynchronised;
+    } catch (const CPVXException&) {
+        return ERemoteMessage::Drop;
+    }
+}
+
+int CSNMPv3Processor::FindUser(std::string_view name) const
+{
+    auto found = std::ranges::find(m_users, name, [](const SLocalUser& u) { return std::string_view(u.config.name); });
+    return found == m_users.end() ? -1 : static_cast<int>(found - m_users.begin());
+}
+
 std::size_t CSNMPv3Processor::BuildReport(const SSecurityState& request, EUsmReport report,
                                           std::span<std::uint8_t> out)
 {

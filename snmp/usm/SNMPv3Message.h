@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <span>
 #include <vector>
 
@@ -113,6 +114,26 @@ struct SV3Counters {
 // name other than the default one (snmpUnknownContexts, RFC 3413 section 3.2).
 enum class EContextReport { UnknownPduHandlers, UnknownContexts };
 
+// The engine that receives an inform, which is the authoritative one for a
+// confirmed PDU (RFC 3414 section 1.5.1): what its discovery Report told
+// (section 4), and the sending user's keys localized to it.
+struct SRemoteEngine {
+    Bytes engineId; // empty: not discovered yet
+    std::uint32_t boots = 0;
+    std::uint32_t time = 0; // its snmpEngineTime when it was learnt
+    std::uint64_t learntMs = 0; // this engine's monotonic clock then
+    Bytes authKey;
+    AesKey privKey {};
+};
+
+// What a message from an inform's receiver says.
+enum class ERemoteMessage {
+    Drop, // not for us, not authentic, or malformed
+    Discovered, // a Report of usmStatsUnknownEngineIDs: the engine is learnt
+    Resynchronised, // an authentic Report of usmStatsNotInTimeWindows: its clock is learnt anew
+    Response, // an authentic Response: `requestId` answers an inform
+};
+
 // The engine: its identity, clock, localized user keys and counters.
 class CSNMPv3Processor {
 public:
@@ -139,6 +160,24 @@ public:
     // The Report for `report`, carrying the counter's present value; sent
     // authenticated for NotInTimeWindows (RFC 3414), else noAuthNoPriv.
     std::size_t BuildReport(const SSecurityState& request, EUsmReport report, std::span<std::uint8_t> out);
+    // A notification (SNMPv2-Trap-PDU) from this engine, which is the
+    // authoritative one for an unconfirmed PDU (RFC 3414 section 1.5.1):
+    // `pdu` whole, secured for `user` at that user's level, in the default
+    // context. Throws as BuildResponse.
+    std::size_t BuildTrap(int user, std::int32_t msgId, std::span<const std::uint8_t> pdu, std::span<std::uint8_t> out);
+    // The discovery request of RFC 3414 section 4: noAuthNoPriv, reportable,
+    // no engine ID, no user, an empty GetRequest.
+    std::size_t BuildDiscovery(std::int32_t msgId, std::span<std::uint8_t> out);
+    // An InformRequest `pdu` to the discovered `remote` engine, secured for
+    // `user` at that user's level with its keys localized there, reportable.
+    std::size_t BuildInform(int user, const SRemoteEngine& remote, std::int32_t msgId,
+                            std::span<const std::uint8_t> pdu, std::span<std::uint8_t> out);
+    // Reads a message from an inform's receiver for `user`, learning the
+    // engine (and localizing the keys) from a discovery Report. Never throws.
+    ERemoteMessage ProcessFromRemote(std::span<const std::uint8_t> message, int user, SRemoteEngine& remote,
+                                     std::int32_t& requestId);
+    // The index of the user called `name`, or -1.
+    int FindUser(std::string_view name) const;
     // Counts a request for a context this engine does not serve and builds
     // its Report, at the request's own security level.
     std::size_t BuildContextReport(const SSecurityState& request, EContextReport report, std::span<std::uint8_t> out);

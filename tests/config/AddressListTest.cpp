@@ -15,19 +15,27 @@
 namespace pvx {
 namespace {
 
-std::uint32_t Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
+// A peer as a socket reports it: IPv4 in the mapped form.
+SIpAddress Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
 {
     const std::uint8_t bytes[4] = { a, b, c, d };
     std::uint32_t address = 0;
     std::memcpy(&address, bytes, sizeof address);
+    return SIpAddress::FromIPv4(address);
+}
+
+SIpAddress Ip(const char* text)
+{
+    SIpAddress address;
+    EXPECT_TRUE(ParseIpAddress(text, address)) << text;
     return address;
 }
 
 struct SListCase {
     const char* text;
     const char* badItem; // nullptr: the list parses
-    std::vector<std::uint32_t> admitted;
-    std::vector<std::uint32_t> refused;
+    std::vector<SIpAddress> admitted;
+    std::vector<SIpAddress> refused;
 };
 
 const SListCase kCases[] = {
@@ -58,6 +66,23 @@ const SListCase kCases[] = {
     { "+1.2.3.4", "+1.2.3.4", {}, {} },
     { "1.2.3.4; 5.6.7.8", "1.2.3.4; 5.6.7.8", {}, {} },
     { "10.0.0.1, 4294967296.0.0.1", "4294967296.0.0.1", {}, {} },
+    // IPv6 beside IPv4; an IPv4 peer on a dual-stack socket is its IPv4 address.
+    { "2001:db8::/32", nullptr, { Ip("2001:db8::1"), Ip("2001:db8:ffff:ffff::") },
+        { Ip("2001:db9::1"), Ip("::1"), Ipv4(32, 1, 13, 184) } },
+    { "::1", nullptr, { Ip("::1") }, { Ip("::2"), Ipv4(127, 0, 0, 1), Ip("::") } },
+    { "192.0.2.0/24, ::1", nullptr, { Ip("::ffff:192.0.2.7"), Ipv4(192, 0, 2, 7), Ip("::1") },
+        { Ip("::ffff:192.0.3.7"), Ip("::192.0.2.7") } },
+    { "::ffff:10.0.0.0/104", nullptr, { Ipv4(10, 1, 2, 3) }, { Ipv4(11, 0, 0, 0) } },
+    { "::/0", nullptr, { Ip("::1"), Ipv4(10, 0, 0, 1) }, {} },
+    { "0.0.0.0/0", nullptr, { Ipv4(10, 0, 0, 1) }, { Ip("::1"), Ip("2001:db8::1") } },
+    { "fe80::1:0/112", nullptr, { Ip("fe80::1:ffff") }, { Ip("fe80::2:0") } },
+    { "2001:db8::/129", "2001:db8::/129", {}, {} },
+    { "2001:db8::1/32", "2001:db8::1/32", {}, {} }, // host bits behind the prefix
+    { "::1/0128", "::1/0128", {}, {} },
+    { "2001:db8:::1", "2001:db8:::1", {}, {} },
+    { "[::1]", "[::1]", {}, {} },
+    { "fe80::1%eth0", "fe80::1%eth0", {}, {} },
+    { "10.0.0.0/8, 2001:db8::/33x", "2001:db8::/33x", {}, {} },
 };
 
 TEST(AddressList, ParsesAndMatches)
@@ -72,10 +97,10 @@ TEST(AddressList, ParsesAndMatches)
             continue;
         }
         ASSERT_TRUE(list.has_value()) << badItem;
-        for (auto address : c.admitted)
-            EXPECT_TRUE(list->Matches(address)) << std::hex << address;
-        for (auto address : c.refused)
-            EXPECT_FALSE(list->Matches(address)) << std::hex << address;
+        for (const auto& address : c.admitted)
+            EXPECT_TRUE(list->Matches(address)) << FormatIpAddress(address);
+        for (const auto& address : c.refused)
+            EXPECT_FALSE(list->Matches(address)) << FormatIpAddress(address);
     }
 }
 

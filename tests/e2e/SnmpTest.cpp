@@ -13,6 +13,8 @@
 #include <span>
 #include <sstream>
 
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 using namespace pvx::test;
 
@@ -867,3 +869,51 @@ TEST(Snmp, NetSnmpTrapReceiverGetsColdStartAndTheAlarmTraps)
 }
 
 } // namespace
+
+namespace {
+
+// pvx's count of informs with this outcome, read from its metrics; -1 when
+// the page cannot be read.
+long InformsCounted(unsigned short httpPort, const std::string& outcome)
+{
+    SRunResult r = RunProgram("/usr/bin/curl", "curl",
+        { "-s", "-f", "-m", "3", "http://127.0.0.1:" + std::to_string(httpPort) + "/metrics" }, 10s);
+    const std::string sample = "pvx_snmp_informs_total{outcome=\"" + outcome + "\"} ";
+    const std::size_t at = r.out.find(sample);
+    return r.status != 0 || at == std::string::npos ? -1 : std::stol(r.out.substr(at + sample.size()));
+}
+
+} // namespace
+
+// SNMPv2c notifications carry snmpTrapOID.0 with RFC 1628's and SNMPv2-MIB's
+// notification OIDs; as informs, snmptrapd's Responses end their retries.
+TEST(Snmp, NetSnmpTrapReceiverAcknowledgesV2cInforms)
+{
+    if (::access("/usr/bin/curl", X_OK) != 0)
+        GTEST_SKIP() << "needs curl";
+    CTempDir receiverFolder;
+    CTrapReceiver receiver(receiverFolder);
+    ASSERT_TRUE(receiver.IsReady());
+    const unsigned short http = FreeTcpPort();
+    SRig rig(Options("[SNMP]\nTrapVersion=2c\nTrapInform=1\n[HTTP]\nEnabled=1\nPort=" + std::to_string(http) + "\n",
+        { "-i" }, receiver.Port()));
+    ASSERT_TRUE(rig.Identified()) << rig.pvx->Stderr();
+    ASSERT_EQ(rig.ups.Control("alarm raise 25"), "ok\n");
+    ASSERT_TRUE(WaitFor([&] { return receiver.Traps().size() >= 2; }, 30s))
+        << ReadFile(receiverFolder.File("snmptrapd.log"));
+    ASSERT_TRUE(WaitFor([&] { return InformsCounted(http, "acknowledged") >= 2; }, 20s))
+        << ReadFile(receiverFolder.File("snmptrapd.log"));
+
+    const std::vector<std::string> traps = receiver.Traps();
+    const std::string trapOid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ";
+    const std::string notifications[] = { ".1.3.6.1.6.3.1.1.5.1", ".1.3.6.1.2.1.33.2.3" };
+    ASSERT_EQ(traps.size(), std::size(notifications)) << ReadFile(receiverFolder.File("snmptrapd.log"));
+    for (std::size_t i = 0; i < traps.size(); ++i) {
+        // sysUpTime.0 first, snmpTrapOID.0 second (RFC 3416 section 4.2.6).
+        const std::size_t upTime = traps[i].find(".1.3.6.1.2.1.1.3.0 = Timeticks: ");
+        const std::size_t oid = traps[i].find(trapOid + notifications[i]);
+        EXPECT_TRUE(upTime != std::string::npos && oid != std::string::npos && upTime < oid) << traps[i];
+    }
+    EXPECT_NE(traps[1].find(".1.3.6.1.2.1.33.1.6.3.8"), std::string::npos) << traps[1];
+    EXPECT_EQ(InformsCounted(http, "given_up"), 0);
+}

@@ -188,6 +188,82 @@ TEST(OpenUdpSocket, BindsNonBlockingAndReportsTheFailingStepWithItsCall)
     }
 }
 
+// Which peers a socket hears and answers, by the address it is bound to: the
+// unspecified one takes both families (IPv4 peers in the mapped form), an
+// address of one family that family alone.
+TEST(OpenUdpSocket, BindsTheFamiliesItsAddressAsksFor)
+{
+    if (!test::HasIPv6Loopback())
+        GTEST_SKIP() << "this machine has no ::1";
+    const SIpAddress v4 = SIpAddress::FromIPv4(htonl(0x7F000001));
+    SIpAddress v6;
+    ASSERT_TRUE(ParseIpAddress("::1", v6));
+    const struct {
+        SIpAddress bound;
+        bool hearsV4, hearsV6;
+    } cases[] = { { SIpAddress(), true, true }, { v4, true, false }, { v6, false, true } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(FormatIpAddress(c.bound));
+        CUniqueFd server = OpenUdpSocket(0, c.bound, { 1, 2, 3 });
+        std::uint32_t ignored = 0;
+        std::uint16_t port = 0;
+        ASSERT_TRUE(GetSocketAddress(server.Get(), ignored, port));
+        EXPECT_EQ(SocketReachesIPv6(server.Get()), c.hearsV6);
+        for (const auto& [peer, heard] : { std::pair { v4, c.hearsV4 }, std::pair { v6, c.hearsV6 } }) {
+            CUniqueFd client = OpenUdpSocket(0, peer, { 1, 2, 3 });
+            SDatagram out;
+            out.address = peer;
+            out.port = port;
+            out.length = 1;
+            SendTo(client.Get(), out);
+            SDatagram in;
+            ASSERT_EQ(WaitReadable(server.Get(), heard ? 1000 : 100) > 0, heard) << FormatIpAddress(peer);
+            if (!heard)
+                continue;
+            ASSERT_TRUE(ReceiveFrom(server.Get(), in));
+            EXPECT_EQ(in.address, peer) << FormatIpAddress(in.address);
+            EXPECT_TRUE(SendTo(server.Get(), in)) << "the answer goes back to " << FormatIpAddress(peer);
+            EXPECT_EQ(WaitReadable(client.Get(), 1000), 1);
+        }
+    }
+}
+
+TEST(IpAddress, TextFormsAndLookups)
+{
+    const struct {
+        const char* text;
+        bool numeric; // ParseIpAddress
+        const char* formatted; // FormatIpAddress, then ResolveIpHost of `text` when not null
+    } cases[] = {
+        { "127.0.0.1", true, "127.0.0.1" },
+        { "::1", true, "::1" },
+        { "2001:DB8:0:0:0:0:0:1", true, "2001:db8::1" },
+        { "::ffff:192.0.2.1", true, "192.0.2.1" },
+        { "::", true, "::" },
+        { "0.0.0.0", true, "0.0.0.0" },
+        { "1.2.3", false, nullptr },
+        { "2001:db8::1::2", false, nullptr },
+        { "localhost", false, "127.0.0.1" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        SIpAddress address;
+        EXPECT_EQ(ParseIpAddress(c.text, address), c.numeric);
+        if (c.numeric)
+            EXPECT_EQ(FormatIpAddress(address), c.formatted);
+        else if (c.formatted != nullptr)
+            EXPECT_TRUE(ResolveIpHost(c.text, address) && FormatIpAddress(address) == c.formatted);
+        else
+            EXPECT_FALSE(ResolveIpHost(c.text, address));
+    }
+    // "Any" is one address whichever family wrote it; 0 converts to it.
+    SIpAddress any;
+    EXPECT_TRUE(ResolveIpHost("::", any) && any == SIpAddress());
+    EXPECT_EQ(SIpAddress(0u), SIpAddress());
+    EXPECT_TRUE(SIpAddress::FromIPv4(0).IsUnspecified() && SIpAddress::FromIPv4(0).IsIPv4());
+    EXPECT_EQ(SIpAddress(htonl(0x7F000001)).IPv4(), htonl(0x7F000001));
+}
+
 TEST(ResolveHost, NamesAndReverseLookups)
 {
     std::uint32_t address = 0;

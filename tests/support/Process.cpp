@@ -261,4 +261,17 @@ bool UdpPortFree(unsigned short port)
     return free;
 }
 
+bool HasIPv6Loopback()
+{
+    int fd = ::socket(AF_INET6, SOCK_DGRAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 address {};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
 } // namespace pvx::test

@@ -78,6 +78,8 @@ unsigned short FreeTcpPort();
 unsigned short FreePort(int type);
 // A TCP connection to 127.0.0.1:port (blocking) from 127.0.0.<source>, or -1.
 int ConnectTcp(unsigned short port, unsigned source = 1);
+// Whether a socket can be bound to ::1 here (IPv6 tests skip without it).
+bool HasIPv6Loopback();
 // The number after `key` on its line of /proc/<pid>/<file> ("VmRSS:" of
 // "status"), or -1.
 long ProcField(pid_t pid, const std::string& file, const std::string& key);

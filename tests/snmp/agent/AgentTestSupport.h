@@ -276,20 +276,22 @@ inline std::uint32_t Ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::u
     return address;
 }
 
-// A UDP socket bound on the loopback network.
+// A UDP socket bound on the loopback network (127.x or ::1).
 class CTestSocket {
 public:
-    CTestSocket(std::uint32_t address, std::uint16_t port)
-        : m_socket(CreateSocket(2, 1, 0))
+    CTestSocket(const SIpAddress& address, std::uint16_t port)
     {
-        m_bound = m_socket && BindSocket(m_socket.Get(), port, address)
-            && GetSocketAddress(m_socket.Get(), m_address, m_port);
+        try {
+            m_socket = OpenUdpSocket(port, address, { 1, 2, 3 });
+            m_bound = GetSocketAddress(m_socket.Get(), m_address, m_port);
+        } catch (const CPVXException&) {
+        }
     }
 
     bool IsBound() const { return m_bound; }
     std::uint16_t Port() const { return m_port; }
 
-    bool Send(const Bytes& bytes, std::uint32_t address, std::uint16_t port)
+    bool Send(const Bytes& bytes, const SIpAddress& address, std::uint16_t port)
     {
         SDatagram datagram;
         datagram.address = address;
