@@ -141,7 +141,9 @@ void CShutdownSequence::Finish(CPowerMonitor& /*monitor*/, CAbstractUPS* ups, IC
 
 void CShutdownSequence::SwitchUPSOff(CAbstractUPS* ups)
 {
-    const unsigned delay = m_settings.upsOffDelaySeconds;
+    // An XCP UPS counts the delay in whole minutes and takes less than half a
+    // minute as "now": rounded up, the output never goes off before the delay.
+    const unsigned delay = (m_settings.upsOffDelaySeconds + 59) / 60 * 60;
     const std::string what = "the UPS's output off in " + Seconds(delay) + ", on again when the power returns";
     if (m_settings.dryRun) {
         LogStep("DryRun: would switch " + what + ".");
