@@ -139,6 +139,8 @@ std::vector<SExpectedKey> PvxKeys()
         {&pvx::keys::kResponsiveLoop, "1"},
         {&pvx::keys::kCounterLogInterval, "3600"},
         {&pvx::keys::kReloadOnHangup, "1"},
+        {&pvx::keys::kNotifyLogEvents, "1"},
+        {&pvx::keys::kShutdownCommand, "/usr/bin/systemctl poweroff"},
     };
     std::vector<SExpectedKey> keys;
     for (const pvx::SConfigKey* entry : pvx::keys::kAll) {
