@@ -21,6 +21,10 @@ install(TARGETS pvx-upssim pvx-passwd pvx-msgc RUNTIME DESTINATION ${CMAKE_INSTA
 
 configure_file(${CMAKE_SOURCE_DIR}/packaging/pvx.service.in ${CMAKE_BINARY_DIR}/pvx.service @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/pvx.service DESTINATION ${PVX_SYSTEMD_UNIT_DIR})
+# Lets the user pvx power the host off through logind, and nothing else
+# (Shutdown/Command=/usr/bin/systemctl poweroff).
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/polkit/50-pvx-poweroff.rules
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/rules.d)
 
 # Manual pages by their section suffix, docs/<name>.<1, 5 or 8>, compressed
 # as Debian keeps them (gzip -9n: no name or time stamp, so builds repeat).

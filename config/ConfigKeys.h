@@ -128,6 +128,29 @@ inline constexpr SConfigKey kNUTUser { "NUT", "User", EConfigType::String, "",
 inline constexpr SConfigKey kReloadOnHangup { "Service", "ReloadOnHangup", EConfigType::Unsigned, "0",
     "non-zero: SIGHUP re-reads pvx.ini instead of ending pvx" };
 
+inline constexpr SConfigKey kNotifyLogEvents { "Notify", "LogEvents", EConfigType::Unsigned, "0",
+    "non-zero logs each power event once (on battery, power restored, low battery ...)" };
+inline constexpr SConfigKey kNotifyCommand { "Notify", "Command", EConfigType::String, "",
+    "program and arguments run for each power event, without a shell; empty: none" };
+inline constexpr SConfigKey kNotifyTimeoutSeconds { "Notify", "TimeoutSeconds", EConfigType::Unsigned, "30",
+    "seconds after which a notification command is killed" };
+inline constexpr SConfigKey kShutdownEnabled { "Shutdown", "Enabled", EConfigType::Unsigned, "0",
+    "non-zero shuts this host down in order when the UPS becomes critical" };
+inline constexpr SConfigKey kShutdownMinimumRuntime { "Shutdown", "MinimumRuntimeSeconds", EConfigType::Unsigned, "0",
+    "on battery with less run time left than this is critical; 0: not used" };
+inline constexpr SConfigKey kShutdownOnBattery { "Shutdown", "OnBatterySeconds", EConfigType::Unsigned, "0",
+    "this long on battery is critical; 0: not used" };
+inline constexpr SConfigKey kShutdownLostSeconds { "Shutdown", "LostSeconds", EConfigType::Unsigned, "15",
+    "a UPS last seen on battery and lost this long is critical" };
+inline constexpr SConfigKey kShutdownHostSync { "Shutdown", "HostSyncSeconds", EConfigType::Unsigned, "15",
+    "longest wait for the RFC 9271 server's clients to log out after FSD" };
+inline constexpr SConfigKey kShutdownUPSOffDelay { "Shutdown", "UPSOffDelaySeconds", EConfigType::Unsigned, "0",
+    "the UPS switches its output off this long after the wait, on again when the power returns; 0: left on" };
+inline constexpr SConfigKey kShutdownCommand { "Shutdown", "Command", EConfigType::String, "",
+    "program and arguments that power this host off, without a shell" };
+inline constexpr SConfigKey kShutdownDryRun { "Shutdown", "DryRun", EConfigType::Unsigned, "0",
+    "non-zero logs each step of the shutdown instead of taking it" };
+
 // Every key above, in the order of the sample pvx.ini.
 inline constexpr const SConfigKey* kAll[] = {
     &kCommunicationsPort,
@@ -171,6 +194,17 @@ inline constexpr const SConfigKey* kAll[] = {
     &kSNMPv3Enabled,
     &kSNMPv3User,
     &kReloadOnHangup,
+    &kNotifyLogEvents,
+    &kNotifyCommand,
+    &kNotifyTimeoutSeconds,
+    &kShutdownEnabled,
+    &kShutdownMinimumRuntime,
+    &kShutdownOnBattery,
+    &kShutdownLostSeconds,
+    &kShutdownHostSync,
+    &kShutdownUPSOffDelay,
+    &kShutdownCommand,
+    &kShutdownDryRun,
     &kNUTEnabled,
     &kNUTPort,
     &kNUTClients,

@@ -12,17 +12,6 @@ namespace pvx {
 
 namespace status {
 
-int WellKnownAlarm(const COid& descriptor)
-{
-    constexpr std::uint32_t kPrefix[] = { 2, 1, 33, 1, 6, 3 };
-    if (descriptor.Size() != std::size(kPrefix) + 2)
-        return 0;
-    for (std::size_t i = 0; i < std::size(kPrefix); ++i)
-        if (descriptor[i] != kPrefix[i])
-            return 0;
-    return Find(kAlarms, static_cast<int>(descriptor[6])) ? static_cast<int>(descriptor[6]) : 0;
-}
-
 std::string AlarmWords(const COid& descriptor)
 {
     const int n = WellKnownAlarm(descriptor);

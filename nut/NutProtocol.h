@@ -62,6 +62,7 @@ public:
     void Refresh() { m_fresh = false; }
 
     void RaiseFSD() { m_server.fsd = true; }
+    void ClearFSD() { m_server.fsd = false; }
     bool IsFSDRaised() const { return m_server.fsd; }
     unsigned LoggedInClients() const { return static_cast<unsigned>(m_logins.size()); }
     const SProtocolCounters& Counters() const { return m_counters; }

@@ -64,6 +64,9 @@ public:
     // it, until pvx restarts; and the clients logged in to the UPS, as GET
     // NUMLOGINS counts them.
     void RaiseFSD() { m_protocol.RaiseFSD(); }
+    // A shutdown that the power's return cancelled before its command ran
+    // takes back the FSD it raised.
+    void ClearFSD() { m_protocol.ClearFSD(); }
     bool IsFSDRaised() const { return m_protocol.IsFSDRaised(); }
     unsigned LoggedInClients() const { return m_protocol.LoggedInClients(); }
 

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace pvx {
 
@@ -69,7 +70,26 @@ void ApplyLoopSettings(SService& service, const SSettings& settings, unsigned& c
     }
     service.reloadOnHangup = settings.reloadOnHangup;
     CatchHangup(settings.reloadOnHangup);
+    service.power.Configure(settings.power);
 }
+
+// The RFC 9271 server's clients as the shutdown sequence sees them. FSD it
+// takes back is taken back from the flag a reload carries over too.
+class CNutHosts : public power::IClientHosts {
+public:
+    explicit CNutHosts(SService& service) : m_service(service) {}
+    void RaiseFSD() override { m_service.nut->RaiseFSD(); }
+    void ClearFSD() override
+    {
+        m_service.nut->ClearFSD();
+        m_service.nutFSD = false;
+    }
+    bool IsFSDRaised() const override { return m_service.nut->IsFSDRaised(); }
+    unsigned LoggedInClients() const override { return m_service.nut->LoggedInClients(); }
+
+private:
+    SService& m_service;
+};
 
 void SetUpNetwork(SService& service, const SSettings& settings)
 {
@@ -148,6 +168,7 @@ void DetectUPS(SService& service, std::uint64_t pass)
         ReportNotice(EVENT_NO_UPS_FOUND);
         return;
     }
+    service.newUps = true;
     service.ups->SetStandardNames(service.standardNames);
     service.ups->SetStandardValues(service.standardValues);
     service.ups->SetStandardTraps(service.standardTraps);
@@ -249,6 +270,7 @@ int ServiceMain(int /*argument*/)
         SetUpNetwork(service, settings);
 
         const std::uint64_t stallPass = StallPass();
+        CNutHosts hosts(service);
         bool detected = false, detectNow = false;
         service.notifier.Ready(StatusText(service, detected));
         // The serial line's waits serve HTTP, and SNMP in the responsive loop.
@@ -273,6 +295,7 @@ int ServiceMain(int /*argument*/)
                 service.ups.reset();
                 ReportNotice(EVENT_UPS_LOST);
             }
+            service.power.Pass(service.ups.get(), std::exchange(service.newUps, false), service.nut ? &hosts : nullptr);
             Pause(service, 10);
             // Every pass that ends tells the watchdog the loop is alive.
             service.notifier.KeepAlive();

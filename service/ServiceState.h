@@ -12,6 +12,7 @@
 #include "notify/ServiceNotifier.h"
 #include "nut/NutServer.h"
 #include "platform/CommPort.h"
+#include "power/PowerPolicy.h"
 #include "relay/NetXCPAgent.h"
 #include "service/CounterLog.h"
 #include "snmp/agent/SNMPAgent.h"
@@ -72,6 +73,8 @@ struct SSettings {
     bool responsive = false;
     unsigned counterLogInterval = 0;
     bool reloadOnHangup = false;
+
+    power::SPowerSettings power; // [Notify] and [Shutdown]
 };
 
 // Reads every setting; throws the event of the first value pvx cannot use
@@ -132,6 +135,8 @@ struct SService {
     std::array<std::string, kServiceSteps.size()> fingerprints;
     std::string serialFingerprint;
     CServiceNotifier notifier;
+    power::CPowerPolicy power;
+    bool newUps = false; // a UPS object was made since the power policy's last pass
 };
 
 // Starts the SNMPv3 engine when the settings ask for it and none runs, and

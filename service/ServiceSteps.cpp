@@ -4,6 +4,7 @@
 
 #include "config/Encryption.h"
 #include "events/PVXException.h"
+#include "platform/ChildProcess.h"
 #include "platform/Portability.h"
 #include "service/ProcessEntry.h"
 
@@ -255,6 +256,37 @@ void CloseNut(SService& service)
     service.nut.reset();
 }
 
+// A command pvx runs at the moment it matters must be runnable: its program
+// is checked when pvx.ini is read, not when the power fails.
+std::vector<std::string> ReadCommand(const CINIFile& file, const SConfigKey& key)
+{
+    std::vector<std::string> argv = SplitCommandLine(ReadString(file, key));
+    if (!argv.empty() && (argv[0].front() != '/' || !IsExecutableFile(argv[0]))) {
+        CPVXException event(EVENT_COMMAND_FAILED_RUN);
+        event.SetDetail(std::string(key.section) + "/" + key.key + ": " + argv[0]
+                        + " is not an executable file (give its full path)");
+        throw event;
+    }
+    return argv;
+}
+
+void ReadPowerSettings(const CINIFile& file, power::SPowerSettings& p)
+{
+    p.logEvents = ReadSwitch(file, keys::kNotifyLogEvents);
+    p.notifyCommand = ReadCommand(file, keys::kNotifyCommand);
+    p.notifyTimeoutSeconds = ReadUnsigned(file, keys::kNotifyTimeoutSeconds);
+    power::SShutdownSettings& s = p.shutdown;
+    s.enabled = ReadSwitch(file, keys::kShutdownEnabled);
+    s.dryRun = ReadSwitch(file, keys::kShutdownDryRun);
+    s.minimumRuntimeSeconds = ReadUnsigned(file, keys::kShutdownMinimumRuntime);
+    s.onBatterySeconds = ReadUnsigned(file, keys::kShutdownOnBattery);
+    s.lostSeconds = ReadUnsigned(file, keys::kShutdownLostSeconds);
+    s.hostSyncSeconds = ReadUnsigned(file, keys::kShutdownHostSync);
+    s.upsOffDelaySeconds = ReadUnsigned(file, keys::kShutdownUPSOffDelay);
+    if (s.enabled)
+        s.command = ReadCommand(file, keys::kShutdownCommand);
+}
+
 using keys::kSourceAddress;
 
 constexpr const SConfigKey* kSnmpKeys[] = {
@@ -353,6 +385,7 @@ SSettings ReadSettings(const CINIFile& file)
     s.responsive = ReadSwitch(file, keys::kResponsiveLoop);
     s.counterLogInterval = ReadUnsigned(file, keys::kCounterLogInterval);
     s.reloadOnHangup = ReadSwitch(file, keys::kReloadOnHangup);
+    ReadPowerSettings(file, s.power);
     return s;
 }
 

@@ -141,6 +141,8 @@ std::vector<SExpectedKey> PvxKeys()
         {&pvx::keys::kCounterLogInterval, "3600"},
         {&pvx::keys::kNetXCPEnabled, "0"},
         {&pvx::keys::kReloadOnHangup, "1"},
+        {&pvx::keys::kNotifyLogEvents, "1"},
+        {&pvx::keys::kShutdownCommand, "/usr/bin/systemctl poweroff"},
     };
     std::vector<SExpectedKey> keys;
     for (const pvx::SConfigKey* entry : pvx::keys::kAll) {
