@@ -117,6 +117,8 @@ inline constexpr SConfigKey kNUTUser { "NUT", "User", EConfigType::String, "",
     "one user a line: name,storedPassword,role; empty: no such user", 8 };
 inline constexpr SConfigKey kReloadOnHangup { "Service", "ReloadOnHangup", EConfigType::Unsigned, "0",
     "non-zero: SIGHUP re-reads pvx.ini instead of ending pvx" };
+inline constexpr SConfigKey kKeepEventLog { "Service", "KeepEventLog", EConfigType::Unsigned, "0",
+    "non-zero keeps the event log across restarts in events.log in the state folder" };
 
 // Every key above, in the order of the sample pvx.ini.
 inline constexpr const SConfigKey* kAll[] = {
@@ -156,6 +158,7 @@ inline constexpr const SConfigKey* kAll[] = {
     &kSNMPv3Enabled,
     &kSNMPv3User,
     &kReloadOnHangup,
+    &kKeepEventLog,
     &kNUTEnabled,
     &kNUTPort,
     &kNUTClients,

@@ -115,10 +115,29 @@ void CDummyUPS::Identify()
     m_highTransferVoltage = 130;
     m_lowTemperatureLimit = 0;
     m_highTemperatureLimit = 100;
+    FollowPowerSource();
+}
+
+void CDummyUPS::FollowPowerSource()
+{
+    // The simulated input sagging to its on-battery alarm is the power
+    // failing: the output goes to the battery and its time there counts.
+    const bool onBattery = HasAlarm(kUpsAlarmOnBattery);
+    m_outputSource = onBattery ? 5 : 3; // upsOutputSource battery, normal
+    if (!onBattery) {
+        m_onBatterySince.reset();
+        m_secondsOnBattery = 0;
+        return;
+    }
+    const std::int64_t now = Now();
+    if (!m_onBatterySince)
+        m_onBatterySince = now;
+    m_secondsOnBattery = static_cast<std::uint32_t>((now - *m_onBatterySince) / 1000);
 }
 
 void CDummyUPS::ReadValues()
 {
+    FollowPowerSource();
     if (m_configuration == nullptr)
         return;
     const std::string path = SimulationFilePath(m_configuration->GetPath());
@@ -210,6 +229,7 @@ void CDummyUPS::Refresh(const CINIFile& simulation)
         }
     }
     RemoveStaleAlarms();
+    FollowPowerSource();
 }
 
 } // namespace pvx

@@ -5,6 +5,7 @@
 #include "ups/XCPLinkedUPS.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -42,9 +43,12 @@ public:
 
 private:
     void Refresh(const CINIFile& simulation);
+    // On battery while the on-battery alarm stands, on line otherwise.
+    void FollowPowerSource();
     std::uint32_t& ValueMember(std::size_t index);
 
     int m_cycleCounter = 0;
+    std::optional<std::int64_t> m_onBatterySince; // Now() reading
     std::vector<std::string> m_alarmNotes;
 };
 

@@ -51,6 +51,8 @@ enum EventCode : std::uint32_t {
     EVENT_RELOAD_FAILED = 0x80020053,
     EVENT_RELOADED = 0x80020054,
     EVENT_SERVICE_REOPEN_FAILED = 0xC0020055,
+    EVENT_EVENT_LOG_UNREADABLE = 0xC0020078,
+    EVENT_EVENT_LOG_UNWRITTEN = 0xC0020079,
 };
 
 // Priorities of reported lines, as syslog(3) numbers them; under the journal

@@ -8,6 +8,7 @@
 #include "config/AddressList.h"
 #include "events/NetworkCounters.h"
 #include "ups/AbstractUPS.h"
+#include "ups/StatusRecords.h"
 
 #include <cstdint>
 #include <string>
@@ -44,6 +45,8 @@ public:
     // Does whatever is ready without waiting: accepts, reads, answers and
     // closes. `ups` is the current UPS object (may be null), only read.
     void Run(const CAbstractUPS* ups);
+    // The event log and history to show (null: none); must outlive the server.
+    void SetRecords(const SStatusRecords* records) { m_records = records; }
 
     // Connections refused by HTTP/Clients; requests answered.
     std::uint64_t RefusedConnections() const { return m_refused; }
@@ -63,6 +66,7 @@ private:
     const SPollCounters& m_polls;
     const SNetworkCounters& m_network;
     const CAbstractUPS* m_ups = nullptr; // valid during Run only
+    const SStatusRecords* m_records = nullptr;
     std::uint64_t m_refused = 0;
     std::uint64_t m_answered = 0;
 };
