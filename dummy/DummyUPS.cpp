@@ -121,23 +121,12 @@ void CDummyUPS::Identify()
 void CDummyUPS::FollowPowerSource()
 {
     // The simulated input sagging to its on-battery alarm is the power
-    // failing: the output goes to the battery and its time there counts.
-    const bool onBattery = HasAlarm(kUpsAlarmOnBattery);
-    m_outputSource = onBattery ? 5 : 3; // upsOutputSource battery, normal
-    if (!onBattery) {
-        m_onBatterySince.reset();
-        m_secondsOnBattery = 0;
-        return;
-    }
-    const std::int64_t now = Now();
-    if (!m_onBatterySince)
-        m_onBatterySince = now;
-    m_secondsOnBattery = static_cast<std::uint32_t>((now - *m_onBatterySince) / 1000);
+    // failing: the output goes to the battery (the model counts the time).
+    m_outputSource = HasAlarm(kUpsAlarmOnBattery) ? 5 : 3; // upsOutputSource battery, normal
 }
 
 void CDummyUPS::ReadValues()
 {
-    FollowPowerSource();
     if (m_configuration == nullptr)
         return;
     const std::string path = SimulationFilePath(m_configuration->GetPath());

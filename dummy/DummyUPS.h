@@ -5,7 +5,6 @@
 #include "ups/XCPLinkedUPS.h"
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,7 +47,6 @@ private:
     std::uint32_t& ValueMember(std::size_t index);
 
     int m_cycleCounter = 0;
-    std::optional<std::int64_t> m_onBatterySince; // Now() reading
     std::vector<std::string> m_alarmNotes;
 };
 
