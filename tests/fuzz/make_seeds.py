@@ -312,6 +312,7 @@ AttachedDevices=servers
           + (0).to_bytes(2, "little") + b"Gone")
     write_v3_seeds()
     write_nut_seeds()
+    write_event_log_seeds()
     write("message_catalog", "offset-past-end", (1).to_bytes(4, "little") + (0).to_bytes(4, "little")
           + (0xFFFFFFFF).to_bytes(4, "little") + (0xFFFFFFF0).to_bytes(4, "little"))
 
@@ -394,6 +395,14 @@ def write_nut_seeds():
     for name, lines in sessions.items():
         write("nut_session", name, b"\x00" + lines)
     write("nut_session", "no-ups", b"\x01GET VAR ups ups.status\nLIST VAR ups\nINSTCMD ups shutdown.return\n")
+
+
+def write_event_log_seeds():
+    write("event_log", "three-events", b"1765170000,alarmRaised,-1,On battery\n"
+          b"1765170071,alarmCleared,71,On battery\n1765170100,upsLost,-1,Rack 7\n")
+    write("event_log", "torn-line", b"1765170000,alarmRaised,-1,On batt")
+    write("event_log", "unknown-kind", b"1,coffee,-1,\n")
+    write("event_log", "commas-and-negative-time", b"1,upsFound,-1,text, with, commas\n-5,powerRestored,0,\n")
 
 
 if __name__ == "__main__":
