@@ -139,6 +139,7 @@ std::vector<SExpectedKey> PvxKeys()
         {&pvx::keys::kResponsiveLoop, "1"},
         {&pvx::keys::kCounterLogInterval, "3600"},
         {&pvx::keys::kReloadOnHangup, "1"},
+        {&pvx::keys::kKeepEventLog, "1"},
     };
     std::vector<SExpectedKey> keys;
     for (const pvx::SConfigKey* entry : pvx::keys::kAll) {
