@@ -63,7 +63,7 @@ cost() {
   local urls=() start end busy idle t0 t1
   for _ in $(seq "$requests"); do urls+=("$base$1"); done
   t0=$(date +%s%N); start=$(cpu)
-  curl -s -o /dev/null "${urls[@]}"
+  curl -s "${urls[@]}" >/dev/null
   end=$(cpu); t1=$(date +%s%N)
   busy=$((end - start))
   start=$(cpu); sleep "$(awk -v ns=$((t1 - t0)) 'BEGIN{printf "%.3f", ns / 1e9}')"; idle=$(($(cpu) - start))
