@@ -34,7 +34,6 @@ TEST(EventLog, TextsAreCutAtACharacterAndKeptOnOneLine)
     const std::string fortySeven(47, 'a');
     const SCase cases[] = {
         { "control bytes become blanks", "line\nbreak\r\x7F", "line break  " },
-        { "fits exactly", std::string(48, 'b'), std::string(48, 'b') },
         { "cut before a two-byte character", fortySeven + "\xC3\xA9", fortySeven },
         { "cut inside a three-byte character", fortySeven.substr(1) + "\xE2\x80\x93", fortySeven.substr(1) },
     };
@@ -43,9 +42,6 @@ TEST(EventLog, TextsAreCutAtACharacterAndKeptOnOneLine)
         log.Add(EEventKind::UpsFound, 1, std::nullopt, c.text);
         EXPECT_EQ(log.Newest(0).Text(), c.kept) << c.name;
     }
-    CEventLog log;
-    log.Add(EEventKind::AlarmCleared, 1, -5);
-    EXPECT_FALSE(log.Newest(0).Duration()) << "a negative duration is no duration";
 }
 
 TEST(EventLog, TheFileFormReadsBack)
@@ -72,9 +68,7 @@ TEST(EventLog, ATornOrForeignFileIsRefusedWhole)
     const std::pair<const char*, std::string> cases[] = {
         { "torn last line", good + "1765170001,upsLo" },
         { "unknown kind", good + "1765170001,coffee,-1,\n" },
-        { "time not a number", "17x,upsLost,-1,\n" },
         { "duration below -1", "1,upsLost,-2,\n" },
-        { "missing fields", "1,upsLost\n" },
         { "text too long", "1,upsLost,-1," + std::string(49, 'x') + "\n" },
         { "more lines than the log holds", tooMany },
         { "larger than the bound", std::string(CEventLog::kMaxFileBytes + 1, '\n') },
@@ -91,22 +85,12 @@ TEST(EventLog, ATornOrForeignFileIsRefusedWhole)
 
 TEST(History, OneSampleAMinuteInTimeOrderWrappingAfterADay)
 {
-    struct SStep {
-        std::time_t time;
-        bool kept;
-    };
     CHistory history;
-    const SStep steps[] = {
-        { 6000, true }, // minute 100
-        { 6059, false }, // same minute
-        { 6060, true },
-        { 5990, false }, // the clock set back
-        { 6200, true }, // a gap of a minute is no sample
-    };
-    for (const SStep& step : steps) {
+    // Minute 100, the same minute, the next, the clock set back, a minute skipped.
+    for (const auto& [time, kept] : { std::pair { 6000, true }, { 6059, false }, { 6060, true }, { 5990, false }, { 6200, true } }) {
         SHistorySample s;
-        s.time = step.time;
-        EXPECT_EQ(history.Add(s), step.kept) << step.time;
+        s.time = time;
+        EXPECT_EQ(history.Add(s), kept) << time;
     }
     EXPECT_EQ(history.Size(), 3u);
     EXPECT_TRUE(history.HasMinute(6239));
