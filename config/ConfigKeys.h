@@ -127,6 +127,8 @@ inline constexpr SConfigKey kNUTUser { "NUT", "User", EConfigType::String, "",
     "one user a line: name,storedPassword,role; empty: no such user", 8 };
 inline constexpr SConfigKey kReloadOnHangup { "Service", "ReloadOnHangup", EConfigType::Unsigned, "0",
     "non-zero: SIGHUP re-reads pvx.ini instead of ending pvx" };
+inline constexpr SConfigKey kKeepEventLog { "Service", "KeepEventLog", EConfigType::Unsigned, "0",
+    "non-zero keeps the event log across restarts in events.log in the state folder" };
 
 inline constexpr SConfigKey kNotifyLogEvents { "Notify", "LogEvents", EConfigType::Unsigned, "0",
     "non-zero logs each power event once (on battery, power restored, low battery ...)" };
@@ -205,6 +207,7 @@ inline constexpr const SConfigKey* kAll[] = {
     &kShutdownUPSOffDelay,
     &kShutdownCommand,
     &kShutdownDryRun,
+    &kKeepEventLog,
     &kNUTEnabled,
     &kNUTPort,
     &kNUTClients,

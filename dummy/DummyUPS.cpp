@@ -115,6 +115,14 @@ void CDummyUPS::Identify()
     m_highTransferVoltage = 130;
     m_lowTemperatureLimit = 0;
     m_highTemperatureLimit = 100;
+    FollowPowerSource();
+}
+
+void CDummyUPS::FollowPowerSource()
+{
+    // The simulated input sagging to its on-battery alarm is the power
+    // failing: the output goes to the battery (the model counts the time).
+    m_outputSource = HasAlarm(kUpsAlarmOnBattery) ? 5 : 3; // upsOutputSource battery, normal
 }
 
 void CDummyUPS::ReadValues()
@@ -210,6 +218,7 @@ void CDummyUPS::Refresh(const CINIFile& simulation)
         }
     }
     RemoveStaleAlarms();
+    FollowPowerSource();
 }
 
 } // namespace pvx

@@ -42,6 +42,8 @@ public:
 
 private:
     void Refresh(const CINIFile& simulation);
+    // On battery while the on-battery alarm stands, on line otherwise.
+    void FollowPowerSource();
     std::uint32_t& ValueMember(std::size_t index);
 
     int m_cycleCounter = 0;

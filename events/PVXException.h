@@ -76,6 +76,8 @@ enum EventCode : std::uint32_t {
     EVENT_TRAP_USER_BAD = 0xC0020072,
     EVENT_HTTP_TLS_FILE = 0xC0020074,
     EVENT_HTTP_TLS_REFUSED = 0xC0020075,
+    EVENT_EVENT_LOG_UNREADABLE = 0xC0020078,
+    EVENT_EVENT_LOG_UNWRITTEN = 0xC0020079,
 };
 
 // Priorities of reported lines, as syslog(3) numbers them; under the journal

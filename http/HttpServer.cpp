@@ -84,7 +84,7 @@ SBody ErrorBody(int status)
     case 400:
         return { "Bad request\n" };
     case 404:
-        return { "Not found: try /, /metrics or /status.json\n" };
+        return { "Not found: try /, /metrics, /status.json, /events.json, /events.csv or /history.json\n" };
     case 405:
         return { "Method not allowed: only GET and HEAD\n" };
     default:
@@ -297,13 +297,27 @@ int CHttpServer::Respond(MHD_Connection* connection, const char* url, const char
     const SRoute route = Route(method != nullptr ? method : "", url != nullptr ? url : "");
     SBody body;
     if (route.status == 200) {
-        const SStatusSnapshot snapshot = TakeSnapshot(m_ups, m_polls, m_network, CAbstractUPS::Now());
+        SStatusSnapshot snapshot = TakeSnapshot(m_ups, m_polls, m_network, CAbstractUPS::Now());
+        snapshot.records = m_records;
+        snapshot.wallNow = GetWallSeconds();
+        // Without records (a server that was given none) the downloads are empty.
+        static const SStatusRecords kNoRecords;
+        const SStatusRecords& records = m_records != nullptr ? *m_records : kNoRecords;
         switch (route.resource) {
         case EResource::Metrics:
             body = { RenderMetrics(snapshot), "text/plain; version=0.0.4; charset=utf-8" };
             break;
         case EResource::StatusJson:
             body = { RenderJson(snapshot), "application/json" };
+            break;
+        case EResource::EventsJson:
+            body = { RenderEventsJson(records.events), "application/json" };
+            break;
+        case EResource::EventsCsv:
+            body = { RenderEventsCsv(records.events), "text/csv; charset=utf-8; header=present" };
+            break;
+        case EResource::HistoryJson:
+            body = { RenderHistoryJson(records.history), "application/json" };
             break;
         default:
             body = { RenderPage(snapshot), "text/html; charset=utf-8" };

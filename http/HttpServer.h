@@ -9,6 +9,7 @@
 #include "events/NetworkCounters.h"
 #include "platform/UniqueFd.h"
 #include "ups/AbstractUPS.h"
+#include "ups/StatusRecords.h"
 
 #include <cstdint>
 #include <string>
@@ -71,6 +72,8 @@ public:
     // Does whatever is ready without waiting: accepts, reads, answers and
     // closes. `ups` is the current UPS object (may be null), only read.
     void Run(const CAbstractUPS* ups);
+    // The event log and history to show (null: none); must outlive the server.
+    void SetRecords(const SStatusRecords* records) { m_records = records; }
 
     // Connections refused by HTTP/Clients; requests answered; connections
     // refused or ended by the bounds (per source, in all, in time).
@@ -113,6 +116,7 @@ private:
     const SPollCounters& m_polls;
     const SNetworkCounters& m_network;
     const CAbstractUPS* m_ups = nullptr; // valid during Run only
+    const SStatusRecords* m_records = nullptr;
     std::uint64_t m_refused = 0;
     std::uint64_t m_answered = 0;
     std::uint64_t m_limited = 0;

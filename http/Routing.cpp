@@ -7,10 +7,13 @@ namespace pvx {
 
 namespace {
 
-constexpr std::array<std::pair<std::string_view, EResource>, 3> kPaths { {
+constexpr std::array<std::pair<std::string_view, EResource>, 6> kPaths { {
     { "/", EResource::Page },
     { "/metrics", EResource::Metrics },
     { "/status.json", EResource::StatusJson },
+    { "/events.json", EResource::EventsJson },
+    { "/events.csv", EResource::EventsCsv },
+    { "/history.json", EResource::HistoryJson },
 } };
 
 bool IsTargetCharacter(char c)

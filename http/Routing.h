@@ -7,7 +7,7 @@
 
 namespace pvx {
 
-enum class EResource { None, Page, Metrics, StatusJson };
+enum class EResource { None, Page, Metrics, StatusJson, EventsJson, EventsCsv, HistoryJson };
 
 struct SRoute {
     int status = 404; // 200 with a resource, else the error to answer

@@ -4,6 +4,10 @@
 
 #include "http/StatusNames.h"
 
+#ifndef PVX_VERSION
+#define PVX_VERSION "unknown"
+#endif
+
 namespace pvx {
 
 using namespace status;
@@ -130,6 +134,8 @@ void UpsMetrics(CMetrics& m, const SUPSReadings& u)
 void HealthMetrics(CMetrics& m, const SStatusSnapshot& s)
 {
     const SNetworkCounters& n = s.network;
+    m.Family("pvx_build_info", "gauge", "Version of pvx; the value is always 1.");
+    m.Sample("pvx_build_info", "version=\"" + EscapeLabelValue(PVX_VERSION) + "\"", "1");
     m.Single("pvx_ups_connected", "gauge", "1 while pvx talks to a UPS.", s.ups ? "1" : "0");
     m.Single("pvx_ups_polls_total", "counter", "Polls of the UPS, identification included.", Number(
         static_cast<std::int64_t>(s.polls.polls)));

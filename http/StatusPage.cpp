@@ -4,8 +4,14 @@
 
 #include "http/StatusNames.h"
 
+#include <algorithm>
+#include <ctime>
 #include <initializer_list>
 #include <string>
+
+#ifndef PVX_VERSION
+#define PVX_VERSION "unknown"
+#endif
 
 namespace pvx {
 
@@ -57,7 +63,26 @@ constexpr std::string_view kStyle = "body{font-family:sans-serif;margin:0 auto;m
                                     ".unknown{background:#616161}"
                                     "table{border-collapse:collapse;width:100%}th,td{padding:.25em .4em;"
                                     "border-bottom:1px solid #ddd;text-align:left}td.n{text-align:right}"
-                                    "ul{padding-left:1.2em}.lines th,.lines td{white-space:nowrap}.lines th+th{text-align:right}";
+                                    "ul{padding-left:1.2em}.lines th,.lines td{white-space:nowrap}.lines th+th{text-align:right}"
+                                    ".since{color:#757575;margin:.3em 0}.events td:first-child{white-space:nowrap}"
+                                    "figure{margin:.6em 0}figcaption{font-weight:bold;font-size:.9em}"
+                                    ".chart{width:100%;height:auto;display:block;font-size:11px;fill:#555}"
+                                    ".chart .line{fill:none;stroke:#1565c0;stroke-width:2}.chart .grid{stroke:#ddd}"
+                                    ".chart .ob{fill:#ffcdd2}footer{color:#757575;font-size:.85em;margin-top:1em}";
+
+// What the page shows for a value the UPS does not report.
+constexpr char kNotReported[] = "\xE2\x80\x93"; // U+2013 EN DASH
+
+std::string IfMeasured(const SUPSReadings& u, EMeasurement value, std::string text)
+{
+    return u.Measures(value) ? text : std::string(kNotReported);
+}
+
+// A frequency of 0 beside a voltage is a value the UPS left out, not a line at 0 Hz.
+std::string Hertz(std::uint32_t tenths)
+{
+    return tenths == 0 ? std::string(kNotReported) : Scaled(tenths, 10);
+}
 
 void LinesTable(std::string& html, const SUPSReadings& u)
 {
@@ -79,33 +104,38 @@ void LinesTable(std::string& html, const SUPSReadings& u)
     };
     for (std::size_t i = 0; i < u.inputLines.size(); ++i) {
         const SInputLine& l = u.inputLines[i];
-        row("Input", i, { Number(l.voltage), Scaled(l.frequency, 10), Scaled(l.current, 10), Number(l.truePower), "" });
+        row("Input", i, { IfMeasured(u, EMeasurement::InputVoltage, Number(l.voltage)),
+                            u.Measures(EMeasurement::InputFrequency) ? Hertz(l.frequency) : kNotReported,
+                            Scaled(l.current, 10), Number(l.truePower), "" });
     }
     for (std::size_t i = 0; i < u.outputLines.size(); ++i) {
         const SOutputLine& l = u.outputLines[i];
-        row("Output", i, { Number(l.voltage), Scaled(u.outputFrequency, 10), Scaled(l.current, 10), Number(l.power),
-                             Number(l.percentLoad) + " %" });
+        row("Output", i, { IfMeasured(u, EMeasurement::OutputVoltage, Number(l.voltage)),
+                             u.Measures(EMeasurement::OutputFrequency) ? Hertz(u.outputFrequency) : kNotReported,
+                             IfMeasured(u, EMeasurement::OutputCurrent, Scaled(l.current, 10)),
+                             IfMeasured(u, EMeasurement::OutputPower, Number(l.power)),
+                             IfMeasured(u, EMeasurement::OutputLoad, Number(l.percentLoad) + " %") });
     }
     for (std::size_t i = 0; i < u.bypassLines.size(); ++i) {
         const SBypassLine& l = u.bypassLines[i];
-        row("Bypass", i, { Number(l.voltage), Scaled(u.bypassFrequency, 10), Scaled(l.current, 10), Number(l.power), "" });
+        row("Bypass", i, { Number(l.voltage), Hertz(u.bypassFrequency), Scaled(l.current, 10), Number(l.power), "" });
     }
     html += "</table>\n";
 }
 
 void UpsPage(std::string& html, const SUPSReadings& u)
 {
-    html += "<h1>" + EscapeHtml(u.name.empty() ? u.model : u.name) + "</h1>\n";
     html += "<p class=\"ident\">" + EscapeHtml(u.manufacturer) + " " + EscapeHtml(u.model) + ", firmware "
         + EscapeHtml(u.softwareVersion) + "</p>\n";
     html += std::string("<p class=\"state ") + SourceClass(u.outputSource) + "\">"
         + WordsOf(kSources, u.outputSource) + "</p>\n";
     html += "<h2>Battery</h2>\n<table>\n";
-    Row(html, "Charge", u.chargeRemaining ? Number(*u.chargeRemaining) + " %" : "unknown");
-    Row(html, "Runtime", Duration(std::int64_t { u.minutesRemaining } * 60));
+    Row(html, "Charge", u.chargeRemaining && u.Measures(EMeasurement::BatteryCharge) ? Number(*u.chargeRemaining) + " %"
+                                                                                    : kNotReported);
+    Row(html, "Runtime", IfMeasured(u, EMeasurement::Runtime, Duration(std::int64_t { u.minutesRemaining } * 60)));
     Row(html, "Status", WordsOf(kBatteryStatuses, u.batteryStatus));
-    Row(html, "Voltage", Scaled(u.batteryVoltage, 10) + " V");
-    Row(html, "Temperature", Number(u.batteryTemperature) + " &deg;C");
+    Row(html, "Voltage", IfMeasured(u, EMeasurement::BatteryVoltage, Scaled(u.batteryVoltage, 10) + " V"));
+    Row(html, "Temperature", IfMeasured(u, EMeasurement::BatteryTemperature, Number(u.batteryTemperature) + " &deg;C"));
     if (u.secondsOnBattery > 0)
         Row(html, "On battery for", Duration(u.secondsOnBattery));
     Row(html, "Last test", WordsOf(kTestResults, u.testResultSummary));
@@ -144,6 +174,27 @@ void HealthPage(std::string& html, const SStatusSnapshot& s)
     html += "</table>\n";
 }
 
+// The heading: the UPS's name, kept from the last UPS seen (or the
+// configuration) while none is connected.
+std::string Heading(const SStatusSnapshot& s)
+{
+    if (s.ups && !(s.ups->name.empty() && s.ups->model.empty()))
+        return s.ups->name.empty() ? s.ups->model : s.ups->name;
+    if (s.records != nullptr && !s.records->name.empty())
+        return s.records->name;
+    return "pvx";
+}
+
+void NoUpsPage(std::string& html, const SStatusSnapshot& s)
+{
+    html += "<p class=\"state unknown\">No UPS connected</p>\n";
+    if (s.records == nullptr || !s.records->noUpsSince)
+        return;
+    const std::time_t since = *s.records->noUpsSince;
+    html += "<p class=\"since\">No UPS connected since " + LocalTimeText(since) + " ("
+        + Duration(std::max<std::int64_t>(0, s.wallNow - since)) + " ago)</p>\n";
+}
+
 } // namespace
 
 std::string RenderPage(const SStatusSnapshot& status)
@@ -151,17 +202,25 @@ std::string RenderPage(const SStatusSnapshot& status)
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
                        "<meta http-equiv=\"refresh\" content=\"10\">\n<title>";
-    html += status.ups ? EscapeHtml(status.ups->name.empty() ? status.ups->model : status.ups->name) : "pvx";
+    const std::string heading = EscapeHtml(Heading(status));
+    html += heading;
     html += " - UPS status</title>\n<style>";
     html += kStyle;
     html += "</style>\n</head>\n<body>\n";
-    if (status.ups) {
+    html += "<h1>" + heading + "</h1>\n";
+    if (status.ups)
         UpsPage(html, *status.ups);
-    } else {
-        html += "<h1>pvx</h1>\n<p class=\"state unknown\">No UPS connected</p>\n";
+    else
+        NoUpsPage(html, status);
+    if (status.records != nullptr) {
+        RenderEventTable(html, status.records->events, 20);
+        RenderCharts(html, status.records->history, status.wallNow);
     }
     HealthPage(html, status);
-    html += "</body>\n</html>\n";
+    html += "<footer>pvx " PVX_VERSION;
+    if (status.wallNow != 0)
+        html += " &middot; page of " + LocalTimeText(status.wallNow);
+    html += "</footer>\n</body>\n</html>\n";
     return html;
 }
 

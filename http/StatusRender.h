@@ -6,8 +6,10 @@
 #include "events/NetworkCounters.h"
 #include "ups/AbstractUPS.h"
 #include "ups/Readings.h"
+#include "ups/StatusRecords.h"
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +21,8 @@ struct SStatusSnapshot {
     SPollCounters polls;
     std::optional<std::int64_t> secondsSinceLastPoll; // since the last good poll; empty before the first
     SNetworkCounters network;
+    const SStatusRecords* records = nullptr; // the event log and history, when pvx keeps them
+    std::time_t wallNow = 0; // the page's time
 };
 
 // Takes the snapshot: `ups` may be null or not connected; `nowMs` is a
@@ -29,6 +33,19 @@ SStatusSnapshot TakeSnapshot(const CAbstractUPS* ups, const SPollCounters& polls
 std::string RenderMetrics(const SStatusSnapshot& status);
 std::string RenderPage(const SStatusSnapshot& status);
 std::string RenderJson(const SStatusSnapshot& status);
+
+// The event log, oldest first, and the last day of samples, oldest first.
+std::string RenderEventsJson(const CEventLog& events);
+std::string RenderEventsCsv(const CEventLog& events);
+std::string RenderHistoryJson(const CHistory& history);
+// The page's parts drawn from the records: the latest events, newest first,
+// with local times, and one inline SVG chart per value of the last 24 hours
+// up to `now`.
+void RenderEventTable(std::string& html, const CEventLog& events, std::size_t count);
+void RenderCharts(std::string& html, const CHistory& history, std::time_t now);
+// Local time "2026-12-08 05:31:02" for the page; UTC "2026-12-08T05:31:02Z" for the downloads.
+std::string LocalTimeText(std::time_t time);
+std::string UtcTimeText(std::time_t time);
 
 // Escaping, for texts that come from the UPS or the configuration.
 std::string EscapeHtml(std::string_view text);

@@ -238,6 +238,15 @@ bool Reload(SService& service, unsigned& counterLogInterval)
     return detectNow;
 }
 
+// events.log in the state folder, or beside pvx.ini without one.
+std::string EventLogPath(const std::string& stateDirectory, const std::string& configPath)
+{
+    if (!stateDirectory.empty())
+        return stateDirectory + "/events.log";
+    const auto slash = configPath.rfind('/');
+    return (slash == std::string::npos ? std::string() : configPath.substr(0, slash + 1)) + "events.log";
+}
+
 std::uint64_t StallPass()
 {
     std::string text = GetEnvironment("PVX_TEST_STALL_AFTER_PASSES");
@@ -257,6 +266,9 @@ int ServiceMain(int /*argument*/)
         // Without a state folder of its own, the engine's state lies beside pvx.ini.
         const std::string& stateDirectory = Portability().GetStateDirectory();
         service.engineStatePath = usm::EngineStatePath(stateDirectory.empty() ? file.GetPath() : stateDirectory + "/");
+        service.recorder = std::make_unique<CStatusRecorder>(ReadString(file, keys::kUPSName),
+            ReadSwitch(file, keys::kKeepEventLog) ? EventLogPath(stateDirectory, file.GetPath()) : std::string());
+        service.power.AddObserver(*service.recorder);
         std::string serial = KeysFingerprint(file, kSerialKeys);
         SSettings settings = ReadSettings(file);
         for (std::size_t i = 0; i < kServiceSteps.size(); ++i)
@@ -296,6 +308,7 @@ int ServiceMain(int /*argument*/)
                 ReportNotice(EVENT_UPS_LOST);
             }
             service.power.Pass(service.ups.get(), std::exchange(service.newUps, false), service.nut ? &hosts : nullptr);
+            service.recorder->Observe(service.ups.get());
             Pause(service, 10);
             // Every pass that ends tells the watchdog the loop is alive.
             service.notifier.KeepAlive();
@@ -310,6 +323,7 @@ int ServiceMain(int /*argument*/)
                 service.notifier.Ready(StatusText(service, detected));
             }
         }
+        service.recorder->Flush();
         NetworkCleanup();
         return 0;
     } catch (const CPVXException& event) {

@@ -15,6 +15,7 @@
 #include "power/PowerPolicy.h"
 #include "relay/NetXCPAgent.h"
 #include "service/CounterLog.h"
+#include "service/StatusRecorder.h"
 #include "snmp/agent/SNMPAgent.h"
 #include "snmp/usm/EngineState.h"
 #include "snmp/usm/SNMPv3Message.h"
@@ -116,6 +117,9 @@ struct SService {
     std::unique_ptr<nut::CServer> nut; // none unless NUT/Enabled is 1
     bool nutFSD = false; // a primary's FSD, kept when a reload re-opens the server
     std::unique_ptr<CAbstractUPS> ups;
+    // The event log and the history, kept across UPS objects; before the
+    // HTTP server that shows them.
+    std::unique_ptr<CStatusRecorder> recorder;
     CCounterLog counterLog { 0 };
     // Off by default: the loop then serves one network client per pass.
     bool responsive = false;

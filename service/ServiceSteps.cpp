@@ -191,9 +191,12 @@ void CloseSnmp(SService& service)
 
 void OpenHttp(SService& service, const SSettings& s)
 {
-    if (s.http)
-        service.http = std::make_unique<CHttpServer>(s.httpPort, s.sourceAddress, s.httpClients, service.polls,
-                                                     service.counters, SHttpLimits {}, s.httpTls);
+    if (!s.http)
+        return;
+    service.http = std::make_unique<CHttpServer>(s.httpPort, s.sourceAddress, s.httpClients, service.polls,
+                                                 service.counters, SHttpLimits {}, s.httpTls);
+    if (service.recorder)
+        service.http->SetRecords(&service.recorder->Records());
 }
 
 void CloseHttp(SService& service) { service.http.reset(); }

@@ -397,6 +397,19 @@ TEST_F(DummyUPSTest, AlarmsStayWhileReportedAndLeaveAfterwards)
     EXPECT_TRUE(ups.GetAlarmNotes().empty());
 }
 
+TEST_F(DummyUPSTest, TheOutputIsOnBatteryWhileTheInputIsAtItsOnBatteryAlarm)
+{
+    ups.Start();
+    EXPECT_EQ(ups.m_outputSource, 3) << "on line from the start";
+    Settings settings = CalmSettings();
+    for (const auto& [voltage, source] : { std::pair { "95", 5 }, std::pair { "118", 3 } }) {
+        settings["InputVoltage"]["CurrentValue"] = voltage;
+        WriteSimulation(settings);
+        ups.ReadValues();
+        EXPECT_EQ(ups.m_outputSource, source) << voltage << " V";
+    }
+}
+
 TEST_F(DummyUPSTest, ConfigurationWithoutFolderNeverRunsTheSimulation)
 {
     // A simulation file that would refresh and alarm, in the working folder

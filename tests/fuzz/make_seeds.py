@@ -313,6 +313,7 @@ AttachedDevices=servers
     write_v3_seeds()
     write_service_seeds()
     write_nut_seeds()
+    write_event_log_seeds()
     write("message_catalog", "offset-past-end", (1).to_bytes(4, "little") + (0).to_bytes(4, "little")
           + (0xFFFFFFFF).to_bytes(4, "little") + (0xFFFFFFF0).to_bytes(4, "little"))
 
@@ -487,6 +488,14 @@ def write_service_seeds():
           b"Max=100\nCurrentValue=-5\nStep=-2147483648\n[BackupMinutesRemain]\nMin=0\nMax=4294967295\n"
           b"CurrentValue=4294967295\nStep=1\n")
     write("dummy_ini", "stopped", b"[Main]\nCyclesPerUpdate=-1\n[OutputPercentLoad]\nCurrentValue=150\nMaxAlarm=100\n")
+
+
+def write_event_log_seeds():
+    write("event_log", "three-events", b"1765170000,alarmRaised,-1,On battery\n"
+          b"1765170071,alarmCleared,71,On battery\n1765170100,upsLost,-1,Rack 7\n")
+    write("event_log", "torn-line", b"1765170000,alarmRaised,-1,On batt")
+    write("event_log", "unknown-kind", b"1,coffee,-1,\n")
+    write("event_log", "commas-and-negative-time", b"1,upsFound,-1,text, with, commas\n-5,powerRestored,0,\n")
 
 
 if __name__ == "__main__":

@@ -24,6 +24,11 @@ TEST(HttpRouting, EachRequestGetsItsStatus)
         { "GET", "/metrics", 200, EResource::Metrics, false },
         { "GET", "/status.json", 200, EResource::StatusJson, false },
         { "HEAD", "/metrics", 200, EResource::Metrics, true },
+        { "GET", "/events.json", 200, EResource::EventsJson, false },
+        { "HEAD", "/events.csv", 200, EResource::EventsCsv, true },
+        { "GET", "/history.json?day=1", 200, EResource::HistoryJson, false },
+        { "POST", "/events.csv", 405, EResource::None, false },
+        { "GET", "/history.csv", 404, EResource::None, false },
         { "GET", "/metrics?name[]=pvx_ups_connected", 200, EResource::Metrics, false },
         { "GET", "/?", 200, EResource::Page, false },
         // Paths are exact: no prefixes, no trailing slash, no case folding.

@@ -143,6 +143,7 @@ std::vector<SExpectedKey> PvxKeys()
         {&pvx::keys::kReloadOnHangup, "1"},
         {&pvx::keys::kNotifyLogEvents, "1"},
         {&pvx::keys::kShutdownCommand, "/usr/bin/systemctl poweroff"},
+        {&pvx::keys::kKeepEventLog, "1"},
     };
     std::vector<SExpectedKey> keys;
     for (const pvx::SConfigKey* entry : pvx::keys::kAll) {
