@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -45,6 +46,11 @@ std::size_t PutLength(std::uint8_t* out, std::uint32_t length, std::size_t n)
         return 1;
     }
     out[0] = static_cast<std::uint8_t>(0x80 | n);
+    if (n == 2) { // 0x82 hi lo: every length of the long form up to 65535
+        out[1] = static_cast<std::uint8_t>(length >> 8);
+        out[2] = static_cast<std::uint8_t>(length);
+        return 3;
+    }
     for (std::size_t i = 0; i < n; ++i)
         out[1 + i] = static_cast<std::uint8_t>(length >> (8 * (n - 1 - i)));
     return n + 1;
@@ -52,23 +58,18 @@ std::size_t PutLength(std::uint8_t* out, std::uint32_t length, std::size_t n)
 
 std::size_t BitLength(std::uint32_t value)
 {
-    std::size_t bits = 0;
-    while (value != 0) {
-        ++bits;
-        value >>= 1;
-    }
-    return bits;
+    return static_cast<std::size_t>(std::bit_width(value));
 }
 
 } // namespace
 
 std::size_t IntegerContentSize(std::int32_t value)
 {
-    std::int64_t v = value;
-    std::size_t n = 1;
-    while (n < 4 && (v < -(std::int64_t { 1 } << (8 * n - 1)) || v >= (std::int64_t { 1 } << (8 * n - 1))))
-        ++n;
-    return n;
+    if (value >= -0x80 && value < 0x80)
+        return 1;
+    if (value >= -0x8000 && value < 0x8000)
+        return 2;
+    return value >= -0x800000 && value < 0x800000 ? 3 : 4;
 }
 
 CBasicEncodingRulesBuffer::CBasicEncodingRulesBuffer(std::span<std::uint8_t> bytes)
