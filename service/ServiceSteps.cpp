@@ -101,11 +101,10 @@ void OpenSnmp(SService& service, const SSettings& s)
     if (!s.snmp)
         return;
     auto agent = std::make_unique<CSNMPAgent>(s.agentPort, s.managerPort, s.trapHost, s.sourceAddress, s.getCommunity,
-                                              s.setCommunity, s.trapCommunity);
+                                              s.setCommunity, s.trapCommunity, s.standardValues);
     agent->SetSourceLists(s.readManagers, s.setManagers);
     agent->AttachCounters(service.counters);
     agent->SetVersion2c(s.version2c);
-    agent->SetStandardValues(s.standardValues);
     if (s.snmpv3) {
         // One engine a run: its clock and boots go on across re-openings.
         if (service.v3)

@@ -35,7 +35,8 @@ bool SameCommunity(std::span<const std::uint8_t> received, const std::string& co
 } // namespace
 
 CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, std::uint32_t trapHost,
-    std::uint32_t sourceAddress, std::string getCommunity, std::string setCommunity, std::string trapCommunity)
+    std::uint32_t sourceAddress, std::string getCommunity, std::string setCommunity, std::string trapCommunity,
+    bool standardValues)
     : m_agentPort(agentPort)
     , m_managerPort(managerPort)
     , m_getCommunity(std::move(getCommunity))
@@ -43,6 +44,7 @@ CSNMPAgent::CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, std::
     , m_trapCommunity(std::move(trapCommunity))
     , m_trapDestinations(managerPort)
 {
+    m_standardValues = standardValues;
     if (trapHost != 0)
         m_trapDestinations.AddTrapHost(trapHost);
 

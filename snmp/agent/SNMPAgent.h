@@ -86,9 +86,11 @@ public:
     // Addresses are IPv4 in network byte order; 0 means none (trap host) or
     // any (source address). Agent port 0 binds an ephemeral port. Throws
     // 0xC002002D, 0xC002002F or 0xC002002E when the socket cannot be made
-    // ready, and whatever sending the coldStart trap throws.
+    // ready, and whatever sending the coldStart trap throws. Standard values
+    // (SNMP/StandardValues) put the time-stamp of every trap, the coldStart
+    // trap sent here included, on sysUpTime (RFC 1157).
     CSNMPAgent(std::uint16_t agentPort, std::uint16_t managerPort, std::uint32_t trapHost, std::uint32_t sourceAddress,
-        std::string getCommunity, std::string setCommunity, std::string trapCommunity);
+        std::string getCommunity, std::string setCommunity, std::string trapCommunity, bool standardValues = false);
     virtual ~CSNMPAgent();
     CSNMPAgent(const CSNMPAgent&) = delete;
     CSNMPAgent& operator=(const CSNMPAgent&) = delete;
@@ -127,8 +129,6 @@ public:
     std::unique_ptr<usm::CSNMPv3Processor> TakeSNMPv3() { return std::move(m_v3); }
     // Off: with SNMPv3 on, SNMPv1 and SNMPv2c requests are dropped.
     void SetVersion1(bool on) { m_version1 = on; }
-    // SNMP/StandardValues: trap time-stamps on sysUpTime (RFC 1157).
-    void SetStandardValues(bool on) { m_standardValues = on; }
     // SNMP/SystemGroup: the system and snmp groups of RFC 3418, and with
     // SNMPv3 the snmpEngine group (RFC 3411) and usmStats (RFC 3414), served
     // before and after the UPS's objects in the walk.

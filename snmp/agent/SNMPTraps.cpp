@@ -94,9 +94,8 @@ void CSNMPAgent::SendTrap(const CSNMPTrap& trap)
     out.WriteIpAddress(m_agentAddress);
     out.WriteInteger(trap.GetGenericTrap());
     out.WriteInteger(trap.GetSpecificTrap());
-    // The wall clock in hundredths of a second, not an uptime.
-    // RFC 1157: the time-stamp is sysUpTime; the vendor's agent sent the
-    // wall clock in hundredths instead.
+    // RFC 1157: the time-stamp is sysUpTime; without standard values it is
+    // the wall clock in hundredths of a second, as the vendor's agent sent.
     out.WriteTimeTicks(m_standardValues ? GetUpTimeTicks() : GetMilliseconds() / 10);
     std::size_t list = out.BeginItem(ber::kSequence, kPlaceholder);
     for (const auto& binding : trap.GetBindings())
