@@ -3,6 +3,7 @@
 
 #include "events/PVXException.h"
 #include "ups/AbstractUPS.h"
+#include "ups/XCPEmulation.h"
 #include "xcp/link/XCPCommandTable.h"
 #include "xcp/link/XCPRequest.h"
 
@@ -144,11 +145,18 @@ void CNetXCPAgent::ProcessDatagram(CAbstractUPS& ups, std::span<const std::uint8
         } else {
             forward = true;
         }
-        // Beyond the pass's budget a frame is dropped like one whose reply
-        // does not fit; frames answered here (identity, password) cost no
-        // serial time and go on being handled.
-        if (!forward || !FitsThePass())
+        if (!forward)
             continue;
+        // Beyond the pass's budget a frame is answered at once with the
+        // UPS's busy status, so that a client retries instead of waiting out
+        // its time-out; frames answered here (identity, password) cost no
+        // serial time and go on being handled.
+        if (!FitsThePass()) {
+            auto busy = ups.BuildCommandStatusReply(static_cast<std::uint8_t>(view.Length()), view.Contents(), kXCPBusy);
+            if (FinishXCPReply(busy))
+                append(busy);
+            continue;
+        }
         // The serial exchanges use the process-wide deadline, so the time is
         // kept on the clock itself.
         const std::uint64_t started = CurrentClock().MonotonicMilliseconds();

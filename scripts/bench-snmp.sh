@@ -26,6 +26,18 @@
 # is authenticated, decrypted, answered, encrypted and signed anew, so the
 # server's CPU time per reply is the price of authPriv against v1.
 #
+# The floor: GET at K = 1, 8 and 64 against a minimal UDP echo in C, built
+# here, that answers each request with its own bytes under the GetResponse
+# tag, in two shapes: one datagram per wake-up (poll, recvfrom, sendto, as
+# pvx serves), and batched (poll, then recvmmsg and sendmmsg of up to 64).
+# The summary prints pvx's CPU time per GET against snmpd's and against both
+# floors, and pvx's requests a second against snmpd's.
+#
+# snmpd runs as Debian's unit starts it (-LOw: warnings and worse only, to
+# standard output, kept in the run folder), so that it does not pay for a log
+# line per request. Every port comes from a fixed range (BENCH_PORT_BASE,
+# default 47160, 40 ports), each checked free on loopback before it is used.
+#
 # A request that a server does not serve yet (GetBulk needs SNMPv2c) shows as
 # "no answer". Nothing here is a pass/fail test; figures on a shared machine
 # are noisy.
@@ -33,7 +45,8 @@
 # Usage: scripts/bench-snmp.sh [build folder, default: build]
 # Environment: RUN_SECONDS (each run, default 3), TIMEOUT_MS (a request is
 # lost after it, default 1000), GET_VERSION (1 or 2c for GET and GET-NEXT,
-# default 1), IDLE_SECONDS (default 30).
+# default 1), IDLE_SECONDS (default 30), FLOOR (0: no echo floor),
+# BENCH_PORT_BASE (first port of the range).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -42,6 +55,8 @@ run_seconds=${RUN_SECONDS:-3}
 timeout_ms=${TIMEOUT_MS:-1000}
 get_version=${GET_VERSION:-1}
 idle_seconds=${IDLE_SECONDS:-30}
+floor=${FLOOR:-1}
+port_base=${BENCH_PORT_BASE:-47160}
 snmpd_bin=/usr/sbin/snmpd
 if [[ ! -x $snmpd_bin ]]; then
   echo "bench-snmp: $snmpd_bin is missing (Debian package snmpd, see scripts/install-deps.sh)" >&2
@@ -55,6 +70,24 @@ load=$top/$build/pvx-snmpload
 
 # shellcheck source=scripts/bench-common.sh
 source scripts/bench-common.sh pvx-bench-snmp
+
+# take_port <variable>: the next port of the fixed range that is free for
+# UDP on loopback. The range is walked once (no subshell, so the walk goes
+# on), and a run never takes the same port twice.
+next_port=$port_base
+take_port() {
+  while ((next_port < port_base + 40)); do
+    local port=$next_port
+    next_port=$((next_port + 1))
+    if python3 -c 'import socket, sys; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", int(sys.argv[1])))' \
+      "$port" 2>/dev/null; then
+      printf -v "$1" '%s' "$port"
+      return 0
+    fi
+  done
+  echo "bench-snmp: no free UDP port left in $port_base-$((port_base + 39))" >&2
+  return 1
+}
 
 # Time on the CPU of a process so far, in ns.
 cpu_ns() {
@@ -80,7 +113,9 @@ mkdir -p "$run/pvx"
 sim_pid=$!
 pids+=("$sim_pid")
 for _ in $(seq 50); do [[ -e $run/pvx/ups ]] && break; sleep 0.1; done
-pvx_port=$(free_port)
+take_port pvx_port
+take_port pvx_manager_port
+take_port pvx_relay_port
 cat >"$run/pvx/pvx.ini" <<INI
 [Communications]
 CommunicationsPort=$run/pvx/ups
@@ -88,12 +123,12 @@ CommunicationsPort=$run/pvx/ups
 Enabled=1
 AgentPort=$pvx_port
 Version2c=1
-ManagerPort=$(free_port)
+ManagerPort=$pvx_manager_port
 [Network]
 ResponsiveLoop=1
 SourceAddress=127.0.0.1
 [NetXCP]
-AgentPort=$(free_port)
+AgentPort=$pvx_relay_port
 [SNMPv3]
 Enabled=1
 User1=ops,authPriv,SHA,$("$top/$build/pvx-passwd" -3 SHA 'ops auth phrase'),AES,$("$top/$build/pvx-passwd" -3 SHA 'ops priv phrase'),read
@@ -121,7 +156,7 @@ pids+=("$(cat "$run/pvx/tail.pid")")
 
 # ---- snmpd --------------------------------------------------------------------
 mkdir -p "$run/snmpd/persist" "$run/snmpd/mibs"
-snmpd_port=$(free_port)
+take_port snmpd_port
 cat >"$run/snmpd/snmpd.conf" <<CONF
 agentaddress udp:127.0.0.1:$snmpd_port
 view systemonly included .1.3.6.1.2.1.1
@@ -131,13 +166,94 @@ rouser ops priv -V systemonly
 sysLocation bench
 sysContact bench
 CONF
+# -LOw: as Debian's unit, warnings and worse only (here to the run folder).
 # -C: no configuration but this file (SNMPCONFPATH keeps the library's own
 # files out too); no "master agentx" line, so no AgentX socket; -I -smux: no
 # SMUX listener on TCP port 199; -f: in the foreground, so $! is snmpd.
 SNMPCONFPATH=$run/snmpd SNMP_PERSISTENT_DIR=$run/snmpd/persist MIBDIRS=$run/snmpd/mibs MIBS='' \
-  "$snmpd_bin" -f -C -c "$run/snmpd/snmpd.conf" -I -smux -Lf "$run/snmpd/snmpd.log" &
+  "$snmpd_bin" -f -C -c "$run/snmpd/snmpd.conf" -I -smux -LOw >"$run/snmpd/snmpd.log" 2>&1 &
 snmpd_pid=$!
 pids+=("$snmpd_pid")
+
+# ---- the floor: a minimal UDP echo in C, one shape per process -------------------
+# It answers with the request's own bytes under the GetResponse tag (0xA2),
+# which is all the load generator checks besides the request-id.
+if ((floor)); then
+  mkdir -p "$run/echo"
+  cat >"$run/echo/echo.c" <<'C'
+#define _GNU_SOURCE
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+
+enum { kBatch = 64, kSize = 1500 };
+
+/* The byte after a BER header at `at`, or 0 when the datagram ends first. */
+static size_t skip_header(const unsigned char *b, size_t n, size_t at) {
+  if (at + 2 > n) return 0;
+  size_t len = b[at + 1], head = 2;
+  if (len & 0x80) { head += len & 0x7f; len = 0; for (size_t i = 2; i < head && at + i < n; ++i) len = len << 8 | b[at + i]; }
+  return at + head <= n ? at + head : 0;
+}
+
+/* SEQUENCE, version, community, then the PDU's tag becomes GetResponse. */
+static void answer(unsigned char *b, size_t n) {
+  size_t at = skip_header(b, n, 0);
+  for (int item = 0; item < 2 && at; ++item) {
+    size_t contents = skip_header(b, n, at);
+    if (!contents) return;
+    size_t len = b[at + 1] & 0x80 ? 0 : b[at + 1];
+    if (b[at + 1] & 0x80) for (size_t i = at + 2; i < contents; ++i) len = len << 8 | b[i];
+    at = contents + len;
+  }
+  if (at && at < n) b[at] = 0xA2;
+}
+
+int main(int argc, char **argv) {
+  int batched = argc > 2 && strcmp(argv[2], "batched") == 0;
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  struct sockaddr_in me = { .sin_family = AF_INET, .sin_port = htons((unsigned short)atoi(argv[1])) };
+  me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || bind(fd, (struct sockaddr *)&me, sizeof me) != 0) return 1;
+  static unsigned char data[kBatch][kSize];
+  static struct sockaddr_in peers[kBatch];
+  static struct iovec iov[kBatch];
+  static struct mmsghdr msgs[kBatch];
+  struct pollfd p = { .fd = fd, .events = POLLIN };
+  for (;;) {
+    if (poll(&p, 1, -1) <= 0) continue;
+    if (!batched) {
+      struct sockaddr_in peer; socklen_t size = sizeof peer;
+      ssize_t n = recvfrom(fd, data[0], kSize, 0, (struct sockaddr *)&peer, &size);
+      if (n <= 0) continue;
+      answer(data[0], (size_t)n);
+      sendto(fd, data[0], (size_t)n, 0, (struct sockaddr *)&peer, size);
+      continue;
+    }
+    for (int i = 0; i < kBatch; ++i) {
+      iov[i] = (struct iovec){ .iov_base = data[i], .iov_len = kSize };
+      msgs[i].msg_hdr = (struct msghdr){ .msg_name = &peers[i], .msg_namelen = sizeof peers[i], .msg_iov = &iov[i], .msg_iovlen = 1 };
+    }
+    int got = recvmmsg(fd, msgs, kBatch, MSG_DONTWAIT, NULL);
+    if (got <= 0) continue;
+    for (int i = 0; i < got; ++i) { answer(data[i], msgs[i].msg_len); iov[i].iov_len = msgs[i].msg_len; }
+    sendmmsg(fd, msgs, (unsigned)got, 0);
+  }
+}
+C
+  cc -O2 -o "$run/echo/echo" "$run/echo/echo.c"
+  take_port echo1_port
+  take_port echoN_port
+  "$run/echo/echo" "$echo1_port" single &
+  echo1_pid=$!
+  pids+=("$echo1_pid")
+  "$run/echo/echo" "$echoN_port" batched &
+  echoN_pid=$!
+  pids+=("$echoN_pid")
+fi
 
 # ---- ready ----------------------------------------------------------------------
 # Polling has begun once the simulator saw the first full meter cycle.
@@ -173,11 +289,12 @@ load_args() {
     snmpd.get) echo "-v $get_version -o get 1.3.6.1.2.1.1.3.0" ;;           # sysUpTime.0
     snmpd.next) echo "-v $get_version -o next 1.3.6.1.2.1.1.3.0" ;;
     snmpd.bulk) echo "-v 2c -o bulk -r 10 1.3.6.1.2.1.1" ;;                 # the system group
+    echo*.get) echo "-v $get_version -o get 1.3.6.1.2.1.33.1.2.1.0" ;;      # pvx's request, echoed
   esac
 }
 
-port_of() { if [[ $1 == pvx ]]; then echo "$pvx_port"; else echo "$snmpd_port"; fi; }
-pid_of() { if [[ $1 == pvx ]]; then echo "$pvx_pid"; else echo "$snmpd_pid"; fi; }
+port_of() { case $1 in pvx) echo "$pvx_port" ;; snmpd) echo "$snmpd_port" ;; echo1) echo "$echo1_port" ;; *) echo "$echoN_port" ;; esac; }
+pid_of() { case $1 in pvx) echo "$pvx_pid" ;; snmpd) echo "$snmpd_pid" ;; echo1) echo "$echo1_pid" ;; *) echo "$echoN_pid" ;; esac; }
 
 # measure <server> <operation> <K>: one run; its line, the server's CPU ns
 # and the run's start and end go to $run/results.
@@ -206,7 +323,9 @@ echo "pvx $(git describe --always --dirty 2>/dev/null || echo '?'), snmpd $("$sn
 
 for op in get next bulk; do
   for k in 1 8 64; do
-    for server in pvx snmpd; do
+    servers=(pvx snmpd)
+    ((floor)) && [[ $op == get ]] && servers+=(echo1 echoN)
+    for server in "${servers[@]}"; do
       measure "$server" "$op" "$k"
     done
   done
@@ -330,6 +449,8 @@ while read -r line; do
   version=v$(field "$line" version)
   answered=$(field "$line" answered)
   case $op in get) name="GET $version" ;; next) name="GET-NEXT $version" ;; *) name="GetBulk $version" ;; esac
+  [[ $server == echo1 ]] && name="echo 1-by-1"
+  [[ $server == echoN ]] && name="echo batched"
   gap=""
   [[ $server == pvx ]] && gap=$(poll_gap "$(field "$line" start)" "$(field "$line" end)")
   if ((answered == 0)); then
@@ -343,6 +464,26 @@ while read -r line; do
     "$(field "$line" p50_us)" "$(field "$line" p99_us)" "$(field "$line" max_us)" \
     "$(awk -v b="$(field "$line" bindings)" -v n="$answered" 'BEGIN { printf "%.1f", b / n }')" "$gap"
 done <"$run/results"
+
+# cpu_per <server> <op> <k>: CPU µs per answered request; rps_of likewise.
+cpu_per() {
+  awk -v s="$1" -v op="$2" -v k="$3" '$1 == s { f = ""; for (i = 2; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
+    if (v["op"] == op && v["k"] == k && v["answered"] > 0) printf "%.3f", v["cpu_ns"] / 1000 / v["answered"] }' "$run/results"
+}
+rps_of() {
+  awk -v s="$1" -v op="$2" -v k="$3" '$1 == s { for (i = 2; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
+    if (v["op"] == op && v["k"] == k) print v["rps"] }' "$run/results"
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b != "" && b > 0) printf "%.2f", a / b; else print "-" }'; }
+echo
+echo "Ratios for GET: CPU per request pvx/snmpd and pvx/floor; requests a second pvx/snmpd"
+printf '%3s %12s %16s %17s %14s\n' K 'pvx/snmpd' 'pvx/echo 1-by-1' 'pvx/echo batched' 'req/s pvx/snmpd'
+for k in 1 8 64; do
+  pvx_cpu=$(cpu_per pvx get "$k")
+  printf '%3s %12s %16s %17s %14s\n' "$k" "$(ratio "$pvx_cpu" "$(cpu_per snmpd get "$k")")" \
+    "$(ratio "$pvx_cpu" "$(cpu_per echo1 get "$k")")" "$(ratio "$pvx_cpu" "$(cpu_per echoN get "$k")")" \
+    "$(ratio "$(rps_of pvx get "$k")" "$(rps_of snmpd get "$k")")"
+done
 
 echo
 echo "A manager's GET at K=1 from 127.0.0.3 while 127.0.0.2 floods with GETs at K=64"

@@ -43,10 +43,11 @@ std::unique_ptr<CMIBData> GetNextOf(CAbstractUPS& ups, std::initializer_list<std
 // A full name built from a prefix and a few more arcs, ending with 0.
 COid NameOf(std::span<const std::uint32_t> prefix, std::initializer_list<std::uint32_t> more)
 {
-    std::vector<std::uint32_t> arcs(prefix.begin(), prefix.end());
-    arcs.insert(arcs.end(), more.begin(), more.end());
-    arcs.push_back(0);
-    return COid(arcs);
+    CArcList arcs(prefix);
+    for (std::uint32_t arc : more)
+        arcs.PushBack(arc);
+    arcs.PushBack(0);
+    return COid(arcs.Span());
 }
 
 std::unique_ptr<CMIBData> GetByName(CAbstractUPS& ups, const COid& name)

@@ -175,7 +175,8 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::Dispatch()
 
 CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
 {
-    usm::SIncomingV3 in = m_v3->Process(std::span<const std::uint8_t>(m_datagram.data.data(), m_datagram.length));
+    usm::SIncomingV3& in = m_v3In;
+    m_v3->Process(std::span<const std::uint8_t>(m_datagram.data.data(), m_datagram.length), in);
     std::span<std::uint8_t> out(m_datagram.data);
     switch (in.outcome) {
     case usm::EV3Outcome::Drop:
@@ -208,9 +209,8 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::DispatchV3()
     m_serving3 = true;
     m_version = kSnmpVersion3;
     m_v3MaxSize = in.security.maxSize;
-    m_v3Pdu = std::move(in.pdu);
     m_v3Response.clear();
-    m_request = m_v3Pdu;
+    m_request = in.pdu;
     CBasicEncodingRulesBuffer request(m_request);
     const bool isSet = in.authorized && tag == ber::kSetRequest;
     ERequestOutcome outcome = ERequestOutcome::Answered;

@@ -11,6 +11,7 @@
 #include "snmp/agent/SetReplayCache.h"
 #include "snmp/agent/InformQueue.h"
 #include "snmp/agent/TrapDestinations.h"
+#include "snmp/ber/BasicEncodingRulesBuffer.h"
 #include "snmp/usm/SNMPv3Message.h"
 #include "snmp/values/MIBData.h"
 
@@ -26,8 +27,6 @@
 namespace pvx {
 
 class CAbstractUPS;
-class CBasicEncodingRulesBuffer;
-struct SRequestName;
 
 // Error-status values: SNMPv1's (0 to 5) and the SNMPv2 ones the agent uses.
 enum ESNMPErrorStatus : std::int32_t {
@@ -187,7 +186,14 @@ private:
         std::unique_ptr<CMIBData> value;
         std::uint8_t exception = 0;
         std::span<const std::uint8_t> receivedName;
-        std::vector<std::uint32_t> arcs;
+        CArcList arcs;
+    };
+    // A GetBulk binding's name as its walk goes on, copied: the scratch space
+    // of names serves one name at a time.
+    struct SBulkStart {
+        SRequestName name;
+        std::span<const std::uint8_t> receivedName;
+        CArcList arcs;
     };
     class CReplyWriter;
 
@@ -292,6 +298,7 @@ private:
     std::string m_trapCommunity;
     std::string m_requestCommunity;
     std::vector<SReplyBinding> m_bindings;
+    std::vector<SBulkStart> m_bulkStarts; // kept, so that a GetBulk allocates no names
     // The request being parsed: the datagram, or an SNMPv3 message's PDU.
     std::span<std::uint8_t> m_request;
     std::unique_ptr<usm::CSNMPv3Processor> m_v3;
@@ -306,7 +313,7 @@ private:
     // The manager's msgMaxSize of the SNMPv3 request being served.
     std::int32_t m_v3MaxSize = 0;
     bool m_serving3 = false; // the request is SNMPv3: replies are bare PDUs
-    std::vector<std::uint8_t> m_v3Pdu; // the SNMPv3 request's PDU
+    usm::SIncomingV3 m_v3In; // the SNMPv3 request as received, its PDU included
     std::vector<std::uint8_t> m_v3Response; // and its response PDU
     CSetReplayCache m_v3Sets;
     CTrapDestinations m_trapDestinations;

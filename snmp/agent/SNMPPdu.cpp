@@ -130,7 +130,7 @@ public:
         std::size_t before = m_out.Position();
         try {
             if (binding.exception != 0)
-                m_out.WriteExceptionVarBind(binding.receivedName, binding.arcs, binding.exception);
+                m_out.WriteExceptionVarBind(binding.receivedName, binding.arcs.Span(), binding.exception);
             else
                 m_out.WriteVarBind(*binding.value);
         } catch (const CPVXException& e) {
@@ -266,7 +266,7 @@ CSNMPAgent::SReplyBinding CSNMPAgent::ReadBinding(
             throw;
         binding.exception = exception;
         binding.receivedName = receivedName;
-        binding.arcs.assign(name.arcs.begin(), name.arcs.end());
+        binding.arcs.Assign(name.arcs);
     }
     return binding;
 }
@@ -346,21 +346,16 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeBulk(CBasicEncodingRulesBuffer& req
     if (auto outcome = BeginPdu(request))
         return *outcome;
 
-    // Each binding's name, copied: the scratch space serves one name at a time.
-    struct SStart {
-        SRequestName name;
-        std::span<const std::uint8_t> receivedName;
-        std::vector<std::uint32_t> arcs;
-    };
-    std::vector<SStart> starts;
+    std::vector<SBulkStart>& starts = m_bulkStarts;
+    starts.clear();
     try {
         while (request.Remaining() > 2) {
-            SStart start;
+            SBulkStart start;
             std::size_t end = 0;
             if (!ReadBindingName(request, start.name, start.receivedName, end))
                 continue;
             request.SetPosition(end);
-            start.arcs.assign(start.name.terminated.begin(), start.name.terminated.end());
+            start.arcs.Assign(start.name.terminated);
             starts.push_back(std::move(start));
         }
     } catch (const CPVXException&) {
@@ -370,21 +365,23 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeBulk(CBasicEncodingRulesBuffer& req
     const std::int32_t maxRepetitions = std::max(m_errorIndexField, 0);
 
     // The name of a binding as the manager would ask for what follows it.
-    auto nameOf = [](const SReplyBinding& binding, SStart& start) {
+    auto nameOf = [](const SReplyBinding& binding, SBulkStart& start) {
         if (binding.exception != 0)
             return;
         const CMIBData& value = *binding.value;
         auto wire = value.GetInstanceName().empty() ? value.GetName()->Arcs() : value.GetInstanceName();
-        start.arcs.assign(wire.begin(), wire.end());
-        start.arcs.push_back(0);
+        start.arcs.Assign(wire);
+        start.arcs.PushBack(0);
         start.name.place = ENamePlace::Internet;
-        start.name.arcs = std::span<const std::uint32_t>(start.arcs).first(wire.size());
-        start.name.terminated = start.arcs;
+        start.name.arcs = start.arcs.Span().first(wire.size());
+        start.name.terminated = start.arcs.Span();
         start.receivedName = {};
     };
-    for (SStart& start : starts) {
-        start.name.arcs = std::span<const std::uint32_t>(start.arcs).first(start.arcs.empty() ? 0 : start.arcs.size() - 1);
-        start.name.terminated = start.arcs;
+    // The views are taken once the list has stopped growing.
+    for (SBulkStart& start : starts) {
+        const auto arcs = start.arcs.Span();
+        start.name.arcs = arcs.first(arcs.empty() ? 0 : arcs.size() - 1);
+        start.name.terminated = arcs;
     }
 
     CReplyWriter writer(*this);

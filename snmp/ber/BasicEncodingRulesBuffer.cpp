@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -32,31 +33,43 @@ std::size_t LengthFieldBytes(std::uint32_t length, bool minimal = false)
 {
     if (minimal && length < 0x80)
         return 0;
-    std::size_t n = 4;
-    while (n > (minimal ? 1 : 2) && (length >> (8 * (n - 1))) == 0)
-        --n;
-    return n;
+    const std::size_t n = length > 0xFFFFFF ? 4 : length > 0xFFFF ? 3 : length > 0xFF ? 2 : 1;
+    return std::max<std::size_t>(n, minimal ? 1 : 2);
+}
+
+// Writes the length field that LengthFieldBytes sized as `n` and returns
+// its size.
+std::size_t PutLength(std::uint8_t* out, std::uint32_t length, std::size_t n)
+{
+    if (n == 0) {
+        out[0] = static_cast<std::uint8_t>(length);
+        return 1;
+    }
+    out[0] = static_cast<std::uint8_t>(0x80 | n);
+    if (n == 2) { // 0x82 hi lo: every length of the long form up to 65535
+        out[1] = static_cast<std::uint8_t>(length >> 8);
+        out[2] = static_cast<std::uint8_t>(length);
+        return 3;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        out[1 + i] = static_cast<std::uint8_t>(length >> (8 * (n - 1 - i)));
+    return n + 1;
 }
 
 std::size_t BitLength(std::uint32_t value)
 {
-    std::size_t bits = 0;
-    while (value != 0) {
-        ++bits;
-        value >>= 1;
-    }
-    return bits;
+    return static_cast<std::size_t>(std::bit_width(value));
 }
 
 } // namespace
 
 std::size_t IntegerContentSize(std::int32_t value)
 {
-    std::int64_t v = value;
-    std::size_t n = 1;
-    while (n < 4 && (v < -(std::int64_t { 1 } << (8 * n - 1)) || v >= (std::int64_t { 1 } << (8 * n - 1))))
-        ++n;
-    return n;
+    if (value >= -0x80 && value < 0x80)
+        return 1;
+    if (value >= -0x8000 && value < 0x8000)
+        return 2;
+    return value >= -0x800000 && value < 0x800000 ? 3 : 4;
 }
 
 CBasicEncodingRulesBuffer::CBasicEncodingRulesBuffer(std::span<std::uint8_t> bytes)
@@ -79,13 +92,8 @@ std::uint8_t CBasicEncodingRulesBuffer::ReadByte()
     return value;
 }
 
-void CBasicEncodingRulesBuffer::WriteByte(std::uint8_t value)
-{
-    if (m_cursor.Remaining() == 0)
-        ThrowBounds();
-    m_bytes[m_cursor.Offset()] = value;
-    m_cursor.Skip(1);
-}
+void CBasicEncodingRulesBuffer::OutOfRoom() { ThrowBounds(); }
+
 
 std::uint8_t CBasicEncodingRulesBuffer::PeekByte() const
 {
@@ -127,14 +135,16 @@ void CBasicEncodingRulesBuffer::WriteHeader(std::uint32_t length, std::uint8_t t
 
 void CBasicEncodingRulesBuffer::WriteLength(std::uint32_t length)
 {
-    std::size_t n = LengthFieldBytes(length, m_minimalLengths);
-    if (n == 0) {
-        WriteByte(static_cast<std::uint8_t>(length));
+    const std::size_t n = LengthFieldBytes(length, m_minimalLengths);
+    if (Remaining() > n) {
+        m_cursor.Skip(PutLength(m_bytes.data() + Position(), length, n));
         return;
     }
-    WriteByte(static_cast<std::uint8_t>(0x80 | n));
-    for (std::size_t i = n; i > 0; --i)
-        WriteByte(static_cast<std::uint8_t>(length >> (8 * (i - 1))));
+    // Byte by byte up to the capacity, where it throws: what fitted stays.
+    std::array<std::uint8_t, 5> field {};
+    const std::size_t size = PutLength(field.data(), length, n);
+    for (std::size_t i = 0; i < size; ++i)
+        WriteByte(field[i]);
 }
 
 std::size_t CBasicEncodingRulesBuffer::BeginItem(std::uint8_t tag, std::uint32_t placeholder)
@@ -165,8 +175,8 @@ void CBasicEncodingRulesBuffer::EndItem(std::size_t tagPosition, std::size_t end
         std::copy(m_bytes.begin() + static_cast<std::ptrdiff_t>(contentsStart),
             m_bytes.begin() + static_cast<std::ptrdiff_t>(end),
             m_bytes.begin() + static_cast<std::ptrdiff_t>(contentsStart - saved));
-        SetPosition(tagPosition + 1);
-        WriteLength(length);
+        // The field fits where the placeholder was: written in place.
+        PutLength(m_bytes.data() + tagPosition + 1, length, field - 1);
         SetPosition(resume >= end ? resume - saved : resume);
         return;
     }
@@ -174,9 +184,7 @@ void CBasicEncodingRulesBuffer::EndItem(std::size_t tagPosition, std::size_t end
     // contents would have to move.
     if (LengthFieldBytes(length) != lengthBytes)
         ThrowMalformed();
-    SetPosition(tagPosition + 1);
-    WriteLength(length);
-    SetPosition(resume);
+    PutLength(m_bytes.data() + tagPosition + 1, length, lengthBytes);
 }
 
 std::int32_t CBasicEncodingRulesBuffer::ReadInteger()
@@ -194,11 +202,24 @@ std::int32_t CBasicEncodingRulesBuffer::ReadInteger()
 
 void CBasicEncodingRulesBuffer::WriteInteger(std::int32_t value)
 {
-    std::size_t n = IntegerContentSize(value);
-    WriteHeader(static_cast<std::uint32_t>(n), ber::kInteger);
+    // Tag, length and contents in place where they fit: replies hold many
+    // integers.
+    const std::size_t n = IntegerContentSize(value);
+    const std::size_t field = LengthFieldBytes(static_cast<std::uint32_t>(n), m_minimalLengths);
     auto bits = static_cast<std::uint32_t>(value);
+    if (Remaining() < 2 + field + n) {
+        // What fits is written, as WriteByte would, before it throws.
+        WriteHeader(static_cast<std::uint32_t>(n), ber::kInteger);
+        for (std::size_t i = n; i > 0; --i)
+            WriteByte(static_cast<std::uint8_t>(bits >> (8 * (i - 1))));
+        return;
+    }
+    std::uint8_t* out = m_bytes.data() + Position();
+    out[0] = ber::kInteger;
+    std::size_t at = 1 + PutLength(out + 1, static_cast<std::uint32_t>(n), field);
     for (std::size_t i = n; i > 0; --i)
-        WriteByte(static_cast<std::uint8_t>(bits >> (8 * (i - 1))));
+        out[at++] = static_cast<std::uint8_t>(bits >> (8 * (i - 1)));
+    m_cursor.Skip(at);
 }
 
 void CBasicEncodingRulesBuffer::OverwriteInteger(std::int32_t value)

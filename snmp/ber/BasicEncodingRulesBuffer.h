@@ -84,7 +84,14 @@ public:
     std::span<const std::uint8_t> Written() const { return std::span<const std::uint8_t>(m_bytes).first(Position()); }
 
     std::uint8_t ReadByte();
-    void WriteByte(std::uint8_t value);
+    // Inline: replies are written a byte at a time.
+    void WriteByte(std::uint8_t value)
+    {
+        if (m_cursor.Remaining() == 0)
+            OutOfRoom();
+        m_bytes[m_cursor.Offset()] = value;
+        m_cursor.Skip(1);
+    }
     // The byte under the cursor, which stays where it is.
     std::uint8_t PeekByte() const;
 
@@ -149,6 +156,7 @@ public:
         std::span<const std::uint8_t> receivedName, std::span<const std::uint32_t> arcs, std::uint8_t exception);
 
 private:
+    [[noreturn]] static void OutOfRoom();
     std::size_t ReadArcs(std::uint32_t length, std::span<std::uint32_t> arcs, bool splitFirst);
 
     std::span<std::uint8_t> m_bytes;

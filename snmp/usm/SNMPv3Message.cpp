@@ -52,28 +52,28 @@ std::int32_t ReadNonNegative(CBasicEncodingRulesBuffer& buffer)
     return value;
 }
 
-Bytes ToBytes(std::span<const std::uint8_t> bytes) { return Bytes(bytes.begin(), bytes.end()); }
+using ConstBytes = std::span<const std::uint8_t>;
 
 struct SScopedPdu {
-    Bytes contextEngineId;
-    Bytes contextName;
-    Bytes pdu;
+    ConstBytes contextEngineId;
+    ConstBytes contextName;
+    std::span<std::uint8_t> pdu;
     std::int32_t requestId = 0;
 };
 
 // ScopedPDU ::= SEQUENCE { contextEngineID, contextName, data }. With
 // `exact` the SEQUENCE must fill `bytes`; after decryption trailing bytes are
-// left alone, as a block cipher's padding would be.
-SScopedPdu ParseScopedPdu(std::span<const std::uint8_t> bytes, bool exact)
+// left alone, as a block cipher's padding would be. The parts are views of
+// `bytes`.
+SScopedPdu ParseScopedPdu(std::span<std::uint8_t> bytes, bool exact)
 {
-    Bytes copy = ToBytes(bytes);
-    CBasicEncodingRulesBuffer buffer(copy);
-    std::size_t end = EndOf(buffer, buffer.ReadHeader(ber::kSequence), copy.size());
-    if (exact && end != copy.size())
+    CBasicEncodingRulesBuffer buffer(bytes);
+    std::size_t end = EndOf(buffer, buffer.ReadHeader(ber::kSequence), bytes.size());
+    if (exact && end != bytes.size())
         Malformed();
     SScopedPdu scoped;
-    scoped.contextEngineId = ToBytes(buffer.ReadOctetStringView());
-    scoped.contextName = ToBytes(buffer.ReadOctetStringView());
+    scoped.contextEngineId = buffer.ReadOctetStringView();
+    scoped.contextName = buffer.ReadOctetStringView();
     std::size_t pduStart = buffer.Position();
     std::uint8_t tag = buffer.ReadByte();
     // Only the context-class constructed tags are PDUs.
@@ -85,7 +85,7 @@ SScopedPdu ParseScopedPdu(std::span<const std::uint8_t> bytes, bool exact)
     scoped.requestId = buffer.ReadInteger();
     if (buffer.Position() > end)
         Malformed();
-    scoped.pdu.assign(copy.begin() + static_cast<std::ptrdiff_t>(pduStart), copy.begin() + static_cast<std::ptrdiff_t>(end));
+    scoped.pdu = bytes.subspan(pduStart, end - pduStart);
     return scoped;
 }
 
@@ -97,20 +97,21 @@ Salt SaltFrom(std::uint64_t value)
     return salt;
 }
 
-// The parts of a message as read, before any security check.
+// The parts of a message as read, before any security check: views of the
+// message's bytes.
 struct SParsedMessage {
     std::int32_t msgId = 0;
     std::int32_t maxSize = 0;
     std::uint8_t flags = 0;
     std::int32_t securityModel = 0;
-    Bytes engineId;
+    ConstBytes engineId;
     std::uint32_t boots = 0;
     std::uint32_t time = 0;
-    Bytes userName;
+    ConstBytes userName;
     std::size_t authOffset = 0;
     std::size_t authSize = 0;
-    Bytes privParameters;
-    Bytes encrypted;                   // when the privacy flag is set
+    ConstBytes privParameters;
+    ConstBytes encrypted;              // when the privacy flag is set
     std::optional<SScopedPdu> scoped;  // when it is not
 };
 
@@ -140,27 +141,48 @@ SParsedMessage ParseMessage(std::span<std::uint8_t> bytes)
     if (m.securityModel == kUsmSecurityModel) {
         if (EndOf(buffer, buffer.ReadHeader(ber::kSequence), parametersEnd) != parametersEnd)
             Malformed();
-        m.engineId = ToBytes(buffer.ReadOctetStringView());
+        m.engineId = buffer.ReadOctetStringView();
         m.boots = static_cast<std::uint32_t>(ReadNonNegative(buffer));
         m.time = static_cast<std::uint32_t>(ReadNonNegative(buffer));
-        m.userName = ToBytes(buffer.ReadOctetStringView());
+        m.userName = buffer.ReadOctetStringView();
         auto auth = buffer.ReadOctetStringView();
         m.authOffset = buffer.Position() - auth.size();
         m.authSize = auth.size();
-        m.privParameters = ToBytes(buffer.ReadOctetStringView());
+        m.privParameters = buffer.ReadOctetStringView();
         if (buffer.Position() != parametersEnd || m.engineId.size() > kMaxEngineId || m.userName.size() > kMaxUserName)
             Malformed();
     }
     buffer.SetPosition(parametersEnd);
 
     if (m.flags & kFlagPriv) {
-        m.encrypted = ToBytes(buffer.ReadOctetStringView());
+        m.encrypted = buffer.ReadOctetStringView();
         if (buffer.Position() != bytes.size())
             Malformed();
     } else {
         m.scoped = ParseScopedPdu(bytes.subspan(buffer.Position()), true);
     }
     return m;
+}
+
+bool SameBytes(ConstBytes a, ConstBytes b) { return std::equal(a.begin(), a.end(), b.begin(), b.end()); }
+
+// The secrets of one outgoing message, as libcrypto contexts.
+struct SMessageSecrets {
+    CHmac* hmac = nullptr; // null: no digest
+    CAesCfb* aes = nullptr; // set: the scoped PDU is encrypted
+};
+
+std::size_t EncodeScopedPduInto(ConstBytes contextEngineId, ConstBytes contextName, ConstBytes pdu,
+                                std::span<std::uint8_t> out)
+{
+    CBasicEncodingRulesBuffer buffer(out);
+    buffer.SetMinimalLengths(true);
+    std::size_t sequence = buffer.BeginItem(ber::kSequence);
+    WriteOctets(buffer, contextEngineId);
+    WriteOctets(buffer, contextName);
+    WriteRaw(buffer, pdu);
+    buffer.EndItem(sequence);
+    return buffer.Position();
 }
 
 // Where msgAuthenticationParameters' contents start in a message this file
@@ -187,18 +209,16 @@ Bytes EncodeScopedPdu(std::span<const std::uint8_t> contextEngineId, std::span<c
                       std::span<const std::uint8_t> pdu)
 {
     Bytes out(contextEngineId.size() + contextName.size() + pdu.size() + 3 * ber::kHeaderSize);
-    CBasicEncodingRulesBuffer buffer(out);
-    buffer.SetMinimalLengths(true);
-    std::size_t sequence = buffer.BeginItem(ber::kSequence);
-    WriteOctets(buffer, contextEngineId);
-    WriteOctets(buffer, contextName);
-    WriteRaw(buffer, pdu);
-    buffer.EndItem(sequence);
-    out.resize(buffer.Position());
+    out.resize(EncodeScopedPduInto(contextEngineId, contextName, pdu, out));
     return out;
 }
 
-std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8_t> out)
+namespace {
+
+// The message of `fields`, its keys given as contexts instead; the scoped
+// PDU is encrypted straight into `out`.
+std::size_t EncodeMessage(const SV3MessageFields& fields, ConstBytes engineId, ConstBytes userName,
+                          ConstBytes scopedPdu, const SMessageSecrets& secrets, std::span<std::uint8_t> out)
 {
     // Minimal lengths throughout: a receiver that checks the digest over its
     // own encoding of the message (as strict stacks do) must find ours.
@@ -214,25 +234,31 @@ std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8
     buffer.WriteInteger(fields.securityModel);
     buffer.EndItem(header);
 
+    static constexpr std::array<std::uint8_t, 32> kZeros {};
     std::size_t parameters = buffer.BeginItem(ber::kOctetString);
     std::size_t usm = buffer.BeginItem(ber::kSequence);
-    WriteOctets(buffer, fields.engineId);
+    WriteOctets(buffer, engineId);
     buffer.WriteInteger(static_cast<std::int32_t>(fields.boots));
     buffer.WriteInteger(static_cast<std::int32_t>(fields.time));
-    WriteOctets(buffer, fields.userName);
-    std::size_t digestSize = fields.authKey.empty() ? 0 : DigestSize(fields.authProtocol);
-    WriteOctets(buffer, Bytes(digestSize, 0));
-    WriteOctets(buffer, fields.privKey ? std::span<const std::uint8_t>(fields.salt) : std::span<const std::uint8_t>());
+    WriteOctets(buffer, userName);
+    std::size_t digestSize = secrets.hmac ? DigestSize(fields.authProtocol) : 0;
+    WriteOctets(buffer, std::span(kZeros).first(digestSize));
+    WriteOctets(buffer, secrets.aes ? ConstBytes(fields.salt) : ConstBytes());
     buffer.EndItem(usm);
     buffer.EndItem(parameters);
 
-    if (fields.privKey) {
-        Bytes encrypted;
-        if (!AesCfbEncrypt(*fields.privKey, fields.boots, fields.time, fields.salt, fields.scopedPdu, encrypted))
+    if (secrets.aes) {
+        // CFB keeps the length: the ciphertext goes where the plaintext
+        // would have been written.
+        buffer.WriteHeader(static_cast<std::uint32_t>(scopedPdu.size()), ber::kOctetString);
+        const std::size_t at = buffer.Position();
+        if (buffer.Remaining() < scopedPdu.size())
+            throw CPVXException(EVENT_BER_BOUNDS);
+        if (!secrets.aes->Encrypt(fields.boots, fields.time, fields.salt, scopedPdu, out.subspan(at, scopedPdu.size())))
             throw CPVXException(EVENT_BER_MALFORMED);
-        WriteOctets(buffer, encrypted);
+        buffer.SetPosition(at + scopedPdu.size());
     } else {
-        WriteRaw(buffer, fields.scopedPdu);
+        WriteRaw(buffer, scopedPdu);
     }
     buffer.EndItem(message);
 
@@ -240,12 +266,24 @@ std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8
     if (digestSize != 0) {
         // The items around the digest moved when their lengths were shortened.
         const std::size_t digestOffset = DigestOffset(out.first(length));
-        Bytes digest = ComputeDigest(fields.authProtocol, fields.authKey, out.first(length));
-        if (digest.size() != digestSize)
+        if (!secrets.hmac->Compute(out.first(length), out.subspan(digestOffset, digestSize)))
             throw CPVXException(EVENT_BER_MALFORMED);
-        std::copy(digest.begin(), digest.end(), out.begin() + static_cast<std::ptrdiff_t>(digestOffset));
     }
     return length;
+}
+
+} // namespace
+
+std::size_t EncodeV3Message(const SV3MessageFields& fields, std::span<std::uint8_t> out)
+{
+    std::optional<CHmac> hmac;
+    std::optional<CAesCfb> aes;
+    SMessageSecrets secrets;
+    if (!fields.authKey.empty())
+        secrets.hmac = &hmac.emplace(fields.authProtocol, fields.authKey);
+    if (fields.privKey)
+        secrets.aes = &aes.emplace(*fields.privKey);
+    return EncodeMessage(fields, fields.engineId, fields.userName, fields.scopedPdu, secrets, out);
 }
 
 void CSNMPv3Processor::SetUsers(std::span<const SUsmUser> users)
@@ -256,9 +294,9 @@ void CSNMPv3Processor::SetUsers(std::span<const SUsmUser> users)
     };
     m_users.clear();
     for (const auto& user : users) {
-        SLocalUser local {user, localized(user, user.authKey), {}};
+        SLocalUser local {user, CHmac(user.authProtocol, localized(user, user.authKey)), {}};
         if (user.level == ESecurityLevel::AuthPriv)
-            local.privKey = AesKeyFromLocalized(localized(user, user.privKey));
+            local.aes = CAesCfb(AesKeyFromLocalized(localized(user, user.privKey)));
         m_users.push_back(std::move(local));
     }
 }
@@ -286,128 +324,152 @@ std::uint32_t CSNMPv3Processor::EngineTime() const
 
 Salt CSNMPv3Processor::NextSalt() { return SaltFrom(m_salt++); }
 
-SIncomingV3 CSNMPv3Processor::Count(SIncomingV3 result, EUsmReport report)
+void CSNMPv3Processor::Count(SIncomingV3& result, EUsmReport report)
 {
     ++m_counters.usmStats[static_cast<std::size_t>(report)];
     result.report = report;
     result.outcome = result.security.reportable ? EV3Outcome::Report : EV3Outcome::Drop;
-    return result;
 }
 
 SIncomingV3 CSNMPv3Processor::Process(std::span<const std::uint8_t> message)
 {
     SIncomingV3 result;
-    Bytes bytes = ToBytes(message);
+    Process(message, result);
+    return result;
+}
+
+void CSNMPv3Processor::Process(std::span<const std::uint8_t> message, SIncomingV3& result)
+{
+    // Everything but the buffers' capacity starts afresh.
+    SSecurityState& s = result.security;
+    result.outcome = EV3Outcome::Drop;
+    result.report = EUsmReport::None;
+    result.pdu.clear();
+    result.authorized = false;
+    result.access = EAccess::Read;
+    s.msgId = 0;
+    s.maxSize = 0;
+    s.level = ESecurityLevel::NoAuthNoPriv;
+    s.reportable = false;
+    s.userName.clear();
+    s.user = -1;
+    s.requestId = 0;
+    s.contextEngineId.clear();
+    s.contextName.clear();
+
+    m_message.assign(message.begin(), message.end());
     SParsedMessage m;
     try {
-        m = ParseMessage(bytes);
+        m = ParseMessage(m_message);
     } catch (const CPVXException&) {
         ++m_counters.parseErrors;
-        return result;
+        return;
     }
     if (m.securityModel != kUsmSecurityModel) {
         ++m_counters.unknownSecurityModels;
-        return result;
+        return;
     }
     if ((m.flags & kFlagPriv) && !(m.flags & kFlagAuth)) {
         ++m_counters.invalidMsgs;
-        return result;
+        return;
     }
 
-    SSecurityState& s = result.security;
     s.msgId = m.msgId;
     s.maxSize = m.maxSize;
     s.level = static_cast<ESecurityLevel>(m.flags & (kFlagAuth | kFlagPriv));
     s.reportable = (m.flags & kFlagReportable) != 0;
-    s.userName = m.userName;
-    if (m.scoped) {
-        s.requestId = m.scoped->requestId;
-        s.contextEngineId = m.scoped->contextEngineId;
-        s.contextName = m.scoped->contextName;
-    }
+    s.userName.assign(m.userName.begin(), m.userName.end());
+    auto takeScoped = [&s](const SScopedPdu& scoped) {
+        s.requestId = scoped.requestId;
+        s.contextEngineId.assign(scoped.contextEngineId.begin(), scoped.contextEngineId.end());
+        s.contextName.assign(scoped.contextName.begin(), scoped.contextName.end());
+    };
+    if (m.scoped)
+        takeScoped(*m.scoped);
 
     // RFC 3414 3.2, steps 3 to 8, in order.
-    if (m.engineId != m_engine.engineId)
-        return Count(std::move(result), EUsmReport::UnknownEngineIDs);
+    if (!SameBytes(m.engineId, m_engine.engineId))
+        return Count(result, EUsmReport::UnknownEngineIDs);
     auto user = std::find_if(m_users.begin(), m_users.end(), [&](const SLocalUser& u) {
         return std::equal(u.config.name.begin(), u.config.name.end(), m.userName.begin(), m.userName.end(),
                           [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
     });
     if (user == m_users.end())
-        return Count(std::move(result), EUsmReport::UnknownUserNames);
+        return Count(result, EUsmReport::UnknownUserNames);
     s.user = static_cast<int>(user - m_users.begin());
     if (s.level == ESecurityLevel::AuthPriv && user->config.level != ESecurityLevel::AuthPriv)
-        return Count(std::move(result), EUsmReport::UnsupportedSecLevels);
+        return Count(result, EUsmReport::UnsupportedSecLevels);
 
     if (m.flags & kFlagAuth) {
         if (m.authSize != DigestSize(user->config.authProtocol))
-            return Count(std::move(result), EUsmReport::WrongDigests);
-        Bytes received(bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset),
-                       bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset + m.authSize));
-        std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset), m.authSize, 0);
-        if (!VerifyDigest(user->config.authProtocol, user->authKey, bytes, received))
-            return Count(std::move(result), EUsmReport::WrongDigests);
+            return Count(result, EUsmReport::WrongDigests);
+        std::array<std::uint8_t, 32> received {};
+        const auto field = std::span(m_message).subspan(m.authOffset, m.authSize);
+        std::copy(field.begin(), field.end(), received.begin());
+        std::fill(field.begin(), field.end(), 0);
+        if (!user->hmac.Verify(m_message, std::span(received).first(m.authSize)))
+            return Count(result, EUsmReport::WrongDigests);
         s.time = m.time;
-        s.digest = received;
+        s.digest.assign(received.begin(), received.begin() + static_cast<std::ptrdiff_t>(m.authSize));
 
         std::uint32_t now = EngineTime();
         std::uint32_t skew = m.time > now ? m.time - now : now - m.time;
         if (m_engine.boots >= kMaxEngineBoots || m.boots != m_engine.boots || skew > kTimeWindowSeconds)
-            return Count(std::move(result), EUsmReport::NotInTimeWindows);
+            return Count(result, EUsmReport::NotInTimeWindows);
     }
 
     if (m.flags & kFlagPriv) {
-        Bytes plain;
         if (m.privParameters.size() != kSaltSize)
-            return Count(std::move(result), EUsmReport::DecryptionErrors);
+            return Count(result, EUsmReport::DecryptionErrors);
         Salt salt {};
         std::copy(m.privParameters.begin(), m.privParameters.end(), salt.begin());
-        if (!AesCfbDecrypt(user->privKey, m.boots, m.time, salt, m.encrypted, plain))
-            return Count(std::move(result), EUsmReport::DecryptionErrors);
+        m_plain.resize(m.encrypted.size());
+        if (!user->aes.Decrypt(m.boots, m.time, salt, m.encrypted, m_plain))
+            return Count(result, EUsmReport::DecryptionErrors);
         try {
-            m.scoped = ParseScopedPdu(plain, false);
+            m.scoped = ParseScopedPdu(m_plain, false);
         } catch (const CPVXException&) {
             // With a wrong privacy key the plaintext is noise: that is how a
             // decryption error shows in a stream cipher mode.
-            return Count(std::move(result), EUsmReport::DecryptionErrors);
+            return Count(result, EUsmReport::DecryptionErrors);
         }
-        s.requestId = m.scoped->requestId;
-        s.contextEngineId = m.scoped->contextEngineId;
-        s.contextName = m.scoped->contextName;
+        takeScoped(*m.scoped);
     }
 
     result.outcome = EV3Outcome::Accept;
-    result.pdu = std::move(m.scoped->pdu);
+    result.pdu.assign(m.scoped->pdu.begin(), m.scoped->pdu.end());
     result.authorized = static_cast<std::uint8_t>(s.level) >= static_cast<std::uint8_t>(user->config.level);
     result.access = user->config.access;
-    return result;
 }
 
 std::size_t CSNMPv3Processor::Build(const SSecurityState& request, ESecurityLevel level,
-                                    std::span<const std::uint8_t> pdu, std::span<std::uint8_t> out)
+                                    std::span<const std::uint8_t> pdu, std::span<std::uint8_t> out,
+                                    std::span<const std::uint8_t> contextEngineId)
 {
     SV3MessageFields fields;
     fields.msgId = request.msgId;
     fields.flags = static_cast<std::uint8_t>(level);
-    fields.engineId = m_engine.engineId;
     fields.boots = m_engine.boots;
     fields.time = EngineTime();
-    fields.userName = request.userName;
+    SMessageSecrets secrets;
     if (level != ESecurityLevel::NoAuthNoPriv) {
         // Only a request from a known user can be answered at a secure level.
         if (request.user < 0 || static_cast<std::size_t>(request.user) >= m_users.size())
             throw CPVXException(EVENT_BER_MALFORMED);
-        const SLocalUser& user = m_users[static_cast<std::size_t>(request.user)];
+        SLocalUser& user = m_users[static_cast<std::size_t>(request.user)];
         fields.authProtocol = user.config.authProtocol;
-        fields.authKey = user.authKey;
+        secrets.hmac = &user.hmac;
         if (level == ESecurityLevel::AuthPriv) {
-            fields.privKey = user.privKey;
+            secrets.aes = &user.aes;
             fields.salt = NextSalt();
         }
     }
-    fields.scopedPdu = EncodeScopedPdu(request.contextEngineId.empty() ? m_engine.engineId : request.contextEngineId,
-                                       request.contextName, pdu);
-    std::size_t length = EncodeV3Message(fields, out);
+    if (contextEngineId.empty())
+        contextEngineId = request.contextEngineId.empty() ? ConstBytes(m_engine.engineId) : ConstBytes(request.contextEngineId);
+    // A scoped PDU beyond a datagram cannot be sent: bounds, as below.
+    const std::size_t scoped = EncodeScopedPduInto(contextEngineId, request.contextName, pdu, m_scoped);
+    std::size_t length = EncodeMessage(fields, m_engine.engineId, request.userName,
+                                       std::span(m_scoped).first(scoped), secrets, out);
     if (length > static_cast<std::size_t>(std::max(request.maxSize, kMinMaxSize)))
         throw CPVXException(EVENT_BER_BOUNDS);
     return length;
@@ -480,15 +542,16 @@ ERemoteMessage CSNMPv3Processor::ProcessFromRemote(std::span<const std::uint8_t>
     static constexpr std::uint32_t kUnknownEngineIds[] = {6, 3, 15, 1, 1, 4, 0};
     static constexpr std::uint32_t kNotInTimeWindows[] = {6, 3, 15, 1, 1, 2, 0};
     const SUsmUser& sender = m_users.at(static_cast<std::size_t>(user)).config;
-    Bytes bytes = ToBytes(message);
+    Bytes bytes(message.begin(), message.end());
+    Bytes plain; // the decrypted scoped PDU, viewed by the parsed message
     try {
         SParsedMessage m = ParseMessage(bytes);
         if (m.securityModel != kUsmSecurityModel || m.engineId.empty())
             return ERemoteMessage::Drop;
         // The PDU's tag, request-id and first binding's name.
         std::array<std::uint32_t, 130> arcs {};
-        auto readPdu = [&](const Bytes& pdu, std::uint8_t& tag, std::span<const std::uint32_t>& first) {
-            Bytes copy = pdu;
+        auto readPdu = [&](std::span<const std::uint8_t> pdu, std::uint8_t& tag, std::span<const std::uint32_t>& first) {
+            Bytes copy(pdu.begin(), pdu.end());
             CBasicEncodingRulesBuffer buffer(copy);
             tag = buffer.ReadByte();
             buffer.ReadLength();
@@ -512,18 +575,18 @@ ERemoteMessage CSNMPv3Processor::ProcessFromRemote(std::span<const std::uint8_t>
             readPdu(m.scoped->pdu, tag, name);
             if (tag != kReportPdu || !std::ranges::equal(name, kUnknownEngineIds))
                 return ERemoteMessage::Drop;
-            if (m.engineId != remote.engineId) {
+            if (!SameBytes(m.engineId, remote.engineId)) {
                 remote.authKey = LocalizeKey(sender.authProtocol, sender.authKey, m.engineId);
                 if (sender.level == ESecurityLevel::AuthPriv)
                     remote.privKey = AesKeyFromLocalized(LocalizeKey(sender.authProtocol, sender.privKey, m.engineId));
-                remote.engineId = m.engineId;
+                remote.engineId.assign(m.engineId.begin(), m.engineId.end());
             }
             remote.boots = m.boots;
             remote.time = m.time;
             remote.learntMs = GetMonotonicMilliseconds();
             return ERemoteMessage::Discovered;
         }
-        if (m.engineId != remote.engineId || m.authSize != DigestSize(sender.authProtocol))
+        if (!SameBytes(m.engineId, remote.engineId) || m.authSize != DigestSize(sender.authProtocol))
             return ERemoteMessage::Drop;
         Bytes received(bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset),
                        bytes.begin() + static_cast<std::ptrdiff_t>(m.authOffset + m.authSize));
@@ -531,7 +594,6 @@ ERemoteMessage CSNMPv3Processor::ProcessFromRemote(std::span<const std::uint8_t>
         if (!VerifyDigest(sender.authProtocol, remote.authKey, bytes, received))
             return ERemoteMessage::Drop;
         if (m.flags & kFlagPriv) {
-            Bytes plain;
             Salt salt {};
             if (m.privParameters.size() != kSaltSize)
                 return ERemoteMessage::Drop;
@@ -599,10 +661,8 @@ std::size_t CSNMPv3Processor::BuildCounterReport(const SSecurityState& request, 
     buffer.EndItem(list);
     buffer.EndItem(reportPdu);
 
-    SSecurityState answer = request;
     // A Report names this engine as the context (RFC 3412).
-    answer.contextEngineId = m_engine.engineId;
-    return Build(answer, level, buffer.Written(), out);
+    return Build(request, level, buffer.Written(), out, m_engine.engineId);
 }
 
 } // namespace pvx::usm

@@ -4,6 +4,7 @@
 // agent, which handles it as for the other versions.
 #pragma once
 
+#include "platform/Portability.h"
 #include "snmp/usm/EngineState.h"
 #include "snmp/usm/UsmCrypto.h"
 #include "snmp/usm/UsmUsers.h"
@@ -151,6 +152,9 @@ public:
 
     // Never throws: a malformed message is counted and dropped.
     SIncomingV3 Process(std::span<const std::uint8_t> message);
+    // The same into `result`, whose buffers are reused: a caller that keeps
+    // one SIncomingV3 allocates nothing per message once they have grown.
+    void Process(std::span<const std::uint8_t> message, SIncomingV3& result);
 
     // The response to an accepted request, `pdu` being the whole response
     // PDU, secured at the request's level. Throws CPVXException 0xC0020031
@@ -183,15 +187,17 @@ public:
     std::size_t BuildContextReport(const SSecurityState& request, EContextReport report, std::span<std::uint8_t> out);
 
 private:
+    // A user's keys, set up in libcrypto once.
     struct SLocalUser {
         SUsmUser config;
-        Bytes authKey;
-        AesKey privKey {};
+        CHmac hmac;
+        CAesCfb aes;
     };
 
-    SIncomingV3 Count(SIncomingV3 result, EUsmReport report);
+    void Count(SIncomingV3& result, EUsmReport report);
+    // `contextEngineId` empty: the request's, or this engine's if it had none.
     std::size_t Build(const SSecurityState& request, ESecurityLevel level, std::span<const std::uint8_t> pdu,
-                      std::span<std::uint8_t> out);
+                      std::span<std::uint8_t> out, std::span<const std::uint8_t> contextEngineId = {});
     Salt NextSalt();
     std::size_t BuildCounterReport(const SSecurityState& request, ESecurityLevel level,
                                    std::span<const std::uint32_t> counter, std::uint32_t value,
@@ -202,6 +208,12 @@ private:
     std::uint64_t m_startMs;
     std::uint64_t m_salt = 0;
     SV3Counters m_counters;
+    // Scratch space reused by every message: the received message (its
+    // digest field zeroed for checking), the decrypted scoped PDU and the
+    // plaintext scoped PDU of a reply.
+    Bytes m_message;
+    Bytes m_plain;
+    std::array<std::uint8_t, kDatagramSize> m_scoped {};
 };
 
 } // namespace pvx::usm

@@ -7,9 +7,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
+
+// libcrypto's context types, by their structure tags, so that users of this
+// header need not include libcrypto's.
+struct evp_mac_ctx_st;
+struct evp_cipher_ctx_st;
 
 namespace pvx::usm {
 
@@ -51,7 +57,7 @@ AesKey AesKeyFromLocalized(std::span<const std::uint8_t> localizedKey);
 
 // HMAC of `message` with the localized authentication key, truncated to
 // DigestSize; the message's authentication parameter field must already hold
-// zeros.
+// zeros. One-shot forms of CHmac below.
 Bytes ComputeDigest(EAuthProtocol protocol, std::span<const std::uint8_t> localizedKey,
                     std::span<const std::uint8_t> message);
 // Compares in constant time; a received digest of the wrong size fails.
@@ -59,11 +65,57 @@ bool VerifyDigest(EAuthProtocol protocol, std::span<const std::uint8_t> localize
                   std::span<const std::uint8_t> message, std::span<const std::uint8_t> received);
 
 // AES-128-CFB with the IV boots | time | salt (each big-endian, RFC 3826).
-// The output has the input's length; false if libcrypto fails.
+// The output has the input's length; false if libcrypto fails. One-shot
+// forms of CAesCfb below.
 bool AesCfbEncrypt(const AesKey& key, std::uint32_t boots, std::uint32_t time, const Salt& salt,
                    std::span<const std::uint8_t> in, Bytes& out);
 bool AesCfbDecrypt(const AesKey& key, std::uint32_t boots, std::uint32_t time, const Salt& salt,
                    std::span<const std::uint8_t> in, Bytes& out);
+
+struct SMacContextFree {
+    void operator()(evp_mac_ctx_st* context) const;
+};
+struct SCipherContextFree {
+    void operator()(evp_cipher_ctx_st* context) const;
+};
+
+// An HMAC keyed once, for a user's key: each message only resets the context
+// to its keyed state, so neither the algorithm is looked up nor the key
+// padded again per message.
+class CHmac {
+public:
+    CHmac() = default;
+    CHmac(EAuthProtocol protocol, std::span<const std::uint8_t> key);
+    // False when libcrypto could not set it up; it then computes nothing.
+    explicit operator bool() const { return m_context != nullptr; }
+    // Writes the truncated digest (DigestSize bytes) to the start of `digest`.
+    bool Compute(std::span<const std::uint8_t> message, std::span<std::uint8_t> digest);
+    // Compares in constant time; a received digest of the wrong size fails.
+    bool Verify(std::span<const std::uint8_t> message, std::span<const std::uint8_t> received);
+
+private:
+    EAuthProtocol m_protocol = EAuthProtocol::Sha1;
+    std::unique_ptr<evp_mac_ctx_st, SMacContextFree> m_context;
+};
+
+// AES-128-CFB keyed once, one context per direction: each message only sets
+// its IV.
+class CAesCfb {
+public:
+    CAesCfb() = default;
+    explicit CAesCfb(const AesKey& key);
+    explicit operator bool() const { return m_encrypt != nullptr && m_decrypt != nullptr; }
+    // `out` must be at least as long as `in`; the first in.size() bytes are
+    // written. False if libcrypto fails.
+    bool Encrypt(std::uint32_t boots, std::uint32_t time, const Salt& salt, std::span<const std::uint8_t> in,
+                 std::span<std::uint8_t> out);
+    bool Decrypt(std::uint32_t boots, std::uint32_t time, const Salt& salt, std::span<const std::uint8_t> in,
+                 std::span<std::uint8_t> out);
+
+private:
+    std::unique_ptr<evp_cipher_ctx_st, SCipherContextFree> m_encrypt;
+    std::unique_ptr<evp_cipher_ctx_st, SCipherContextFree> m_decrypt;
+};
 
 // Bytes from libcrypto's generator; false if it cannot deliver them.
 bool RandomBytes(std::span<std::uint8_t> out);

@@ -11,18 +11,43 @@ std::span<const std::uint32_t> NameUpToZero(std::span<const std::uint32_t> arcs)
     return zero == arcs.end() ? arcs : arcs.first(static_cast<std::size_t>(zero - arcs.begin()) + 1);
 }
 
+void CArcList::Assign(std::span<const std::uint32_t> arcs)
+{
+    if (arcs.size() <= kInline) {
+        std::copy(arcs.begin(), arcs.end(), m_inline.begin());
+        m_heap.clear();
+    } else {
+        m_heap.assign(arcs.begin(), arcs.end());
+    }
+    m_size = arcs.size();
+}
+
+void CArcList::PushBack(std::uint32_t arc)
+{
+    if (m_size < kInline) {
+        m_inline[m_size++] = arc;
+        return;
+    }
+    if (m_size == kInline)
+        m_heap.assign(m_inline.begin(), m_inline.end());
+    m_heap.push_back(arc);
+    ++m_size;
+}
+
+bool CArcList::operator==(const CArcList& other) const { return std::ranges::equal(Span(), other.Span()); }
+
 COid::COid(std::span<const std::uint32_t> arcs)
 {
     auto name = NameUpToZero(arcs);
-    m_arcs.assign(name.begin(), name.end());
-    if (m_arcs.empty() || m_arcs.back() != 0)
-        m_arcs.push_back(0);
+    m_arcs.Assign(name);
+    if (name.empty() || name.back() != 0)
+        m_arcs.PushBack(0);
 }
 
 std::string COid::ToString() const
 {
     std::string text = "1.3.6.1";
-    for (std::uint32_t arc : m_arcs) {
+    for (std::uint32_t arc : Arcs()) {
         text += '.';
         text += std::to_string(arc);
     }

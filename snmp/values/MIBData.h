@@ -3,6 +3,7 @@
 // names, and traps waiting to be sent.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <initializer_list>
 #include <list>
@@ -16,22 +17,71 @@
 
 namespace pvx {
 
+// Arcs held in place up to kInline of them, on the heap beyond: every name
+// of the served MIBs fits in place, so that the values made for each request
+// allocate nothing for their names.
+class CArcList {
+public:
+    static constexpr std::size_t kInline = 16;
+
+    CArcList() = default;
+    explicit CArcList(std::span<const std::uint32_t> arcs) { Assign(arcs); }
+    CArcList(const CArcList& other) { Assign(other.Span()); }
+    CArcList(CArcList&& other) noexcept
+        : m_inline(other.m_inline)
+        , m_heap(std::move(other.m_heap))
+        , m_size(other.m_size)
+    {
+        other.m_size = 0;
+    }
+    CArcList& operator=(const CArcList& other)
+    {
+        if (this != &other)
+            Assign(other.Span());
+        return *this;
+    }
+    CArcList& operator=(CArcList&& other) noexcept
+    {
+        m_inline = other.m_inline;
+        m_heap = std::move(other.m_heap);
+        m_size = other.m_size;
+        other.m_size = 0;
+        return *this;
+    }
+
+    // `arcs` must not be a view of this list.
+    void Assign(std::span<const std::uint32_t> arcs);
+    void PushBack(std::uint32_t arc);
+    std::span<const std::uint32_t> Span() const
+    {
+        return m_size <= kInline ? std::span<const std::uint32_t>(m_inline.data(), m_size)
+                                 : std::span<const std::uint32_t>(m_heap);
+    }
+    bool Empty() const { return m_size == 0; }
+    bool operator==(const CArcList& other) const;
+
+private:
+    std::array<std::uint32_t, kInline> m_inline {};
+    std::vector<std::uint32_t> m_heap; // all the arcs, once there are more than kInline
+    std::size_t m_size = 0;
+};
+
 // An object identifier below 1.3.6.1, held as its arcs after that prefix. The
 // name ends at its first 0 arc, which is part of the name and is sent: a
 // scalar instance {2, 1, 33, 1, 2, 1, 0} is 1.3.6.1.2.1.33.1.2.1.0. Every
 // COid holds exactly one 0 arc, its last.
 class COid {
 public:
-    COid() : m_arcs{0} {}
+    COid() { m_arcs.PushBack(0); }
     COid(std::initializer_list<std::uint32_t> arcs) : COid(std::span<const std::uint32_t>(arcs.begin(), arcs.size())) {}
     // Copies up to and including the first 0 arc; appends one when there is none.
     explicit COid(std::span<const std::uint32_t> arcs);
 
     // The arcs including the final 0.
-    std::span<const std::uint32_t> Arcs() const { return m_arcs; }
-    const std::uint32_t* Data() const { return m_arcs.data(); }
-    std::size_t Size() const { return m_arcs.size(); }
-    std::uint32_t operator[](std::size_t i) const { return m_arcs[i]; }
+    std::span<const std::uint32_t> Arcs() const { return m_arcs.Span(); }
+    const std::uint32_t* Data() const { return Arcs().data(); }
+    std::size_t Size() const { return Arcs().size(); }
+    std::uint32_t operator[](std::size_t i) const { return Arcs()[i]; }
 
     // Equal when the arcs agree up to and including the first 0 arc.
     bool operator==(const COid& other) const { return m_arcs == other.m_arcs; }
@@ -40,7 +90,7 @@ public:
     std::string ToString() const;
 
 private:
-    std::vector<std::uint32_t> m_arcs;
+    CArcList m_arcs;
 };
 
 // Arcs of a name up to and including its first 0 (the whole span if none).
@@ -99,8 +149,8 @@ public:
     // appended), when the instance naming in use is not the COid form: an
     // RFC 1628 table cell such as upsInputVoltage.2 has no final 0 arc.
     // Empty: the name above is sent.
-    std::span<const std::uint32_t> GetInstanceName() const { return m_instanceName; }
-    void SetInstanceName(std::span<const std::uint32_t> arcs) { m_instanceName.assign(arcs.begin(), arcs.end()); }
+    std::span<const std::uint32_t> GetInstanceName() const { return m_instanceName.Span(); }
+    void SetInstanceName(std::span<const std::uint32_t> arcs) { m_instanceName.Assign(arcs); }
     EWireForm GetWireForm() const { return m_wireForm; }
     void SetWireForm(EWireForm form) { m_wireForm = form; }
 
@@ -108,7 +158,7 @@ private:
     std::int32_t m_kind;
     EWireForm m_wireForm = EWireForm::AsKind;
     std::optional<COid> m_name;
-    std::vector<std::uint32_t> m_instanceName;
+    CArcList m_instanceName;
     std::variant<std::monostate, std::int32_t, std::uint32_t, std::string, COid> m_value;
 };
 

@@ -5,6 +5,8 @@
 #include "platform/Clock.h"
 #include "relay/NetXCPAgent.h"
 #include "ups/AbstractUPS.h"
+#include "ups/XCPEmulation.h"
+#include "xcp/link/XCPCommandTable.h"
 
 #include <gtest/gtest.h>
 
@@ -277,7 +279,7 @@ struct SBudgetCase {
     std::size_t forwarded;
 };
 
-TEST(RelayBudget, FramesBeyondThePassBudgetAreDropped)
+TEST(RelayBudget, FramesBeyondThePassBudgetAreAnsweredBusy)
 {
     // Each forwarded frame costs the UPS's exchange time on the loop's clock.
     class CSlowUPS : public CRecordingUPS {
@@ -313,11 +315,19 @@ TEST(RelayBudget, FramesBeyondThePassBudgetAreDropped)
                 Bytes request;
                 for (int i = 0; i < frames; ++i)
                     request = Join({request, Frame({0x31})});
+                const std::size_t before = ups.frames.size();
                 relay.ProcessDatagram(ups, Join({request, Frame({0x00})}), reply);
                 const Bytes answer(reply.data.begin(), reply.data.begin() + reply.length);
                 const Bytes identity{'p', 'v', 'x', 0};
                 EXPECT_NE(std::search(answer.begin(), answer.end(), identity.begin(), identity.end()), answer.end())
                     << c.name << ": the identity query costs no serial time";
+                // What is not forwarded is told busy at once (block 9, status
+                // 0x33, the frame's command echoed), never left unanswered.
+                auto busy = ups.BuildCommandStatusReply(1, Bytes{0x31}, kXCPBusy);
+                ASSERT_TRUE(FinishXCPReply(busy));
+                const bool allForwarded = ups.frames.size() - before == static_cast<std::size_t>(frames);
+                EXPECT_EQ(std::ranges::search(answer, busy).begin() != answer.end(), !allForwarded)
+                    << c.name << ": " << frames << " frames";
             }
             EXPECT_EQ(ups.frames.size(), c.forwarded) << c.name << ", pass " << pass;
         }

@@ -299,3 +299,43 @@ TEST(SNMPv3Message, RequestsCapturedFromNetSnmpDecode)
         EXPECT_TRUE(std::equal(batteryStatus.rbegin(), batteryStatus.rend(), in.pdu.rbegin()));
     }
 }
+
+// A caller keeps one SIncomingV3 for every message: nothing of an accepted
+// request may survive into the answer to the next one.
+TEST(SNMPv3Message, AResultReusedForTheNextMessageKeepsNothingOfTheLast)
+{
+    Fixture f;
+    SV3MessageFields accepted = f.Request(0, ESecurityLevel::AuthPriv);
+    accepted.scopedPdu = EncodeScopedPdu(kEngineId, Text("ctx"), kGetPdu);
+    SV3MessageFields stranger = f.Request(0, ESecurityLevel::NoAuthNoPriv);
+    stranger.userName = Text("eve");
+    stranger.scopedPdu = EncodeScopedPdu({}, {}, kGetPdu);
+    const Bytes garbage = Hex("30 03 02 01 03");
+    std::array<std::uint8_t, 1500> bytes {};
+    auto encode = [&bytes](const SV3MessageFields& fields) {
+        return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(EncodeV3Message(fields, bytes)));
+    };
+    const Bytes first = encode(accepted);
+    const Bytes second = encode(stranger);
+
+    SIncomingV3 result;
+    f.processor.Process(first, result);
+    ASSERT_EQ(result.outcome, EV3Outcome::Accept);
+    EXPECT_EQ(result.pdu, kGetPdu);
+    EXPECT_EQ(result.security.contextName, Text("ctx"));
+    f.processor.Process(second, result);
+    EXPECT_EQ(result.outcome, EV3Outcome::Report);
+    EXPECT_EQ(result.report, EUsmReport::UnknownUserNames);
+    EXPECT_TRUE(result.pdu.empty());
+    EXPECT_TRUE(result.security.contextName.empty());
+    EXPECT_TRUE(result.security.contextEngineId.empty());
+    EXPECT_EQ(result.security.user, -1);
+    EXPECT_FALSE(result.authorized);
+    f.processor.Process(garbage, result);
+    EXPECT_EQ(result.outcome, EV3Outcome::Drop);
+    EXPECT_TRUE(result.security.userName.empty());
+    // And the reused buffers still give the accepted request its own answer.
+    f.processor.Process(first, result);
+    ASSERT_EQ(result.outcome, EV3Outcome::Accept);
+    EXPECT_EQ(result.pdu, kGetPdu);
+}

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <utility>
 
 using namespace pvx::usm;
 using pvx::usm::test::Hex;
@@ -86,4 +87,58 @@ TEST(UsmCrypto, RandomBytesDiffer)
     ASSERT_TRUE(RandomBytes(first));
     ASSERT_TRUE(RandomBytes(second));
     EXPECT_NE(first, second);
+}
+
+// The contexts kept per user must give every message the result a fresh
+// set-up would: no state of one message may leak into the next.
+TEST(UsmCrypto, ContextsKeptPerUserAnswerEachMessageAsAFreshOne)
+{
+    Bytes first(64);
+    std::iota(first.begin(), first.end(), std::uint8_t {0});
+    const Bytes second = Hex("30 0e 02 01 03 04 09 70 61 6e 63 61 6b 65 73");
+    for (const auto& vector : kKeyVectors) {
+        SCOPED_TRACE(vector.ku);
+        const Bytes kul = Hex(vector.kul);
+        CHmac hmac(vector.protocol, kul);
+        ASSERT_TRUE(hmac);
+        for (const Bytes* message : {&std::as_const(first), &second, &std::as_const(first)}) {
+            Bytes digest(DigestSize(vector.protocol));
+            ASSERT_TRUE(hmac.Compute(*message, digest));
+            EXPECT_EQ(digest, ComputeDigest(vector.protocol, kul, *message));
+            EXPECT_TRUE(hmac.Verify(*message, digest));
+            digest[0] ^= 1;
+            EXPECT_FALSE(hmac.Verify(*message, digest));
+        }
+        Bytes tooShort(DigestSize(vector.protocol) - 1);
+        EXPECT_FALSE(hmac.Compute(first, tooShort));
+    }
+
+    AesKey key {};
+    Bytes keyBytes = Hex("2b7e151628aed2a6abf7158809cf4f3c");
+    std::copy(keyBytes.begin(), keyBytes.end(), key.begin());
+    CAesCfb aes(key);
+    ASSERT_TRUE(aes);
+    const Salt salt {0x08, 0x09, 0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f};
+    // A partial block first, so that a position left over in the stream
+    // would shift the next message's key stream.
+    const struct {
+        Bytes plain;
+        std::uint32_t time;
+    } messages[] = {
+        {Hex("6bc1bee22e409f96e93d7e117393172a ae2d8a"), 0x04050607},
+        {Hex("6bc1bee22e409f96e93d7e117393172a ae2d8a571e03ac9c9eb76fac45af"), 0x04050607},
+        {second, 0x04050608},
+    };
+    for (const auto& m : messages) {
+        Bytes cipher(m.plain.size());
+        ASSERT_TRUE(aes.Encrypt(0x00010203, m.time, salt, m.plain, cipher));
+        Bytes fresh;
+        ASSERT_TRUE(AesCfbEncrypt(key, 0x00010203, m.time, salt, m.plain, fresh));
+        EXPECT_EQ(cipher, fresh);
+        Bytes back(cipher.size());
+        ASSERT_TRUE(aes.Decrypt(0x00010203, m.time, salt, cipher, back));
+        EXPECT_EQ(back, m.plain);
+    }
+    Bytes small(3);
+    EXPECT_FALSE(aes.Encrypt(0, 0, salt, second, small));
 }

@@ -62,6 +62,36 @@ TEST(OidTest, EqualityLooksNoFurtherThanTheFirstZero)
     }
 }
 
+// Names are held in place up to a bound and on the heap beyond it; copies,
+// moves and growth across the bound keep every arc.
+TEST(OidTest, NamesOnEitherSideOfTheInlineBoundSurviveCopyMoveAndGrowth)
+{
+    for (std::size_t size : { std::size_t { 0 }, CArcList::kInline - 1, CArcList::kInline, CArcList::kInline + 1,
+             std::size_t { 300 } }) {
+        SCOPED_TRACE(size);
+        Arcs arcs(size);
+        for (std::size_t i = 0; i < size; ++i)
+            arcs[i] = static_cast<std::uint32_t>(i + 1);
+        CArcList list(arcs);
+        CArcList copy(list);
+        CArcList moved(std::move(copy));
+        EXPECT_TRUE(copy.Empty());
+        EXPECT_EQ(Arcs(moved.Span().begin(), moved.Span().end()), arcs);
+        EXPECT_EQ(moved, list);
+        // Growing by one crosses the bound for kInline.
+        moved.PushBack(7);
+        arcs.push_back(7);
+        EXPECT_EQ(Arcs(moved.Span().begin(), moved.Span().end()), arcs);
+        // Shrinking back below it, by assignment, drops the heap's arcs.
+        CArcList shorter(std::span<const std::uint32_t>(arcs).first(2 < arcs.size() ? 2 : arcs.size()));
+        moved = shorter;
+        EXPECT_EQ(moved, shorter);
+        // A name as long as the list ends with its 0 arc.
+        arcs.back() = 1;
+        EXPECT_EQ(COid(arcs).Size(), arcs.size() + 1);
+    }
+}
+
 TEST(OidTest, DottedFormCarriesThePrefixAndTheFinalZero)
 {
     EXPECT_EQ((COid { 4, 1, 534, 1, 0 }).ToString(), "1.3.6.1.4.1.534.1.0");
