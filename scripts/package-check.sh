@@ -10,13 +10,13 @@
 # of pvx may be left. Systemd need not be running (no unit is started).
 #
 # Usage: scripts/package-check.sh [build folder]
-#   The build folder defaults to "build-package"; it is configured here as a
-#   RelWithDebInfo build without tests, the build the package is made from.
+#   The build folder defaults to "build-release", the Release build without
+#   tests that scripts/test.sh makes last: after it, nothing is built again.
 #   PVX_JOBS sets the build's parallel jobs (default: the processor count).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-build=${1:-build-package}
+build=${1:-build-release}
 [[ $build = /* ]] || build=$top/$build
 started=$SECONDS
 
@@ -28,7 +28,7 @@ say() { echo "package-check: $*"; }
 
 # --- The package ------------------------------------------------------------
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPVX_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPVX_TESTS=OFF >/dev/null
 cmake --build "$build" -j "${PVX_JOBS:-$(nproc)}" >/dev/null
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 sbin=$(cache PVX_SBIN_DIR) etc=$(cache PVX_CONFIG_DIR) data=$(cache PVX_DATA_DIR)
@@ -48,7 +48,8 @@ expected=$(
     printf '%s x\n' "$sbin/pvx" /usr/bin/pvx-upssim /usr/bin/pvx-passwd /usr/bin/pvx-msgc
     printf '%s -\n' "$data/messages" "$etc/pvx.ini" "$etc/DummyUPS.ini" /usr/lib/systemd/system/pvx.service \
       /usr/share/doc/pvx/README.md /usr/share/doc/pvx/copyright /usr/share/doc/pvx/changelog.Debian.gz \
-      /usr/share/doc/pvx/examples/upssim.conf /usr/share/doc/pvx/examples/pvx.ini
+      /usr/share/doc/pvx/examples/upssim.conf /usr/share/doc/pvx/examples/pvx.ini \
+      /usr/share/polkit-1/rules.d/50-pvx-poweroff.rules
     for page in docs/*.[158]; do echo "/usr/share/man/man${page##*.}/$(basename "$page").gz -"; done
     for document in docs/*.md; do echo "/usr/share/doc/pvx/$(basename "$document") -"; done
   } | sort -u
