@@ -1,7 +1,8 @@
 // Scanning rules of the configuration file. The reader mimics line-oriented
 // reading in 255-character pieces, case-insensitive names, and a key search
-// that runs on past the next section header; the writer copies the file with
-// the key replaced or added.
+// that runs on past the next section header (except into or out of the
+// sections listed below); the writer copies the file with the key replaced
+// or added.
 #include "config/INIFile.h"
 
 #include "events/PVXException.h"
@@ -66,6 +67,27 @@ bool IsHeaderOf(std::string_view line, std::string_view section)
     return line[section.size() + 1] == ']';
 }
 
+// Sections whose keys are looked up within the section only, and which a
+// search for another section's key does not run into. Their keys share
+// names with older sections' (Enabled, Command), and a key left out of one
+// must never be read from the next: a [Notify] without Command would run
+// [Shutdown]'s, a [Shutdown] without Enabled would take [NUT]'s.
+constexpr std::string_view kSectionsReadAlone[] = {"Notify", "Shutdown", "NUT"};
+
+bool IsSectionReadAlone(std::string_view section)
+{
+    return std::any_of(std::begin(kSectionsReadAlone), std::end(kSectionsReadAlone), [section](std::string_view name) {
+        return name.size() == section.size()
+            && std::equal(name.begin(), name.end(), section.begin(), [](char a, char b) { return Upper(a) == Upper(b); });
+    });
+}
+
+bool IsHeaderReadAlone(std::string_view line)
+{
+    return std::any_of(std::begin(kSectionsReadAlone), std::end(kSectionsReadAlone),
+        [line](std::string_view name) { return IsHeaderOf(line, name); });
+}
+
 bool StartsWithKeyAndEquals(std::string_view line, std::string_view key)
 {
     if (line.size() < key.size() + 1)
@@ -116,12 +138,18 @@ bool CINIFile::FindKey(const std::string& section, const std::string& key, std::
     }
     if (!inSection)
         return false;
+    const bool readAlone = IsSectionReadAlone(section);
     for (;;) {
         int c = reader.Get();
         while (c == '\n' || c == '\r')
             c = reader.Get();
         if (c == kEnd)
             return false;
+        if (c == '[') {
+            std::string_view rest(contents.data() + reader.Offset() - 1, contents.size() - reader.Offset() + 1);
+            if (readAlone || IsHeaderReadAlone(rest))
+                return false;
+        }
         std::size_t matched = 0;
         while (matched < key.size() && c != kEnd && Upper(static_cast<char>(c)) == Upper(key[matched])) {
             ++matched;
