@@ -86,7 +86,8 @@ void CSNMPAgent::BuildLocalObjects()
             { 6, &SSnmpGroupCounters::parseErrors },
         };
         for (const auto& [arc, member] : counters)
-            add({ 2, 1, 11, arc, 0 }, [this, member] { return Typed(m_snmpGroup.*member, EWireForm::Counter32); });
+            add({ 2, 1, 11, arc, 0 },
+                [this, counter = member] { return Typed(m_snmpGroup.*counter, EWireForm::Counter32); });
         add({ 2, 1, 11, 30, 0 }, [] { return Signed(kAuthenTrapsEnabled); });
         add({ 2, 1, 11, 31, 0 }, [this] { return Typed(m_snmpGroup.silentDrops, EWireForm::Counter32); });
         add({ 2, 1, 11, 32, 0 }, [] { return Typed(0, EWireForm::Counter32); }); // snmpProxyDrops: no proxy
