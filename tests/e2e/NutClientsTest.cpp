@@ -7,10 +7,10 @@
 // order; the FSD test has a daemon of its own.
 #include "tests/e2e/SnmpClient.h"
 #include "tests/support/Daemon.h"
+#include "tests/support/Upsmon.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +27,6 @@ using namespace pvx::test;
 namespace {
 
 const std::string kBinaryDir = PVX_BINARY_DIR;
-const std::string kUpsmon = "/lib/nut/upsmon"; // the program itself, not the wrapper that reads nut.conf
 
 std::string StorePassword(const std::string& password)
 {
@@ -92,46 +91,6 @@ SRig& FsdRig()
     return rig;
 }
 
-// upsmon in the foreground, in a folder of its own (configuration, state
-// and, through a private mount, the PID file it keeps in /run/nut), with a
-// SHUTDOWNCMD that only writes a file. Ended by PID.
-class CUpsmon {
-public:
-    CUpsmon(SRig& rig, const std::string& name, const std::string& user, const std::string& password,
-            const std::string& type, unsigned hostSync)
-        : m_folder(rig.folder.File(name))
-    {
-        std::filesystem::create_directories(m_folder);
-        std::ostringstream conf;
-        conf << "MONITOR " << rig.Ups() << " 1 " << user << " " << password << " " << type << "\n"
-             << "SHUTDOWNCMD \"/usr/bin/touch " << ShutdownFile() << "\"\n"
-             << "POWERDOWNFLAG " << m_folder << "/killpower\n"
-             << "POLLFREQ 1\nPOLLFREQALERT 1\nDEADTIME 15\nFINALDELAY 0\nHOSTSYNC " << hostSync << "\n";
-        for (const char* event : { "ONLINE", "ONBATT", "LOWBATT", "FSD", "COMMOK", "COMMBAD", "SHUTDOWN", "REPLBATT",
-                                   "NOCOMM", "NOPARENT" })
-            conf << "NOTIFYFLAG " << event << " IGNORE\n"; // no wall messages on the test machine
-        WriteTextFile(m_folder + "/upsmon.conf", conf.str());
-        ::chmod((m_folder + "/upsmon.conf").c_str(), 0600);
-        auto prepare = [folder = m_folder] {
-            ::setenv("NUT_CONFPATH", folder.c_str(), 1);
-            ::setenv("NUT_STATEPATH", folder.c_str(), 1);
-            ::setenv("NUT_ALTPIDPATH", folder.c_str(), 1);
-            return EnterPrivateMountNamespace() && ::mount(folder.c_str(), "/run/nut", nullptr, MS_BIND, nullptr) == 0;
-        };
-        m_process = std::make_unique<CChildProcess>(kUpsmon, "upsmon", std::vector<std::string> { "-p", "-F" },
-                                                    m_folder + "/out", m_folder + "/err", m_folder, prepare);
-    }
-    std::string ShutdownFile() const { return m_folder + "/shutdown"; }
-    bool ShutDown() const { return !IsMissing(ShutdownFile()); }
-    bool Started() { return WaitFor([this] { return m_process->IsRunning(); }, 1s) && m_process->IsRunning(); }
-    std::string Output() const { return ReadFile(m_folder + "/out") + ReadFile(m_folder + "/err"); }
-
-private:
-    static bool IsMissing(const std::string& path) { return !std::filesystem::exists(path); }
-    std::string m_folder;
-    std::unique_ptr<CChildProcess> m_process;
-};
-
 #define REQUIRE_RIG()                                                                                                  \
     do {                                                                                                               \
         if (::access("/usr/bin/upsc", X_OK) != 0 || ::access(kUpsmon.c_str(), X_OK) != 0)                          \
@@ -194,7 +153,7 @@ TEST(NutClients, UpsrwRenamesTheUpsAsSnmpReadsIt)
 TEST(NutClients, SecondaryShutsDownOnLowBatteryNotOnAShortOutage)
 {
     REQUIRE_RIG();
-    CUpsmon secondary(Rig(), "secondary", "mon", "monpw", "secondary", 2);
+    CUpsmon secondary(Rig().folder.File("secondary"), Rig().Ups(), "mon", "monpw", "secondary", 2);
     ASSERT_TRUE(secondary.Started()) << secondary.Output();
     ASSERT_TRUE(WaitFor([] { return Rig().Logins() == 1; }, 10s)) << secondary.Output();
 
@@ -224,8 +183,8 @@ TEST(NutClients, PrimarySetsFsdOnLowBatteryAndTheSecondaryFollows)
     // sooner shows that the primary's FSD reached it.
     SRig& rig = FsdRig();
     ASSERT_TRUE(rig.Ready()) << rig.pvx->Stderr();
-    CUpsmon secondary(rig, "secondary", "mon", "monpw", "secondary", 60);
-    CUpsmon primary(rig, "primary", "upsmon", "upsmonpw", "primary", 5);
+    CUpsmon secondary(rig.folder.File("secondary"), rig.Ups(), "mon", "monpw", "secondary", 60);
+    CUpsmon primary(rig.folder.File("primary"), rig.Ups(), "upsmon", "upsmonpw", "primary", 5);
     ASSERT_TRUE(secondary.Started() && primary.Started()) << secondary.Output() << primary.Output();
     ASSERT_TRUE(WaitFor([&] { return rig.Logins() == 2; }, 10s)) << secondary.Output() << primary.Output();
 

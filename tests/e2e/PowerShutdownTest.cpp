@@ -5,10 +5,10 @@
 // secondary, which shuts down and logs out, the UPS is told to switch its
 // output off after a delay, and Shutdown/Command (a script) runs last.
 #include "tests/support/Daemon.h"
+#include "tests/support/Upsmon.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,7 +24,6 @@ using namespace pvx::test;
 namespace {
 
 const std::string kBinaryDir = PVX_BINARY_DIR;
-const std::string kUpsmon = "/lib/nut/upsmon";
 
 std::string StorePassword(const std::string& password)
 {
@@ -76,41 +75,6 @@ struct SRig {
     unsigned short port = FreeTcpPort();
     std::unique_ptr<CSimulatedUps> ups;
     std::unique_ptr<CPvxDaemon> pvx;
-};
-
-// upsmon as a secondary in a folder of its own, as in the NUT clients' test,
-// with a SHUTDOWNCMD that only writes a file. Ended by PID.
-class CSecondary {
-public:
-    explicit CSecondary(SRig& rig) : m_folder(rig.folder.File("upsmon"))
-    {
-        std::filesystem::create_directories(m_folder);
-        std::ostringstream conf;
-        conf << "MONITOR " << rig.Ups() << " 1 mon monpw secondary\n"
-             << "SHUTDOWNCMD \"/usr/bin/touch " << ShutdownFile() << "\"\n"
-             << "POWERDOWNFLAG " << m_folder << "/killpower\n"
-             << "POLLFREQ 1\nPOLLFREQALERT 1\nDEADTIME 15\nFINALDELAY 0\nHOSTSYNC 60\n";
-        for (const char* event : { "ONLINE", "ONBATT", "LOWBATT", "FSD", "COMMOK", "COMMBAD", "SHUTDOWN", "REPLBATT",
-                                   "NOCOMM", "NOPARENT" })
-            conf << "NOTIFYFLAG " << event << " IGNORE\n";
-        WriteTextFile(m_folder + "/upsmon.conf", conf.str());
-        ::chmod((m_folder + "/upsmon.conf").c_str(), 0600);
-        auto prepare = [folder = m_folder] {
-            ::setenv("NUT_CONFPATH", folder.c_str(), 1);
-            ::setenv("NUT_STATEPATH", folder.c_str(), 1);
-            ::setenv("NUT_ALTPIDPATH", folder.c_str(), 1);
-            return EnterPrivateMountNamespace() && ::mount(folder.c_str(), "/run/nut", nullptr, MS_BIND, nullptr) == 0;
-        };
-        m_process = std::make_unique<CChildProcess>(kUpsmon, "upsmon", std::vector<std::string> { "-p", "-F" },
-                                                    m_folder + "/out", m_folder + "/err", m_folder, prepare);
-    }
-    std::string ShutdownFile() const { return m_folder + "/shutdown"; }
-    bool ShutDown() const { return std::filesystem::exists(ShutdownFile()); }
-    std::string Output() const { return ReadFile(m_folder + "/out") + ReadFile(m_folder + "/err"); }
-
-private:
-    std::string m_folder;
-    std::unique_ptr<CChildProcess> m_process;
 };
 
 // A client that logs in and never reacts to FSD: the wait lasts.
@@ -166,7 +130,7 @@ TEST(PowerShutdown, OnlyACriticalUpsShutsTheHostDownInOrder)
     ::close(client);
 
     // The whole sequence: the secondary goes first, then the UPS, then this host.
-    CSecondary secondary(rig);
+    CUpsmon secondary(rig.folder.File("upsmon"), rig.Ups(), "mon", "monpw", "secondary", 60);
     ASSERT_TRUE(WaitFor([&] { return rig.Logins() == 1; }, 10s)) << secondary.Output();
     const std::size_t framesBefore = rig.ups->ReceivedFrames().size();
     ASSERT_EQ(rig.ups->Control("set onbattery 1"), "ok\n");
