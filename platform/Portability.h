@@ -140,6 +140,14 @@ bool GetSocketAddress(int socket, std::uint32_t& address, std::uint16_t& port);
 // Whether the socket takes IPv6 peers (an IPv6 or dual-stack socket).
 bool SocketReachesIPv6(int socket);
 bool ReceiveFrom(int socket, SDatagram& datagram);
+// Datagrams received and sent in one system call each (recvmmsg, sendmmsg).
+inline constexpr std::size_t kDatagramBatch = 32;
+// Takes up to datagrams.size() (at most kDatagramBatch) of those waiting,
+// without waiting, each as ReceiveFrom takes it; the number taken.
+std::size_t ReceiveBatch(int socket, std::span<SDatagram> datagrams);
+// Sends each as SendTo does, in their order; one that fails does not stop
+// the others. The number sent.
+std::size_t SendBatch(int socket, std::span<const SDatagram> datagrams);
 // Ends both directions of a connected socket (which stays open until its
 // owner closes it): its reader sees the end at once.
 bool ShutdownSocket(int socket);

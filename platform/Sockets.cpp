@@ -6,6 +6,8 @@
 #include "events/PVXException.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -138,6 +140,76 @@ bool SendTo(int socket, const SDatagram& datagram)
     if (n < 0 && datagram.address.IsIPv4() && (errno == EAFNOSUPPORT || errno == EINVAL))
         n = send(ToSocketAddress(datagram.address, datagram.port, true));
     return n >= 0 && static_cast<std::size_t>(n) == datagram.length;
+}
+
+std::size_t ReceiveBatch(int socket, std::span<SDatagram> datagrams)
+{
+    const std::size_t wanted = std::min(datagrams.size(), kDatagramBatch);
+    if (wanted == 0)
+        return 0;
+    std::array<mmsghdr, kDatagramBatch> messages {};
+    std::array<iovec, kDatagramBatch> vectors {};
+    std::array<sockaddr_storage, kDatagramBatch> peers {};
+    for (std::size_t i = 0; i < wanted; ++i) {
+        vectors[i] = { datagrams[i].data.data(), datagrams[i].data.size() };
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_name = &peers[i];
+        messages[i].msg_hdr.msg_namelen = sizeof peers[i];
+    }
+    int n;
+    do {
+        n = ::recvmmsg(socket, messages.data(), static_cast<unsigned>(wanted), MSG_DONTWAIT, nullptr);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return 0;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+        SDatagram& datagram = datagrams[i];
+        // A datagram longer than the buffer is cut, as ReceiveFrom cuts it.
+        datagram.length = static_cast<std::uint32_t>(std::min<std::size_t>(messages[i].msg_len, kDatagramSize));
+        if (!FromSocketAddress(&peers[i], messages[i].msg_hdr.msg_namelen, datagram.address, datagram.port)) {
+            datagram.address = SIpAddress();
+            datagram.port = 0;
+        }
+    }
+    return static_cast<std::size_t>(n);
+}
+
+std::size_t SendBatch(int socket, std::span<const SDatagram> datagrams)
+{
+    std::array<mmsghdr, kDatagramBatch> messages {};
+    std::array<iovec, kDatagramBatch> vectors {};
+    std::array<SSocketAddress, kDatagramBatch> peers {};
+    std::size_t sent = 0;
+    while (!datagrams.empty()) {
+        const std::size_t count = std::min(datagrams.size(), kDatagramBatch);
+        for (std::size_t i = 0; i < count; ++i) {
+            const SDatagram& datagram = datagrams[i];
+            peers[i] = ToSocketAddress(datagram.address, datagram.port, false);
+            // sendmmsg takes the same iovec as recvmmsg; it does not write through it.
+            vectors[i] = { const_cast<std::uint8_t*>(datagram.data.data()),
+                std::min<std::size_t>(datagram.length, kDatagramSize) };
+            messages[i] = {};
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_name = &peers[i].storage;
+            messages[i].msg_hdr.msg_namelen = peers[i].length;
+        }
+        int n;
+        do {
+            n = ::sendmmsg(socket, messages.data(), static_cast<unsigned>(count), 0);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            // The first could not be sent: on its own, with SendTo's fallback
+            // to the mapped form, and the rest after it.
+            sent += SendTo(socket, datagrams[0]) ? 1 : 0;
+            n = 1;
+        } else {
+            sent += static_cast<std::size_t>(n);
+        }
+        datagrams = datagrams.subspan(static_cast<std::size_t>(n));
+    }
+    return sent;
 }
 
 bool ParseDottedAddress(const std::string& text, std::uint32_t& address)

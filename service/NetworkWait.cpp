@@ -6,6 +6,8 @@
 #include "relay/NetXCPAgent.h"
 #include "snmp/agent/SNMPAgent.h"
 
+#include <algorithm>
+
 namespace pvx {
 
 SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstractUPS* ups, std::uint32_t ms,
@@ -35,10 +37,17 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstract
         if (served > 0 && remaining == 0)
             return outcome;
         // The servers' own timers (idle connections) may end the poll early.
+        // Requests a batch took from the socket and the deadline cut off
+        // come first, without waiting.
+        const bool received = agent != nullptr && agent->HasReceivedRequests();
         std::uint32_t waitMs = http != nullptr ? http->TimeoutWithin(remaining) : remaining;
         if (nut != nullptr)
             waitMs = nut->TimeoutWithin(waitMs);
-        const int ready = WaitReadableMask(sockets, waitMs);
+        if (received)
+            waitMs = 0;
+        int ready = WaitReadableMask(sockets, waitMs);
+        if (received && ready >= 0)
+            ready |= kSnmpReady;
         if (ready < 0) {
             // A failing poll must not turn the wait into a spin.
             Sleep(remaining);
@@ -49,13 +58,8 @@ SWaitOutcome ServeWhileWaiting(CSNMPAgent* agent, CNetXCPAgent* relay, CAbstract
         // SNMP keeps its precedence: every request waiting is served before
         // the other services get their next turn, up to a bound so that they
         // are not starved.
-        if ((ready & kSnmpReady) != 0) {
-            unsigned burst = 0;
-            do {
-                agent->ServeRequest(ups);
-                ++outcome.snmpServed;
-            } while (++burst < kSnmpBurst && GetMonotonicMilliseconds() < deadline && agent->IsRequestWaiting());
-        }
+        if ((ready & kSnmpReady) != 0)
+            outcome.snmpServed += std::max(1u, agent->ServeBatch(ups, deadline, kSnmpBurst));
         // Readable, or a time-out came: never blocks, never ends the wait.
         if (http != nullptr && (ready == 0 || (ready & kHttpReady) != 0)) {
             http->Run(ups);

@@ -80,7 +80,16 @@ std::uint16_t CSNMPAgent::GetBoundPort() const
 
 bool CSNMPAgent::IsRequestWaiting()
 {
-    return WaitReadable(m_socket.Get(), 0) > 0;
+    return m_inboxNext < m_inboxCount || WaitReadable(m_socket.Get(), 0) > 0;
+}
+
+// Copies only the bytes in use: a datagram's buffer is mostly empty.
+static void CopyDatagram(const SDatagram& from, SDatagram& to)
+{
+    to.address = from.address;
+    to.port = from.port;
+    to.length = std::min<std::uint32_t>(from.length, kDatagramSize);
+    std::copy_n(from.data.begin(), to.length, to.data.begin());
 }
 
 void CSNMPAgent::ServeRequest(CAbstractUPS* ups)
@@ -88,11 +97,62 @@ void CSNMPAgent::ServeRequest(CAbstractUPS* ups)
     // One bad request must never stop the service loop: every failure ends
     // here, without a word in the log.
     try {
-        if (!ReceiveFrom(m_socket.Get(), m_datagram))
+        // What a batch received and did not begin comes before anything newer.
+        if (m_inboxNext < m_inboxCount)
+            CopyDatagram(m_inbox[m_inboxNext++], m_datagram);
+        else if (!ReceiveFrom(m_socket.Get(), m_datagram))
             return;
         Answer(ProcessRequest(ups));
     } catch (...) {
     }
+}
+
+unsigned CSNMPAgent::ServeBatch(CAbstractUPS* ups, std::uint64_t deadline, unsigned limit)
+{
+    unsigned served = 0;
+    std::size_t replies = 0;
+    const auto flush = [this, &replies] {
+        SendBatch(m_socket.Get(), std::span<const SDatagram>(m_outbox.data(), replies));
+        replies = 0;
+    };
+    std::uint64_t queuedAt = 0;
+    while (served < limit) {
+        if (m_inboxNext == m_inboxCount) {
+            // Never more than may be served: the rest stays in the socket,
+            // where the other services' turn and the deadline find it.
+            if (replies > 0)
+                flush(); // those answered go out before the next batch comes in
+            m_inboxNext = 0;
+            m_inboxCount = ReceiveBatch(m_socket.Get(),
+                std::span<SDatagram>(m_inbox.data(), std::min<std::size_t>(limit - served, kDatagramBatch)));
+            if (m_inboxCount == 0)
+                break;
+        }
+        CopyDatagram(m_inbox[m_inboxNext++], m_datagram);
+        ++served;
+        ERequestOutcome outcome = ERequestOutcome::Dropped;
+        try {
+            outcome = ProcessRequest(ups);
+            if (outcome == ERequestOutcome::AuthenticationFailure)
+                ReportAuthenticationFailure();
+        } catch (...) {
+        }
+        const std::uint64_t now = GetMonotonicMilliseconds();
+        if (outcome == ERequestOutcome::Answered) {
+            if (replies == 0)
+                queuedAt = now;
+            CopyDatagram(m_datagram, m_outbox[replies++]);
+        }
+        // A request that held the serial line must not hold back the
+        // replies queued before it.
+        if (replies > 0 && now > queuedAt)
+            flush();
+        if (now >= deadline)
+            break;
+    }
+    if (replies > 0)
+        flush();
+    return served;
 }
 
 void CSNMPAgent::Answer(ERequestOutcome outcome)

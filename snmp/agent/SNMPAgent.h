@@ -122,6 +122,15 @@ public:
     bool IsRequestWaiting();
     // Reads and answers at most one datagram; `ups` may be null. Never throws.
     void ServeRequest(CAbstractUPS* ups);
+    // Serves up to `limit` requests, taking those waiting with one system
+    // call and sending their replies with another, in the order received:
+    // the first even when `deadline` (monotonic milliseconds) has passed,
+    // none begun after it. Those received but not begun wait, in order, for
+    // the next call (IsRequestWaiting is true meanwhile). The number served.
+    // Never throws.
+    unsigned ServeBatch(CAbstractUPS* ups, std::uint64_t deadline, unsigned limit);
+    // Requests a batch received and has not begun (the socket may be empty).
+    bool HasReceivedRequests() const { return m_inboxNext < m_inboxCount; }
     // Serves one datagram while the serial line waits for a UPS reply: a SET
     // is kept to be applied once the exchange is over (ServeDeferred), since
     // applying it may need the line. One SET is kept at a time; another in
@@ -292,6 +301,12 @@ private:
     std::int32_t m_errorIndexField = 0;
     CUniqueFd m_socket;
     SDatagram m_datagram;
+    // Received by ServeBatch: m_inbox[m_inboxNext, m_inboxCount) wait to be
+    // served; m_outbox holds the replies not sent yet.
+    std::array<SDatagram, kDatagramBatch> m_inbox;
+    std::array<SDatagram, kDatagramBatch> m_outbox;
+    std::size_t m_inboxNext = 0;
+    std::size_t m_inboxCount = 0;
     std::uint32_t m_agentAddress = 0;
     std::string m_getCommunity;
     std::string m_setCommunity;

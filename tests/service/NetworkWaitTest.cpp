@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace pvx {
@@ -99,6 +100,49 @@ TEST_F(NetworkWait, ServesWhatIsWaitingInItsOrderAndStopsWhereItShould)
         EXPECT_EQ(m_relay->WaitForRequest(0), c.relayLeft);
         // Without a UPS the relay drops datagrams; every SNMP request is answered.
         EXPECT_EQ(RepliesWaiting(), static_cast<int>(c.snmpServed));
+    }
+}
+
+TEST_F(NetworkWait, BatchedRepliesKeepEachSourcesOrderAndNoneIsBegunAfterTheDeadline)
+{
+    CUniqueFd other = CreateSocket(2, 1, 0);
+    ASSERT_TRUE(other.IsOpen() && BindSocket(other.Get(), 0, kLoopback));
+    constexpr std::size_t kRequestIdAt = 17; // of both request and reply: every length here is one byte
+    auto send = [&](int socket, std::uint8_t first, int count) {
+        SDatagram datagram;
+        datagram.address = kLoopback;
+        datagram.port = m_agent->GetBoundPort();
+        datagram.length = sizeof kGetRequest;
+        std::copy(std::begin(kGetRequest), std::end(kGetRequest), datagram.data.begin());
+        for (int i = 0; i < count; ++i) {
+            datagram.data[kRequestIdAt] = static_cast<std::uint8_t>(first + i);
+            ASSERT_TRUE(SendTo(socket, datagram));
+        }
+    };
+    // More than one receive takes, from two sources, interleaved.
+    send(m_client.Get(), 1, 20);
+    send(other.Get(), 101, 25);
+    send(m_client.Get(), 21, 20);
+    ASSERT_GT(WaitReadable(m_agent->GetSocket(), 1000), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    // A wait already over begins one request; those its receive took wait
+    // for the next wait, ahead of anything newer.
+    EXPECT_EQ(ServeWhileWaiting(m_agent.get(), nullptr, nullptr, 0, false).snmpServed, 1u);
+    EXPECT_TRUE(m_agent->IsRequestWaiting());
+    send(other.Get(), 126, 1);
+    EXPECT_EQ(ServeWhileWaiting(m_agent.get(), nullptr, nullptr, 300, false).snmpServed, 65u);
+    EXPECT_FALSE(m_agent->IsRequestWaiting());
+
+    for (const auto& [socket, first, count] : { std::tuple { m_client.Get(), 1, 40 }, { other.Get(), 101, 26 } }) {
+        SCOPED_TRACE(first);
+        SDatagram reply;
+        int expected = first;
+        while (WaitReadable(socket, 100) > 0 && ReceiveFrom(socket, reply)) {
+            ASSERT_GT(reply.length, kRequestIdAt);
+            EXPECT_EQ(reply.data[kRequestIdAt], expected++);
+        }
+        EXPECT_EQ(expected - first, count);
     }
 }
 
