@@ -3,6 +3,7 @@
 // that reach the configuration file and the UPS, communities, and traps.
 #include "tests/e2e/SnmpClient.h"
 #include "tests/support/Daemon.h"
+#include "tests/support/TrapReceiver.h"
 
 #include <gtest/gtest.h>
 
@@ -805,42 +806,6 @@ TEST(Snmp, AlarmTrapsFollowTheTrapLevelAndTypeTheManagerSets)
     EXPECT_EQ(ValueOf(get.out, "." + type), "INTEGER: 1");
     EXPECT_TRUE(manager.ReceiveUntilQuiet(1s).empty());
 }
-
-// net-snmp's trap receiver, logging one line per trap to a file.
-class CTrapReceiver {
-public:
-    explicit CTrapReceiver(const CTempDir& folder)
-        : m_log(folder.File("snmptrapd.log"))
-        , m_port(FreeUdpPort())
-    {
-        WriteTextFile(folder.File("snmptrapd.conf"), "disableAuthorization yes\n");
-        m_process = std::make_unique<CChildProcess>("/usr/sbin/snmptrapd", "snmptrapd",
-            std::vector<std::string> { "-f", "-C", "-c", folder.File("snmptrapd.conf"), "-m", "", "-On", "-n", "-Lf",
-                m_log, "--persistentDir=" + folder.File("snmptrapd.state"), "-F", "TRAP %N %w %q %v\n",
-                "udp:127.0.0.1:" + std::to_string(m_port) },
-            folder.File("snmptrapd.out"), folder.File("snmptrapd.err"));
-        m_ready = WaitFor([this] { return ReadFile(m_log).find("NET-SNMP version") != std::string::npos; }, 10s);
-    }
-
-    bool IsReady() const { return m_ready; }
-    unsigned short Port() const { return m_port; }
-    std::vector<std::string> Traps() const
-    {
-        std::vector<std::string> traps;
-        std::istringstream lines(ReadFile(m_log));
-        std::string line;
-        while (std::getline(lines, line))
-            if (line.starts_with("TRAP "))
-                traps.push_back(line);
-        return traps;
-    }
-
-private:
-    std::string m_log;
-    unsigned short m_port;
-    std::unique_ptr<CChildProcess> m_process;
-    bool m_ready = false;
-};
 
 TEST(Snmp, NetSnmpTrapReceiverGetsColdStartAndTheAlarmTraps)
 {
