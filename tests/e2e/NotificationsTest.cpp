@@ -44,16 +44,6 @@ bool Has(const std::vector<std::string>& traps, const std::string& text)
     return std::ranges::any_of(traps, [&](const std::string& t) { return t.find(text) != std::string::npos; });
 }
 
-// pvx's count of informs with this outcome, from its metrics; -1 unread.
-long Informs(unsigned short http, const std::string& outcome)
-{
-    SRunResult r = RunProgram("/usr/bin/curl", "curl",
-        { "-s", "-f", "-m", "3", "http://127.0.0.1:" + std::to_string(http) + "/metrics" }, 10s);
-    const std::string sample = "pvx_snmp_informs_total{outcome=\"" + outcome + "\"} ";
-    const std::size_t at = r.out.find(sample);
-    return r.status != 0 || at == std::string::npos ? -1 : std::stol(r.out.substr(at + sample.size()));
-}
-
 #define REQUIRE_CLIENTS()                                                                                              \
     if (::access("/usr/sbin/snmptrapd", X_OK) != 0 || ::access("/usr/bin/curl", X_OK) != 0)                          \
     GTEST_SKIP() << "needs snmptrapd and curl"
@@ -106,9 +96,9 @@ TEST(Notifications, SnmpV3InformsAcknowledgedThenRetriedAndGivenUpWhileTheReceiv
     CPvxDaemon pvx(folder.Path(), ups.DevicePath(), options);
     ASSERT_TRUE(ups.IsReady() && pvx.WaitForStdout("UPS found is [", 30s)) << pvx.Stderr();
     // coldStart: the engine discovered, then the inform acknowledged.
-    ASSERT_TRUE(WaitFor([&] { return Informs(http, "acknowledged") == 1; }, 20s)) << receiver.Log();
+    ASSERT_TRUE(WaitFor([&] { return InformsCounted(http, "acknowledged") == 1; }, 20s)) << receiver.Log();
     EXPECT_TRUE(Has(receiver.Traps(), kColdStart)) << receiver.Log();
-    EXPECT_EQ(Informs(http, "retried"), 0);
+    EXPECT_EQ(InformsCounted(http, "retried"), 0);
 
     // No manager any more: the next inform is sent again after 1, 2 and 4 s
     // (each try counted when a pass finds it due, so up to a pass late) and
@@ -125,10 +115,10 @@ TEST(Notifications, SnmpV3InformsAcknowledgedThenRetriedAndGivenUpWhileTheReceiv
     long seen = 0;
     const auto end = std::chrono::steady_clock::now() + 30s;
     while (tries.size() < 4 && std::chrono::steady_clock::now() < end) {
-        const long retried = Informs(http, "retried");
+        const long retried = InformsCounted(http, "retried");
         for (; seen < retried; ++seen)
             tries.push_back(std::chrono::steady_clock::now());
-        if (seen == 3 && Informs(http, "given_up") == 1)
+        if (seen == 3 && InformsCounted(http, "given_up") == 1)
             tries.push_back(std::chrono::steady_clock::now());
         std::this_thread::sleep_for(100ms);
     }
@@ -141,8 +131,8 @@ TEST(Notifications, SnmpV3InformsAcknowledgedThenRetriedAndGivenUpWhileTheReceiv
         EXPECT_GE(interval, nominal[i] - 400ms) << i;
         EXPECT_LE(interval, nominal[i] + 2500ms) << i;
     }
-    EXPECT_EQ(Informs(http, "acknowledged"), 1);
-    EXPECT_EQ(Informs(http, "given_up"), 1);
+    EXPECT_EQ(InformsCounted(http, "acknowledged"), 1);
+    EXPECT_EQ(InformsCounted(http, "given_up"), 1);
     EXPECT_FALSE(Has(receiver.Traps(), kAlarmAdded));
     // The UPS was polled at its cadence all along, and the journal says so.
     EXPECT_LT(gap, 2500ms);

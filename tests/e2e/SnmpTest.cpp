@@ -835,21 +835,6 @@ TEST(Snmp, NetSnmpTrapReceiverGetsColdStartAndTheAlarmTraps)
 
 } // namespace
 
-namespace {
-
-// pvx's count of informs with this outcome, read from its metrics; -1 when
-// the page cannot be read.
-long InformsCounted(unsigned short httpPort, const std::string& outcome)
-{
-    SRunResult r = RunProgram("/usr/bin/curl", "curl",
-        { "-s", "-f", "-m", "3", "http://127.0.0.1:" + std::to_string(httpPort) + "/metrics" }, 10s);
-    const std::string sample = "pvx_snmp_informs_total{outcome=\"" + outcome + "\"} ";
-    const std::size_t at = r.out.find(sample);
-    return r.status != 0 || at == std::string::npos ? -1 : std::stol(r.out.substr(at + sample.size()));
-}
-
-} // namespace
-
 // SNMPv2c notifications carry snmpTrapOID.0 with RFC 1628's and SNMPv2-MIB's
 // notification OIDs; as informs, snmptrapd's Responses end their retries.
 TEST(Snmp, NetSnmpTrapReceiverAcknowledgesV2cInforms)

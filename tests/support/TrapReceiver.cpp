@@ -32,4 +32,13 @@ std::vector<std::string> CTrapReceiver::Traps() const
     return traps;
 }
 
+long InformsCounted(unsigned short httpPort, const std::string& outcome)
+{
+    SRunResult r = RunProgram("/usr/bin/curl", "curl",
+        { "-s", "-f", "-m", "3", "http://127.0.0.1:" + std::to_string(httpPort) + "/metrics" }, 10s);
+    const std::string sample = "pvx_snmp_informs_total{outcome=\"" + outcome + "\"} ";
+    const std::size_t at = r.out.find(sample);
+    return r.status != 0 || at == std::string::npos ? -1 : std::stol(r.out.substr(at + sample.size()));
+}
+
 } // namespace pvx::test

@@ -32,4 +32,9 @@ private:
     bool m_ready = false;
 };
 
+// pvx's count of informs with this outcome ("acknowledged", "retried",
+// "given_up", "dropped"), read from its metrics on 127.0.0.1:httpPort; -1
+// when the page cannot be read.
+long InformsCounted(unsigned short httpPort, const std::string& outcome);
+
 } // namespace pvx::test
