@@ -105,6 +105,12 @@ SNotificationSettings ReadNotifications(const CINIFile& file, const SSettings& s
         if (!s.snmpv3 || user.empty() || found == s.users.end())
             throw fail(EVENT_TRAP_USER_BAD, "SNMP/TrapUser: \"" + user + "\" is no user of an enabled [SNMPv3]");
         settings.user = static_cast<int>(found - s.users.begin());
+        // An inform goes to the receiver's engine, which is authoritative
+        // (RFC 3414 section 4): keys localized to pvx's own engine could
+        // never authenticate there, and every inform would be given up.
+        if (settings.inform && !found->engineTag.empty())
+            throw fail(EVENT_TRAP_USER_BAD, "SNMP/TrapUser: \"" + user + "\" sends informs, but its keys in SNMPv3/"
+                    + found->key + " are localized to pvx's engine; make them with pvx-passwd -3 without -e");
     }
     if (s.trapHost.IsUnspecified())
         return settings;
@@ -157,8 +163,12 @@ void OpenSnmp(SService& service, const SSettings& s)
         else
             service.v3 = std::make_unique<usm::CSNMPv3Processor>(*service.engine, s.users);
         std::string unlocalized;
+        // The user that sends informs needs its keys unlocalized: no warning.
+        const std::string informUser = s.notify.inform && s.notify.user >= 0
+            ? s.users[static_cast<std::size_t>(s.notify.user)].key : std::string();
         for (const std::string& key : usm::CheckLocalization(s.users, service.engine->engineId))
-            unlocalized += (unlocalized.empty() ? "SNMPv3/" : ", SNMPv3/") + key;
+            if (key != informUser)
+                unlocalized += (unlocalized.empty() ? "SNMPv3/" : ", SNMPv3/") + key;
         if (!unlocalized.empty()) {
             CPVXException notice(EVENT_USM_KEY_NOT_LOCALIZED);
             notice.SetDetail(unlocalized);

@@ -3,6 +3,7 @@
 // that reach the configuration file and the UPS, communities, and traps.
 #include "tests/e2e/SnmpClient.h"
 #include "tests/support/Daemon.h"
+#include "tests/support/TrapReceiver.h"
 
 #include <gtest/gtest.h>
 
@@ -806,42 +807,6 @@ TEST(Snmp, AlarmTrapsFollowTheTrapLevelAndTypeTheManagerSets)
     EXPECT_TRUE(manager.ReceiveUntilQuiet(1s).empty());
 }
 
-// net-snmp's trap receiver, logging one line per trap to a file.
-class CTrapReceiver {
-public:
-    explicit CTrapReceiver(const CTempDir& folder)
-        : m_log(folder.File("snmptrapd.log"))
-        , m_port(FreeUdpPort())
-    {
-        WriteTextFile(folder.File("snmptrapd.conf"), "disableAuthorization yes\n");
-        m_process = std::make_unique<CChildProcess>("/usr/sbin/snmptrapd", "snmptrapd",
-            std::vector<std::string> { "-f", "-C", "-c", folder.File("snmptrapd.conf"), "-m", "", "-On", "-n", "-Lf",
-                m_log, "--persistentDir=" + folder.File("snmptrapd.state"), "-F", "TRAP %N %w %q %v\n",
-                "udp:127.0.0.1:" + std::to_string(m_port) },
-            folder.File("snmptrapd.out"), folder.File("snmptrapd.err"));
-        m_ready = WaitFor([this] { return ReadFile(m_log).find("NET-SNMP version") != std::string::npos; }, 10s);
-    }
-
-    bool IsReady() const { return m_ready; }
-    unsigned short Port() const { return m_port; }
-    std::vector<std::string> Traps() const
-    {
-        std::vector<std::string> traps;
-        std::istringstream lines(ReadFile(m_log));
-        std::string line;
-        while (std::getline(lines, line))
-            if (line.starts_with("TRAP "))
-                traps.push_back(line);
-        return traps;
-    }
-
-private:
-    std::string m_log;
-    unsigned short m_port;
-    std::unique_ptr<CChildProcess> m_process;
-    bool m_ready = false;
-};
-
 TEST(Snmp, NetSnmpTrapReceiverGetsColdStartAndTheAlarmTraps)
 {
     CTempDir receiverFolder;
@@ -866,21 +831,6 @@ TEST(Snmp, NetSnmpTrapReceiverGetsColdStartAndTheAlarmTraps)
         ".1.3.6.1.2.1.33.1.6.2.1.2.0 = OID: .1.3.6.1.2.1.33.1.6.3.8.0",
     };
     EXPECT_EQ(receiver.Traps(), expected);
-}
-
-} // namespace
-
-namespace {
-
-// pvx's count of informs with this outcome, read from its metrics; -1 when
-// the page cannot be read.
-long InformsCounted(unsigned short httpPort, const std::string& outcome)
-{
-    SRunResult r = RunProgram("/usr/bin/curl", "curl",
-        { "-s", "-f", "-m", "3", "http://127.0.0.1:" + std::to_string(httpPort) + "/metrics" }, 10s);
-    const std::string sample = "pvx_snmp_informs_total{outcome=\"" + outcome + "\"} ";
-    const std::size_t at = r.out.find(sample);
-    return r.status != 0 || at == std::string::npos ? -1 : std::stol(r.out.substr(at + sample.size()));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "service/ProcessEntry.h"
 #include "service/ServiceState.h"
+#include "snmp/usm/UsmUsers.h"
 #include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
@@ -52,6 +53,33 @@ TEST(ServiceSettings, AnUnusableAddressStopsWithTheKeyNamed)
             EXPECT_EQ(e.GetCode(), c.event) << c.ini;
             EXPECT_EQ(e.GetDetail(), c.detail);
         }
+    }
+}
+
+// An SNMPv3 inform is localized to the receiver's engine: the sending user
+// needs its keys unlocalized (Ku), and one localized to pvx stops the start.
+TEST(ServiceSettings, AnInformUserNeedsKeysMadeWithoutAnEngine)
+{
+    const std::uint8_t engine[] = { 0x80, 0x00, 0x02, 0x16, 0x05, 1, 2, 3, 4, 5, 6, 7, 8 };
+    const std::string ku = *usm::StoreKey(usm::EAuthProtocol::Sha1, "notify auth phrase");
+    const std::string kul = *usm::StoreKey(usm::EAuthProtocol::Sha1, "notify auth phrase", engine);
+    struct Case {
+        std::string key, inform;
+        std::uint32_t event;
+    };
+    const Case cases[] = { { ku, "1", 0 }, { kul, "0", 0 }, { kul, "1", EVENT_TRAP_USER_BAD } };
+    test::CTempDir folder;
+    for (const Case& c : cases) {
+        std::ofstream(folder.File("pvx.ini")) << "[SNMP]\nEnabled=1\nTrapVersion=3\nTrapUser=n\nTrapInform=" << c.inform
+                                              << "\n[SNMPv3]\nEnabled=1\nUser1=n,authNoPriv,SHA," << c.key << ",-,-,read\n";
+        std::uint32_t event = 0;
+        try {
+            ReadSettings(CINIFile(folder.File("pvx.ini")));
+        } catch (const CPVXException& e) {
+            event = e.GetCode();
+            EXPECT_NE(e.GetDetail().find("SNMPv3/User1"), std::string::npos) << e.GetDetail();
+        }
+        EXPECT_EQ(event, c.event) << c.inform << " " << c.key;
     }
 }
 

@@ -263,13 +263,22 @@ void WriteTextFile(const std::string& path, const std::string& text)
 
 int UdpSocketFrom(const std::string& source)
 {
-    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const bool v6 = source.find(':') != std::string::npos;
+    int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
     if (fd < 0 || source.empty())
         return fd;
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    if (::inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1
-        || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+    sockaddr_storage from{};
+    socklen_t size = sizeof(sockaddr_in);
+    auto* from4 = reinterpret_cast<sockaddr_in*>(&from);
+    auto* from6 = reinterpret_cast<sockaddr_in6*>(&from);
+    from4->sin_family = AF_INET;
+    int parsed = ::inet_pton(AF_INET, source.c_str(), &from4->sin_addr);
+    if (v6) {
+        from6->sin6_family = AF_INET6;
+        size = sizeof(sockaddr_in6);
+        parsed = ::inet_pton(AF_INET6, source.c_str(), &from6->sin6_addr);
+    }
+    if (parsed != 1 || ::bind(fd, reinterpret_cast<sockaddr*>(&from), size) != 0) {
         ::close(fd);
         return -1;
     }
@@ -282,12 +291,22 @@ bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, 
     int fd = UdpSocketFrom(source);
     if (fd < 0)
         return false;
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_storage to{};
+    socklen_t size = sizeof(sockaddr_in);
+    if (source.find(':') != std::string::npos) {
+        auto* to6 = reinterpret_cast<sockaddr_in6*>(&to);
+        to6->sin6_family = AF_INET6;
+        to6->sin6_port = htons(port);
+        to6->sin6_addr = in6addr_loopback;
+        size = sizeof(sockaddr_in6);
+    } else {
+        auto* to4 = reinterpret_cast<sockaddr_in*>(&to);
+        to4->sin_family = AF_INET;
+        to4->sin_port = htons(port);
+        to4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
     bool answered = false;
-    if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0) {
+    if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), size) >= 0) {
         pollfd entry{fd, POLLIN, 0};
         if (::poll(&entry, 1, static_cast<int>(timeout.count())) > 0) {
             std::uint8_t buffer[65536];

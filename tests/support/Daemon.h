@@ -121,7 +121,8 @@ bool IsPoll(const std::string& frame);
 
 // Sends one UDP datagram to 127.0.0.1:port and waits for one answer.
 // Returns false on time-out. `source` (a loopback address such as
-// "127.0.0.2") sends from that address instead of the system's choice.
+// "127.0.0.2") sends from that address instead of the system's choice; "::1"
+// sends from and to ::1.
 bool UdpExchange(unsigned short port, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& reply,
                  std::chrono::milliseconds timeout, const std::string& source = "");
 // A UDP socket bound to `source` (any port), or -1; the caller closes it.
