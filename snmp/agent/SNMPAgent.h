@@ -219,6 +219,9 @@ private:
     // Reads the header of the next binding and its name; false when the
     // binding claims more than the data holds (it is then skipped).
     bool ReadBindingName(CBasicEncodingRulesBuffer& request, SBindingName& binding);
+    // Reads the next binding's name that can be read, counting every binding
+    // (skipped ones too) in `index`; false at the end of the list.
+    bool NextBindingName(CBasicEncodingRulesBuffer& request, std::int32_t& index, SBindingName& binding);
     // GET or GET-NEXT of one name; an SNMPv2c failure that is an exception
     // value becomes one, every other failure is thrown.
     SReplyBinding ReadBinding(const SRequestName& name, std::span<const std::uint8_t> receivedName, bool next);

@@ -254,6 +254,16 @@ bool CSNMPAgent::ReadBindingName(CBasicEncodingRulesBuffer& request, SBindingNam
     return true;
 }
 
+bool CSNMPAgent::NextBindingName(CBasicEncodingRulesBuffer& request, std::int32_t& index, SBindingName& binding)
+{
+    while (request.Remaining() > 2) {
+        ++index;
+        if (ReadBindingName(request, binding))
+            return true;
+    }
+    return false;
+}
+
 CSNMPAgent::SReplyBinding CSNMPAgent::ReadBinding(
     const SRequestName& name, std::span<const std::uint8_t> receivedName, bool next)
 {
@@ -279,11 +289,8 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeGet(CBasicEncodingRulesBuffer& requ
     bool next = m_pduType == ber::kGetNextRequest;
     std::int32_t index = 0; // the error index counts from 1
     try {
-        while (request.Remaining() > 2) {
-            ++index;
-            SBindingName read;
-            if (!ReadBindingName(request, read))
-                continue;
+        SBindingName read;
+        while (NextBindingName(request, index, read)) {
             request.SetPosition(read.end); // the value of a Get binding is not looked at
             m_bindings.push_back(ReadBinding(read.name, read.received, next));
         }
@@ -425,11 +432,8 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
     std::vector<SSetName> names;
     std::int32_t index = 0;
     try {
-        while (request.Remaining() > 2) {
-            ++index;
-            SBindingName read;
-            if (!ReadBindingName(request, read))
-                continue;
+        SBindingName read;
+        while (NextBindingName(request, index, read)) {
             const SRequestName& name = read.name;
             if (name.place != ENamePlace::Internet || name.arcs.empty())
                 throw CPVXException(EVENT_NO_SUCH_OBJECT);
