@@ -116,10 +116,7 @@ CHttpServer::CHttpServer(std::uint16_t port, const SIpAddress& sourceAddress, CA
         // long as the system lets it grow.
         m_listener = OpenTcpListener(port, sourceAddress, EVENT_HTTP_BIND, 4096);
     } catch (CPVXException& event) {
-        std::string detail = "HTTP/Port " + std::to_string(port) + ": the HTTP server could not listen";
-        if (event.GetArguments().size() == 2)
-            detail += " (" + event.GetArguments()[0] + ": errno " + event.GetArguments()[1] + ")";
-        event.SetDetail(detail);
+        SetListenFailureDetail(event, "HTTP/Port " + std::to_string(port) + ": the HTTP server could not listen");
         throw;
     }
     // MHD_USE_EPOLL without MHD_USE_INTERNAL_POLLING_THREAD: the library

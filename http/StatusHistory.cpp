@@ -199,28 +199,51 @@ std::string UtcTimeText(std::time_t time)
     return TimeText(time, true, "%Y-%m-%dT%H:%M:%SZ");
 }
 
+namespace {
+
+// An event row of a download: what stands before each of its six fields,
+// how its text is written, and what stands for a missing duration.
+struct SEventRowFormat {
+    std::array<const char*, 6> before;
+    void (*text)(std::string& out, std::string_view text);
+    const char* noDuration;
+};
+
+constexpr SEventRowFormat kJsonRow {
+    { "\n{\"time\":\"", "\",\"unixTime\":", ",\"kind\":\"", "\",\"event\":\"", "\",\"text\":\"",
+      "\",\"durationSeconds\":" },
+    [](std::string& out, std::string_view text) { out += EscapeJson(text); }, "null"
+};
+constexpr SEventRowFormat kCsvRow { { "", ",", ",", ",", ",", "," }, AppendCsvField, "" };
+
+void AppendEventRow(std::string& out, const SEvent& e, const SEventRowFormat& format)
+{
+    out += format.before[0];
+    out += UtcTimeText(e.time);
+    out += format.before[1];
+    AppendNumber(out, e.time);
+    out += format.before[2];
+    out += EventKey(e.kind);
+    out += format.before[3];
+    out += EventWords(e.kind);
+    out += format.before[4];
+    format.text(out, e.Text());
+    out += format.before[5];
+    if (e.Duration())
+        AppendNumber(out, *e.Duration());
+    else
+        out += format.noDuration;
+}
+
+} // namespace
+
 std::string RenderEventsJson(const CEventLog& events)
 {
     std::string out;
     out.reserve(64 + events.Size() * 120);
     out += "{\"events\":[";
     for (std::size_t i = events.Size(); i-- > 0;) {
-        const SEvent& e = events.Newest(i);
-        out += "\n{\"time\":\"";
-        out += UtcTimeText(e.time);
-        out += "\",\"unixTime\":";
-        AppendNumber(out, e.time);
-        out += ",\"kind\":\"";
-        out += EventKey(e.kind);
-        out += "\",\"event\":\"";
-        out += EventWords(e.kind);
-        out += "\",\"text\":\"";
-        out += EscapeJson(e.Text());
-        out += "\",\"durationSeconds\":";
-        if (e.Duration())
-            AppendNumber(out, *e.Duration());
-        else
-            out += "null";
+        AppendEventRow(out, events.Newest(i), kJsonRow);
         out += i == 0 ? "}" : "},";
     }
     out += "\n]}\n";
@@ -232,19 +255,7 @@ std::string RenderEventsCsv(const CEventLog& events)
     std::string out = "time,unix_time,kind,event,text,duration_seconds\r\n";
     out.reserve(64 + events.Size() * 80);
     for (std::size_t i = events.Size(); i-- > 0;) {
-        const SEvent& e = events.Newest(i);
-        out += UtcTimeText(e.time);
-        out += ',';
-        AppendNumber(out, e.time);
-        out += ',';
-        out += EventKey(e.kind);
-        out += ',';
-        out += EventWords(e.kind);
-        out += ',';
-        AppendCsvField(out, e.Text());
-        out += ',';
-        if (e.Duration())
-            AppendNumber(out, *e.Duration());
+        AppendEventRow(out, events.Newest(i), kCsvRow);
         out += "\r\n";
     }
     return out;

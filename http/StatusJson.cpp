@@ -3,6 +3,9 @@
 
 #include "http/StatusNames.h"
 
+#include <initializer_list>
+#include <utility>
+
 namespace pvx {
 
 using namespace status;
@@ -64,6 +67,15 @@ public:
             Close('}');
         }
         Close(']');
+    }
+    // An object of counters under `key`, in the order given.
+    void Counters(std::string_view key, std::initializer_list<std::pair<std::string_view, std::uint64_t>> counters)
+    {
+        Key(key);
+        Open('{');
+        for (const auto& [name, value] : counters)
+            Field(name, std::to_string(value));
+        Close('}');
     }
     std::string Take() { return std::move(m_text); }
 
@@ -139,29 +151,16 @@ void HealthJson(CJson& j, const SStatusSnapshot& s)
     j.Field("polls_failed", count(s.polls.failedPolls));
     j.Field("last_successful_poll_age_seconds", s.secondsSinceLastPoll ? Number(*s.secondsSinceLastPoll) : "null");
     j.Field("snmp_requests_served", count(n.snmpServed));
-    j.Key("snmp_requests_dropped");
-    j.Open('{');
-    j.Field("not_read_manager", count(n.snmpNotReadManager));
-    j.Field("not_set_manager", count(n.snmpNotSetManager));
-    j.Field("bad_community", count(n.snmpBadCommunity));
-    j.Field("unserved", count(n.snmpUnserved));
-    j.Close('}');
+    j.Counters("snmp_requests_dropped",
+        { { "not_read_manager", n.snmpNotReadManager }, { "not_set_manager", n.snmpNotSetManager },
+          { "bad_community", n.snmpBadCommunity }, { "unserved", n.snmpUnserved } });
     j.Field("snmp_trap_registrations_refused", count(n.snmpRegistrationsRefused));
     j.Field("snmp_traps_sent", count(n.trapsSent));
     j.Field("snmp_auth_traps_suppressed", count(n.authTrapsSuppressed));
-    j.Key("snmp_informs");
-    j.Open('{');
-    j.Field("acknowledged", count(n.informsAcknowledged));
-    j.Field("retried", count(n.informsRetried));
-    j.Field("given_up", count(n.informsGivenUp));
-    j.Field("dropped", count(n.informsDropped));
-    j.Close('}');
+    j.Counters("snmp_informs", { { "acknowledged", n.informsAcknowledged }, { "retried", n.informsRetried },
+                                 { "given_up", n.informsGivenUp }, { "dropped", n.informsDropped } });
     j.Field("relay_datagrams_served", count(n.relayServed));
-    j.Key("relay_datagrams_dropped");
-    j.Open('{');
-    j.Field("not_client", count(n.relayNotClient));
-    j.Field("no_ups", count(n.relayNoUps));
-    j.Close('}');
+    j.Counters("relay_datagrams_dropped", { { "not_client", n.relayNotClient }, { "no_ups", n.relayNoUps } });
     j.Close('}');
 }
 

@@ -4,10 +4,6 @@
 
 #include "http/StatusNames.h"
 
-#ifndef PVX_VERSION
-#define PVX_VERSION "unknown"
-#endif
-
 namespace pvx {
 
 using namespace status;

@@ -9,10 +9,6 @@
 #include <initializer_list>
 #include <string>
 
-#ifndef PVX_VERSION
-#define PVX_VERSION "unknown"
-#endif
-
 namespace pvx {
 
 using namespace status;

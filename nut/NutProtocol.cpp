@@ -9,10 +9,6 @@
 #include <algorithm>
 #include <arpa/inet.h>
 
-#ifndef PVX_VERSION
-#define PVX_VERSION "unknown"
-#endif
-
 namespace pvx::nut {
 
 namespace {

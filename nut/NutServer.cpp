@@ -35,10 +35,7 @@ CServer::CServer(std::uint16_t port, const SIpAddress& sourceAddress, CAddressLi
         if (!m_set || !WatchDescriptor(m_set.Get(), m_listener.Get(), kListenerTag, true, false, true))
             throw CPVXException(EVENT_NUT_BIND, { "epoll_ctl", std::to_string(GetLastError()) });
     } catch (CPVXException& event) {
-        std::string detail = "NUT/Port " + std::to_string(port) + ": the server could not listen";
-        if (event.GetArguments().size() == 2)
-            detail += " (" + event.GetArguments()[0] + ": errno " + event.GetArguments()[1] + ")";
-        event.SetDetail(detail);
+        SetListenFailureDetail(event, "NUT/Port " + std::to_string(port) + ": the server could not listen");
         throw;
     }
     std::uint32_t bound = 0;

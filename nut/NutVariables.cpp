@@ -2,16 +2,13 @@
 #include "nut/NutVariables.h"
 
 #include "events/PVXException.h"
+#include "ups/StatusNames.h"
 #include "ups/WellKnown.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
-
-#ifndef PVX_VERSION
-#define PVX_VERSION "unknown"
-#endif
 
 namespace pvx::nut {
 
@@ -21,13 +18,6 @@ using E = EMeasurement;
 using R = SUPSReadings;
 using S = SServerValues;
 
-constexpr int kSourceNone = 2;
-constexpr int kSourceNormal = 3;
-constexpr int kSourceBypass = 4;
-constexpr int kSourceBattery = 5;
-constexpr int kSourceBooster = 6;
-constexpr int kSourceReducer = 7;
-constexpr int kTestInProgress = 5;
 constexpr int kCharging = 1;
 constexpr int kDischarging = 2;
 
@@ -72,20 +62,8 @@ bool Tenths(std::string& out, std::int64_t tenths)
 
 bool IsOnBattery(const R& u);
 
-// The N of a well-known alarm 1.3.6.1.2.1.33.1.6.3.N, or 0.
-int WellKnownAlarm(const COid& descriptor)
-{
-    static constexpr std::uint32_t kPrefix[] = { 2, 1, 33, 1, 6, 3 };
-    const auto arcs = descriptor.Arcs();
-    if (arcs.size() != std::size(kPrefix) + 2 || !std::equal(std::begin(kPrefix), std::end(kPrefix), arcs.begin()))
-        return 0;
-    return static_cast<int>(arcs[std::size(kPrefix)]);
-}
-
-bool HasAlarm(const R& u, int number)
-{
-    return std::ranges::any_of(u.alarms, [number](const SAlarmReading& a) { return WellKnownAlarm(a.descriptor) == number; });
-}
+using status::HasWellKnownAlarm;
+using status::WellKnownAlarm;
 
 // Each RFC 1628 well-known alarm: the ups.status word it sets, or the text
 // it adds to ups.alarm (with ALARM in ups.status), or neither where
@@ -148,7 +126,7 @@ bool AppendAlarms(const R& u, std::string& out)
 
 bool IsOnBattery(const R& u)
 {
-    return u.outputSource == kSourceBattery || HasAlarm(u, 2);
+    return u.outputSource == status::kSourceBattery || HasWellKnownAlarm(u, 2);
 }
 
 bool IsLowBattery(const R& u)
@@ -438,20 +416,20 @@ void AppendStatus(const SUPSReadings& u, bool fsd, std::string& out)
     const bool onBattery = IsOnBattery(u);
     if (onBattery)
         AppendWord(out, start, "OB");
-    else if (u.outputSource == kSourceNormal || u.outputSource == kSourceBypass || u.outputSource == kSourceBooster
-             || u.outputSource == kSourceReducer)
+    else if (u.outputSource == status::kSourceNormal || u.outputSource == status::kSourceBypass || u.outputSource == status::kSourceBooster
+             || u.outputSource == status::kSourceReducer)
         AppendWord(out, start, "OL");
     if (IsLowBattery(u))
         AppendWord(out, start, "LB");
-    if (u.outputSource == kSourceNone)
+    if (u.outputSource == status::kSourceNone)
         AppendWord(out, start, "OFF");
-    if (u.outputSource == kSourceBypass)
+    if (u.outputSource == status::kSourceBypass)
         AppendWord(out, start, "BYPASS");
-    if (u.outputSource == kSourceReducer)
+    if (u.outputSource == status::kSourceReducer)
         AppendWord(out, start, "TRIM");
-    if (u.outputSource == kSourceBooster)
+    if (u.outputSource == status::kSourceBooster)
         AppendWord(out, start, "BOOST");
-    if (u.testResultSummary == kTestInProgress && u.testId == kUpsTestDeepBatteryCalibration)
+    if (u.testResultSummary == status::kTestInProgress && u.testId == kUpsTestDeepBatteryCalibration)
         AppendWord(out, start, "CAL");
     for (const SAlarmReading& alarm : u.alarms) {
         const SAlarmName* name = AlarmName(alarm);

@@ -3,6 +3,7 @@
 #include "platform/IpAddress.h"
 
 #include "platform/Portability.h"
+#include "platform/SocketSetUp.h"
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -95,16 +96,9 @@ bool ResolveIpHost(const std::string& text, SIpAddress& address)
     if (text.empty())
         return false;
     // A name without an IPv4 address: its first IPv6 one.
-    addrinfo hints {};
-    hints.ai_family = AF_INET6;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-        return false;
+    const CAddrInfo found = LookUpAddresses(text, AF_INET6);
     std::uint16_t port = 0;
-    const bool ok = FromSocketAddress(found->ai_addr, found->ai_addrlen, address, port);
-    ::freeaddrinfo(found);
-    return ok;
+    return found && FromSocketAddress(found->ai_addr, found->ai_addrlen, address, port);
 }
 
 bool FromSocketAddress(const void* socketAddress, std::size_t length, SIpAddress& address, std::uint16_t& port)

@@ -227,15 +227,22 @@ bool LookUpHostName(const std::string& text, std::uint32_t& address)
     // the shorthand 1.2.0.3, which a mistyped address should never become.
     if (text.empty() || text.find_first_not_of("0123456789.") == std::string::npos)
         return false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
+    const CAddrInfo found = LookUpAddresses(text, AF_INET);
+    if (!found)
+        return false;
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    return true;
+}
+
+CAddrInfo LookUpAddresses(const std::string& name, int family)
+{
+    addrinfo hints {};
+    hints.ai_family = family;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || found == nullptr)
-        return false;
-    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    ::freeaddrinfo(found);
-    return true;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0)
+        return nullptr;
+    return CAddrInfo(found);
 }
 
 SSocketAddress ToSocketAddress(const SIpAddress& address, std::uint16_t port, bool asIPv6)

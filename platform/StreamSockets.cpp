@@ -19,6 +19,26 @@ namespace {
 
 constexpr std::size_t kMaxReadiness = 64;
 
+// One non-blocking recv or send (`call`), retried while a signal interrupts
+// it; nothing to move would block.
+template <typename Call> EStreamResult Transfer(bool nothingToMove, std::size_t& n, Call call)
+{
+    n = 0;
+    if (nothingToMove)
+        return EStreamResult::WouldBlock;
+    ssize_t moved;
+    do {
+        moved = call();
+    } while (moved < 0 && errno == EINTR);
+    if (moved > 0) {
+        n = static_cast<std::size_t>(moved);
+        return EStreamResult::Done;
+    }
+    if (moved < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return EStreamResult::WouldBlock;
+    return EStreamResult::Closed;
+}
+
 } // namespace
 
 CUniqueFd OpenTcpListener(std::uint16_t port, const SIpAddress& address, std::uint32_t event, int backlog)
@@ -58,38 +78,20 @@ bool AcceptConnection(int listener, SAcceptedConnection& accepted)
 
 EStreamResult ReceiveStream(int socket, std::span<std::uint8_t> buffer, std::size_t& n)
 {
-    n = 0;
-    if (buffer.empty())
-        return EStreamResult::WouldBlock;
-    ssize_t got;
-    do {
-        got = ::recv(socket, buffer.data(), buffer.size(), MSG_DONTWAIT);
-    } while (got < 0 && errno == EINTR);
-    if (got > 0) {
-        n = static_cast<std::size_t>(got);
-        return EStreamResult::Done;
-    }
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return EStreamResult::WouldBlock;
-    return EStreamResult::Closed;
+    return Transfer(buffer.empty(), n, [&] { return ::recv(socket, buffer.data(), buffer.size(), MSG_DONTWAIT); });
 }
 
 EStreamResult SendStream(int socket, std::span<const std::uint8_t> bytes, std::size_t& n)
 {
-    n = 0;
-    if (bytes.empty())
-        return EStreamResult::WouldBlock;
-    ssize_t sent;
-    do {
-        sent = ::send(socket, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent > 0) {
-        n = static_cast<std::size_t>(sent);
-        return EStreamResult::Done;
-    }
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return EStreamResult::WouldBlock;
-    return EStreamResult::Closed;
+    return Transfer(bytes.empty(), n,
+        [&] { return ::send(socket, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL); });
+}
+
+void SetListenFailureDetail(CPVXException& event, std::string what)
+{
+    if (event.GetArguments().size() == 2)
+        what += " (" + event.GetArguments()[0] + ": errno " + event.GetArguments()[1] + ")";
+    event.SetDetail(what);
 }
 
 CUniqueFd CreateReadinessSet()

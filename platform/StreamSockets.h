@@ -10,8 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace pvx {
+
+class CPVXException; // events/PVXException.h
 
 // A TCP socket listening on `address` and `port` (0: any free port), of the
 // family the address asks for as OpenUdpSocket describes (the unspecified
@@ -20,6 +23,9 @@ namespace pvx {
 // as its arguments. `backlog` is the queue of connections not taken yet;
 // listen(2) caps it at net.core.somaxconn.
 CUniqueFd OpenTcpListener(std::uint16_t port, const SIpAddress& address, std::uint32_t event, int backlog = 64);
+// Sets the detail of an exception OpenTcpListener threw to `what`, followed
+// by the system call and errno it names.
+void SetListenFailureDetail(CPVXException& event, std::string what);
 
 struct SAcceptedConnection {
     CUniqueFd socket;

@@ -11,18 +11,13 @@ namespace pvx::power {
 
 namespace {
 
-constexpr int kSourceOther = 1;
-constexpr int kSourceNone = 2;
-constexpr int kSourceBypass = 4;
-constexpr int kSourceBattery = 5;
-constexpr int kTestInProgress = 5;
 // A new UPS object holds the model's defaults until its driver has read the
 // status block; after this many passes it counts as read all the same.
 constexpr unsigned kPassesToFirstReading = 8;
 
 bool Has(const SUPSReadings& r, int alarm)
 {
-    return std::ranges::any_of(r.alarms, [alarm](const SAlarmReading& a) { return status::WellKnownAlarm(a.descriptor) == alarm; });
+    return status::HasWellKnownAlarm(r, alarm);
 }
 
 // How each condition changing one way or the other is told.
@@ -46,8 +41,8 @@ SConditions ConditionsOf(const SUPSReadings& r, const SConditions& last)
     SConditions c;
     // A status block that could not be read leaves the source "other": what
     // the source told last pass stands then, so that one bad read is no outage.
-    const bool sourceKnown = r.outputSource != kSourceOther;
-    c.onBattery = (sourceKnown ? r.outputSource == kSourceBattery : last.onBattery) || Has(r, 2);
+    const bool sourceKnown = r.outputSource != status::kSourceOther;
+    c.onBattery = (sourceKnown ? r.outputSource == status::kSourceBattery : last.onBattery) || Has(r, 2);
     // The UPS's own alarms first; its run time only once it has reported one,
     // and only on battery, as a NUT primary reads LB.
     const bool runtimeKnown = r.Measures(EMeasurement::Runtime);
@@ -58,9 +53,9 @@ SConditions ConditionsOf(const SUPSReadings& r, const SConditions& last)
         c.battery = 1;
     c.replaceBattery = Has(r, 1);
     c.overload = Has(r, 8);
-    c.onBypass = (sourceKnown ? r.outputSource == kSourceBypass : last.onBypass) || Has(r, 9);
-    c.outputOff = (sourceKnown ? r.outputSource == kSourceNone : last.outputOff) || Has(r, 14);
-    c.testRunning = r.testResultSummary == kTestInProgress;
+    c.onBypass = (sourceKnown ? r.outputSource == status::kSourceBypass : last.onBypass) || Has(r, 9);
+    c.outputOff = (sourceKnown ? r.outputSource == status::kSourceNone : last.outputOff) || Has(r, 14);
+    c.testRunning = r.testResultSummary == status::kTestInProgress;
     return c;
 }
 
@@ -114,7 +109,7 @@ void CPowerMonitor::Observe(const CAbstractUPS* ups, bool newUps, bool fsd)
     }
     ups->GetReadings(m_readings);
     if (!m_read) {
-        m_read = m_readings.outputSource != kSourceOther || ++m_passes >= kPassesToFirstReading;
+        m_read = m_readings.outputSource != status::kSourceOther || ++m_passes >= kPassesToFirstReading;
         if (!m_read)
             return;
     }

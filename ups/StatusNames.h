@@ -3,6 +3,9 @@
 #pragma once
 
 #include "snmp/values/MIBData.h"
+#include "ups/Readings.h"
+
+#include <algorithm>
 
 #include <array>
 #include <cstdint>
@@ -15,6 +18,12 @@ struct SName {
     const char* key; // label value and JSON value
     const char* words; // on the page
 };
+
+// The upsOutputSource and upsTestResultsSummary codes (RFC 1628) that the
+// services decide on.
+inline constexpr int kSourceOther = 1, kSourceNone = 2, kSourceNormal = 3, kSourceBypass = 4;
+inline constexpr int kSourceBattery = 5, kSourceBooster = 6, kSourceReducer = 7;
+inline constexpr int kTestInProgress = 5;
 
 // upsOutputSource (RFC 1628) with the words and colour class of the page.
 inline constexpr std::array<SName, 7> kSources { {
@@ -101,6 +110,12 @@ inline int WellKnownAlarm(const COid& descriptor)
         if (descriptor[i] != kPrefix[i])
             return 0;
     return Find(kAlarms, static_cast<int>(descriptor[6])) ? static_cast<int>(descriptor[6]) : 0;
+}
+
+// Whether the readings hold the well-known alarm N.
+inline bool HasWellKnownAlarm(const SUPSReadings& readings, int alarm)
+{
+    return std::ranges::any_of(readings.alarms, [alarm](const SAlarmReading& a) { return WellKnownAlarm(a.descriptor) == alarm; });
 }
 
 } // namespace pvx::status

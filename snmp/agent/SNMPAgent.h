@@ -217,10 +217,20 @@ private:
     ERequestOutcome ServeGet(CBasicEncodingRulesBuffer& request);
     ERequestOutcome ServeBulk(CBasicEncodingRulesBuffer& request);
     ERequestOutcome ServeSet(CBasicEncodingRulesBuffer& request);
+    // One received binding: its name, the name's bytes as they came, and
+    // where the binding starts (its SEQUENCE header) and ends.
+    struct SBindingName {
+        SRequestName name;
+        std::span<const std::uint8_t> received;
+        std::size_t start = 0;
+        std::size_t end = 0;
+    };
     // Reads the header of the next binding and its name; false when the
     // binding claims more than the data holds (it is then skipped).
-    bool ReadBindingName(CBasicEncodingRulesBuffer& request, SRequestName& name,
-        std::span<const std::uint8_t>& receivedName, std::size_t& end);
+    bool ReadBindingName(CBasicEncodingRulesBuffer& request, SBindingName& binding);
+    // Reads the next binding's name that can be read, counting every binding
+    // (skipped ones too) in `index`; false at the end of the list.
+    bool NextBindingName(CBasicEncodingRulesBuffer& request, std::int32_t& index, SBindingName& binding);
     // GET or GET-NEXT of one name; an SNMPv2c failure that is an exception
     // value becomes one, every other failure is thrown.
     SReplyBinding ReadBinding(const SRequestName& name, std::span<const std::uint8_t> receivedName, bool next);

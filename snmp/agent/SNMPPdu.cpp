@@ -237,21 +237,31 @@ std::optional<CSNMPAgent::ERequestOutcome> CSNMPAgent::BeginPdu(CBasicEncodingRu
     return std::nullopt;
 }
 
-bool CSNMPAgent::ReadBindingName(CBasicEncodingRulesBuffer& request, SRequestName& name,
-    std::span<const std::uint8_t>& receivedName, std::size_t& end)
+bool CSNMPAgent::ReadBindingName(CBasicEncodingRulesBuffer& request, SBindingName& binding)
 {
+    binding.start = request.Position();
     std::uint32_t length = request.ReadHeader(ber::kSequence);
     // A binding that claims more than the data holds is skipped; what
     // follows its header is read as the next binding.
     if (length > request.Remaining())
         return false;
-    end = request.Position() + length;
+    binding.end = request.Position() + length;
     std::size_t nameStart = request.Position();
-    name = request.ReadRequestName(m_nameArcs);
-    if (request.Position() > end)
+    binding.name = request.ReadRequestName(m_nameArcs);
+    if (request.Position() > binding.end)
         throw CPVXException(EVENT_BER_MALFORMED);
-    receivedName = std::span<const std::uint8_t>(m_request).subspan(nameStart, request.Position() - nameStart);
+    binding.received = std::span<const std::uint8_t>(m_request).subspan(nameStart, request.Position() - nameStart);
     return true;
+}
+
+bool CSNMPAgent::NextBindingName(CBasicEncodingRulesBuffer& request, std::int32_t& index, SBindingName& binding)
+{
+    while (request.Remaining() > 2) {
+        ++index;
+        if (ReadBindingName(request, binding))
+            return true;
+    }
+    return false;
 }
 
 CSNMPAgent::SReplyBinding CSNMPAgent::ReadBinding(
@@ -279,15 +289,10 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeGet(CBasicEncodingRulesBuffer& requ
     bool next = m_pduType == ber::kGetNextRequest;
     std::int32_t index = 0; // the error index counts from 1
     try {
-        while (request.Remaining() > 2) {
-            ++index;
-            SRequestName name;
-            std::span<const std::uint8_t> receivedName;
-            std::size_t end = 0;
-            if (!ReadBindingName(request, name, receivedName, end))
-                continue;
-            request.SetPosition(end); // the value of a Get binding is not looked at
-            m_bindings.push_back(ReadBinding(name, receivedName, next));
+        SBindingName read;
+        while (NextBindingName(request, index, read)) {
+            request.SetPosition(read.end); // the value of a Get binding is not looked at
+            m_bindings.push_back(ReadBinding(read.name, read.received, next));
         }
     } catch (const CPVXException& e) {
         return BuildErrorReply(ErrorStatusFor(e.GetCode(), false, m_version), index);
@@ -350,11 +355,13 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeBulk(CBasicEncodingRulesBuffer& req
     starts.clear();
     try {
         while (request.Remaining() > 2) {
-            SBulkStart start;
-            std::size_t end = 0;
-            if (!ReadBindingName(request, start.name, start.receivedName, end))
+            SBindingName read;
+            if (!ReadBindingName(request, read))
                 continue;
-            request.SetPosition(end);
+            request.SetPosition(read.end);
+            SBulkStart start;
+            start.name = read.name;
+            start.receivedName = read.received;
             start.arcs.Assign(start.name.terminated);
             starts.push_back(std::move(start));
         }
@@ -425,20 +432,15 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
     std::vector<SSetName> names;
     std::int32_t index = 0;
     try {
-        while (request.Remaining() > 2) {
-            ++index;
-            SRequestName name;
-            std::span<const std::uint8_t> receivedName;
-            std::size_t end = 0;
-            std::size_t start = request.Position();
-            if (!ReadBindingName(request, name, receivedName, end))
-                continue;
+        SBindingName read;
+        while (NextBindingName(request, index, read)) {
+            const SRequestName& name = read.name;
             if (name.place != ENamePlace::Internet || name.arcs.empty())
                 throw CPVXException(EVENT_NO_SUCH_OBJECT);
             if (IsOtherSnmpType(request.PeekByte()))
                 throw CPVXException(EVENT_WRONG_TYPE);
             // The value is read from the binding's start again, name and all.
-            request.SetPosition(start);
+            request.SetPosition(read.start);
             request.ReadHeader(ber::kSequence);
             std::unique_ptr<CMIBData> value;
             try {
@@ -449,9 +451,9 @@ CSNMPAgent::ERequestOutcome CSNMPAgent::ServeSet(CBasicEncodingRulesBuffer& requ
                     return BuildErrorReply(SNMP_WRONG_TYPE, index);
                 throw;
             }
-            if (request.Position() > end)
+            if (request.Position() > read.end)
                 throw CPVXException(EVENT_BER_MALFORMED);
-            request.SetPosition(end);
+            request.SetPosition(read.end);
             SReplyBinding binding;
             binding.value = std::move(value);
             m_bindings.push_back(std::move(binding));

@@ -2,8 +2,8 @@
 #include "snmp/usm/EngineState.h"
 
 #include "events/PVXException.h"
-#include "platform/HexText.h"
 #include "platform/Portability.h"
+#include "snmp/usm/UsmUsers.h"
 
 #include <charconv>
 
@@ -19,17 +19,9 @@ constexpr std::size_t kMaxEngineIdSize = 32;
 
 std::optional<Bytes> ParseHex(std::string_view text)
 {
-    if (text.empty() || text.size() % 2 != 0)
+    if (text.empty())
         return std::nullopt;
-    Bytes bytes;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        int high = HexDigitValue(text[i]);
-        int low = HexDigitValue(text[i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
-    }
-    return bytes;
+    return BytesOfHex(text);
 }
 
 } // namespace

@@ -41,7 +41,7 @@ void FillDay(CHistory& history)
     }
 }
 
-TEST(RecordsRender, EventsCsvIsQuotedAsRfc4180AndDefusesFormulas)
+TEST(RecordsRender, EventDownloadsQuoteCsvAsRfc4180DefuseFormulasAndEscapeJson)
 {
     CEventLog log;
     log.Add(EEventKind::AlarmRaised, kNow, std::nullopt, "On battery");
@@ -52,6 +52,15 @@ TEST(RecordsRender, EventsCsvIsQuotedAsRfc4180AndDefusesFormulas)
                                     "2025-12-08T05:01:11Z,1765170071,alarmCleared,Alarm cleared,\"say \"\"hi\"\", twice\",71\r\n"
                                     "2025-12-08T05:01:20Z,1765170080,upsFound,UPS found,\"'=HYPERLINK(1)\",\r\n");
     EXPECT_EQ(RenderEventsJson(CEventLog()), "{\"events\":[\n]}\n");
+    EXPECT_EQ(RenderEventsJson(log),
+        "{\"events\":["
+        "\n{\"time\":\"2025-12-08T05:00:00Z\",\"unixTime\":1765170000,\"kind\":\"alarmRaised\",\"event\":\"Alarm\","
+        "\"text\":\"On battery\",\"durationSeconds\":null},"
+        "\n{\"time\":\"2025-12-08T05:01:11Z\",\"unixTime\":1765170071,\"kind\":\"alarmCleared\","
+        "\"event\":\"Alarm cleared\",\"text\":\"say \\\"hi\\\", twice\",\"durationSeconds\":71},"
+        "\n{\"time\":\"2025-12-08T05:01:20Z\",\"unixTime\":1765170080,\"kind\":\"upsFound\",\"event\":\"UPS found\","
+        "\"text\":\"=HYPERLINK(1)\",\"durationSeconds\":null}"
+        "\n]}\n");
 }
 
 TEST(RecordsRender, EachReportedValueGetsALineWithGapsAndShading)
