@@ -32,6 +32,7 @@ bool CHistory::Add(const SHistorySample& sample)
     if (m_size > 0 && MinuteOf(sample.time) <= MinuteOf(Oldest(m_size - 1).time))
         return false;
     m_samples[m_next] = sample;
+    m_samples[m_next].time = MinuteOf(sample.time);
     m_next = (m_next + 1) % kCapacity;
     if (m_size < kCapacity)
         ++m_size;

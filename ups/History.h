@@ -36,8 +36,9 @@ public:
 
     // Keeps `sample` when it falls in a later minute than the newest sample;
     // a sample of the same minute, or one from before it (the wall clock set
-    // back), is dropped, so the ring stays in time order. Returns whether it
-    // was kept.
+    // back), is dropped, so the ring stays in time order. A kept sample is
+    // stamped with the start of its minute, so the samples a script reads are
+    // a whole number of minutes apart. Returns whether it was kept.
     bool Add(const SHistorySample& sample);
     void Clear() { m_next = m_size = 0; }
     std::size_t Size() const { return m_size; }

@@ -43,7 +43,8 @@ samples = history['samples']
 assert history['intervalSeconds'] == 60 and history['units']['batteryTemperature'] == '\u00b0C'
 assert len(samples) >= 1440, len(samples)
 assert all(b['time'] - a['time'] >= 60 for a, b in zip(samples, samples[1:]))
-assert samples[-1]['connected'] and samples[-1]['inputVoltage'] == volts, samples[-1]
+# The newest minutes are live; one of them may fall in the outage.
+assert any(s['connected'] and s['inputVoltage'] == volts for s in samples[-3:]), samples[-3:]
 assert any(s['onBattery'] for s in samples)
 print('ok', len(rows), len(samples))
 )";

@@ -87,12 +87,16 @@ TEST(History, OneSampleAMinuteInTimeOrderWrappingAfterADay)
 {
     CHistory history;
     // Minute 100, the same minute, the next, the clock set back, a minute skipped.
-    for (const auto& [time, kept] : { std::pair { 6000, true }, { 6059, false }, { 6060, true }, { 5990, false }, { 6200, true } }) {
+    for (const auto& [time, kept] : { std::pair { 6000, true }, { 6059, false }, { 6075, true }, { 5990, false }, { 6200, true } }) {
         SHistorySample s;
         s.time = time;
         EXPECT_EQ(history.Add(s), kept) << time;
     }
     EXPECT_EQ(history.Size(), 3u);
+    // Stamped with their minutes: a pass late in one minute and one early in
+    // the next are still a minute apart.
+    EXPECT_EQ(history.Oldest(1).time, 6060);
+    EXPECT_EQ(history.Oldest(2).time, 6180);
     EXPECT_TRUE(history.HasMinute(6239));
     EXPECT_FALSE(history.HasMinute(6240));
 
