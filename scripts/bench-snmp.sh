@@ -38,6 +38,10 @@
 # line per request. Every port comes from a fixed range (BENCH_PORT_BASE,
 # default 47160, 40 ports), each checked free on loopback before it is used.
 #
+# The relay: 15 single-frame identification requests one after another,
+# each with a 3 s client time-out, then all 15 at once, counted as answered,
+# told busy or lost, with the UPS's longest gap between polls meanwhile.
+#
 # A request that a server does not serve yet (GetBulk needs SNMPv2c) shows as
 # "no answer". Nothing here is a pass/fail test; figures on a shared machine
 # are noisy.
@@ -148,7 +152,8 @@ touch "$run/pvx/frames.log"
   echo $! >"$run/pvx/tail.pid"
   wait
 ) | while IFS= read -r line; do
-  [[ $line == 'rx '* ]] && echo "$EPOCHREALTIME"
+  # The time and the request's command: relayed requests are told apart.
+  [[ $line == 'rx '* ]] && echo "$EPOCHREALTIME ${line:3:2}"
 done >"$run/pvx/polls" &
 pids+=($!)
 for _ in $(seq 50); do [[ -s $run/pvx/tail.pid ]] && break; sleep 0.1; done
@@ -311,9 +316,11 @@ measure() {
   sleep 0.3
 }
 
-# The longest gap between two polls of the UPS that overlaps [start, end].
+# The longest gap between two polls of the UPS that overlaps [start, end];
+# a third argument names a command whose requests are not polls.
 poll_gap() {
-  awk -v from="$1" -v to="$2" 'NR > 1 && $1 > from && last < to { gap = $1 - last; if (gap > max) max = gap }
+  awk -v from="$1" -v to="$2" -v skip="${3:-}" '$2 == skip { next }
+    n++ > 0 && $1 > from && last < to { gap = $1 - last; if (gap > max) max = gap }
     { last = $1 } END { if (max > 0) printf "%.2f s", max; else print "-" }' "$run/pvx/polls"
 }
 
@@ -434,6 +441,53 @@ snmpd_idle=$(($(cpu_ns "$snmpd_pid") - snmpd_idle))
 idle_end=$EPOCHREALTIME
 pvx_memory=$(private_kb "$pvx_pid")
 snmpd_memory=$(private_kb "$snmpd_pid")
+# The relay: 15 single-frame requests for the identification block, one
+# after another, each given 3 s before the client gives up on it, then the
+# same 15 sent at once. A request
+# that does not fit the pass's serial time is told busy (status 0x33) rather
+# than left to time out.
+relay_start=$EPOCHREALTIME
+python3 - "$pvx_relay_port" >"$run/relay" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.4", 0))
+s.settimeout(3)
+frame = bytes([0xAB, 0x01, 0x31, (0x100 - (0xAB + 0x01 + 0x31)) % 256])
+answered = busy = lost = 0
+longest = 0.0
+began = time.monotonic()
+for _ in range(15):
+    sent = time.monotonic()
+    s.sendto(frame, ("127.0.0.1", int(sys.argv[1])))
+    try:
+        reply = s.recv(2048)
+    except socket.timeout:
+        lost += 1
+        continue
+    longest = max(longest, time.monotonic() - sent)
+    if len(reply) > 1 and reply[1] == 0x33:
+        busy += 1
+    else:
+        answered += 1
+print(answered, busy, lost, "%.2f" % (time.monotonic() - began), "%.0f" % (longest * 1000))
+# The same 15 at once, then 3 s for the replies.
+for _ in range(15):
+    s.sendto(frame, ("127.0.0.1", int(sys.argv[1])))
+answered = busy = 0
+deadline = time.monotonic() + 3
+while answered + busy < 15 and time.monotonic() < deadline:
+    s.settimeout(max(0.01, deadline - time.monotonic()))
+    try:
+        reply = s.recv(2048)
+    except socket.timeout:
+        break
+    if len(reply) > 1 and reply[1] == 0x33:
+        busy += 1
+    else:
+        answered += 1
+print(answered, busy, 15 - answered - busy)
+PY
+relay_end=$EPOCHREALTIME
 # One more pass, so that the last gap is closed by a poll.
 sleep 2.5
 
@@ -524,6 +578,17 @@ awk -v ns="$pvx_idle" -v s="$idle_seconds" -v kb="$pvx_memory" \
   'BEGIN { printf "%-6s %9.3f%%  %s\n", "pvx", ns / (s * 1e9) * 100, kb }'
 awk -v ns="$snmpd_idle" -v s="$idle_seconds" -v kb="$snmpd_memory" \
   'BEGIN { printf "%-6s %9.3f%%  %s\n", "snmpd", ns / (s * 1e9) * 100, kb }'
+
+echo
+{
+  read -r relay_answered relay_busy relay_lost relay_seconds relay_longest
+  read -r burst_answered burst_busy burst_lost
+} <"$run/relay"
+echo "The relay: 15 identification requests one after another, each with a 3 s time-out, then 15 at once"
+echo "one after another: answered $relay_answered, told busy $relay_busy, lost $relay_lost, in $relay_seconds s;" \
+  "slowest reply $relay_longest ms"
+echo "at once: answered $burst_answered, told busy $burst_busy, lost $burst_lost within 3 s;" \
+  "UPS gap $(poll_gap "$relay_start" "$relay_end" 31)"
 
 echo
 for server in pvx snmpd; do
