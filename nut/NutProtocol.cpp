@@ -355,7 +355,12 @@ bool CProtocol::UpsCommandAllowed(SSession& session, const SWords& w, ERole need
         Error(out, "INVALID-ARGUMENT");
         return false;
     }
-    if (!IsOurUps(w[1])) {
+    return MayActOn(session, w[1], needed, out);
+}
+
+bool CProtocol::MayActOn(SSession& session, std::string_view upsName, ERole needed, std::string& out)
+{
+    if (!IsOurUps(upsName)) {
         Error(out, "UNKNOWN-UPS");
         return false;
     }
@@ -393,9 +398,7 @@ void CProtocol::InstantCommand(SSession& session, const SWords& w, CAbstractUPS*
 {
     if (w.count != 3 && w.count != 4)
         return Error(out, "INVALID-ARGUMENT");
-    if (!IsOurUps(w[1]))
-        return Error(out, "UNKNOWN-UPS");
-    if (!Authorize(session, ERole::Admin, out))
+    if (!MayActOn(session, w[1], ERole::Admin, out))
         return;
     const SInstantCommand* command = FindInstantCommand(w[2]);
     if (command == nullptr)
@@ -424,9 +427,7 @@ void CProtocol::SetVariable(SSession& session, const SWords& w, CAbstractUPS* up
 {
     if (w.count != 5 || !SameWord(w[1], "VAR"))
         return Error(out, "INVALID-ARGUMENT");
-    if (!IsOurUps(w[2]))
-        return Error(out, "UNKNOWN-UPS");
-    if (!Authorize(session, ERole::Admin, out))
+    if (!MayActOn(session, w[2], ERole::Admin, out))
         return;
     const SVariable* variable = FindVariable(w[3]);
     if (variable == nullptr)

@@ -90,6 +90,8 @@ private:
     // "<COMMAND> <ups>" with our UPS's name and a user who may act as
     // `needed`; otherwise appends ERR ... and returns false.
     bool UpsCommandAllowed(SSession& session, const SWords& words, ERole needed, std::string& out);
+    // The same for a UPS named anywhere in a request.
+    bool MayActOn(SSession& session, std::string_view upsName, ERole needed, std::string& out);
     // Appends ERR ... and returns false unless the session's user may act as `needed`.
     bool Authorize(SSession& session, ERole needed, std::string& out);
     bool CheckCredentials(SSession& session, SKnownUser& user);

@@ -172,20 +172,26 @@ template <typename Line> const Line* LineAt(const std::vector<Line>& lines, std:
     return &lines[i];
 }
 
-template <std::size_t I> bool InputPhaseVoltage(const R& u, const S&, std::string& out)
+// A value of a line when the UPS measures it: line 1 of a UPS of any number
+// of phases, or with `Phase` line I + 1 of one with two or more.
+template <auto Lines, auto Field, E Measured, bool (*Format)(std::string&, std::int64_t), std::size_t I = 0,
+          bool Phase = false>
+bool LineValue(const R& u, const S&, std::string& out)
 {
-    const SInputLine* line = LineAt(u.inputLines, I, true);
-    return line != nullptr && u.Measures(E::InputVoltage) && Number(out, line->voltage);
+    const auto* line = LineAt(u.*Lines, I, Phase);
+    return line != nullptr && u.Measures(Measured) && Format(out, line->*Field);
 }
-template <std::size_t I> bool OutputPhaseVoltage(const R& u, const S&, std::string& out)
+template <std::size_t I>
+constexpr auto InputPhaseVoltage = LineValue<&R::inputLines, &SInputLine::voltage, E::InputVoltage, Number, I, true>;
+template <std::size_t I>
+constexpr auto OutputPhaseVoltage = LineValue<&R::outputLines, &SOutputLine::voltage, E::OutputVoltage, Number, I, true>;
+template <std::size_t I>
+constexpr auto OutputPhaseCurrent = LineValue<&R::outputLines, &SOutputLine::current, E::OutputCurrent, Tenths, I, true>;
+
+// The number of lines, for a UPS of two phases or more.
+template <auto Lines> bool Phases(const R& u, const S&, std::string& out)
 {
-    const SOutputLine* line = LineAt(u.outputLines, I, true);
-    return line != nullptr && u.Measures(E::OutputVoltage) && Number(out, line->voltage);
-}
-template <std::size_t I> bool OutputPhaseCurrent(const R& u, const S&, std::string& out)
-{
-    const SOutputLine* line = LineAt(u.outputLines, I, true);
-    return line != nullptr && u.Measures(E::OutputCurrent) && Tenths(out, line->current);
+    return (u.*Lines).size() > 1 && Number(out, static_cast<std::int64_t>((u.*Lines).size()));
 }
 
 std::int64_t Timer(const std::optional<std::int64_t>& seconds)
@@ -239,22 +245,22 @@ constexpr SVariable kVariables[] = {
     { "driver.version", EVariableKind::Text, "Driver version",
       [](const R&, const S&, std::string& o) { return Text(o, PVX_VERSION); } },
     { "input.frequency", EVariableKind::Number, "Input line frequency (Hz)",
-      [](const R& u, const S&, std::string& o) { return !u.inputLines.empty() && u.Measures(E::InputFrequency) && Tenths(o, u.inputLines[0].frequency); } },
+      LineValue<&R::inputLines, &SInputLine::frequency, E::InputFrequency, Tenths> },
     { "input.phases", EVariableKind::Number, "Input phases",
-      [](const R& u, const S&, std::string& o) { return u.inputLines.size() > 1 && Number(o, static_cast<std::int64_t>(u.inputLines.size())); } },
+      Phases<&R::inputLines> },
     { "input.voltage", EVariableKind::Number, "Input voltage (V)",
-      [](const R& u, const S&, std::string& o) { return !u.inputLines.empty() && u.Measures(E::InputVoltage) && Number(o, u.inputLines[0].voltage); } },
+      LineValue<&R::inputLines, &SInputLine::voltage, E::InputVoltage, Number> },
     { "input.L1-N.voltage", EVariableKind::Number, "Input voltage, phase 1 (V)", InputPhaseVoltage<0> },
     { "input.L2-N.voltage", EVariableKind::Number, "Input voltage, phase 2 (V)", InputPhaseVoltage<1> },
     { "input.L3-N.voltage", EVariableKind::Number, "Input voltage, phase 3 (V)", InputPhaseVoltage<2> },
     { "output.current", EVariableKind::Number, "Output current (A)",
-      [](const R& u, const S&, std::string& o) { return !u.outputLines.empty() && u.Measures(E::OutputCurrent) && Tenths(o, u.outputLines[0].current); } },
+      LineValue<&R::outputLines, &SOutputLine::current, E::OutputCurrent, Tenths> },
     { "output.frequency", EVariableKind::Number, "Output frequency (Hz)",
       [](const R& u, const S&, std::string& o) { return u.Measures(E::OutputFrequency) && Tenths(o, u.outputFrequency); } },
     { "output.phases", EVariableKind::Number, "Output phases",
-      [](const R& u, const S&, std::string& o) { return u.outputLines.size() > 1 && Number(o, static_cast<std::int64_t>(u.outputLines.size())); } },
+      Phases<&R::outputLines> },
     { "output.voltage", EVariableKind::Number, "Output voltage (V)",
-      [](const R& u, const S&, std::string& o) { return !u.outputLines.empty() && u.Measures(E::OutputVoltage) && Number(o, u.outputLines[0].voltage); } },
+      LineValue<&R::outputLines, &SOutputLine::voltage, E::OutputVoltage, Number> },
     { "output.L1-N.voltage", EVariableKind::Number, "Output voltage, phase 1 (V)", OutputPhaseVoltage<0> },
     { "output.L2-N.voltage", EVariableKind::Number, "Output voltage, phase 2 (V)", OutputPhaseVoltage<1> },
     { "output.L3-N.voltage", EVariableKind::Number, "Output voltage, phase 3 (V)", OutputPhaseVoltage<2> },
@@ -289,7 +295,7 @@ constexpr SVariable kVariables[] = {
     { "ups.power.nominal", EVariableKind::Number, "UPS nominal power (VA)",
       [](const R& u, const S&, std::string& o) { return u.nominalOutputVA != 0 && Number(o, u.nominalOutputVA); } },
     { "ups.realpower", EVariableKind::Number, "Current value of real power (W)",
-      [](const R& u, const S&, std::string& o) { return !u.outputLines.empty() && u.Measures(E::OutputPower) && Number(o, u.outputLines[0].power); } },
+      LineValue<&R::outputLines, &SOutputLine::power, E::OutputPower, Number> },
     { "ups.status", EVariableKind::Text, "UPS status", Status },
     { "ups.test.result", EVariableKind::Text, "Results of last self test",
       [](const R& u, const S&, std::string& o) { return Text(o, TestResult(u.testResultSummary)); } },

@@ -2,6 +2,7 @@
 #include "power/PowerLog.h"
 
 #include "events/PVXException.h"
+#include "ups/EventLog.h"
 #include "ups/StatusNames.h"
 
 #include <array>
@@ -15,30 +16,34 @@ struct SEventEntry {
     const char* name;
     std::uint32_t code; // 0: the log line is written where the event is made
     EPriority priority;
+    // The entry of the page's event log; none for an event whose end shows
+    // otherwise (the next event, or an alarm cleared) or that the recorder
+    // sees itself (a UPS lost or found).
+    std::optional<EEventKind> logged = std::nullopt;
 };
 
 constexpr std::array<SEventEntry, 20> kEvents { {
-    { EPowerEvent::OnBattery, "ONBATT", EVENT_POWER_ON_BATTERY, EPriority::Warning },
-    { EPowerEvent::PowerRestored, "ONLINE", EVENT_POWER_RESTORED, EPriority::Notice },
-    { EPowerEvent::LowBattery, "LOWBATT", EVENT_POWER_LOW_BATTERY, EPriority::Warning },
+    { EPowerEvent::OnBattery, "ONBATT", EVENT_POWER_ON_BATTERY, EPriority::Warning, EEventKind::OnBattery },
+    { EPowerEvent::PowerRestored, "ONLINE", EVENT_POWER_RESTORED, EPriority::Notice, EEventKind::PowerRestored },
+    { EPowerEvent::LowBattery, "LOWBATT", EVENT_POWER_LOW_BATTERY, EPriority::Warning, EEventKind::LowBattery },
     { EPowerEvent::BatteryNormal, "BATTNORMAL", EVENT_POWER_CONDITION_ENDED, EPriority::Notice },
-    { EPowerEvent::BatteryDepleted, "DEPLETED", EVENT_POWER_DEPLETED, EPriority::Warning },
-    { EPowerEvent::ReplaceBattery, "REPLBATT", EVENT_POWER_REPLACE_BATTERY, EPriority::Warning },
+    { EPowerEvent::BatteryDepleted, "DEPLETED", EVENT_POWER_DEPLETED, EPriority::Warning, EEventKind::BatteryDepleted },
+    { EPowerEvent::ReplaceBattery, "REPLBATT", EVENT_POWER_REPLACE_BATTERY, EPriority::Warning, EEventKind::ReplaceBattery },
     { EPowerEvent::ReplaceBatteryCleared, "REPLBATT_END", EVENT_POWER_CONDITION_ENDED, EPriority::Notice },
-    { EPowerEvent::Overload, "OVERLOAD", EVENT_POWER_OVERLOAD, EPriority::Warning },
+    { EPowerEvent::Overload, "OVERLOAD", EVENT_POWER_OVERLOAD, EPriority::Warning, EEventKind::Overload },
     { EPowerEvent::OverloadEnded, "OVERLOAD_END", EVENT_POWER_CONDITION_ENDED, EPriority::Notice },
-    { EPowerEvent::OnBypass, "BYPASS", EVENT_POWER_ON_BYPASS, EPriority::Warning },
+    { EPowerEvent::OnBypass, "BYPASS", EVENT_POWER_ON_BYPASS, EPriority::Warning, EEventKind::OnBypass },
     { EPowerEvent::BypassEnded, "BYPASS_END", EVENT_POWER_CONDITION_ENDED, EPriority::Notice },
-    { EPowerEvent::OutputOff, "OFF", EVENT_POWER_OUTPUT_OFF, EPriority::Warning },
+    { EPowerEvent::OutputOff, "OFF", EVENT_POWER_OUTPUT_OFF, EPriority::Warning, EEventKind::OutputOff },
     { EPowerEvent::OutputOn, "OFF_END", EVENT_POWER_CONDITION_ENDED, EPriority::Notice },
     // The loop already reports a lost UPS, with or without power events.
     { EPowerEvent::UpsLost, "COMMBAD", 0, EPriority::Warning },
     { EPowerEvent::UpsFound, "COMMOK", EVENT_POWER_UPS_FOUND, EPriority::Notice },
-    { EPowerEvent::TestStarted, "TEST_STARTED", EVENT_POWER_TEST_STARTED, EPriority::Notice },
-    { EPowerEvent::TestCompleted, "TEST_DONE", EVENT_POWER_TEST_COMPLETED, EPriority::Notice },
-    { EPowerEvent::FsdRaised, "FSD", EVENT_POWER_FSD, EPriority::Warning },
+    { EPowerEvent::TestStarted, "TEST_STARTED", EVENT_POWER_TEST_STARTED, EPriority::Notice, EEventKind::TestStarted },
+    { EPowerEvent::TestCompleted, "TEST_DONE", EVENT_POWER_TEST_COMPLETED, EPriority::Notice, EEventKind::TestCompleted },
+    { EPowerEvent::FsdRaised, "FSD", EVENT_POWER_FSD, EPriority::Warning, EEventKind::ForcedShutdown },
     // The shutdown sequence logs its own steps, whether or not power events are logged.
-    { EPowerEvent::ShutdownBegun, "SHUTDOWN", 0, EPriority::Warning },
+    { EPowerEvent::ShutdownBegun, "SHUTDOWN", 0, EPriority::Warning, EEventKind::ShutdownBegun },
     { EPowerEvent::ShutdownCancelled, "SHUTDOWN_CANCELLED", 0, EPriority::Notice },
 } };
 
@@ -53,6 +58,8 @@ const SEventEntry& EntryOf(EPowerEvent kind)
 } // namespace
 
 const char* EventName(EPowerEvent kind) { return EntryOf(kind).name; }
+
+std::optional<EEventKind> EventLogKind(EPowerEvent kind) { return EntryOf(kind).logged; }
 
 const char* SourceName(int outputSource)
 {

@@ -2,6 +2,8 @@
 // notification command, an event log) when the UPS's state changes.
 #pragma once
 
+#include "ups/EventLog.h"
+
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -61,6 +63,8 @@ public:
 
 // The event's name for commands and displays ("ONBATT", "ONLINE", ...).
 const char* EventName(EPowerEvent kind);
+// The kind of the page's event-log entry the event makes, if any.
+std::optional<EEventKind> EventLogKind(EPowerEvent kind);
 // The upsOutputSource value in a word ("battery", "normal", ...).
 const char* SourceName(int outputSource);
 

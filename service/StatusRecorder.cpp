@@ -176,25 +176,11 @@ void CStatusRecorder::Flush()
 
 void CStatusRecorder::OnPowerEvent(const power::SPowerEvent& event)
 {
-    using power::EPowerEvent;
-    std::optional<EEventKind> kind;
-    switch (event.kind) {
-    case EPowerEvent::OnBattery: kind = EEventKind::OnBattery; break;
-    case EPowerEvent::PowerRestored: kind = EEventKind::PowerRestored; break;
-    case EPowerEvent::LowBattery: kind = EEventKind::LowBattery; break;
-    case EPowerEvent::BatteryDepleted: kind = EEventKind::BatteryDepleted; break;
-    case EPowerEvent::ReplaceBattery: kind = EEventKind::ReplaceBattery; break;
-    case EPowerEvent::Overload: kind = EEventKind::Overload; break;
-    case EPowerEvent::OnBypass: kind = EEventKind::OnBypass; break;
-    case EPowerEvent::OutputOff: kind = EEventKind::OutputOff; break;
-    case EPowerEvent::TestStarted: kind = EEventKind::TestStarted; break;
-    case EPowerEvent::TestCompleted: kind = EEventKind::TestCompleted; break;
-    case EPowerEvent::FsdRaised: kind = EEventKind::ForcedShutdown; break;
-    case EPowerEvent::ShutdownBegun: kind = EEventKind::ShutdownBegun; break;
-    default: return;
-    }
+    const std::optional<EEventKind> kind = power::EventLogKind(event.kind);
+    if (!kind)
+        return;
     std::optional<std::int64_t> duration;
-    if (event.kind == EPowerEvent::PowerRestored)
+    if (event.kind == power::EPowerEvent::PowerRestored)
         duration = event.durationSeconds;
     m_records.events.Add(*kind, event.wallTime, duration, event.detail);
 }

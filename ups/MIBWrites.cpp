@@ -36,6 +36,15 @@ std::int64_t DueTimeOrRefuse(std::int64_t seconds)
     return *due;
 }
 
+// A timer's new due time: seconds from now, or `cancel` (-1 for the standard
+// objects, 0 for the vendor's) to cancel what is due, refused when nothing is.
+std::int64_t NewDueTime(std::int64_t v, std::int64_t cancel, std::int64_t due)
+{
+    if (v < cancel || (v == cancel && due == CAbstractUPS::kNoDueTime))
+        ThrowBadValue();
+    return v == cancel ? CAbstractUPS::kNoDueTime : DueTimeOrRefuse(v);
+}
+
 } // namespace
 
 void CAbstractUPS::BeginSet()
@@ -202,9 +211,7 @@ void CAbstractUPS::WriteShutdownAfterDelay(const CMIBData& value)
     if (!CanShutdown(ShutdownTypeForSet()))
         ThrowReadOnly();
     const std::int64_t v = value.GetInteger();
-    if (v < -1 || (v == -1 && m_shutdownDue == kNoDueTime))
-        ThrowBadValue();
-    const std::int64_t newDue = v == -1 ? kNoDueTime : DueTimeOrRefuse(v);
+    const std::int64_t newDue = NewDueTime(v, -1, m_shutdownDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_shutdownDue;
@@ -219,9 +226,7 @@ void CAbstractUPS::WriteStartupAfterDelay(const CMIBData& value)
     if (!CanStartup())
         ThrowReadOnly();
     const std::int64_t v = value.GetInteger();
-    if (v < -1 || (v == -1 && m_startupDue == kNoDueTime))
-        ThrowBadValue();
-    const std::int64_t newDue = v == -1 ? kNoDueTime : DueTimeOrRefuse(v);
+    const std::int64_t newDue = NewDueTime(v, -1, m_startupDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_startupDue;
@@ -262,10 +267,7 @@ void CAbstractUPS::WriteVendorShutdown(const CMIBData& value)
 {
     if (!CanShutdown(1))
         ThrowBadValue();
-    const std::int64_t v = value.GetInteger();
-    if (v < 0 || (v == 0 && m_shutdownDue == kNoDueTime))
-        ThrowBadValue();
-    const std::int64_t newDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
+    const std::int64_t newDue = NewDueTime(value.GetInteger(), 0, m_shutdownDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_shutdownDue;
@@ -282,10 +284,7 @@ void CAbstractUPS::WriteVendorStartup(const CMIBData& value)
     // The control timer starts the UPS when the time comes.
     if (!CanStartup())
         ThrowBadValue();
-    const std::int64_t v = value.GetInteger();
-    if (v < 0 || (v == 0 && m_startupDue == kNoDueTime))
-        ThrowBadValue();
-    const std::int64_t newDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
+    const std::int64_t newDue = NewDueTime(value.GetInteger(), 0, m_startupDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_startupDue;
@@ -309,14 +308,11 @@ void CAbstractUPS::WriteVendorTimedCommand(const CMIBData& value)
 {
     if (!CanRunTimedCommand())
         ThrowBadValue();
-    const std::int64_t v = value.GetInteger();
-    if (v < 0 || (v == 0 && m_timedCommandDue == kNoDueTime))
-        ThrowBadValue();
-    const std::int64_t newDue = v == 0 ? kNoDueTime : DueTimeOrRefuse(v);
+    const std::int64_t newDue = NewDueTime(value.GetInteger(), 0, m_timedCommandDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_timedCommandDue;
-    if (v == 0)
+    if (newDue == kNoDueTime)
         m_timedCommandDue = kNoDueTime;
     else
         ScheduleTimedCommand(newDue);
