@@ -165,6 +165,11 @@ CPVXException::CPVXException(std::uint32_t code, std::vector<std::string> argume
 {
 }
 
+void ThrowEvent(std::uint32_t code)
+{
+    throw CPVXException(code);
+}
+
 CPVXException CPVXException::FromSystemError()
 {
     return CPVXException(static_cast<std::uint32_t>(errno));

@@ -126,6 +126,10 @@ private:
     std::uint32_t m_code;
 };
 
+// Throws the event `code` without arguments: for the checks that end a
+// request with one event (a malformed encoding, an object not served).
+[[noreturn]] void ThrowEvent(std::uint32_t code);
+
 // Builds, reports and drops a notice that is not thrown: the service goes
 // on, so it is reported as a warning.
 void ReportNotice(std::uint32_t code);

@@ -12,15 +12,6 @@ namespace pvx {
 
 namespace {
 
-[[noreturn]] void ThrowNoSuchObject()
-{
-    throw CPVXException(EVENT_NO_SUCH_OBJECT);
-}
-[[noreturn]] void ThrowReadOnly()
-{
-    throw CPVXException(EVENT_READ_ONLY);
-}
-
 // Arc i of a name, 0 past its end (names end at their first 0 arc).
 std::uint32_t ArcAt(std::span<const std::uint32_t> arcs, std::size_t i)
 {
@@ -110,8 +101,7 @@ std::unique_ptr<CMIBData> CMIBTree::MakeValue(const SMIBKind& kind, const SMIBVa
     }
 }
 
-std::unique_ptr<CMIBData> CMIBTree::MakeValue(
-    const CAbstractUPS& ups, const SMIBKind& kind, const SMIBValue& value)
+std::unique_ptr<CMIBData> CMIBTree::MakeValue(const CAbstractUPS& ups, const SMIBKind& kind, const SMIBValue& value)
 {
     if (!ups.m_standardValues)
         return MakeValue(kind, value);
@@ -137,7 +127,7 @@ std::unique_ptr<CMIBData> CMIBTree::FollowFrom(CAbstractUPS& ups, const SGroup& 
             const STable& table = *object.table;
             if (table.rowCount(ups) == 0) {
                 if (table.emptyEndsWalk)
-                    ThrowNoSuchObject();
+                    ThrowEvent(EVENT_NO_SUCH_OBJECT);
                 continue;
             }
             return GetByName(ups, NameOf(group.prefix, { object.arc, table.rowArc(ups, 0), table.columns[0].arc }));
@@ -146,7 +136,7 @@ std::unique_ptr<CMIBData> CMIBTree::FollowFrom(CAbstractUPS& ups, const SGroup& 
             return GetByName(ups, NameOf(group.prefix, { object.arc }));
     }
     if (group.following.empty())
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     return ups.GetMIBData(COid(group.following).Arcs(), true);
 }
 
@@ -163,10 +153,10 @@ std::unique_ptr<CMIBData> CMIBTree::GetCell(
     if (rowArc == 0) {
         // The table's own name: GET-NEXT goes to its first cell.
         if (!next)
-            ThrowNoSuchObject();
+            ThrowEvent(EVENT_NO_SUCH_OBJECT);
         if (table.rowCount(ups) == 0) {
             if (table.emptyEndsWalk)
-                ThrowNoSuchObject();
+                ThrowEvent(EVENT_NO_SUCH_OBJECT);
             return FollowFrom(ups, group, index + 1);
         }
         return GetByName(ups, NameOf(group.prefix, { object.arc, table.rowArc(ups, 0), firstColumn }));
@@ -176,11 +166,11 @@ std::unique_ptr<CMIBData> CMIBTree::GetCell(
         // The table exists, the row does not.
         if (!next)
             throw CPVXException(EVENT_NO_SUCH_INSTANCE);
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     }
     if (!next) {
         if (columnArc < firstColumn || columnArc > lastColumn)
-            ThrowNoSuchObject();
+            ThrowEvent(EVENT_NO_SUCH_OBJECT);
         const SColumn& column = table.columns[columnArc - firstColumn];
         return MakeValue(ups, column.kind, column.get(ups, row));
     }
@@ -189,7 +179,7 @@ std::unique_ptr<CMIBData> CMIBTree::GetCell(
     if (columnArc < lastColumn)
         return GetByName(ups, NameOf(group.prefix, { object.arc, rowArc, columnArc + 1 }));
     if (columnArc > lastColumn)
-        ThrowNoSuchObject(); // no skipping forward over unknown arcs
+        ThrowEvent(EVENT_NO_SUCH_OBJECT); // no skipping forward over unknown arcs
     if (row + 1 < table.rowCount(ups))
         return GetByName(ups, NameOf(group.prefix, { object.arc, table.rowArc(ups, row + 1), firstColumn }));
     return FollowFrom(ups, group, index + 1);
@@ -202,20 +192,20 @@ std::unique_ptr<CMIBData> CMIBTree::Get(
     if (arc == 0) {
         // The group's own name: not readable, followed by its first object.
         if (!next)
-            ThrowNoSuchObject();
+            ThrowEvent(EVENT_NO_SUCH_OBJECT);
         return FollowFrom(ups, group, 0);
     }
     std::size_t index = 0;
     const SObject* object = FindObject(group, arc, index);
     if (!object)
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     if (object->table)
         return GetCell(ups, group, index, Rest(arcs), next);
     // Scalars ignore any arcs after their own.
     if (next)
         return FollowFrom(ups, group, index + 1);
     if (!object->get)
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     return MakeValue(ups, object->kind, object->get(ups));
 }
 
@@ -256,9 +246,9 @@ void CMIBTree::Set(CAbstractUPS& ups, const SGroup& group, std::span<const std::
     std::size_t index = 0;
     const SObject* object = FindObject(group, ArcAt(arcs, 0), index);
     if (!object)
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     if (object->access == EAccess::ReadOnly || !object->write)
-        ThrowReadOnly();
+        ThrowEvent(EVENT_READ_ONLY);
     // A write-only object takes any value (the value is not looked at).
     std::uint32_t formError = 0;
     if (object->access != EAccess::WriteOnly) {
@@ -305,7 +295,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetMIBData(std::span<const std::uint32_t
     switch (ArcAt(arcs, 0)) {
     case 0:
         if (!next)
-            ThrowNoSuchObject();
+            ThrowEvent(EVENT_NO_SUCH_OBJECT);
         answer = GetNextOf(*this, { 2 });
         break;
     case 2:
@@ -315,7 +305,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetMIBData(std::span<const std::uint32_t
         answer = GetPrivate(Rest(arcs), next);
         break;
     default:
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     }
     if (!next)
         answer->SetName(requested);
@@ -326,7 +316,7 @@ void CAbstractUPS::SetMIBData(CMIBData& value)
 {
     const COid* name = value.GetName();
     if (!name)
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     const COid requested(*name);
     std::span<const std::uint32_t> arcs = requested.Arcs();
     switch (ArcAt(arcs, 0)) {
@@ -337,7 +327,7 @@ void CAbstractUPS::SetMIBData(CMIBData& value)
         SetPrivate(Rest(arcs), value);
         break;
     default:
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     }
 }
 
@@ -364,13 +354,13 @@ std::unique_ptr<CMIBData> GetOneChild(
         return (ups.*node.get)(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
         return GetNextOf(ups, node.childName);
-    ThrowNoSuchObject();
+    ThrowEvent(EVENT_NO_SUCH_OBJECT);
 }
 
 void SetOneChild(CAbstractUPS& ups, const SOneChild& node, std::span<const std::uint32_t> arcs, CMIBData& value)
 {
     if (ArcAt(arcs, 0) != node.arc)
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     (ups.*node.set)(Rest(arcs), value);
 }
 
@@ -412,7 +402,7 @@ std::unique_ptr<CMIBData> GetGroup(CAbstractUPS& ups, std::span<const SGroupHand
         return (ups.*group->get)(Rest(arcs), next);
     if (ArcAt(arcs, 0) == 0 && next)
         return GetNextOf(ups, firstGroupName);
-    ThrowNoSuchObject();
+    ThrowEvent(EVENT_NO_SUCH_OBJECT);
 }
 
 void SetGroup(
@@ -420,7 +410,7 @@ void SetGroup(
 {
     const SGroupHandlers* group = GroupAt(groups, arcs);
     if (!group)
-        ThrowNoSuchObject();
+        ThrowEvent(EVENT_NO_SUCH_OBJECT);
     (ups.*group->set)(Rest(arcs), value);
 }
 
@@ -468,7 +458,7 @@ std::unique_ptr<CMIBData> CAbstractUPS::GetVendor(std::span<const std::uint32_t>
 void CAbstractUPS::SetVendor(std::span<const std::uint32_t> arcs, CMIBData& value)
 {
     if (ArcAt(arcs, 0) == 2)
-        ThrowReadOnly();
+        ThrowEvent(EVENT_READ_ONLY);
     SetOneChild(*this, kVendor, arcs, value);
 }
 
@@ -518,12 +508,12 @@ PVX_GROUP_HANDLERS(VendorConfig, kVendorConfig)
 
 void CAbstractUPS::WriteUPSSetting(EUPSSetting, const CMIBData&)
 {
-    ThrowReadOnly();
+    ThrowEvent(EVENT_READ_ONLY);
 }
 
 void CAbstractUPS::CheckUPSSetting(EUPSSetting, const CMIBData&)
 {
-    ThrowReadOnly();
+    ThrowEvent(EVENT_READ_ONLY);
 }
 
 } // namespace pvx

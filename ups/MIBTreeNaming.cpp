@@ -17,15 +17,6 @@ namespace {
 // RFC 1628 tables name their rows under the entry, always arc 1.
 constexpr std::uint32_t kEntryArc = 1;
 
-[[noreturn]] void ThrowNoSuchObject()
-{
-    throw CPVXException(EVENT_NO_SUCH_OBJECT);
-}
-[[noreturn]] void ThrowNoSuchInstance()
-{
-    throw CPVXException(EVENT_NO_SUCH_INSTANCE);
-}
-
 bool StartsWith(std::span<const std::uint32_t> arcs, std::span<const std::uint32_t> prefix)
 {
     return arcs.size() >= prefix.size() && std::ranges::equal(arcs.first(prefix.size()), prefix);
@@ -72,8 +63,8 @@ struct SInstance {
 
 // The first instance of `object` whose name after the object's arc is
 // greater than `rest`; `any` drops that condition.
-std::optional<SInstance> NextInObject(const CAbstractUPS& ups, const SGroup& group, const SObject& object,
-    std::span<const std::uint32_t> rest, bool any)
+std::optional<SInstance> NextInObject(
+    const CAbstractUPS& ups, const SGroup& group, const SObject& object, std::span<const std::uint32_t> rest, bool any)
 {
     if (!object.table) {
         // The scalar's one instance .0 follows only the bare object name.
@@ -137,23 +128,23 @@ COid CMIBTree::StandardToVendorName(const CAbstractUPS& ups, std::span<const std
         auto rest = arcs.subspan(group->prefix.size());
         auto object = std::ranges::find(group->objects, rest[0], &SObject::arc);
         if (object == group->objects.end())
-            ThrowNoSuchObject();
+            ThrowEvent(EVENT_NO_SUCH_OBJECT);
         if (!object->table) {
             if (rest.size() != 2 || rest[1] != 0)
-                ThrowNoSuchInstance();
+                ThrowEvent(EVENT_NO_SUCH_INSTANCE);
             return COid(arcs);
         }
         const STable& table = *object->table;
         if (rest.size() < 3 || rest[1] != kEntryArc)
-            ThrowNoSuchObject();
+            ThrowEvent(EVENT_NO_SUCH_OBJECT);
         if (std::ranges::find(table.columns, rest[2], &SColumn::arc) == table.columns.end())
-            ThrowNoSuchObject();
+            ThrowEvent(EVENT_NO_SUCH_OBJECT);
         if (rest.size() != 4 || !std::ranges::binary_search(SortedRows(ups, table), rest[3]))
-            ThrowNoSuchInstance();
+            ThrowEvent(EVENT_NO_SUCH_INSTANCE);
         SInstance instance { group, &*object, rest[2], rest[3] };
         return instance.VendorName();
     }
-    ThrowNoSuchObject();
+    ThrowEvent(EVENT_NO_SUCH_OBJECT);
 }
 
 std::unique_ptr<CMIBData> CMIBTree::StandardGet(CAbstractUPS& ups, std::span<const std::uint32_t> arcs)
@@ -179,7 +170,7 @@ std::unique_ptr<CMIBData> CMIBTree::StandardNext(CAbstractUPS& ups, std::span<co
         value->SetInstanceName(found->StandardName());
         return value;
     }
-    ThrowNoSuchObject(); // the end of the MIB
+    ThrowEvent(EVENT_NO_SUCH_OBJECT); // the end of the MIB
 }
 
 // ---- Entry points of the agent -----------------------------------------------------------

@@ -19,20 +19,11 @@ constexpr int kTestInProgress = 5;
 // The configuration reader takes lines of at most this many characters, newline included.
 constexpr std::size_t kMaxConfigLine = 255;
 
-[[noreturn]] void ThrowReadOnly()
-{
-    throw CPVXException(EVENT_READ_ONLY);
-}
-[[noreturn]] void ThrowBadValue()
-{
-    throw CPVXException(EVENT_BAD_VALUE);
-}
-
 std::int64_t DueTimeOrRefuse(std::int64_t seconds)
 {
     auto due = CAbstractUPS::DueTimeAfter(CAbstractUPS::Now(), seconds);
     if (!due)
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     return *due;
 }
 
@@ -41,7 +32,7 @@ std::int64_t DueTimeOrRefuse(std::int64_t seconds)
 std::int64_t NewDueTime(std::int64_t v, std::int64_t cancel, std::int64_t due)
 {
     if (v < cancel || (v == cancel && due == CAbstractUPS::kNoDueTime))
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     return v == cancel ? CAbstractUPS::kNoDueTime : DueTimeOrRefuse(v);
 }
 
@@ -119,9 +110,9 @@ void CAbstractUPS::WriteIdentText(std::string& member, const SConfigKey& key, co
     // break or a zero byte would inject lines, and a line longer than the
     // reader takes would be read back as two.
     if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     if (std::strlen(key.key) + 1 + text.size() + 1 > kMaxConfigLine)
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     if (IsCheckingSet())
         return;
     // The file first: a value that could not be stored would be gone at the
@@ -152,12 +143,12 @@ void CAbstractUPS::WriteTestId(const CMIBData& value)
         return;
     }
     if (m_testResultSummary == kTestInProgress)
-        ThrowReadOnly();
+        ThrowEvent(EVENT_READ_ONLY);
     const bool general = is(kUpsTestGeneralSystemsTest) && CanGeneralSystemsTest();
     const bool quick = is(kUpsTestQuickBatteryTest) && CanQuickBatteryTest();
     const bool deep = is(kUpsTestDeepBatteryCalibration) && CanDeepBatteryCalibration();
     if (!general && !quick && !deep)
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     if (IsCheckingSet())
         return;
     if (general)
@@ -184,7 +175,7 @@ void CAbstractUPS::WriteTestSpinLock(const CMIBData& value)
         return;
     }
     if (m_testResultSummary == kTestInProgress)
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     if (IsCheckingSet())
         return;
     const std::uint32_t old = m_testSpinLock;
@@ -196,7 +187,7 @@ void CAbstractUPS::WriteShutdownType(const CMIBData& value)
 {
     const int type = value.GetInteger();
     if (!CanShutdown(type))
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     if (IsCheckingSet()) {
         m_checkedShutdownType = type; // for a delay later in the same SET
         return;
@@ -209,7 +200,7 @@ void CAbstractUPS::WriteShutdownType(const CMIBData& value)
 void CAbstractUPS::WriteShutdownAfterDelay(const CMIBData& value)
 {
     if (!CanShutdown(ShutdownTypeForSet()))
-        ThrowReadOnly();
+        ThrowEvent(EVENT_READ_ONLY);
     const std::int64_t v = value.GetInteger();
     const std::int64_t newDue = NewDueTime(v, -1, m_shutdownDue);
     if (IsCheckingSet())
@@ -224,7 +215,7 @@ void CAbstractUPS::WriteShutdownAfterDelay(const CMIBData& value)
 void CAbstractUPS::WriteStartupAfterDelay(const CMIBData& value)
 {
     if (!CanStartup())
-        ThrowReadOnly();
+        ThrowEvent(EVENT_READ_ONLY);
     const std::int64_t v = value.GetInteger();
     const std::int64_t newDue = NewDueTime(v, -1, m_startupDue);
     if (IsCheckingSet())
@@ -241,10 +232,10 @@ void CAbstractUPS::WriteStartupAfterDelay(const CMIBData& value)
 void CAbstractUPS::WriteRebootWithDuration(const CMIBData& value)
 {
     if (!CanShutdown(ShutdownTypeForSet()) || !CanReboot())
-        ThrowReadOnly();
+        ThrowEvent(EVENT_READ_ONLY);
     const std::int64_t v = value.GetInteger();
     if (v < 1)
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     const std::int64_t returnDue = DueTimeOrRefuse(v);
     if (IsCheckingSet())
         return;
@@ -256,7 +247,7 @@ void CAbstractUPS::WriteVendorQuickTest(const CMIBData&)
 {
     // The value is not looked at, and a running test does not block it.
     if (!CanQuickBatteryTest())
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     if (IsCheckingSet())
         return;
     RunQuickBatteryTest(1, 15);
@@ -266,7 +257,7 @@ void CAbstractUPS::WriteVendorQuickTest(const CMIBData&)
 void CAbstractUPS::WriteVendorShutdown(const CMIBData& value)
 {
     if (!CanShutdown(1))
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     const std::int64_t newDue = NewDueTime(value.GetInteger(), 0, m_shutdownDue);
     if (IsCheckingSet())
         return;
@@ -283,7 +274,7 @@ void CAbstractUPS::WriteVendorStartup(const CMIBData& value)
 {
     // The control timer starts the UPS when the time comes.
     if (!CanStartup())
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     const std::int64_t newDue = NewDueTime(value.GetInteger(), 0, m_startupDue);
     if (IsCheckingSet())
         return;
@@ -296,7 +287,7 @@ void CAbstractUPS::WriteWarningWindow(std::int64_t& window, const CMIBData& valu
 {
     const std::int64_t v = value.GetInteger();
     if (v < -1)
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     if (IsCheckingSet())
         return;
     const std::int64_t old = window;
@@ -307,7 +298,7 @@ void CAbstractUPS::WriteWarningWindow(std::int64_t& window, const CMIBData& valu
 void CAbstractUPS::WriteVendorTimedCommand(const CMIBData& value)
 {
     if (!CanRunTimedCommand())
-        ThrowBadValue();
+        ThrowEvent(EVENT_BAD_VALUE);
     const std::int64_t newDue = NewDueTime(value.GetInteger(), 0, m_timedCommandDue);
     if (IsCheckingSet())
         return;

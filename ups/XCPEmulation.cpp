@@ -15,13 +15,42 @@ constexpr int kShutdownOutput = 1;
 // The command-status data is the status byte and then the echo.
 constexpr std::size_t kMaxEcho = kXCPMaxBlockData - 1;
 
+using XCPHandler = std::vector<std::uint8_t> (CAbstractUPS::*)(std::span<const std::uint8_t>);
+
+// The model's handler for each handler id of the command table: the block
+// builders (ups/XCPEmulationBlocks.cpp), then the commands
+// (ups/XCPEmulationCommands.cpp).
+struct SXCPHandlerEntry {
+    EXCPHandler id;
+    XCPHandler handler;
+};
+constexpr SXCPHandlerEntry kHandlers[] = {
+    { EXCPHandler::Identification, &CAbstractUPS::BuildIdentificationReply },
+    { EXCPHandler::Status, &CAbstractUPS::BuildStatusReply },
+    { EXCPHandler::Meters, &CAbstractUPS::BuildMeterReply },
+    { EXCPHandler::Alarms, &CAbstractUPS::BuildAlarmReply },
+    { EXCPHandler::NominalOutput, &CAbstractUPS::BuildBlock6Reply },
+    { EXCPHandler::Battery, &CAbstractUPS::BuildBlock0BReply },
+    { EXCPHandler::NominalInput, &CAbstractUPS::BuildBlock0CReply },
+    { EXCPHandler::TestResult, &CAbstractUPS::BuildBlock0FReply },
+    { EXCPHandler::CommandList, &CAbstractUPS::BuildCommandListReply },
+    { EXCPHandler::Outlets, &CAbstractUPS::BuildOutletReply },
+    { EXCPHandler::StartupNow, &CAbstractUPS::DoStartupNow },
+    { EXCPHandler::Reboot, &CAbstractUPS::DoReboot },
+    { EXCPHandler::ShutdownNow, &CAbstractUPS::DoShutdownNow },
+    { EXCPHandler::DelayedStartup, &CAbstractUPS::DoDelayedStartup },
+    { EXCPHandler::DelayedShutdown, &CAbstractUPS::DoDelayedShutdown },
+    { EXCPHandler::SetParameter, &CAbstractUPS::DoCommand95 },
+    { EXCPHandler::OutletCommand, &CAbstractUPS::DoOutletCommand },
+    { EXCPHandler::BatteryTest, &CAbstractUPS::DoBatteryTest },
+    { EXCPHandler::GeneralSystemsTest, &CAbstractUPS::DoTestCommand },
+};
+
 XCPHandler HandlerFor(EXCPHandler id)
 {
-    for (auto handlers : { BlockBuilders(), CommandHandlers() }) {
-        for (const SXCPHandlerEntry& entry : handlers) {
-            if (entry.id == id)
-                return entry.handler;
-        }
+    for (const SXCPHandlerEntry& entry : kHandlers) {
+        if (entry.id == id)
+            return entry.handler;
     }
     return nullptr;
 }

@@ -19,17 +19,6 @@ class CAbstractUPS;
 // The model text the emulated UPS identifies itself with (16 characters).
 inline constexpr std::string_view kEmulatedModelText = "  VERDAN   PVX  ";
 
-// The model's handlers for the handler ids of the command table: the block
-// builders list theirs (ups/XCPEmulationBlocks.cpp), the commands theirs
-// (ups/XCPEmulationCommands.cpp).
-using XCPHandler = std::vector<std::uint8_t> (CAbstractUPS::*)(std::span<const std::uint8_t>);
-struct SXCPHandlerEntry {
-    EXCPHandler id;
-    XCPHandler handler;
-};
-std::span<const SXCPHandlerEntry> BlockBuilders();
-std::span<const SXCPHandlerEntry> CommandHandlers();
-
 // Walks the reply blocks laid back to back in `reply` (0xAB, number, n,
 // sequence, n data bytes, checksum), writes each block's checksum and cuts
 // the reply after the first block flagged last. False, with `reply` left as

@@ -136,23 +136,6 @@ std::size_t SkipBlanks(std::string_view text)
 
 } // namespace
 
-std::span<const SXCPHandlerEntry> BlockBuilders()
-{
-    static const SXCPHandlerEntry kBuilders[] = {
-        { EXCPHandler::Identification, &CAbstractUPS::BuildIdentificationReply },
-        { EXCPHandler::Status, &CAbstractUPS::BuildStatusReply },
-        { EXCPHandler::Meters, &CAbstractUPS::BuildMeterReply },
-        { EXCPHandler::Alarms, &CAbstractUPS::BuildAlarmReply },
-        { EXCPHandler::NominalOutput, &CAbstractUPS::BuildBlock6Reply },
-        { EXCPHandler::Battery, &CAbstractUPS::BuildBlock0BReply },
-        { EXCPHandler::NominalInput, &CAbstractUPS::BuildBlock0CReply },
-        { EXCPHandler::TestResult, &CAbstractUPS::BuildBlock0FReply },
-        { EXCPHandler::CommandList, &CAbstractUPS::BuildCommandListReply },
-        { EXCPHandler::Outlets, &CAbstractUPS::BuildOutletReply },
-    };
-    return kBuilders;
-}
-
 bool ReadVersionAsHex(std::string_view text, std::uint8_t& lowByte)
 {
     std::size_t i = SkipBlanks(text);

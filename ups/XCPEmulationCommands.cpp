@@ -72,22 +72,6 @@ std::vector<std::uint8_t> AnswerDelayed(CAbstractUPS& ups, const CXCPRequest& re
 
 } // namespace
 
-std::span<const SXCPHandlerEntry> CommandHandlers()
-{
-    static const SXCPHandlerEntry kHandlers[] = {
-        { EXCPHandler::StartupNow, &CAbstractUPS::DoStartupNow },
-        { EXCPHandler::Reboot, &CAbstractUPS::DoReboot },
-        { EXCPHandler::ShutdownNow, &CAbstractUPS::DoShutdownNow },
-        { EXCPHandler::DelayedStartup, &CAbstractUPS::DoDelayedStartup },
-        { EXCPHandler::DelayedShutdown, &CAbstractUPS::DoDelayedShutdown },
-        { EXCPHandler::SetParameter, &CAbstractUPS::DoCommand95 },
-        { EXCPHandler::OutletCommand, &CAbstractUPS::DoOutletCommand },
-        { EXCPHandler::BatteryTest, &CAbstractUPS::DoBatteryTest },
-        { EXCPHandler::GeneralSystemsTest, &CAbstractUPS::DoTestCommand },
-    };
-    return kHandlers;
-}
-
 // ---- Commands ----------------------------------------------------------------------------
 // Each answers with the command status and the request echoed: 0x32 when
 // the capability is missing, 0x36 when the form is not one the command takes.

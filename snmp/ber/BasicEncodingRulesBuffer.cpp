@@ -15,15 +15,6 @@ namespace pvx {
 
 namespace {
 
-[[noreturn]] void ThrowMalformed()
-{
-    throw CPVXException(EVENT_BER_MALFORMED);
-}
-[[noreturn]] void ThrowBounds()
-{
-    throw CPVXException(EVENT_BER_BOUNDS);
-}
-
 // Every identifier this codec handles starts 1.3.6.1, encoded as these bytes.
 constexpr std::array<std::uint8_t, 3> kInternetPrefix { 0x2B, 0x06, 0x01 };
 
@@ -81,31 +72,33 @@ CBasicEncodingRulesBuffer::CBasicEncodingRulesBuffer(std::span<std::uint8_t> byt
 void CBasicEncodingRulesBuffer::SetPosition(std::size_t offset)
 {
     if (!m_cursor.Seek(offset))
-        ThrowBounds();
+        ThrowEvent(EVENT_BER_BOUNDS);
 }
 
 std::uint8_t CBasicEncodingRulesBuffer::ReadByte()
 {
     std::uint8_t value = 0;
     if (!m_cursor.ReadU8(value))
-        ThrowBounds();
+        ThrowEvent(EVENT_BER_BOUNDS);
     return value;
 }
 
-void CBasicEncodingRulesBuffer::OutOfRoom() { ThrowBounds(); }
-
+void CBasicEncodingRulesBuffer::OutOfRoom()
+{
+    ThrowEvent(EVENT_BER_BOUNDS);
+}
 
 std::uint8_t CBasicEncodingRulesBuffer::PeekByte() const
 {
     if (m_cursor.Remaining() == 0)
-        ThrowBounds();
+        ThrowEvent(EVENT_BER_BOUNDS);
     return m_bytes[m_cursor.Offset()];
 }
 
 std::uint32_t CBasicEncodingRulesBuffer::ReadHeader(std::uint8_t expectedTag)
 {
     if (expectedTag != 0 && ReadByte() != expectedTag)
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     return ReadLength();
 }
 
@@ -121,7 +114,7 @@ std::uint32_t CBasicEncodingRulesBuffer::ReadLength()
     for (std::size_t n = first & 0x7Fu; n > 0; --n) {
         length = (length << 8) | ReadByte();
         if (length > std::numeric_limits<std::uint32_t>::max())
-            ThrowMalformed();
+            ThrowEvent(EVENT_BER_MALFORMED);
     }
     return static_cast<std::uint32_t>(length);
 }
@@ -159,18 +152,18 @@ void CBasicEncodingRulesBuffer::EndItem(std::size_t tagPosition, std::size_t end
     std::size_t resume = Position();
     // The length field written by BeginItem: 0x80 | n, then n bytes.
     if (tagPosition + 2 > Size())
-        ThrowBounds();
+        ThrowEvent(EVENT_BER_BOUNDS);
     std::size_t lengthBytes = m_bytes[tagPosition + 1] & 0x7Fu;
     std::size_t contentsStart = tagPosition + 2 + lengthBytes;
     if (end < contentsStart || end > Size())
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     auto length = static_cast<std::uint32_t>(end - contentsStart);
     if (m_minimalLengths) {
         // The placeholder is at least as long as any length that fits the
         // buffer: the contents move back by the bytes the field saves.
         const std::size_t field = 1 + LengthFieldBytes(length, true);
         if (field > 1 + lengthBytes)
-            ThrowMalformed();
+            ThrowEvent(EVENT_BER_MALFORMED);
         const std::size_t saved = 1 + lengthBytes - field;
         std::copy(m_bytes.begin() + static_cast<std::ptrdiff_t>(contentsStart),
             m_bytes.begin() + static_cast<std::ptrdiff_t>(end),
@@ -183,7 +176,7 @@ void CBasicEncodingRulesBuffer::EndItem(std::size_t tagPosition, std::size_t end
     // The real length must take as many bytes as the placeholder, or the
     // contents would have to move.
     if (LengthFieldBytes(length) != lengthBytes)
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     PutLength(m_bytes.data() + tagPosition + 1, length, lengthBytes);
 }
 
@@ -225,14 +218,14 @@ void CBasicEncodingRulesBuffer::WriteInteger(std::int32_t value)
 void CBasicEncodingRulesBuffer::OverwriteInteger(std::int32_t value)
 {
     if (ReadByte() != ber::kInteger)
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     std::uint32_t length = ReadLength();
     if (length < IntegerContentSize(value))
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     // Checked before the first byte changes, so a failure leaves the
     // message as it was.
     if (length > Remaining())
-        ThrowBounds();
+        ThrowEvent(EVENT_BER_BOUNDS);
     auto bits = static_cast<std::uint32_t>(value);
     std::uint8_t fill = value < 0 ? 0xFF : 0x00;
     for (std::uint32_t i = length; i > 0; --i)
@@ -271,7 +264,7 @@ std::span<const std::uint8_t> CBasicEncodingRulesBuffer::ReadOctetStringView()
     std::span<const std::uint8_t> contents;
     if (!m_cursor.Take(length, contents)) {
         m_cursor.Seek(Size());
-        ThrowBounds();
+        ThrowEvent(EVENT_BER_BOUNDS);
     }
     return contents;
 }
@@ -304,7 +297,7 @@ std::size_t CBasicEncodingRulesBuffer::ReadArcs(std::uint32_t length, std::span<
     std::size_t count = 0;
     auto append = [&](std::uint32_t arc) {
         if (count + 1 >= arcs.size())
-            ThrowMalformed();
+            ThrowEvent(EVENT_BER_MALFORMED);
         arcs[count++] = arc;
     };
     std::uint32_t value = 0;
@@ -334,17 +327,17 @@ std::span<const std::uint32_t> CBasicEncodingRulesBuffer::ReadObjectIdentifier(s
 {
     std::uint32_t length = ReadHeader(ber::kObjectIdentifier);
     if (length <= kInternetPrefix.size())
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     if (Remaining() < kInternetPrefix.size())
-        ThrowBounds();
+        ThrowEvent(EVENT_BER_BOUNDS);
     for (std::size_t i = 0; i < kInternetPrefix.size(); ++i)
         if (m_bytes[Position() + i] != kInternetPrefix[i])
-            ThrowMalformed();
+            ThrowEvent(EVENT_BER_MALFORMED);
     m_cursor.Skip(kInternetPrefix.size());
 
     std::size_t count = ReadArcs(length - static_cast<std::uint32_t>(kInternetPrefix.size()), arcs, false);
     if (arcs.empty())
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     arcs[count++] = 0;
     return NameUpToZero(arcs.first(count));
 }
@@ -353,9 +346,9 @@ SRequestName CBasicEncodingRulesBuffer::ReadRequestName(std::span<std::uint32_t>
 {
     std::uint32_t length = ReadHeader(ber::kObjectIdentifier);
     if (length == 0)
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     if (length > Remaining())
-        ThrowBounds();
+        ThrowEvent(EVENT_BER_BOUNDS);
     // Full arcs first (the first subidentifier holds two), so that the
     // prefix can be compared arc by arc.
     std::size_t count = ReadArcs(length, arcs, true);
@@ -396,7 +389,7 @@ void CBasicEncodingRulesBuffer::WriteObjectIdentifier(std::span<const std::uint3
 {
     std::size_t tagPosition = BeginItem(ber::kObjectIdentifier);
     if (Size() - Position() <= kInternetPrefix.size())
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     for (std::uint8_t b : kInternetPrefix)
         WriteByte(b);
 
@@ -494,7 +487,7 @@ std::unique_ptr<CMIBData> CBasicEncodingRulesBuffer::ReadVarBind()
         value = std::make_unique<CMIBData>(ReadObjectIdentifier(), MIB_OID);
         break;
     default:
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     }
     value->SetName(name);
     return value;
@@ -506,7 +499,7 @@ void CBasicEncodingRulesBuffer::WriteVarBind(const CMIBData& value)
     // cannot form a binding.
     const COid* name = value.GetName();
     if (name == nullptr)
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     std::size_t tagPosition = BeginItem(ber::kSequence);
     if (value.GetInstanceName().empty())
         WriteObjectIdentifier(*name);
@@ -544,7 +537,7 @@ void CBasicEncodingRulesBuffer::WriteVarBind(const CMIBData& value)
         break;
     case MIB_OID:
         if (value.GetOid() == nullptr)
-            ThrowMalformed();
+            ThrowEvent(EVENT_BER_MALFORMED);
         if (value.GetWireForm() == EWireForm::OidAsIs) {
             auto arcs = value.GetOid()->Arcs();
             WriteInstanceName(arcs.first(arcs.size() - 1));
@@ -553,7 +546,7 @@ void CBasicEncodingRulesBuffer::WriteVarBind(const CMIBData& value)
         }
         break;
     default:
-        ThrowMalformed();
+        ThrowEvent(EVENT_BER_MALFORMED);
     }
     EndItem(tagPosition);
 }
