@@ -145,9 +145,7 @@ void CProtocol::Get(const SWords& w, CAbstractUPS* ups, std::string& out)
         if (numLogins)
             return AppendLine(out, { "NUMLOGINS", name, std::to_string(m_logins.size()) });
         out += "UPSDESC ";
-        out += name;
-        out += ' ';
-        AppendQuoted(out, DescriptionOrDefault(m_settings.description));
+        AppendUpsAndDescription(out);
         out += '\n';
         return;
     }
@@ -222,9 +220,7 @@ void CProtocol::List(const SWords& w, CAbstractUPS* ups, std::string& out)
     const std::string_view name = m_settings.upsName;
     if (SameWord(what, "UPS") && w.count == 2) {
         out += "BEGIN LIST UPS\nUPS ";
-        out += name;
-        out += ' ';
-        AppendQuoted(out, DescriptionOrDefault(m_settings.description));
+        AppendUpsAndDescription(out);
         out += "\nEND LIST UPS\n";
         return;
     }
@@ -351,15 +347,23 @@ bool CProtocol::Authorize(SSession& session, ERole needed, std::string& out)
 
 bool CProtocol::UpsCommandAllowed(SSession& session, const SWords& w, ERole needed, std::string& out)
 {
-    if (w.count != 2) {
+    return MayActOn(session, w.count == 2, w[1], needed, out);
+}
+
+void CProtocol::AppendUpsAndDescription(std::string& out) const
+{
+    out += m_settings.upsName;
+    out += ' ';
+    AppendQuoted(out, DescriptionOrDefault(m_settings.description));
+}
+
+bool CProtocol::MayActOn(SSession& session, bool wellFormed, std::string_view upsName, ERole needed,
+                         std::string& out)
+{
+    if (!wellFormed) {
         Error(out, "INVALID-ARGUMENT");
         return false;
     }
-    return MayActOn(session, w[1], needed, out);
-}
-
-bool CProtocol::MayActOn(SSession& session, std::string_view upsName, ERole needed, std::string& out)
-{
     if (!IsOurUps(upsName)) {
         Error(out, "UNKNOWN-UPS");
         return false;
@@ -396,9 +400,7 @@ void CProtocol::Fsd(SSession& session, const SWords& w, std::string& out)
 
 void CProtocol::InstantCommand(SSession& session, const SWords& w, CAbstractUPS* ups, std::string& out)
 {
-    if (w.count != 3 && w.count != 4)
-        return Error(out, "INVALID-ARGUMENT");
-    if (!MayActOn(session, w[1], ERole::Admin, out))
+    if (!MayActOn(session, w.count == 3 || w.count == 4, w[1], ERole::Admin, out))
         return;
     const SInstantCommand* command = FindInstantCommand(w[2]);
     if (command == nullptr)
@@ -425,9 +427,7 @@ void CProtocol::InstantCommand(SSession& session, const SWords& w, CAbstractUPS*
 
 void CProtocol::SetVariable(SSession& session, const SWords& w, CAbstractUPS* ups, std::string& out)
 {
-    if (w.count != 5 || !SameWord(w[1], "VAR"))
-        return Error(out, "INVALID-ARGUMENT");
-    if (!MayActOn(session, w[2], ERole::Admin, out))
+    if (!MayActOn(session, w.count == 5 && SameWord(w[1], "VAR"), w[2], ERole::Admin, out))
         return;
     const SVariable* variable = FindVariable(w[3]);
     if (variable == nullptr)

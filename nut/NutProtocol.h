@@ -90,11 +90,13 @@ private:
     // "<COMMAND> <ups>" with our UPS's name and a user who may act as
     // `needed`; otherwise appends ERR ... and returns false.
     bool UpsCommandAllowed(SSession& session, const SWords& words, ERole needed, std::string& out);
-    // The same for a UPS named anywhere in a request.
-    bool MayActOn(SSession& session, std::string_view upsName, ERole needed, std::string& out);
+    // The same for any request: `wellFormed` its words, `upsName` the UPS it names.
+    bool MayActOn(SSession& session, bool wellFormed, std::string_view upsName, ERole needed, std::string& out);
     // Appends ERR ... and returns false unless the session's user may act as `needed`.
     bool Authorize(SSession& session, ERole needed, std::string& out);
     bool CheckCredentials(SSession& session, SKnownUser& user);
+    // The UPS's name and its description in quotes, as GET UPSDESC and LIST UPS give them.
+    void AppendUpsAndDescription(std::string& out) const;
     bool IsOurUps(std::string_view name) const { return SameWord(name, m_settings.upsName); }
     // The model's values for this request; false when no UPS is connected.
     bool Readings(CAbstractUPS* ups);

@@ -36,6 +36,24 @@ std::int64_t NewDueTime(std::int64_t v, std::int64_t cancel, std::int64_t due)
     return v == cancel ? CAbstractUPS::kNoDueTime : DueTimeOrRefuse(v);
 }
 
+// RFC 1628's timers: read-only on a UPS that cannot run the command at all,
+// -1 cancels.
+std::int64_t StandardDueTime(bool capable, std::int64_t v, std::int64_t due)
+{
+    if (!capable)
+        ThrowEvent(EVENT_READ_ONLY);
+    return NewDueTime(v, -1, due);
+}
+
+// The vendor's timers: refused as a bad value on a UPS that cannot run the
+// command at all, 0 cancels.
+std::int64_t VendorDueTime(bool capable, const CMIBData& value, std::int64_t due)
+{
+    if (!capable)
+        ThrowEvent(EVENT_BAD_VALUE);
+    return NewDueTime(value.GetInteger(), 0, due);
+}
+
 } // namespace
 
 void CAbstractUPS::BeginSet()
@@ -199,10 +217,8 @@ void CAbstractUPS::WriteShutdownType(const CMIBData& value)
 
 void CAbstractUPS::WriteShutdownAfterDelay(const CMIBData& value)
 {
-    if (!CanShutdown(ShutdownTypeForSet()))
-        ThrowEvent(EVENT_READ_ONLY);
     const std::int64_t v = value.GetInteger();
-    const std::int64_t newDue = NewDueTime(v, -1, m_shutdownDue);
+    const std::int64_t newDue = StandardDueTime(CanShutdown(ShutdownTypeForSet()), v, m_shutdownDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_shutdownDue;
@@ -214,10 +230,8 @@ void CAbstractUPS::WriteShutdownAfterDelay(const CMIBData& value)
 
 void CAbstractUPS::WriteStartupAfterDelay(const CMIBData& value)
 {
-    if (!CanStartup())
-        ThrowEvent(EVENT_READ_ONLY);
     const std::int64_t v = value.GetInteger();
-    const std::int64_t newDue = NewDueTime(v, -1, m_startupDue);
+    const std::int64_t newDue = StandardDueTime(CanStartup(), v, m_startupDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_startupDue;
@@ -256,9 +270,7 @@ void CAbstractUPS::WriteVendorQuickTest(const CMIBData&)
 
 void CAbstractUPS::WriteVendorShutdown(const CMIBData& value)
 {
-    if (!CanShutdown(1))
-        ThrowEvent(EVENT_BAD_VALUE);
-    const std::int64_t newDue = NewDueTime(value.GetInteger(), 0, m_shutdownDue);
+    const std::int64_t newDue = VendorDueTime(CanShutdown(1), value, m_shutdownDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_shutdownDue;
@@ -273,9 +285,7 @@ void CAbstractUPS::WriteVendorShutdown(const CMIBData& value)
 void CAbstractUPS::WriteVendorStartup(const CMIBData& value)
 {
     // The control timer starts the UPS when the time comes.
-    if (!CanStartup())
-        ThrowEvent(EVENT_BAD_VALUE);
-    const std::int64_t newDue = NewDueTime(value.GetInteger(), 0, m_startupDue);
+    const std::int64_t newDue = VendorDueTime(CanStartup(), value, m_startupDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_startupDue;
@@ -297,9 +307,7 @@ void CAbstractUPS::WriteWarningWindow(std::int64_t& window, const CMIBData& valu
 
 void CAbstractUPS::WriteVendorTimedCommand(const CMIBData& value)
 {
-    if (!CanRunTimedCommand())
-        ThrowEvent(EVENT_BAD_VALUE);
-    const std::int64_t newDue = NewDueTime(value.GetInteger(), 0, m_timedCommandDue);
+    const std::int64_t newDue = VendorDueTime(CanRunTimedCommand(), value, m_timedCommandDue);
     if (IsCheckingSet())
         return;
     const std::int64_t oldDue = m_timedCommandDue;

@@ -302,81 +302,17 @@ void CXComUPS::ReadEvents()
 
 // ---- Capabilities and outlets ----------------------------------------------------------
 
-bool CXComUPS::CanShutdown(int shutdownType)
-{
-    return shutdownType == 1 && Supports(kXCPDelayedShutdown) && Supports(kXCPShutdownNow);
-}
-bool CXComUPS::CanRunTimedCommand()
-{
-    return Supports(kXCPTimedCommand);
-}
-bool CXComUPS::CanStartup()
-{
-    return Supports(kXCPStartupNow);
-}
-bool CXComUPS::CanReboot()
-{
-    return Supports(kXCPReboot);
-}
-bool CXComUPS::CanGeneralSystemsTest()
-{
-    return Supports(kXCPGeneralSystemsTest);
-}
-bool CXComUPS::CanQuickBatteryTest()
-{
-    return Supports(kXCPBatteryTest);
-}
-bool CXComUPS::CanCommand95()
-{
-    return Supports(kXCPSetParameter);
-}
-bool CXComUPS::CanOutletCommand2()
-{
-    return Supports(kXCPOutletCommand);
-}
-bool CXComUPS::CanOutletCommand1()
-{
-    return Supports(kXCPOutletCommand);
-}
-bool CXComUPS::CanOutletOnDelay()
-{
-    return Supports(kXCPOutletCommand);
-}
-bool CXComUPS::CanOutletOffDelay()
-{
-    return Supports(kXCPOutletCommand);
-}
-
 bool CXComUPS::Measures(EMeasurement value) const
 {
-    // The meter of each value (line 1 where there are lines), as ReadMeters reads it.
-    switch (value) {
-    case EMeasurement::BatteryVoltage:
-        return m_meters.GetFormat(33) != 0;
-    case EMeasurement::BatteryTemperature:
-        return m_meters.GetFormat(77) != 0;
-    case EMeasurement::BatteryCharge:
-        return m_meters.GetFormat(34) != 0;
-    case EMeasurement::Runtime:
-        return m_meters.GetFormat(35) != 0;
-    case EMeasurement::LowBatteryTime:
+    // The meter of each value (line 1 where there are lines), as ReadMeters
+    // reads it, in the order of EMeasurement; 0: not a meter.
+    constexpr std::uint8_t kMeterOf[] = { 33, 77, 34, 35, 0, 56, 28, 78, 65, 27, 23, 21 };
+    static_assert(std::size(kMeterOf) == static_cast<std::size_t>(EMeasurement::OutputPower) + 1);
+    if (value == EMeasurement::LowBatteryTime)
         return Supports(kXCPNominalInput);
-    case EMeasurement::InputVoltage:
-        return m_meters.GetFormat(56) != 0;
-    case EMeasurement::InputFrequency:
-        return m_meters.GetFormat(28) != 0;
-    case EMeasurement::OutputVoltage:
-        return m_meters.GetFormat(78) != 0;
-    case EMeasurement::OutputCurrent:
-        return m_meters.GetFormat(65) != 0;
-    case EMeasurement::OutputFrequency:
-        return m_meters.GetFormat(27) != 0;
-    case EMeasurement::OutputLoad:
-        return m_meters.GetFormat(23) != 0 && m_nominalOutputVA != 0;
-    case EMeasurement::OutputPower:
-        return m_meters.GetFormat(21) != 0;
-    }
-    return false;
+    const bool metered = m_meters.GetFormat(kMeterOf[static_cast<std::size_t>(value)]) != 0;
+    // A load in percent needs the rating it is a share of.
+    return value == EMeasurement::OutputLoad ? metered && m_nominalOutputVA != 0 : metered;
 }
 
 void CXComUPS::GetOutlets(std::vector<OutletEntry>& outlets)

@@ -7,6 +7,7 @@
 #include "xcp/driver/AlarmMap.h"
 #include "xcp/driver/DataTypeMap.h"
 #include "xcp/link/Commands.h"
+#include "xcp/link/XCPCommandTable.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,17 +29,21 @@ public:
     void Identify() override;
     void ReadValues() override;
 
-    bool CanShutdown(int shutdownType) override;
-    bool CanRunTimedCommand() override;
-    bool CanStartup() override;
-    bool CanReboot() override;
-    bool CanGeneralSystemsTest() override;
-    bool CanQuickBatteryTest() override;
-    bool CanCommand95() override;
-    bool CanOutletCommand2() override;
-    bool CanOutletCommand1() override;
-    bool CanOutletOnDelay() override;
-    bool CanOutletOffDelay() override;
+    // Only the output shutdown type, by the delayed and the immediate command.
+    bool CanShutdown(int shutdownType) override
+    {
+        return shutdownType == 1 && Supports(kXCPDelayedShutdown) && Supports(kXCPShutdownNow);
+    }
+    bool CanRunTimedCommand() override { return Supports(kXCPTimedCommand); }
+    bool CanStartup() override { return Supports(kXCPStartupNow); }
+    bool CanReboot() override { return Supports(kXCPReboot); }
+    bool CanGeneralSystemsTest() override { return Supports(kXCPGeneralSystemsTest); }
+    bool CanQuickBatteryTest() override { return Supports(kXCPBatteryTest); }
+    bool CanCommand95() override { return Supports(kXCPSetParameter); }
+    bool CanOutletCommand2() override { return Supports(kXCPOutletCommand); }
+    bool CanOutletCommand1() override { return Supports(kXCPOutletCommand); }
+    bool CanOutletOnDelay() override { return Supports(kXCPOutletCommand); }
+    bool CanOutletOffDelay() override { return Supports(kXCPOutletCommand); }
     void GetOutlets(std::vector<OutletEntry>& outlets) override;
     // A value is measured when the identification lists its meter.
     bool Measures(EMeasurement value) const override;
