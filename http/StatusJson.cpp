@@ -102,10 +102,12 @@ void UpsJson(CJson& j, const SUPSReadings& u)
     j.Text("state", WordsOf(kSources, u.outputSource));
     j.Text("battery_status", KeyOf(kBatteryStatuses, u.batteryStatus));
     j.Field("battery_charge_percent", u.chargeRemaining ? Number(*u.chargeRemaining) : "null");
-    j.Field("battery_runtime_seconds", Number(std::int64_t { u.minutesRemaining } * 60));
-    j.Field("battery_volts", Scaled(u.batteryVoltage, 10));
+    // A value the UPS does not report is null, as the charge is, never a reading of 0.
+    const auto measured = [&u](EMeasurement value, std::string text) { return u.Measures(value) ? text : "null"; };
+    j.Field("battery_runtime_seconds", measured(EMeasurement::Runtime, Number(std::int64_t { u.minutesRemaining } * 60)));
+    j.Field("battery_volts", measured(EMeasurement::BatteryVoltage, Scaled(u.batteryVoltage, 10)));
     j.Field("battery_current_amperes", Scaled(u.batteryCurrent, 10));
-    j.Field("battery_temperature_celsius", Number(u.batteryTemperature));
+    j.Field("battery_temperature_celsius", measured(EMeasurement::BatteryTemperature, Number(u.batteryTemperature)));
     j.Field("ambient_temperature_celsius", Number(u.ambientTemperature));
     j.Field("on_battery_seconds", Number(u.secondsOnBattery));
     j.Field("input_line_bads", Number(u.inputLineBads));
@@ -121,7 +123,7 @@ void UpsJson(CJson& j, const SUPSReadings& u)
         j.Field("amperes", Scaled(l.current, 10));
         j.Field("watts", Number(l.power));
     };
-    j.Field("output_hertz", Scaled(u.outputFrequency, 10));
+    j.Field("output_hertz", measured(EMeasurement::OutputFrequency, Scaled(u.outputFrequency, 10)));
     j.Objects("output", u.outputLines, [&j, &power](const SOutputLine& l) {
         power(l);
         j.Field("load_percent", Number(l.percentLoad));

@@ -79,11 +79,17 @@ void UpsMetrics(CMetrics& m, const SUPSReadings& u)
     if (u.chargeRemaining)
         m.Single("pvx_ups_battery_charge_ratio", "gauge", "Estimated battery charge, 0 to 1.",
             Scaled(*u.chargeRemaining, 100));
-    m.Single("pvx_ups_battery_runtime_seconds", "gauge", "Estimated time the battery can carry the load.",
+    // A value the UPS does not report has no series: a scraper would take its 0 for a reading.
+    const auto measured = [&m, &u](EMeasurement value, const char* name, const char* help, std::string text) {
+        if (u.Measures(value))
+            m.Single(name, "gauge", help, text);
+    };
+    measured(EMeasurement::Runtime, "pvx_ups_battery_runtime_seconds", "Estimated time the battery can carry the load.",
         Number(std::int64_t { u.minutesRemaining } * 60));
-    m.Single("pvx_ups_battery_volts", "gauge", "Battery voltage (DC).", Scaled(u.batteryVoltage, 10));
+    measured(EMeasurement::BatteryVoltage, "pvx_ups_battery_volts", "Battery voltage (DC).", Scaled(u.batteryVoltage, 10));
     m.Single("pvx_ups_battery_current_amperes", "gauge", "Battery current (DC).", Scaled(u.batteryCurrent, 10));
-    m.Single("pvx_ups_battery_temperature_celsius", "gauge", "Battery temperature.", Number(u.batteryTemperature));
+    measured(EMeasurement::BatteryTemperature, "pvx_ups_battery_temperature_celsius", "Battery temperature.",
+        Number(u.batteryTemperature));
     m.Single("pvx_ups_ambient_temperature_celsius", "gauge", "Ambient temperature.", Number(u.ambientTemperature));
     m.Single("pvx_ups_on_battery_seconds", "gauge", "Time on battery, 0 while not on battery.",
         Number(u.secondsOnBattery));
@@ -99,7 +105,7 @@ void UpsMetrics(CMetrics& m, const SUPSReadings& u)
     m.PerLine("pvx_ups_input_current_amperes", "Input current (RMS).", u.inputLines, amperes);
     m.PerLine("pvx_ups_input_power_watts", "Input true power.", u.inputLines,
         [](const SInputLine& l) { return Number(l.truePower); });
-    m.Single("pvx_ups_output_hertz", "gauge", "Output frequency.", Scaled(u.outputFrequency, 10));
+    measured(EMeasurement::OutputFrequency, "pvx_ups_output_hertz", "Output frequency.", Scaled(u.outputFrequency, 10));
     m.PerLine("pvx_ups_output_volts", "Output voltage (RMS).", u.outputLines, volts);
     m.PerLine("pvx_ups_output_current_amperes", "Output current (RMS).", u.outputLines, amperes);
     m.PerLine("pvx_ups_output_power_watts", "Output true power.", u.outputLines, watts);

@@ -145,6 +145,16 @@ TEST(RecordsPageValues, WhatTheUpsDoesNotReportShowsAsADash)
              "<tr><th>Bypass 1</th><td class=\"n\">228</td><td class=\"n\">" + dash + "</td>",
              "<tr><th>Output 1</th><td class=\"n\">" + dash + "</td>" })
         EXPECT_NE(page.find(row), std::string::npos) << row;
+    // A scraper or a script would take a 0 for a reading.
+    const std::string metrics = RenderMetrics(TakeSnapshot(&ups, {}, {}, 0));
+    const std::string json = RenderJson(TakeSnapshot(&ups, {}, {}, 0));
+    for (const char* series : { "\npvx_ups_battery_runtime_seconds ", "\npvx_ups_battery_volts ",
+             "\npvx_ups_battery_temperature_celsius ", "\npvx_ups_output_hertz " })
+        EXPECT_EQ(metrics.find(series), std::string::npos) << series;
+    EXPECT_NE(metrics.find("\npvx_ups_battery_charge_ratio 0.8\n"), std::string::npos);
+    for (const char* field : { "\"battery_runtime_seconds\":null", "\"battery_volts\":null",
+             "\"battery_temperature_celsius\":null", "\"output_hertz\":null", "\"battery_charge_percent\":80" })
+        EXPECT_NE(json.find(field), std::string::npos) << field;
 }
 
 TEST_F(CRecordsPage, AFullDayAndAFullLogStayUnder64kBAndShowTheLatest20)
