@@ -29,31 +29,13 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-// A TCP connection to 127.0.0.1:port from `source`; -1 on failure.
-int ConnectFrom(const std::string& source, unsigned short port)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in from {}, to {};
-    from.sin_family = to.sin_family = AF_INET;
-    ::inet_pton(AF_INET, source.c_str(), &from.sin_addr);
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0
-        && (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0
-            || ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// GET `path` from `source`; the whole answer, or "" when it did not come
-// within `timeout`.
-std::string HttpGet(const std::string& source, unsigned short port, const std::string& path,
+// GET `path` from 127.0.0.<source>; the whole answer, or "" when it did not
+// come within `timeout`.
+std::string HttpGet(unsigned source, unsigned short port, const std::string& path,
                     std::chrono::milliseconds timeout)
 {
     const auto end = Clock::now() + timeout;
-    int fd = ConnectFrom(source, port);
+    int fd = ConnectTcp(port, source);
     if (fd < 0)
         return "";
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n";
@@ -95,7 +77,7 @@ struct SRig {
         pvx = std::make_unique<CPvxDaemon>(folder.Path(), ups.DevicePath(), options);
     }
     bool Identified() { return ups.IsReady() && pvx->WaitForStdout("UPS found is [", 30s); }
-    std::string Metrics() { return HttpGet("127.0.0.1", httpPort, "/metrics", 5s); }
+    std::string Metrics() { return HttpGet(1, httpPort, "/metrics", 5s); }
 
     CTempDir folder;
     CSimulatedUps ups { folder.Path() };
@@ -170,8 +152,9 @@ void SlowClientsLeaveAPoliteOneServed(int slow, int sources)
     std::thread attacker([&] {
         std::vector<int> fds;
         for (int i = 0; i < slow && !stop; ++i) {
-            const std::string source = sources == 1 ? "127.0.0.2" : "127.0.1." + std::to_string(1 + i % sources);
-            int fd = ConnectFrom(source, rig.httpPort);
+            // 127.0.0.2, or one of `sources` addresses from 127.0.1.1 on.
+            const unsigned source = sources == 1 ? 2 : 0x100 + 1 + static_cast<unsigned>(i % sources);
+            int fd = ConnectTcp(rig.httpPort, source);
             if (fd >= 0) {
                 ::fcntl(fd, F_SETFL, O_NONBLOCK);
                 fds.push_back(fd);
@@ -190,12 +173,12 @@ void SlowClientsLeaveAPoliteOneServed(int slow, int sources)
     int asked = 0, answered = 0;
     for (const auto end = Clock::now() + 8s; Clock::now() < end; std::this_thread::sleep_for(300ms)) {
         ++asked;
-        answered += HttpGet("127.0.0.3", rig.httpPort, "/status.json", 1s).empty() ? 0 : 1;
+        answered += HttpGet(3, rig.httpPort, "/status.json", 1s).empty() ? 0 : 1;
     }
     stop = true;
     attacker.join();
     const auto closed = Clock::now();
-    const bool after = !HttpGet("127.0.0.3", rig.httpPort, "/", 1s).empty();
+    const bool after = !HttpGet(3, rig.httpPort, "/", 1s).empty();
     const auto afterMs = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closed).count();
     std::printf("%d slow clients from %d sources (%d connected): polite client answered %d of %d within 1 s, "
                 "after the attack in %lld ms\n",

@@ -26,15 +26,6 @@ using namespace pvx::test;
 
 namespace {
 
-const std::string kBinaryDir = PVX_BINARY_DIR;
-
-std::string StorePassword(const std::string& password)
-{
-    SRunResult made = RunProgram(kBinaryDir + "/pvx-passwd", "pvx-passwd", { "-n", password }, 10s);
-    EXPECT_EQ(made.status, 0) << made.err;
-    return made.out.substr(0, made.out.find('\n'));
-}
-
 struct SRig {
     SRig()
     {
@@ -43,8 +34,8 @@ struct SRig {
         SDaemonOptions options;
         options.snmp = true;
         options.extraIni = "[Network]\nResponsiveLoop=1\n[NUT]\nEnabled=1\nPort=" + std::to_string(port)
-            + "\nDescription=Rack 4 UPS\nUser1=admin," + StorePassword("adminpw") + ",admin\nUser2=mon,"
-            + StorePassword("monpw") + ",monitor\nUser3=upsmon," + StorePassword("upsmonpw") + ",primary\n";
+            + "\nDescription=Rack 4 UPS\nUser1=admin," + StoreNutPassword("adminpw") + ",admin\nUser2=mon,"
+            + StoreNutPassword("monpw") + ",monitor\nUser3=upsmon," + StoreNutPassword("upsmonpw") + ",primary\n";
         pvx = std::make_unique<CPvxDaemon>(folder.Path(), ups->DevicePath(), options);
     }
     bool Ready()

@@ -23,14 +23,6 @@ using namespace pvx::test;
 
 namespace {
 
-const std::string kBinaryDir = PVX_BINARY_DIR;
-
-std::string StorePassword(const std::string& password)
-{
-    SRunResult made = RunProgram(kBinaryDir + "/pvx-passwd", "pvx-passwd", { "-n", password }, 10s);
-    return made.out.substr(0, made.out.find('\n'));
-}
-
 std::size_t Count(const std::string& text, const std::string& what)
 {
     std::size_t n = 0;
@@ -51,7 +43,7 @@ struct SRig {
         SDaemonOptions options;
         options.extraIni = "[Notify]\nLogEvents=1\nCommand=\n[Shutdown]\nEnabled=1\nOnBatterySeconds=40\nLostSeconds=2\n"
                            "HostSyncSeconds=30\nUPSOffDelaySeconds=60\nCommand="
-            + script + "\n[NUT]\nEnabled=1\nPort=" + std::to_string(port) + "\nUser1=mon," + StorePassword("monpw")
+            + script + "\n[NUT]\nEnabled=1\nPort=" + std::to_string(port) + "\nUser1=mon," + StoreNutPassword("monpw")
             + ",monitor\n";
         pvx = std::make_unique<CPvxDaemon>(folder.Path(), ups->DevicePath(), options);
     }

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -194,6 +195,18 @@ int ConnectTcp(unsigned short port, unsigned source)
         return -1;
     }
     return fd;
+}
+
+bool ResidentMemoryBack(pid_t pid, long beforeKb)
+{
+    const long afterKb = ProcField(pid, "status", "VmRSS:");
+    std::printf("VmRSS %ld kB before, %ld kB after\n", beforeKb, afterKb);
+#if defined(__SANITIZE_ADDRESS__)
+    std::printf("memory bound not checked under AddressSanitizer\n");
+    return true;
+#else
+    return afterKb >= 0 && afterKb <= beforeKb + 1024;
+#endif
 }
 
 long ProcField(pid_t pid, const std::string& file, const std::string& key)

@@ -83,6 +83,10 @@ bool HasIPv6Loopback();
 // The number after `key` on its line of /proc/<pid>/<file> ("VmRSS:" of
 // "status"), or -1.
 long ProcField(pid_t pid, const std::string& file, const std::string& key);
+// Whether the resident memory of `pid` is back within 1 MiB of `beforeKb`
+// (VmRSS), printing both. Always true under AddressSanitizer, whose
+// quarantine keeps freed memory resident whatever the program frees.
+bool ResidentMemoryBack(pid_t pid, long beforeKb);
 // Whether UDP port `port` of every address can be bound at the moment of asking.
 bool UdpPortFree(unsigned short port);
 

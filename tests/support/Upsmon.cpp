@@ -13,6 +13,14 @@
 
 namespace pvx::test {
 
+std::string StoreNutPassword(const std::string& password)
+{
+    using namespace std::chrono_literals;
+    const SRunResult made = RunProgram(PVX_TEST_BINARY_DIR "/pvx-passwd", "pvx-passwd", { "-n", password }, 10s);
+    return made.status == 0 ? made.out.substr(0, made.out.find('\n')) : "";
+}
+
+
 CUpsmon::CUpsmon(const std::string& folder, const std::string& ups, const std::string& user,
                  const std::string& password, const std::string& type, unsigned hostSync)
     : m_folder(folder)

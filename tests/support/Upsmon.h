@@ -13,6 +13,9 @@ namespace pvx::test {
 
 inline const std::string kUpsmon = "/lib/nut/upsmon"; // the program itself, not the wrapper that reads nut.conf
 
+// The stored form of a user's password for [NUT] UserN, as pvx-passwd -n makes it.
+std::string StoreNutPassword(const std::string& password);
+
 class CUpsmon {
 public:
     // `ups` as MONITOR names it ("ups@127.0.0.1:port"); `type` primary or secondary.
