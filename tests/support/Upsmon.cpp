@@ -20,7 +20,6 @@ std::string StoreNutPassword(const std::string& password)
     return made.status == 0 ? made.out.substr(0, made.out.find('\n')) : "";
 }
 
-
 CUpsmon::CUpsmon(const std::string& folder, const std::string& ups, const std::string& user,
                  const std::string& password, const std::string& type, unsigned hostSync)
     : m_folder(folder)
